@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: MIT
+// The messaging library's one channel for diagnostic lines. Nothing is written unless a sink is
+// installed; Zelbin installs none, zelbinctl --trace and the tests do.
+#pragma once
+
+#include <functional>
+
+using TraceSink = std::function<void(const char* pszLine)>;
+
+// Formats with printf rules into a shared 4096-byte buffer (longer text is cut) and hands the
+// buffer to the installed sink, all under the trace lock.
+void Trace(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
+
+// Installs a sink (an empty function removes it) and returns the one it replaces.
+TraceSink SetTraceSink(TraceSink sink);

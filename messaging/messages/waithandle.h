@@ -1,0 +1,63 @@
+// SPDX-License-Identifier: MIT
+// Waitable objects: a descriptor plus the poll events that mean "signalled", the manual-reset
+// event built on an eventfd, and the wait for any of up to 64 handles.
+#pragma once
+
+#include "sync.h"
+
+#include <atomic>
+#include <cstdint>
+
+// A handle that a wait can watch. The base does not own the descriptor; derived classes do.
+class CWaitHandle
+{
+public:
+    static constexpr int NO_HANDLE = -1;
+
+    virtual ~CWaitHandle() = default;
+
+    int GetHandle() const { return m_hHandle; }
+    // The poll events that count as signalled; a network event changes them while write is armed.
+    short GetWaitEvents() const { return m_iWaitEvents.load(std::memory_order_relaxed); }
+
+protected:
+    CWaitHandle() = default;
+    void SetHandle(int hHandle, short iWaitEvents)
+    {
+        m_hHandle = hHandle;
+        m_iWaitEvents.store(iWaitEvents, std::memory_order_relaxed);
+    }
+    void SetWaitEvents(short iWaitEvents) { m_iWaitEvents.store(iWaitEvents, std::memory_order_relaxed); }
+
+    int m_hHandle = NO_HANDLE;
+
+private:
+    std::atomic<short> m_iWaitEvents{0};
+};
+
+// Manual-reset event: stays signalled from Set until Reset. Every event of the library starts clear.
+class CEvent : public CWaitHandle
+{
+public:
+    explicit CEvent(bool bInitiallySet = false);
+    ~CEvent() override;
+    CEvent(const CEvent&) = delete;
+    CEvent& operator=(const CEvent&) = delete;
+
+    virtual void Set();
+    virtual void Reset();
+    virtual bool IsSet();
+
+private:
+    CCriticalSection m_lock;
+};
+
+inline constexpr int WAIT_INFINITE = -1;
+inline constexpr int WAIT_MAX_HANDLES = 64;
+inline constexpr int WAIT_TIMEOUT_RESULT = -2;
+inline constexpr int WAIT_FAILED_RESULT = -1;
+
+// Waits until any handle is signalled. Returns the lowest signalled index, WAIT_TIMEOUT_RESULT (-2)
+// when the time-out expired and WAIT_FAILED_RESULT (-1) on any failure (bad arguments, an invalid
+// or closed descriptor among the handles).
+int WaitForHandles(CWaitHandle* const* pHandles, int iCount, int iTimeoutMs);

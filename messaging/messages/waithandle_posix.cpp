@@ -1,0 +1,99 @@
+// SPDX-License-Identifier: MIT
+// POSIX side of the wait handles: eventfd for events, poll for the wait for any.
+
+#include "waithandle.h"
+
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+CEvent::CEvent(bool bInitiallySet)
+{
+    const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    SetHandle(fd < 0 ? NO_HANDLE : fd, POLLIN);
+    if (bInitiallySet)
+        Set();
+}
+
+CEvent::~CEvent()
+{
+    CAutoLock lock(m_lock);
+    if (m_hHandle != NO_HANDLE)
+        ::close(m_hHandle);
+    m_hHandle = NO_HANDLE;
+}
+
+// The counter is kept at 0 or 1 so that Reset drains it with one read, like a manual-reset event.
+void CEvent::Set()
+{
+    CAutoLock lock(m_lock);
+    if (m_hHandle == NO_HANDLE || IsSet())
+        return;
+    const uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(m_hHandle, &one, sizeof one);
+}
+
+void CEvent::Reset()
+{
+    CAutoLock lock(m_lock);
+    if (m_hHandle == NO_HANDLE)
+        return;
+    uint64_t value = 0;
+    [[maybe_unused]] const ssize_t n = ::read(m_hHandle, &value, sizeof value);
+}
+
+bool CEvent::IsSet()
+{
+    CAutoLock lock(m_lock);
+    if (m_hHandle == NO_HANDLE)
+        return false;
+    pollfd pfd{m_hHandle, POLLIN, 0};
+    return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN);
+}
+
+int WaitForHandles(CWaitHandle* const* pHandles, int iCount, int iTimeoutMs)
+{
+    if (!pHandles || iCount < 1 || iCount > WAIT_MAX_HANDLES)
+        return WAIT_FAILED_RESULT;
+
+    pollfd fds[WAIT_MAX_HANDLES];
+    for (int i = 0; i < iCount; ++i)
+    {
+        if (!pHandles[i] || pHandles[i]->GetHandle() == CWaitHandle::NO_HANDLE)
+            return WAIT_FAILED_RESULT;
+        fds[i] = pollfd{pHandles[i]->GetHandle(), pHandles[i]->GetWaitEvents(), 0};
+    }
+
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(iTimeoutMs < 0 ? 0 : iTimeoutMs);
+    int iRemaining = iTimeoutMs;
+    for (;;)
+    {
+        const int r = ::poll(fds, static_cast<nfds_t>(iCount), iRemaining);
+        if (r > 0)
+            break;
+        if (r == 0)
+            return WAIT_TIMEOUT_RESULT;
+        if (errno != EINTR)
+            return WAIT_FAILED_RESULT;
+        if (iTimeoutMs >= 0)
+        {
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            iRemaining = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
+    }
+
+    for (int i = 0; i < iCount; ++i)
+    {
+        const short revents = fds[i].revents;
+        if (revents & POLLNVAL)
+            return WAIT_FAILED_RESULT;
+        // Hang-up and error are reported by poll whatever was asked; they make a socket's
+        // network event signalled so that its owner can enumerate and act on them.
+        if (revents & (fds[i].events | POLLHUP | POLLERR))
+            return i;
+    }
+    return WAIT_FAILED_RESULT;
+}

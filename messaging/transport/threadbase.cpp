@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+// Thread base: start once, stop by event, join on the finished event.
+
+#include "threadbase.h"
+#include "exceptions.h"
+
+#include <system_error>
+
+CThreadBase::~CThreadBase()
+{
+    // Derived destructors stop and join first; this only catches a body still running.
+    if (m_bStarted)
+    {
+        Stop();
+        Join();
+    }
+    if (m_thread.joinable())
+    {
+        if (m_thread.get_id() == std::this_thread::get_id())
+            m_thread.detach();
+        else
+            m_thread.join();
+    }
+}
+
+void CThreadBase::Start()
+{
+    if (m_bStarted)
+        return;
+    try
+    {
+        m_thread = std::thread([this] {
+            Run();
+            m_finishedEvent.Set();
+        });
+    }
+    catch (const std::system_error&)
+    {
+        m_bStarted = false;
+        throw CSocketLibException(0);
+    }
+    m_bStarted = true;
+}
+
+void CThreadBase::Stop()
+{
+    if (m_bStarted)
+        m_stopEvent.Set();
+}
+
+void CThreadBase::Join()
+{
+    // A body cannot wait for its own end.
+    if (!m_bStarted || m_thread.get_id() == std::this_thread::get_id())
+        return;
+    CWaitHandle* handles[1] = {&m_finishedEvent};
+    WaitForEvents(handles, 1, WAIT_INFINITE);
+    // The body has returned; reap the thread itself unless Join runs on it.
+    if (m_thread.joinable() && m_thread.get_id() != std::this_thread::get_id())
+        m_thread.join();
+}
+
+int CThreadBase::WaitForEvents(CWaitHandle* const* pHandles, int iCount, int iTimeoutMs)
+{
+    return WaitForHandles(pHandles, iCount, iTimeoutMs);
+}

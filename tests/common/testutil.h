@@ -1,0 +1,103 @@
+// SPDX-License-Identifier: MIT
+// Small helpers shared by the tests: hex text for byte comparisons, exact-size buffers (so that
+// the address sanitizer catches any read past the end), waiting on a condition with a deadline,
+// and a trace sink that records lines.
+#pragma once
+
+#include "bytebuffer.h"
+#include "trace.h"
+
+#include <cctype>
+#include <chrono>
+#include <poll.h>
+#include <cstdio>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+inline std::string Hex(const uint8_t* p, size_t n)
+{
+    std::string s;
+    char b[4];
+    for (size_t i = 0; i < n; ++i)
+    {
+        std::snprintf(b, sizeof b, i ? " %02X" : "%02X", p[i]);
+        s += b;
+    }
+    return s;
+}
+
+inline std::string Hex(const CByteBuffer* p)
+{
+    return p ? Hex(p->Data(), p->GetSize()) : std::string("<null>");
+}
+
+inline std::vector<uint8_t> Bytes(const std::string& hex)
+{
+    std::vector<uint8_t> out;
+    for (size_t i = 0; i < hex.size();)
+    {
+        if (!std::isxdigit(static_cast<unsigned char>(hex[i])))
+        {
+            ++i;
+            continue;
+        }
+        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+        i += 2;
+    }
+    return out;
+}
+
+// A buffer of exactly these bytes, so that any read past its end is a sanitizer error.
+inline CRefPtr<CByteBuffer> BufferOf(const std::vector<uint8_t>& bytes)
+{
+    CRefPtr<CByteBuffer> p;
+    MakeByteBufferCopy(p, bytes.data(), static_cast<uint32_t>(bytes.size()));
+    return p;
+}
+
+// Polls a condition until it holds or the deadline passes; returns whether it held.
+inline bool WaitUntil(const std::function<bool()>& condition,
+                      std::chrono::milliseconds deadline = std::chrono::milliseconds(5000))
+{
+    const auto end = std::chrono::steady_clock::now() + deadline;
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() >= end)
+            return condition();
+        ::poll(nullptr, 0, 1); // re-check the condition every millisecond until the deadline
+    }
+    return true;
+}
+
+// Records the library's trace lines while it lives.
+class CTraceRecorder
+{
+public:
+    CTraceRecorder()
+    {
+        m_old = SetTraceSink([this](const char* psz) {
+            std::lock_guard<std::mutex> g(m_mutex);
+            m_lines.emplace_back(psz);
+        });
+    }
+    ~CTraceRecorder() { SetTraceSink(m_old); }
+    std::vector<std::string> Lines()
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_lines;
+    }
+    bool Contains(const std::string& line)
+    {
+        for (const auto& l : Lines())
+            if (l == line)
+                return true;
+        return false;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::vector<std::string> m_lines;
+    TraceSink m_old;
+};

@@ -1,0 +1,169 @@
+// SPDX-License-Identifier: MIT
+// Received bytes that do not read as their class: rejected, object untouched, nothing read past
+// the end of the buffer (the sanitizer build checks the last point).
+
+#include "message.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+// Serialises a sample of each class; the reader is a fresh instance of the same class.
+struct Sample
+{
+    const char* name;
+    std::function<CRefPtr<IMessage>()> make;
+    std::function<CRefPtr<IMessage>()> reader;
+};
+
+CRefPtr<IMessage> Up(IMessage* p)
+{
+    return CRefPtr<IMessage>(p);
+}
+
+std::vector<Sample> Samples()
+{
+    return {
+        {"Registration", [] { return Up(new CRegistrationMessage(1)); },
+         [] { return Up(new CRegistrationMessage(9)); }},
+        {"StringResponse", [] { return Up(new CStringResponse(11, 3, u"/var/log/r\u00e9c.log")); },
+         [] { return Up(new CStringResponse(11, 0, u"keep")); }},
+        {"ReceiverList",
+         [] {
+             const ReceiverRecord r[2] = {MakeReceiverRecord(1, 1, u"A\u00e9"), MakeReceiverRecord(2, 2, u"B")};
+             return Up(new CReceiverListMessage(8, r, 2));
+         },
+         [] { return Up(new CReceiverListMessage(8, nullptr, 0)); }},
+        {"IntegerList",
+         [] {
+             const uint32_t v[2] = {1, 2};
+             return Up(new CIntegerListMessage(12, 2, v));
+         },
+         [] {
+             const uint32_t v[2] = {7, 7};
+             return Up(new CIntegerListMessage(12, 2, v));
+         }},
+        {"ArgumentList",
+         [] {
+             CArgumentList a;
+             a.Pack(2, ARG_UINT32, 3u, ARG_WSTRING, u"\u20ac");
+             return Up(new CArgumentListMessage(9, &a));
+         },
+         [] { return Up(new CArgumentListMessage(9, nullptr)); }},
+        {"ArgumentListResponse",
+         [] {
+             CArgumentList a;
+             a.Pack(1, ARG_UINT32, 0x1Eu);
+             return Up(new CArgumentListResponse(15, 4, &a));
+         },
+         [] { return Up(new CArgumentListResponse(15, 14, nullptr)); }},
+        {"EmptyResponse", [] { return Up(new CEmptyResponse(7, 5)); },
+         [] { return Up(new CEmptyResponse(7, 6)); }},
+    };
+}
+
+// Every proper prefix of a valid message is refused and leaves the reader as it was.
+TEST(Robustness, EveryTruncationIsRefusedAndChangesNothing)
+{
+    for (const Sample& s : Samples())
+    {
+        CRefPtr<CByteBuffer> full;
+        s.make()->Serialise(full);
+        CRefPtr<IMessage> reader = s.reader();
+        CRefPtr<CByteBuffer> before;
+        reader->Serialise(before);
+        for (uint32_t n = 0; n < full->GetSize(); ++n)
+        {
+            auto prefix = BufferOf(std::vector<uint8_t>(full->Data(), full->Data() + n));
+            EXPECT_FALSE(reader->Deserialise(prefix.Get())) << s.name << " cut to " << n;
+            CRefPtr<CByteBuffer> after;
+            reader->Serialise(after);
+            EXPECT_EQ(Hex(after.Get()), Hex(before.Get())) << s.name << " cut to " << n;
+        }
+        EXPECT_TRUE(reader->Deserialise(full.Get())) << s.name;
+    }
+}
+
+TEST(Robustness, WrongIdentifierOrKindIsRefused)
+{
+    CRefPtr<CEmptyResponse> response;
+    MakeEmptyResponse(response, 7, 0);
+    const struct
+    {
+        const char* bytes;
+        bool accepted;
+    } cases[] = {
+        {"00 00 00 07 03 00 00 00 05", true},
+        {"00 00 00 07 02 00 00 00 05", false}, // a request with the response's identifier
+        {"00 00 00 08 03 00 00 00 05", false},
+        {"00 00 00 07 01", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(response->Deserialise(BufferOf(Bytes(c.bytes)).Get()), c.accepted) << c.bytes;
+    EXPECT_FALSE(response->Deserialise(nullptr));
+}
+
+// Counts and lengths that the remaining bytes cannot hold fail at once, without allocating.
+TEST(Robustness, AbsurdCountsAndLengthsAreRefused)
+{
+    struct Case
+    {
+        const char* name;
+        std::function<CRefPtr<IMessage>()> reader;
+        const char* bytes;
+    } cases[] = {
+        {"receiver count 2^31-1", [] { return Up(new CReceiverListMessage(8, nullptr, 0)); },
+         "00 00 00 08 01 7F FF FF FF 00 00 00 01 00 00 00 01 00 00"},
+        {"receiver name longer than body", [] { return Up(new CReceiverListMessage(8, nullptr, 0)); },
+         "00 00 00 08 01 00 00 00 01 00 00 00 01 00 00 00 01 FF FF 41"},
+        {"argument count 2^31-1", [] { return Up(new CArgumentListMessage(9, nullptr)); },
+         "00 00 00 09 01 7F FF FF FF 00 00 00 00"},
+        {"argument blob 4 GiB", [] { return Up(new CArgumentListMessage(9, nullptr)); },
+         "00 00 00 09 01 00 00 00 01 FF FF FF FF 05"},
+        {"string length past end", [] { return Up(new CStringResponse(11, 0, nullptr)); },
+         "00 00 00 0B 03 00 00 00 01 00 10 41 42"},
+    };
+    for (const auto& c : cases)
+        EXPECT_FALSE(c.reader()->Deserialise(BufferOf(Bytes(c.bytes)).Get())) << c.name;
+}
+
+// A negative count on the wire is an empty list, as is zero.
+TEST(Robustness, NegativeCountsReadAsEmpty)
+{
+    CRefPtr<CReceiverListMessage> list;
+    MakeReceiverListMessage(list, 8, nullptr, 0);
+    EXPECT_TRUE(list->Deserialise(BufferOf(Bytes("00 00 00 08 01 FF FF FF FF")).Get()));
+    EXPECT_EQ(list->GetRecords(nullptr), 0);
+    const ReceiverRecord r = MakeReceiverRecord(1, 1, u"x");
+    CRefPtr<CReceiverListMessage> negative;
+    MakeReceiverListMessage(negative, 8, &r, -3);
+    EXPECT_EQ(negative->GetRecords(nullptr), 0);
+}
+
+TEST(Peek, IdentifierAndCorrelationOnlyWhereTheBytesAreThere)
+{
+    const struct
+    {
+        const char* bytes;
+        uint32_t id;
+        uint32_t correlation;
+    } cases[] = {
+        {"", 0, 0},
+        {"00 00 01", 0, 0},
+        {"00 00 00 0D 01", 13, 0},
+        {"00 00 00 0F 03 00 00 00", 15, 0},          // 8 bytes: too short for a correlation value
+        {"00 00 00 0F 03 00 00 00 2A", 15, 42},
+        {"00 00 00 0E 02 00 00 00 2A", 14, 0},       // a request: no correlation is peeked
+        {"00 00 00 08 01 00 00 00 2A 00 00", 8, 0},  // one-way, whatever bytes 5 to 8 hold
+    };
+    for (const auto& c : cases)
+    {
+        auto buffer = BufferOf(Bytes(c.bytes));
+        EXPECT_EQ(PeekMessageID(buffer.Get()), c.id) << c.bytes;
+        EXPECT_EQ(PeekCorrelationID(buffer.Get()), c.correlation) << c.bytes;
+    }
+    EXPECT_EQ(PeekMessageID(nullptr), 0u);
+    EXPECT_EQ(PeekCorrelationID(nullptr), 0u);
+}
+} // namespace

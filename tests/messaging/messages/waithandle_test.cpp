@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+// Events, the wait for any handle, scoped locks and the trace channel.
+
+#include "testutil.h"
+#include "waithandle.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+namespace
+{
+TEST(Event, IsManualResetAndStartsClear)
+{
+    CEvent event;
+    EXPECT_FALSE(event.IsSet());
+    event.Set();
+    event.Set(); // setting twice still needs only one Reset
+    EXPECT_TRUE(event.IsSet());
+    EXPECT_TRUE(event.IsSet()); // a check does not consume it
+    event.Reset();
+    EXPECT_FALSE(event.IsSet());
+    CEvent initially(true);
+    EXPECT_TRUE(initially.IsSet());
+}
+
+TEST(WaitForHandles, ReturnsTheLowestSignalledIndexOrTimeOut)
+{
+    CEvent events[3];
+    CWaitHandle* handles[3] = {&events[0], &events[1], &events[2]};
+    const struct
+    {
+        bool set[3];
+        int expected;
+    } cases[] = {
+        {{false, false, false}, WAIT_TIMEOUT_RESULT},
+        {{false, true, false}, 1},
+        {{true, false, true}, 0},
+        {{false, true, true}, 1},
+        {{false, false, true}, 2},
+    };
+    for (const auto& c : cases)
+    {
+        for (int i = 0; i < 3; ++i)
+            c.set[i] ? events[i].Set() : events[i].Reset();
+        EXPECT_EQ(WaitForHandles(handles, 3, 10), c.expected);
+    }
+}
+
+TEST(WaitForHandles, RefusesBadArguments)
+{
+    CEvent event;
+    CWaitHandle* handles[65];
+    for (auto& h : handles)
+        h = &event;
+    EXPECT_EQ(WaitForHandles(handles, 0, 0), WAIT_FAILED_RESULT);
+    EXPECT_EQ(WaitForHandles(handles, 65, 0), WAIT_FAILED_RESULT);
+    EXPECT_EQ(WaitForHandles(nullptr, 1, 0), WAIT_FAILED_RESULT);
+    event.Set();
+    EXPECT_EQ(WaitForHandles(handles, 64, 0), 0);
+}
+
+TEST(WaitForHandles, TimeOutIsHonoured)
+{
+    CEvent event;
+    CWaitHandle* handles[1] = {&event};
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(WaitForHandles(handles, 1, 50), WAIT_TIMEOUT_RESULT);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+}
+
+struct CCountingLock : CCriticalSection
+{
+    int locks = 0, unlocks = 0;
+    void Lock() override { ++locks; }
+    void Unlock() override { ++unlocks; }
+};
+
+TEST(AutoLock, LocksOnceUnlocksOnceAndIgnoresNull)
+{
+    CCountingLock lock;
+    {
+        CAutoLock held(lock);
+        held.Release();
+        held.Release();
+    }
+    EXPECT_EQ(lock.locks, 1);
+    EXPECT_EQ(lock.unlocks, 1);
+    CAutoLock none(nullptr); // neither locks nor unlocks; nothing to observe but no crash
+}
+
+TEST(TraceChannel, DiscardsWithoutSinkAndCutsLongLines)
+{
+    Trace("nobody hears %d\n", 1);
+    CTraceRecorder trace;
+    const std::string longText(5000, 'x');
+    Trace("%s", longText.c_str());
+    Trace("value = %d.", 42);
+    const auto lines = trace.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], std::string(4095, 'x'));
+    EXPECT_EQ(lines[1], "value = 42.");
+}
+} // namespace
