@@ -1,0 +1,83 @@
+// SPDX-License-Identifier: MIT
+// Client objects: sending, request/response exchanges and the service client's endpoint.
+
+#include "clientobject.h"
+
+#include <new>
+
+void CClientObject::Attach(ISendQueue* pSendQueue, IInboundSink* pSink, IMessagingSocket* pSocket)
+{
+    CAutoLock lock(m_clientLock);
+    m_pSocket = pSocket;
+    m_pSendQueue = pSendQueue;
+    m_pInboundSink = pSink;
+    m_bConnected = pSocket && pSendQueue && pSink;
+    if (pSocket)
+        OnConnected();
+    else
+        OnDisconnected();
+}
+
+void CClientObject::GetSocket(CRefPtr<IMessagingSocket>& pOut)
+{
+    CAutoLock lock(m_clientLock);
+    pOut = m_pSocket;
+}
+
+void CClientObject::Send(IMessage* pMessage)
+{
+    CAutoLock lock(m_clientLock);
+    CRefPtr<IMessagingSocket> pSocket = m_pSocket;
+    if (pSocket && m_pSendQueue)
+        m_pSendQueue->QueueSend(pSocket.Get(), pMessage);
+}
+
+void CClientObject::SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pOut, int iTimeoutMs)
+{
+    CAutoLock lock(m_clientLock);
+    if (!m_pInboundSink || !pRequest || pRequest->GetKind() != MESSAGE_KIND_REQUEST)
+        return;
+    CRefPtr<CRequestMessage> hold(pRequest);
+    // Registered before it is queued for sending, so the dispatch thread knows the request
+    // before any response to it can arrive.
+    m_pInboundSink->AddPendingRequest(pRequest);
+    Send(pRequest);
+    pRequest->WaitForResponse(pOut, iTimeoutMs);
+    m_pInboundSink->RemovePendingRequest(pRequest);
+}
+
+void CClientEndpoint::SetListener(IClientListener* pListener)
+{
+    CAutoLock lock(m_endpointLock);
+    m_pListener = pListener;
+}
+
+void CClientEndpoint::Deliver(CByteBuffer* pBuffer)
+{
+    CAutoLock lock(m_endpointLock);
+    if (m_pListener)
+        m_pListener->OnMessage(pBuffer);
+}
+
+void CClientEndpoint::OnConnected()
+{
+    CRefPtr<CRegistrationMessage> pRegistration;
+    MakeRegistrationMessage(pRegistration, 1);
+    if (pRegistration)
+        Send(pRegistration.Get());
+    CAutoLock lock(m_endpointLock);
+    if (m_pListener)
+        m_pListener->OnConnected();
+}
+
+void CClientEndpoint::OnDisconnected()
+{
+    CAutoLock lock(m_endpointLock);
+    if (m_pListener)
+        m_pListener->OnDisconnected();
+}
+
+void MakeClientEndpoint(CRefPtr<CClientEndpoint>& pOut, IClientListener* pListener)
+{
+    pOut = new (std::nothrow) CClientEndpoint(pListener);
+}

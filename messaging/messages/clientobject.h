@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: MIT
+// Client object: what application code talks through over one connection. It sends one-way
+// messages, makes request/response exchanges, and receives what the dispatch thread delivers.
+#pragma once
+
+#include "message.h"
+#include "sync.h"
+#include "transportinterfaces.h"
+
+#include <atomic>
+
+// The connection manager attaches it to a messaging socket and detaches it (three nulls).
+// m_clientLock guards the three connection fields and is held across a whole request/response
+// exchange, so one request is in flight per client object.
+class CClientObject : public virtual CRefCounted
+{
+public:
+    CClientObject() = default;
+    ~CClientObject() override = default;
+
+    // Stores the three under the client lock, then, still under it, OnConnected or OnDisconnected.
+    virtual void Attach(ISendQueue* pSendQueue, IInboundSink* pSink, IMessagingSocket* pSocket);
+    // Needs no lock, so the user interface may ask during an exchange.
+    virtual bool IsConnected() const { return m_bConnected.load(); }
+    virtual void GetSocket(CRefPtr<IMessagingSocket>& pOut);
+    // Drops the message silently while not connected.
+    virtual void Send(IMessage* pMessage);
+    // Sends a request and waits up to iTimeoutMs for its response. Not connected, or not a
+    // request: returns at once with pOut untouched. A time-out leaves pOut empty.
+    virtual void SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pOut, int iTimeoutMs);
+    // Called on the dispatch thread for every received message that answers no request.
+    virtual void Deliver(CByteBuffer* pBuffer) = 0;
+    virtual void OnConnected() {}
+    virtual void OnDisconnected() {}
+
+private:
+    CCriticalSection m_clientLock;
+    CRefPtr<IMessagingSocket> m_pSocket;
+    ISendQueue* m_pSendQueue = nullptr;
+    IInboundSink* m_pInboundSink = nullptr;
+    std::atomic<bool> m_bConnected{false};
+};
+
+class IClientListener
+{
+public:
+    virtual ~IClientListener() = default;
+    virtual void OnMessage(CByteBuffer* pBuffer) = 0;
+    virtual void OnConnected() = 0;
+    virtual void OnDisconnected() = 0;
+};
+
+// The service client's endpoint: registers with the service on every new connection and passes
+// what arrives to its listener. The listener pointer has its own lock, so deliveries and the
+// listener's detaching never wait for an exchange in progress.
+class CClientEndpoint : public CClientObject
+{
+public:
+    explicit CClientEndpoint(IClientListener* pListener) : m_pListener(pListener) {}
+
+    void SetListener(IClientListener* pListener);
+    void Deliver(CByteBuffer* pBuffer) override;
+    // Sends the registration message (identifier 1), then tells the listener.
+    void OnConnected() override;
+    void OnDisconnected() override;
+
+private:
+    CCriticalSection m_endpointLock;
+    IClientListener* m_pListener;
+};
+
+void MakeClientEndpoint(CRefPtr<CClientEndpoint>& pOut, IClientListener* pListener);

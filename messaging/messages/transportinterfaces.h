@@ -1,0 +1,49 @@
+// SPDX-License-Identifier: MIT
+// What client objects and the transport see of each other: the dispatch thread's inbound sink,
+// an I/O thread's send queue and the messaging socket of one connection.
+#pragma once
+
+#include "bytebuffer.h"
+#include "refcounted.h"
+
+class CClientObject;
+class CNetworkEvent;
+class CRequestMessage;
+class IMessage;
+
+// Implemented by the dispatch thread: every call queues a command that runs there, in call order.
+class IInboundSink
+{
+public:
+    virtual ~IInboundSink() = default;
+    virtual void QueueInbound(CClientObject* pClient, CByteBuffer* pBuffer) = 0;
+    virtual void QueueDisconnect(CClientObject* pClient) = 0;
+    virtual void AddPendingRequest(CRequestMessage* pRequest) = 0;
+    virtual void RemovePendingRequest(CRequestMessage* pRequest) = 0;
+};
+
+class IMessagingSocket;
+
+// Implemented by an I/O thread: serialises the message on the caller's thread and queues it.
+class ISendQueue
+{
+public:
+    virtual ~ISendQueue() = default;
+    virtual void QueueSend(IMessagingSocket* pSocket, IMessage* pMessage) = 0;
+};
+
+// One framed connection. The connection manager and its I/O thread drive it; client objects only
+// hold it and hand it back to the send queue.
+class IMessagingSocket : public virtual CRefCounted
+{
+public:
+    virtual void SetClient(CClientObject* pClient) = 0;
+    virtual void SetListener(IInboundSink* pListener) = 0;
+    virtual CNetworkEvent* GetNetworkEvent() = 0;
+    virtual int GetSocketHandle() = 0;
+    virtual void OnReadable() = 0;
+    virtual void Send(CByteBuffer* pBuffer) = 0;
+    virtual void OnClosed() = 0;
+    virtual bool ReadFully(uint8_t* pBuffer, int32_t iLength, int iTimeoutMs) = 0;
+    virtual bool WriteFully(const uint8_t* pBuffer, int32_t iLength, int iTimeoutMs) = 0;
+};

@@ -1,0 +1,136 @@
+// SPDX-License-Identifier: MIT
+// Connection manager: handshake, attaching and detaching, and the lazy pool of I/O threads.
+
+#include "connectionmanager.h"
+#include "exceptions.h"
+#include "trace.h"
+
+#include <algorithm>
+#include <csignal>
+#include <cstring>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+CConnectionManager::CConnectionManager()
+{
+    AcquireRefCountLock();
+    StartSocketLibrary(m_bSocketLibraryStarted);
+    m_pDispatchThread = std::make_unique<CMessageDispatchThread>(this);
+    m_pDispatchThread->Start();
+}
+
+CConnectionManager::~CConnectionManager()
+{
+    m_pDispatchThread->Stop();
+    m_pDispatchThread->Join();
+    {
+        CAutoLock lock(m_lock);
+        m_threads.clear(); // each stops, joins and closes the sockets it still serves
+    }
+    m_pDispatchThread.reset();
+    StopSocketLibrary(m_bSocketLibraryStarted);
+    ReleaseRefCountLock();
+}
+
+// Sockets need no library start-up here; what must hold is that a peer that vanishes never kills
+// the process with SIGPIPE. Sends pass MSG_NOSIGNAL, so nothing is left to set up.
+void CConnectionManager::StartSocketLibrary(bool& bStarted)
+{
+    bStarted = true;
+}
+
+void CConnectionManager::StopSocketLibrary(bool& bStarted)
+{
+    bStarted = false;
+}
+
+bool CConnectionManager::ConnectClientObject(CClientObject* pClient, const char* pszHost,
+                                             uint16_t iPort, const uint8_t* pHandshake, bool bNoDelay)
+{
+    CRefPtr<CClientObject> hold(pClient);
+    CRefPtr<CMessagingSocket> pSocket;
+    OpenMessagingSocket(pSocket, pszHost, iPort, AF_INET, SOCK_STREAM, IPPROTO_TCP, bNoDelay);
+    if (!pSocket)
+        return false;
+    if (!pHandshake)
+        return true;
+    uint8_t received[HANDSHAKE_LENGTH];
+    if (!pSocket->ReadFully(received, HANDSHAKE_LENGTH, HANDSHAKE_TIMEOUT_MS))
+    {
+        Trace("CConnectionManager::ConnectClientObject: Client timed out waiting for server handshake "
+              "string.");
+        return false;
+    }
+    if (std::memcmp(received, pHandshake, HANDSHAKE_LENGTH) != 0)
+    {
+        Trace("CConnectionManager::ConnectClientObject: Handshake strings do not match.");
+        return false;
+    }
+    return AttachSocket(pClient, pSocket.Get());
+}
+
+bool CConnectionManager::AttachSocket(CClientObject* pClient, IMessagingSocket* pSocket)
+{
+    if (!pClient || !pSocket)
+        return false;
+    CAutoLock lock(m_lock);
+    CSocketIOThread* pRoom = nullptr;
+    for (auto& pThread : m_threads)
+    {
+        if (pThread->HasSocket(pSocket))
+            return false;
+        if (!pRoom && pThread->GetSocketCount() < MAX_SOCKETS_PER_THREAD)
+            pRoom = pThread.get();
+    }
+    pSocket->SetListener(m_pDispatchThread.get());
+    pSocket->SetClient(pClient);
+    if (!pRoom)
+    {
+        auto pThread = std::make_unique<CSocketIOThread>();
+        try
+        {
+            pThread->Start();
+        }
+        catch (CExceptionBase& error)
+        {
+            error.Report();
+            pSocket->SetListener(nullptr);
+            pSocket->SetClient(nullptr);
+            return false;
+        }
+        pRoom = pThread.get();
+        m_threads.push_back(std::move(pThread));
+    }
+    pClient->Attach(pRoom, m_pDispatchThread.get(), pSocket);
+    const bool bAdded = pRoom->AddSocket(pSocket);
+    if (!bAdded)
+    {
+        pClient->Attach(nullptr, nullptr, nullptr);
+        pSocket->SetListener(nullptr);
+        pSocket->SetClient(nullptr);
+    }
+    return bAdded;
+}
+
+void CConnectionManager::DetachClient(CClientObject* pClient)
+{
+    if (!pClient)
+        return;
+    CRefPtr<IMessagingSocket> pSocket;
+    pClient->GetSocket(pSocket);
+    if (!pSocket)
+        return;
+    // Without the manager lock: the client may connect again from its OnDisconnected.
+    pClient->Attach(nullptr, nullptr, nullptr);
+    CAutoLock lock(m_lock);
+    for (auto& pThread : m_threads)
+        if (pThread->RemoveSocket(pSocket.Get()))
+            break;
+    std::erase_if(m_threads, [](const auto& pThread) { return pThread->GetSocketCount() == 0; });
+}
+
+int CConnectionManager::GetThreadCount()
+{
+    CAutoLock lock(m_lock);
+    return static_cast<int>(m_threads.size());
+}

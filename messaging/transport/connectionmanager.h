@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+// Connection manager: the messaging library's entry point for a process. It owns the dispatch
+// thread and the I/O threads, connects client objects to a service with the 16-byte handshake,
+// and detaches them again, deleting I/O threads that have nothing left to serve.
+#pragma once
+
+#include "clientobject.h"
+#include "dispatchthread.h"
+#include "messagingsocket.h"
+#include "socketiothread.h"
+
+#include <memory>
+#include <vector>
+
+inline constexpr int HANDSHAKE_TIMEOUT_MS = 10000;
+inline constexpr int HANDSHAKE_LENGTH = 16;
+
+// Lock order: m_lock (thread list), then an I/O thread's socket-list and send-queue locks, then
+// the dispatch thread's queue lock. Deleting an I/O thread joins it under m_lock; I/O threads
+// never take m_lock.
+class CConnectionManager
+{
+public:
+    CConnectionManager();
+    virtual ~CConnectionManager();
+    CConnectionManager(const CConnectionManager&) = delete;
+    CConnectionManager& operator=(const CConnectionManager&) = delete;
+
+    // Opens a TCP connection, reads and compares the handshake (each wait up to 10000 ms) and
+    // attaches the socket. With no expected handshake the connection is checked for nothing and
+    // not attached: the call returns true and the socket closes.
+    bool ConnectClientObject(CClientObject* pClient, const char* pszHost, uint16_t iPort,
+                             const uint8_t* pHandshake, bool bNoDelay);
+    // Hands a connected socket to an I/O thread with room (creating one when all are full).
+    bool AttachSocket(CClientObject* pClient, IMessagingSocket* pSocket);
+    // Detaches the client's socket (its OnDisconnected runs first, without the manager lock).
+    void DetachClient(CClientObject* pClient);
+
+    // For tests: how many I/O threads exist now.
+    int GetThreadCount();
+
+    static void StartSocketLibrary(bool& bStarted);
+    static void StopSocketLibrary(bool& bStarted);
+
+private:
+    bool m_bSocketLibraryStarted = false;
+    std::unique_ptr<CMessageDispatchThread> m_pDispatchThread;
+    CCriticalSection m_lock;
+    std::vector<std::unique_ptr<CSocketIOThread>> m_threads;
+};

@@ -1,0 +1,198 @@
+// SPDX-License-Identifier: MIT
+// The I/O thread's wait loop. Slot 0 stop, slot 1 sockets changed, slot 2 sends pending, then the
+// sockets in list order: the lowest signalled slot wins, which gives the priorities.
+
+#include "socketiothread.h"
+#include "exceptions.h"
+#include "message.h"
+#include "trace.h"
+
+#include <algorithm>
+
+namespace
+{
+constexpr int FIXED_SLOTS = 3;
+constexpr int MAX_WAIT_ERRORS = 5;
+} // namespace
+
+CSocketIOThread::~CSocketIOThread()
+{
+    Stop();
+    Join();
+    CAutoLock socketLock(m_socketLock);
+    for (auto& pSocket : m_sockets)
+        pSocket->OnClosed();
+    m_sockets.clear();
+    CAutoLock sendLock(m_sendLock);
+    m_sendQueue.clear();
+}
+
+bool CSocketIOThread::AddSocket(IMessagingSocket* pSocket)
+{
+    CAutoLock lock(m_socketLock);
+    if (!pSocket || static_cast<int>(m_sockets.size()) >= MAX_SOCKETS_PER_THREAD)
+        return false;
+    m_sockets.emplace_back(pSocket);
+    m_socketsChanged.Set();
+    return true;
+}
+
+bool CSocketIOThread::RemoveSocket(IMessagingSocket* pSocket)
+{
+    CRefPtr<IMessagingSocket> hold(pSocket);
+    bool bFound = false;
+    {
+        CAutoLock lock(m_socketLock);
+        auto it = std::find_if(m_sockets.begin(), m_sockets.end(),
+                               [&](const auto& p) { return p.Get() == pSocket; });
+        if (it != m_sockets.end())
+        {
+            bFound = true;
+            {
+                CAutoLock sendLock(m_sendLock);
+                std::erase_if(m_sendQueue, [&](const auto& pair) { return pair.first.Get() == pSocket; });
+            }
+            m_sockets.erase(it);
+            m_socketsChanged.Set();
+        }
+    }
+    if (bFound)
+        pSocket->OnClosed();
+    return bFound;
+}
+
+bool CSocketIOThread::HasSocket(IMessagingSocket* pSocket)
+{
+    CAutoLock lock(m_socketLock);
+    return std::any_of(m_sockets.begin(), m_sockets.end(),
+                       [&](const auto& p) { return p.Get() == pSocket; });
+}
+
+int CSocketIOThread::GetSocketCount()
+{
+    CAutoLock lock(m_socketLock);
+    return static_cast<int>(m_sockets.size());
+}
+
+void CSocketIOThread::QueueSend(IMessagingSocket* pSocket, IMessage* pMessage)
+{
+    if (!pSocket || !pMessage)
+        return;
+    CRefPtr<CByteBuffer> pBuffer;
+    pMessage->Serialise(pBuffer);
+    if (!pBuffer)
+        return;
+    CAutoLock lock(m_sendLock);
+    m_sendQueue.emplace_back(pSocket, pBuffer);
+    m_sendPending.Set();
+}
+
+void CSocketIOThread::Run()
+{
+    CWaitHandle* handles[WAIT_MAX_HANDLES] = {GetStopEvent(), &m_socketsChanged, &m_sendPending};
+    CRefPtr<IMessagingSocket> snapshot[MAX_SOCKETS_PER_THREAD];
+    int iHandleCount = FIXED_SLOTS;
+    int iErrors = 0;
+    bool bRunning = true;
+
+    while (bRunning)
+    {
+        const int r = WaitForEvents(handles, iHandleCount, WAIT_INFINITE);
+        ++m_iWakeCount;
+        if (r < 0)
+        {
+            Trace("CSocketIOThread::Run(): Timed out or an error occured in CThreadBase::WaitForEvents "
+                  "(error %d).  Stopping thread.",
+                  r);
+            bRunning = ++iErrors < MAX_WAIT_ERRORS;
+        }
+        else if (r >= WAIT_MAX_HANDLES)
+        {
+            Trace("CSocketIOThread::Run(): Event number out of range (event %d).  Stopping thread.\n", r);
+            bRunning = ++iErrors < MAX_WAIT_ERRORS;
+        }
+        else if (r == 0)
+        {
+            bRunning = false;
+        }
+        else if (r == 1)
+        {
+            // The snapshot is rebuilt only when the list changed, not on every wake-up.
+            CAutoLock lock(m_socketLock);
+            const int n = static_cast<int>(m_sockets.size());
+            iHandleCount = FIXED_SLOTS;
+            for (int i = 0; i < MAX_SOCKETS_PER_THREAD; ++i)
+            {
+                snapshot[i] = i < n ? m_sockets[static_cast<size_t>(i)] : nullptr;
+                if (i < n)
+                    handles[iHandleCount++] = snapshot[i]->GetNetworkEvent();
+            }
+            m_socketsChanged.Reset();
+        }
+        else if (r == 2)
+        {
+            FlushSendQueue();
+        }
+        else
+        {
+            CRefPtr<IMessagingSocket> pSocket = snapshot[r - FIXED_SLOTS];
+            if (!pSocket)
+                bRunning = false;
+            else
+                ServeSocket(pSocket.Get(), bRunning);
+        }
+    }
+    for (auto& p : snapshot)
+        p.Reset();
+}
+
+void CSocketIOThread::FlushSendQueue()
+{
+    CAutoLock socketLock(m_socketLock);
+    CAutoLock sendLock(m_sendLock);
+    while (!m_sendQueue.empty())
+    {
+        auto [pSocket, pBuffer] = std::move(m_sendQueue.front());
+        m_sendQueue.pop_front();
+        try
+        {
+            pSocket->Send(pBuffer.Get());
+        }
+        catch (CExceptionBase& error)
+        {
+            CExceptionBase copy = error;
+            copy.Report();
+            RemoveSocket(pSocket.Get());
+        }
+    }
+    m_sendPending.Reset();
+}
+
+void CSocketIOThread::ServeSocket(IMessagingSocket* pSocket, bool& bRunning)
+{
+    CNetworkEvent* pEvent = pSocket->GetNetworkEvent();
+    const uint8_t iEvents = pEvent ? pEvent->Enumerate() : SOCKET_EVENT_ERROR;
+    if (iEvents & SOCKET_EVENT_ERROR)
+    {
+        bRunning = false;
+        return;
+    }
+    if (iEvents & SOCKET_EVENT_CLOSE)
+    {
+        RemoveSocket(pSocket);
+        return;
+    }
+    try
+    {
+        if (iEvents & SOCKET_EVENT_READ)
+            pSocket->OnReadable();
+        if (iEvents & SOCKET_EVENT_WRITE)
+            pSocket->Send(nullptr);
+    }
+    catch (CExceptionBase& error)
+    {
+        CExceptionBase copy = error;
+        copy.Report();
+        RemoveSocket(pSocket);
+    }
+}

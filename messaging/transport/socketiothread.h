@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+// Socket I/O thread: one wait over up to 61 messaging sockets plus three wake-up events. It reads
+// and writes frames, sends what client objects queue, and removes sockets that close or fail.
+#pragma once
+
+#include "messagingsocket.h"
+#include "threadbase.h"
+
+#include <deque>
+#include <utility>
+#include <vector>
+
+inline constexpr int MAX_SOCKETS_PER_THREAD = 61;
+
+// Threads: Run on its own thread; AddSocket, RemoveSocket, HasSocket and GetSocketCount from the
+// connection manager's callers (under the manager lock) and from Run; QueueSend from any thread.
+// Locks, always in this order: m_socketLock (socket list) before m_sendLock (send queue).
+class CSocketIOThread : public CThreadBase, public ISendQueue
+{
+public:
+    CSocketIOThread() = default;
+    // Stops and joins, then closes (OnClosed) every socket still listed, each exactly once.
+    ~CSocketIOThread() override;
+
+    bool AddSocket(IMessagingSocket* pSocket);
+    // Drops the socket's queued sends, unlists it and calls its OnClosed; false if not listed.
+    bool RemoveSocket(IMessagingSocket* pSocket);
+    bool HasSocket(IMessagingSocket* pSocket);
+    int GetSocketCount();
+
+    // Serialises on the caller's thread, then queues the frame for this thread to write.
+    void QueueSend(IMessagingSocket* pSocket, IMessage* pMessage) override;
+
+    // How many times Run woke up (for tests that check an idle connection costs nothing).
+    unsigned long GetWakeCount() const { return m_iWakeCount.load(); }
+
+protected:
+    void Run() override;
+
+private:
+    void ServeSocket(IMessagingSocket* pSocket, bool& bRunning);
+    void FlushSendQueue();
+
+    CCriticalSection m_socketLock;
+    std::vector<CRefPtr<IMessagingSocket>> m_sockets;
+    CEvent m_socketsChanged;
+    CCriticalSection m_sendLock;
+    std::deque<std::pair<CRefPtr<IMessagingSocket>, CRefPtr<CByteBuffer>>> m_sendQueue;
+    CEvent m_sendPending;
+    std::atomic<unsigned long> m_iWakeCount{0};
+};

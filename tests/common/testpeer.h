@@ -1,0 +1,218 @@
+// SPDX-License-Identifier: MIT
+// A service peer for transport tests, written with plain blocking POSIX sockets so that it shares
+// no code with what it tests: it listens on 127.0.0.1, sends a configurable handshake on every
+// accepted connection, records the frames it receives and lets a test answer them.
+#pragma once
+
+#include "message.h"
+#include "testutil.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using ByteVector = std::vector<uint8_t>;
+
+inline ByteVector Frame(const ByteVector& body)
+{
+    const auto n = static_cast<uint32_t>(body.size());
+    ByteVector frame = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+    frame.insert(frame.end(), body.begin(), body.end());
+    return frame;
+}
+
+inline ByteVector FrameOf(IMessage* pMessage)
+{
+    CRefPtr<CByteBuffer> bytes;
+    pMessage->Serialise(bytes);
+    return Frame(ByteVector(bytes->Data(), bytes->Data() + bytes->GetSize()));
+}
+
+inline bool WriteAll(int fd, const uint8_t* p, size_t n)
+{
+    while (n)
+    {
+        const ssize_t r = ::send(fd, p, n, MSG_NOSIGNAL);
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+inline bool ReadAll(int fd, uint8_t* p, size_t n)
+{
+    while (n)
+    {
+        const ssize_t r = ::recv(fd, p, n, 0);
+        if (r <= 0)
+            return false;
+        p += r;
+        n -= static_cast<size_t>(r);
+    }
+    return true;
+}
+
+// A listening socket on 127.0.0.1 with an ephemeral port.
+inline int ListenOnLoopback(uint16_t& iPort)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int one = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    ::listen(fd, 128);
+    socklen_t n = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &n);
+    iPort = ntohs(address.sin_port);
+    return fd;
+}
+
+class CTestPeer
+{
+public:
+    struct CConnection
+    {
+        int fd = -1;
+        std::mutex mutex;
+        std::vector<ByteVector> frames; // bodies, in arrival order
+        std::atomic<bool> closed{false};
+
+        bool Send(const ByteVector& bytes) { return WriteAll(fd, bytes.data(), bytes.size()); }
+        size_t FrameCount()
+        {
+            std::lock_guard<std::mutex> g(mutex);
+            return frames.size();
+        }
+        ByteVector FrameAt(size_t i)
+        {
+            std::lock_guard<std::mutex> g(mutex);
+            return frames.at(i);
+        }
+        void Shut() { ::shutdown(fd, SHUT_RDWR); }
+    };
+    using Handler = std::function<void(CConnection&, const ByteVector& body)>;
+
+    enum class EHandshake
+    {
+        Correct,
+        Wrong,
+        Partial, // 15 bytes, then silence
+        CloseAtOnce,
+    };
+
+    explicit CTestPeer(EHandshake eHandshake = EHandshake::Correct, Handler onFrame = {})
+        : m_eHandshake(eHandshake), m_onFrame(std::move(onFrame))
+    {
+        m_listenFd = ListenOnLoopback(m_iPort);
+        m_acceptor = std::thread([this] { AcceptLoop(); });
+    }
+    ~CTestPeer() { Shutdown(); }
+
+    // Closes the listener and every connection and waits for the peer's threads.
+    void Shutdown()
+    {
+        if (m_listenFd < 0)
+            return;
+        ::shutdown(m_listenFd, SHUT_RDWR);
+        m_acceptor.join();
+        ::close(m_listenFd);
+        m_listenFd = -1;
+        {
+            std::lock_guard<std::mutex> g(m_mutex);
+            for (auto& c : m_connections)
+                c->Shut();
+        }
+        for (auto& t : m_readers)
+            t.join();
+        std::lock_guard<std::mutex> g(m_mutex);
+        for (auto& c : m_connections)
+            ::close(c->fd);
+    }
+
+    uint16_t Port() const { return m_iPort; }
+    size_t ConnectionCount()
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_connections.size();
+    }
+    std::shared_ptr<CConnection> Connection(size_t i)
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_connections.at(i);
+    }
+
+private:
+    void AcceptLoop()
+    {
+        for (;;)
+        {
+            const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0)
+                return;
+            auto c = std::make_shared<CConnection>();
+            c->fd = fd;
+            ByteVector handshake(SERVICE_IDENTIFIER, SERVICE_IDENTIFIER + 16);
+            switch (m_eHandshake)
+            {
+            case EHandshake::Correct:
+                c->Send(handshake);
+                break;
+            case EHandshake::Wrong:
+                handshake[15] ^= 0xFF;
+                c->Send(handshake);
+                break;
+            case EHandshake::Partial:
+                handshake.pop_back();
+                c->Send(handshake);
+                break;
+            case EHandshake::CloseAtOnce:
+                c->Shut();
+                break;
+            }
+            std::lock_guard<std::mutex> g(m_mutex);
+            m_connections.push_back(c);
+            m_readers.emplace_back([this, c] { ReadLoop(*c); });
+        }
+    }
+
+    void ReadLoop(CConnection& c)
+    {
+        for (;;)
+        {
+            uint8_t prefix[4];
+            if (!ReadAll(c.fd, prefix, 4))
+                break;
+            const uint32_t n = (uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) | prefix[3];
+            ByteVector body(n);
+            if (!ReadAll(c.fd, body.data(), n))
+                break;
+            {
+                std::lock_guard<std::mutex> g(c.mutex);
+                c.frames.push_back(body);
+            }
+            if (m_onFrame)
+                m_onFrame(c, body);
+        }
+        c.closed = true;
+    }
+
+    EHandshake m_eHandshake;
+    Handler m_onFrame;
+    uint16_t m_iPort = 0;
+    int m_listenFd = -1;
+    std::thread m_acceptor;
+    std::mutex m_mutex;
+    std::vector<std::shared_ptr<CConnection>> m_connections;
+    std::vector<std::thread> m_readers;
+};

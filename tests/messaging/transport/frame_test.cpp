@@ -1,0 +1,244 @@
+// SPDX-License-Identifier: MIT
+// Frames through a real loopback connection: the reader and writer state machines, the
+// messaging socket's queue, and the blocking exact-length transfers.
+
+#include "exceptions.h"
+#include "transporttest.h"
+
+#include <cerrno>
+#include <chrono>
+
+namespace
+{
+class FrameTest : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        client = new CRecordingClient;
+        pair.messaging->SetListener(&sink);
+        pair.messaging->SetClient(client.Get());
+    }
+    void TearDown() override { pair.messaging->SetClient(nullptr); }
+
+    CLoopbackPair pair;
+    CRecordingSink sink;
+    CRefPtr<CRecordingClient> client;
+};
+
+TEST_F(FrameTest, LengthPrefixArrivingOneByteAtATimeYieldsOneFrame)
+{
+    const ByteVector frame = Frame(Bytes("00 00 00 0D 01"));
+    for (uint8_t byte : frame)
+    {
+        ASSERT_TRUE(pair.PeerSend({byte}));
+        CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
+        if (WaitForHandles(handles, 1, 1000) == 0 &&
+            (pair.messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
+            pair.messaging->OnReadable();
+    }
+    pair.Pump([&] { return sink.InboundCount() >= 1; });
+    ASSERT_EQ(sink.InboundCount(), 1u);
+    EXPECT_EQ(Hex(sink.inbound[0].data(), sink.inbound[0].size()), "00 00 00 0D 01");
+}
+
+TEST_F(FrameTest, TwoFramesInOneSegmentAndAnEmptyFrameAreAllHandedOn)
+{
+    ByteVector both = Frame(Bytes("00 00 00 0D 01"));
+    const ByteVector second = Frame(Bytes("00 00 00 08 01 00 00 00 00"));
+    const ByteVector empty = Frame({});
+    both.insert(both.end(), second.begin(), second.end());
+    both.insert(both.end(), empty.begin(), empty.end());
+    ASSERT_TRUE(pair.PeerSend(both));
+    pair.Pump([&] { return sink.InboundCount() >= 3; });
+    ASSERT_EQ(sink.InboundCount(), 3u);
+    EXPECT_EQ(Hex(sink.inbound[1].data(), sink.inbound[1].size()), "00 00 00 08 01 00 00 00 00");
+    EXPECT_TRUE(sink.inbound[2].empty());
+}
+
+TEST_F(FrameTest, FramesWithoutClientOrListenerAreDropped)
+{
+    pair.messaging->SetClient(nullptr);
+    ASSERT_TRUE(pair.PeerSend(Frame(Bytes("00 00 00 0D 01"))));
+    CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
+    ASSERT_EQ(WaitForHandles(handles, 1, 1000), 0);
+    pair.messaging->OnReadable();
+    EXPECT_EQ(sink.InboundCount(), 0u);
+}
+
+TEST_F(FrameTest, HugeLengthPrefixIsAProtocolErrorNotAnAllocation)
+{
+    ASSERT_TRUE(pair.PeerSend(Bytes("FF FF FF F0 01 02")));
+    CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
+    ASSERT_EQ(WaitForHandles(handles, 1, 1000), 0);
+    try
+    {
+        pair.messaging->OnReadable();
+        FAIL() << "no exception";
+    }
+    catch (CExceptionBase& error)
+    {
+        EXPECT_EQ(error.GetErrorCode(), EMSGSIZE);
+    }
+    EXPECT_EQ(sink.InboundCount(), 0u);
+}
+
+TEST_F(FrameTest, PeerClosingMidFrameThrowsLibraryErrorZero)
+{
+    ASSERT_TRUE(pair.PeerSend(Bytes("00 00 00 10 41 42")));
+    pair.ClosePeer();
+    CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
+    ASSERT_EQ(WaitForHandles(handles, 1, 1000), 0);
+    // Data comes before the close: the first enumeration reports it as readable.
+    EXPECT_EQ(pair.messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ, SOCKET_EVENT_READ);
+    try
+    {
+        pair.messaging->OnReadable();
+        FAIL() << "no exception";
+    }
+    catch (CExceptionBase& error)
+    {
+        EXPECT_EQ(error.GetErrorCode(), 0);
+        EXPECT_STREQ(error.GetErrorText(), "Unknown error");
+    }
+    EXPECT_EQ(sink.InboundCount(), 0u);
+    // Everything read: now the close is reported.
+    EXPECT_TRUE(pair.messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_CLOSE);
+}
+
+TEST_F(FrameTest, QueuedBuffersGoOutInOrderAndEmptyOnesSendNothing)
+{
+    pair.messaging->Send(nullptr); // idle: nothing to write
+    auto first = BufferOf(Bytes("00 00 00 0D 01"));
+    auto empty = BufferOf({});
+    auto third = BufferOf(Bytes("00 00 00 12 01"));
+    pair.messaging->Send(first.Get());
+    pair.messaging->Send(empty.Get());
+    pair.messaging->Send(third.Get());
+    ByteVector received(18);
+    ASSERT_TRUE(ReadAll(pair.peerFd, received.data(), received.size()));
+    EXPECT_EQ(Hex(received.data(), received.size()),
+              "00 00 00 05 00 00 00 0D 01 00 00 00 05 00 00 00 12 01");
+    uint8_t extra;
+    EXPECT_EQ(::recv(pair.peerFd, &extra, 1, MSG_DONTWAIT), -1);
+    EXPECT_TRUE(errno == EAGAIN || errno == EWOULDBLOCK);
+}
+
+// A large frame that the socket cannot take at once is resumed by write readiness, intact.
+TEST_F(FrameTest, LargeFrameResumesOnWriteReadiness)
+{
+    ByteVector body(8 * 1024 * 1024);
+    for (size_t i = 0; i < body.size(); ++i)
+        body[i] = static_cast<uint8_t>(i * 7);
+    auto buffer = BufferOf(body);
+    ByteVector received(body.size() + 4);
+    std::atomic<bool> done = false;
+    std::thread reader([&] {
+        ReadAll(pair.peerFd, received.data(), received.size());
+        done = true;
+    });
+    pair.messaging->Send(buffer.Get());
+    pair.Pump([&] { return done.load(); });
+    reader.join();
+    EXPECT_EQ(Hex(received.data(), 4), "00 80 00 00");
+    EXPECT_TRUE(std::equal(body.begin(), body.end(), received.begin() + 4));
+}
+
+// A socket whose sends are recorded, not made: shows how a frame is cut into sends.
+class CRecordingSocket : public CSocket
+{
+public:
+    CRecordingSocket() : CSocket(AF_INET, SOCK_DGRAM, 0, false) {}
+    int Send(const void*, int iLength) override
+    {
+        sends.push_back(iLength);
+        return iLength;
+    }
+    std::vector<int> sends;
+};
+
+TEST(FrameWriter, CutsFramesIntoPrefixThenChunksOfAtMost64KiB)
+{
+    const struct
+    {
+        uint32_t size;
+        std::vector<int> sends;
+    } cases[] = {
+        {0, {}},
+        {5, {4, 5}},
+        {65536, {4, 65536}},
+        {70000, {4, 65536, 4464}},
+        {200000, {4, 65536, 65536, 65536, 3392}},
+    };
+    for (const auto& c : cases)
+    {
+        CRecordingSocket socket;
+        CRefPtr<CFrameWriter> writer;
+        MakeFrameWriter(writer);
+        CRefPtr<CByteBuffer> buffer;
+        MakeByteBuffer(buffer, c.size);
+        writer->SetBuffer(buffer.Get());
+        while (!writer->IsComplete())
+            ASSERT_EQ(writer->Step(&socket), FRAME_STEP_DONE);
+        EXPECT_EQ(socket.sends, c.sends) << c.size;
+    }
+}
+
+TEST_F(FrameTest, ReadFullyHonoursLengthTimeOutAndClose)
+{
+    uint8_t buffer[16];
+    EXPECT_TRUE(pair.messaging->ReadFully(buffer, 0, 1000));
+    EXPECT_FALSE(pair.messaging->ReadFully(buffer, -1, 1000));
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_FALSE(pair.messaging->ReadFully(buffer, 16, 100));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
+
+    ASSERT_TRUE(pair.PeerSend(ByteVector(SERVICE_IDENTIFIER, SERVICE_IDENTIFIER + 16)));
+    EXPECT_TRUE(pair.messaging->ReadFully(buffer, 16, 1000));
+    EXPECT_EQ(0, std::memcmp(buffer, SERVICE_IDENTIFIER, 16));
+
+    pair.ClosePeer();
+    const auto closedAt = std::chrono::steady_clock::now();
+    EXPECT_FALSE(pair.messaging->ReadFully(buffer, 16, 10000));
+    EXPECT_LT(std::chrono::steady_clock::now() - closedAt, std::chrono::seconds(5));
+}
+
+// Over 1 MiB, so the send also takes the path that shrinks the send buffer for the call.
+TEST_F(FrameTest, WriteFullyWaitsForRoomAndDeliversEverything)
+{
+    ByteVector data(1536 * 1024, 0x5A);
+    ByteVector received(data.size());
+    std::thread reader([&] { ReadAll(pair.peerFd, received.data(), received.size()); });
+    EXPECT_TRUE(pair.messaging->WriteFully(data.data(), static_cast<int32_t>(data.size()), 5000));
+    reader.join();
+    EXPECT_EQ(received, data);
+}
+
+TEST(SocketLayer, ResolveAndConnectFailuresAreResultsNotExceptions)
+{
+    EXPECT_EQ(ResolveAddress("127.0.0.1"), htonl(INADDR_LOOPBACK));
+    EXPECT_EQ(ResolveAddress("no-such-host.invalid"), ADDRESS_NONE);
+    EXPECT_EQ(ResolveAddress(nullptr), ADDRESS_NONE);
+    CStreamSocket socket(true);
+    EXPECT_EQ(socket.Connect("no-such-host.invalid", 1), -1);
+    EXPECT_TRUE(socket.CreateNetworkEvent());
+    CNetworkEvent* first = socket.GetNetworkEvent();
+    EXPECT_TRUE(socket.CreateNetworkEvent());
+    EXPECT_EQ(socket.GetNetworkEvent(), first);
+
+    uint16_t port = 0;
+    const int fd = ListenOnLoopback(port);
+    ::close(fd); // nothing listens there any more
+    CStreamSocket refused(true);
+    EXPECT_THROW(refused.Connect("127.0.0.1", port), CSocketException);
+
+    CTraceRecorder trace;
+    CRefPtr<CMessagingSocket> none;
+    OpenMessagingSocket(none, "127.0.0.1", port, AF_INET, SOCK_STREAM, IPPROTO_TCP, true);
+    EXPECT_FALSE(none);
+    EXPECT_EQ(trace.Lines(), std::vector<std::string>{"Exception (Error code = " +
+                                                      std::to_string(ECONNREFUSED) +
+                                                      ") : Connection refused\n"});
+}
+} // namespace

@@ -1,0 +1,106 @@
+// SPDX-License-Identifier: MIT
+// Fixtures shared by the transport tests: a connected loopback pair, a sink that records what a
+// messaging socket hands on, and a client object that records what is delivered to it.
+#pragma once
+
+#include "clientobject.h"
+#include "messagingsocket.h"
+#include "testpeer.h"
+
+#include <gtest/gtest.h>
+
+// A CStreamSocket connected to a raw accepted descriptor on 127.0.0.1.
+struct CLoopbackPair
+{
+    CLoopbackPair()
+    {
+        uint16_t port = 0;
+        listenFd = ListenOnLoopback(port);
+        auto* pSocket = new CStreamSocket(true);
+        pSocket->Connect("127.0.0.1", port);
+        peerFd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        messaging = new CMessagingSocket(pSocket);
+    }
+    ~CLoopbackPair()
+    {
+        messaging.Reset();
+        if (peerFd >= 0)
+            ::close(peerFd);
+        ::close(listenFd);
+    }
+    void ClosePeer()
+    {
+        ::close(peerFd);
+        peerFd = -1;
+    }
+    bool PeerSend(const ByteVector& bytes) { return WriteAll(peerFd, bytes.data(), bytes.size()); }
+
+    // Waits for the socket's events and serves them like an I/O thread would, until the condition
+    // holds or five seconds have passed.
+    void Pump(const std::function<bool()>& done)
+    {
+        CWaitHandle* handles[1] = {messaging->GetNetworkEvent()};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+        {
+            if (WaitForHandles(handles, 1, 20) != 0)
+                continue;
+            const uint8_t events = messaging->GetNetworkEvent()->Enumerate();
+            if (events & (SOCKET_EVENT_CLOSE | SOCKET_EVENT_ERROR))
+                break;
+            if (events & SOCKET_EVENT_READ)
+                messaging->OnReadable();
+            if (events & SOCKET_EVENT_WRITE)
+                messaging->Send(nullptr);
+        }
+    }
+
+    int listenFd = -1;
+    int peerFd = -1;
+    CRefPtr<CMessagingSocket> messaging;
+};
+
+class CRecordingClient : public CClientObject
+{
+public:
+    void Deliver(CByteBuffer* pBuffer) override
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        m_delivered.emplace_back(pBuffer->Data(), pBuffer->Data() + pBuffer->GetSize());
+    }
+    void OnConnected() override { ++connects; }
+    void OnDisconnected() override { ++disconnects; }
+    std::vector<ByteVector> Delivered()
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_delivered;
+    }
+    std::atomic<int> connects = 0;
+    std::atomic<int> disconnects = 0;
+
+private:
+    std::mutex m_mutex;
+    std::vector<ByteVector> m_delivered;
+};
+
+class CRecordingSink : public IInboundSink
+{
+public:
+    void QueueInbound(CClientObject*, CByteBuffer* pBuffer) override
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        inbound.emplace_back(pBuffer->Data(), pBuffer->Data() + pBuffer->GetSize());
+    }
+    void QueueDisconnect(CClientObject*) override { ++disconnects; }
+    void AddPendingRequest(CRequestMessage*) override {}
+    void RemovePendingRequest(CRequestMessage*) override {}
+    size_t InboundCount()
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return inbound.size();
+    }
+
+    std::mutex m_mutex;
+    std::vector<ByteVector> inbound;
+    std::atomic<int> disconnects = 0;
+};
