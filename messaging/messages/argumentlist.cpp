@@ -15,9 +15,8 @@ bool AreCompatible(int iStored, int iRequested)
 {
     if (iStored == iRequested)
         return true;
-    auto pair = [&](int a, int b) {
-        return (iStored == a && iRequested == b) || (iStored == b && iRequested == a);
-    };
+    auto pair = [&](int a, int b)
+    { return (iStored == a && iRequested == b) || (iStored == b && iRequested == a); };
     return pair(ARG_CHAR, ARG_WCHAR) || pair(ARG_STRING, ARG_WSTRING);
 }
 } // namespace

@@ -56,13 +56,15 @@ public:
     CArgumentList& operator=(const CArgumentList& other);
 
     int32_t GetCount() const { return static_cast<int32_t>(m_entries.size()); }
-    const CRefPtr<CByteBuffer>& GetEntry(int32_t i) const { return m_entries[static_cast<size_t>(i)]; }
+    const CRefPtr<CByteBuffer>& GetEntry(int32_t i) const
+    {
+        return m_entries[static_cast<size_t>(i)];
+    }
     void Clear() { m_entries.clear(); }
 
     // Pack(2, ARG_UINT32, 5u, ARG_WSTRING, u"abc"); a blob takes two values, data then length.
     // An unknown code, a value of the wrong type or too few values leave the list empty.
-    template <class... Args>
-    void Pack(int iCount, Args&&... args)
+    template <class... Args> void Pack(int iCount, Args&&... args)
     {
         Clear();
         if (iCount < 1)
@@ -76,8 +78,7 @@ public:
     // std::optional<std::u16string>* (code 10); a blob takes std::unique_ptr<uint8_t[]>* and
     // uint32_t*. Stored entries must carry the requested code or its compatible one (3 with 11,
     // 8 with 10). Values read before a failure stay stored.
-    template <class... Args>
-    bool Unpack(int iCount, Args&&... args) const
+    template <class... Args> bool Unpack(int iCount, Args&&... args) const
     {
         if (iCount < 1 || iCount > GetCount())
             return false;
@@ -87,7 +88,8 @@ public:
     // Wire encoding: a 32-bit count, then every entry as a blob.
     uint32_t GetWireSize() const;
     void Write(CWriteCursor& c) const;
-    // Fails, leaving the list as it was, on a count or entry length that the bytes left cannot hold.
+    // Fails, leaving the list as it was, on a count or entry length that the bytes left cannot
+    // hold.
     bool Read(CReadCursor& c);
 
     // Appends one value of the given code; false when the code is unknown or the value's kind
@@ -106,8 +108,7 @@ public:
     bool ReadEntry(int32_t i, int iCode, CReadValue& out) const;
 
 private:
-    template <class V>
-    static CArgumentValue ToValue(const V& v)
+    template <class V> static CArgumentValue ToValue(const V& v)
     {
         using T = std::decay_t<V>;
         CArgumentValue a;
@@ -141,11 +142,7 @@ private:
     }
 
     static bool PackNext(int) { return false; }
-    template <class C>
-    static bool PackNext(int, C&&)
-    {
-        return false;
-    }
+    template <class C> static bool PackNext(int, C&&) { return false; }
     template <class C, class V, class... Rest>
     bool PackNext(int iLeft, C&& code, V&& value, Rest&&... rest)
     {
@@ -180,7 +177,8 @@ private:
         else
         {
             const CArgumentValue v = ToValue(data);
-            if (v.eHolds != CArgumentValue::BLOB && !(v.eHolds == CArgumentValue::INTEGER && v.iValue == 0))
+            if (v.eHolds != CArgumentValue::BLOB &&
+                !(v.eHolds == CArgumentValue::INTEGER && v.iValue == 0))
                 return false;
             if (!Append(ARG_BLOB, v, static_cast<uint32_t>(length)))
                 return false;
@@ -191,11 +189,7 @@ private:
     }
 
     bool UnpackNext(int32_t, int) const { return false; }
-    template <class C>
-    bool UnpackNext(int32_t, int, C&&) const
-    {
-        return false;
-    }
+    template <class C> bool UnpackNext(int32_t, int, C&&) const { return false; }
     template <class C, class D, class... Rest>
     bool UnpackNext(int32_t i, int iLeft, C&& code, D&& dest, Rest&&... rest) const
     {
@@ -228,7 +222,8 @@ private:
     {
         using PD = std::decay_t<D>;
         using PL = std::decay_t<L>;
-        if constexpr (std::is_same_v<PD, std::unique_ptr<uint8_t[]>*> && std::is_same_v<PL, uint32_t*>)
+        if constexpr (std::is_same_v<PD, std::unique_ptr<uint8_t[]>*> &&
+                      std::is_same_v<PL, uint32_t*>)
         {
             if (!data || !length)
                 return false;
@@ -244,8 +239,7 @@ private:
         }
     }
 
-    template <class D>
-    static bool Store(int iCode, CReadValue& v, D dest)
+    template <class D> static bool Store(int iCode, CReadValue& v, D dest)
     {
         using P = std::decay_t<D>;
         if constexpr (!std::is_pointer_v<P>)
@@ -296,8 +290,7 @@ private:
             }
         }
     }
-    template <class Want, class P, class V>
-    static bool StoreAs(P* dest, V&& value)
+    template <class Want, class P, class V> static bool StoreAs(P* dest, V&& value)
     {
         if constexpr (std::is_same_v<P, Want>)
         {

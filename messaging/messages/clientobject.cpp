@@ -32,7 +32,8 @@ void CClientObject::Send(IMessage* pMessage)
         m_pSendQueue->QueueSend(pSocket.Get(), pMessage);
 }
 
-void CClientObject::SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pOut, int iTimeoutMs)
+void CClientObject::SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pOut,
+                                int iTimeoutMs)
 {
     CAutoLock lock(m_clientLock);
     if (!m_pInboundSink || !pRequest || pRequest->GetKind() != MESSAGE_KIND_REQUEST)

@@ -43,8 +43,7 @@ CCorrelationRegistry& Correlations()
     return registry;
 }
 
-template <class T, class... Args>
-void MakeInto(CRefPtr<T>& pOut, Args&&... args)
+template <class T, class... Args> void MakeInto(CRefPtr<T>& pOut, Args&&... args)
 {
     pOut = new (std::nothrow) T(std::forward<Args>(args)...);
 }
@@ -141,7 +140,8 @@ void CRequestMessage::WaitForResponse(CRefPtr<CByteBuffer>& pOut, int iTimeoutMs
 
 // --- bodies ------------------------------------------------------------------------------------
 
-CStringResponse::CStringResponse(uint32_t iMessageID, uint32_t iCorrelationID, const char16_t* pszText)
+CStringResponse::CStringResponse(uint32_t iMessageID, uint32_t iCorrelationID,
+                                 const char16_t* pszText)
     : CResponseMessage(iMessageID, iCorrelationID)
 {
     if (pszText)
@@ -245,7 +245,8 @@ bool CReceiverListMessage::ReadBody(CReadCursor& c)
     return true;
 }
 
-CIntegerListMessage::CIntegerListMessage(uint32_t iMessageID, int32_t iCount, const uint32_t* pValues)
+CIntegerListMessage::CIntegerListMessage(uint32_t iMessageID, int32_t iCount,
+                                         const uint32_t* pValues)
     : COneWayMessage(iMessageID)
 {
     if (pValues && iCount >= 1)
@@ -319,8 +320,8 @@ void MakeEmptyResponse(CRefPtr<CEmptyResponse>& pOut, uint32_t iMessageID, uint3
     MakeInto(pOut, iMessageID, iCorrelationID);
 }
 
-void MakeStringResponse(CRefPtr<CStringResponse>& pOut, uint32_t iMessageID, uint32_t iCorrelationID,
-                        const char16_t* pszText)
+void MakeStringResponse(CRefPtr<CStringResponse>& pOut, uint32_t iMessageID,
+                        uint32_t iCorrelationID, const char16_t* pszText)
 {
     MakeInto(pOut, iMessageID, iCorrelationID, pszText);
 }

@@ -128,7 +128,10 @@ public:
 class CEmptyRequest : public CRequestMessage
 {
 public:
-    CEmptyRequest(uint32_t iMessageID, uint32_t iResponseID) : CRequestMessage(iMessageID, iResponseID) {}
+    CEmptyRequest(uint32_t iMessageID, uint32_t iResponseID)
+        : CRequestMessage(iMessageID, iResponseID)
+    {
+    }
     uint32_t GetBodySize() const override { return 0; }
     void WriteBody(CWriteCursor&) const override {}
     bool ReadBody(CReadCursor&) override { return true; }
@@ -216,7 +219,8 @@ private:
 class CArgumentListResponse : public CResponseMessage
 {
 public:
-    CArgumentListResponse(uint32_t iMessageID, uint32_t iCorrelationID, const CArgumentList* pArguments);
+    CArgumentListResponse(uint32_t iMessageID, uint32_t iCorrelationID,
+                          const CArgumentList* pArguments);
     const CArgumentList& GetArguments() const { return m_arguments; }
 
     uint32_t GetBodySize() const override { return m_arguments.GetWireSize(); }
@@ -250,8 +254,8 @@ private:
 void MakeEmptyMessage(CRefPtr<CEmptyMessage>& pOut, uint32_t iMessageID);
 void MakeEmptyRequest(CRefPtr<CEmptyRequest>& pOut, uint32_t iMessageID, uint32_t iResponseID);
 void MakeEmptyResponse(CRefPtr<CEmptyResponse>& pOut, uint32_t iMessageID, uint32_t iCorrelationID);
-void MakeStringResponse(CRefPtr<CStringResponse>& pOut, uint32_t iMessageID, uint32_t iCorrelationID,
-                        const char16_t* pszText);
+void MakeStringResponse(CRefPtr<CStringResponse>& pOut, uint32_t iMessageID,
+                        uint32_t iCorrelationID, const char16_t* pszText);
 void MakeReceiverListMessage(CRefPtr<CReceiverListMessage>& pOut, uint32_t iMessageID,
                              const ReceiverRecord* pRecords, int32_t iCount);
 void MakeIntegerListMessage(CRefPtr<CIntegerListMessage>& pOut, uint32_t iMessageID, int32_t iCount,
@@ -264,7 +268,8 @@ void MakeRegistrationMessage(CRefPtr<CRegistrationMessage>& pOut, int32_t iRegis
 
 // The identifier of a received buffer: its first four bytes, big-endian; 0 when shorter.
 uint32_t PeekMessageID(const CByteBuffer* pBuffer);
-// The correlation value of a received response (kind byte 3, at least 9 bytes); 0 for anything else.
+// The correlation value of a received response (kind byte 3, at least 9 bytes); 0 for anything
+// else.
 uint32_t PeekCorrelationID(const CByteBuffer* pBuffer);
 
 // Fills a record, cutting the name to 31 characters (never in the middle of a surrogate pair).

@@ -37,8 +37,7 @@ void AcquireRefCountLock();
 void ReleaseRefCountLock();
 bool RefCountLockExists();
 
-template <class T>
-class CRefPtr
+template <class T> class CRefPtr
 {
 public:
     CRefPtr() = default;
@@ -49,10 +48,7 @@ public:
     }
     CRefPtr(const CRefPtr& other) : CRefPtr(other.m_p) {}
     CRefPtr(CRefPtr&& other) noexcept : m_p(std::exchange(other.m_p, nullptr)) {}
-    template <class U>
-    CRefPtr(const CRefPtr<U>& other) : CRefPtr(other.Get())
-    {
-    }
+    template <class U> CRefPtr(const CRefPtr<U>& other) : CRefPtr(other.Get()) {}
     ~CRefPtr() { Reset(); }
 
     CRefPtr& operator=(T* p)

@@ -27,7 +27,10 @@ protected:
         m_hHandle = hHandle;
         m_iWaitEvents.store(iWaitEvents, std::memory_order_relaxed);
     }
-    void SetWaitEvents(short iWaitEvents) { m_iWaitEvents.store(iWaitEvents, std::memory_order_relaxed); }
+    void SetWaitEvents(short iWaitEvents)
+    {
+        m_iWaitEvents.store(iWaitEvents, std::memory_order_relaxed);
+    }
 
     int m_hHandle = NO_HANDLE;
 
@@ -35,7 +38,8 @@ private:
     std::atomic<short> m_iWaitEvents{0};
 };
 
-// Manual-reset event: stays signalled from Set until Reset. Every event of the library starts clear.
+// Manual-reset event: stays signalled from Set until Reset. Every event of the library starts
+// clear.
 class CEvent : public CWaitHandle
 {
 public:

@@ -9,6 +9,18 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+// ThreadSanitizer does not see an eventfd as a synchronisation: tell it that setting an event
+// publishes what was written before, and that a wait that saw the event signalled acquires it.
+#if defined(__SANITIZE_THREAD__)
+extern "C" void __tsan_acquire(void* addr);
+extern "C" void __tsan_release(void* addr);
+#define ZELBIN_TSAN_ACQUIRE(p) __tsan_acquire(p)
+#define ZELBIN_TSAN_RELEASE(p) __tsan_release(p)
+#else
+#define ZELBIN_TSAN_ACQUIRE(p) ((void)(p))
+#define ZELBIN_TSAN_RELEASE(p) ((void)(p))
+#endif
+
 CEvent::CEvent(bool bInitiallySet)
 {
     const int fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -31,6 +43,7 @@ void CEvent::Set()
     CAutoLock lock(m_lock);
     if (m_hHandle == NO_HANDLE || IsSet())
         return;
+    ZELBIN_TSAN_RELEASE(static_cast<CWaitHandle*>(this));
     const uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(m_hHandle, &one, sizeof one);
 }
@@ -50,7 +63,10 @@ bool CEvent::IsSet()
     if (m_hHandle == NO_HANDLE)
         return false;
     pollfd pfd{m_hHandle, POLLIN, 0};
-    return ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN);
+    const bool bSet = ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN);
+    if (bSet)
+        ZELBIN_TSAN_ACQUIRE(static_cast<CWaitHandle*>(this));
+    return bSet;
 }
 
 int WaitForHandles(CWaitHandle* const* pHandles, int iCount, int iTimeoutMs)
@@ -80,7 +96,8 @@ int WaitForHandles(CWaitHandle* const* pHandles, int iCount, int iTimeoutMs)
             return WAIT_FAILED_RESULT;
         if (iTimeoutMs >= 0)
         {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
             iRemaining = left.count() > 0 ? static_cast<int>(left.count()) : 0;
         }
     }
@@ -93,7 +110,10 @@ int WaitForHandles(CWaitHandle* const* pHandles, int iCount, int iTimeoutMs)
         // Hang-up and error are reported by poll whatever was asked; they make a socket's
         // network event signalled so that its owner can enumerate and act on them.
         if (revents & (fds[i].events | POLLHUP | POLLERR))
+        {
+            ZELBIN_TSAN_ACQUIRE(pHandles[i]);
             return i;
+        }
     }
     return WAIT_FAILED_RESULT;
 }

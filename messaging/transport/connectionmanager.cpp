@@ -45,7 +45,8 @@ void CConnectionManager::StopSocketLibrary(bool& bStarted)
 }
 
 bool CConnectionManager::ConnectClientObject(CClientObject* pClient, const char* pszHost,
-                                             uint16_t iPort, const uint8_t* pHandshake, bool bNoDelay)
+                                             uint16_t iPort, const uint8_t* pHandshake,
+                                             bool bNoDelay)
 {
     CRefPtr<CClientObject> hold(pClient);
     CRefPtr<CMessagingSocket> pSocket;
@@ -57,7 +58,8 @@ bool CConnectionManager::ConnectClientObject(CClientObject* pClient, const char*
     uint8_t received[HANDSHAKE_LENGTH];
     if (!pSocket->ReadFully(received, HANDSHAKE_LENGTH, HANDSHAKE_TIMEOUT_MS))
     {
-        Trace("CConnectionManager::ConnectClientObject: Client timed out waiting for server handshake "
+        Trace("CConnectionManager::ConnectClientObject: Client timed out waiting for server "
+              "handshake "
               "string.");
         return false;
     }

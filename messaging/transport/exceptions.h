@@ -57,5 +57,8 @@ public:
 class CSocketLibException : public CExceptionBase
 {
 public:
-    explicit CSocketLibException(int32_t iErrorCode = 0) : CExceptionBase(iErrorCode, SOURCE_LIBRARY) {}
+    explicit CSocketLibException(int32_t iErrorCode = 0)
+        : CExceptionBase(iErrorCode, SOURCE_LIBRARY)
+    {
+    }
 };

@@ -202,11 +202,18 @@ void CMessagingSocket::Send(CByteBuffer* pBuffer)
 
 void CMessagingSocket::OnClosed()
 {
-    CAutoLock lock(m_clientLock);
-    CRefPtr<CClientObject> pClient = m_pClient;
-    if (m_pListener && pClient)
-        m_pListener->QueueDisconnect(pClient.Get());
-    m_pClient.Reset();
+    {
+        CAutoLock lock(m_clientLock);
+        CRefPtr<CClientObject> pClient = m_pClient;
+        if (m_pListener && pClient)
+            m_pListener->QueueDisconnect(pClient.Get());
+        m_pClient.Reset();
+    }
+    // No thread serves the socket any more, but references to it may live on for a while (the
+    // client object's, an I/O thread's snapshot). The peer learns of the end now; the descriptor
+    // itself stays open until the last reference goes, so no wait ever sees it reused.
+    if (m_pSocket)
+        m_pSocket->Shutdown();
 }
 
 bool CMessagingSocket::ReadFully(uint8_t* pBuffer, int32_t iLength, int iTimeoutMs)
@@ -233,8 +240,9 @@ bool CMessagingSocket::ReadFully(uint8_t* pBuffer, int32_t iLength, int iTimeout
                 const int iError = GetSocketLastError();
                 if (IsWouldBlock(iError))
                     continue;
-                Trace("CMessagingSocket::ReadFully: Error reading from socket, WSA last error = %d.",
-                      iError);
+                Trace(
+                    "CMessagingSocket::ReadFully: Error reading from socket, WSA last error = %d.",
+                    iError);
                 break;
             }
             if (r == 0)
@@ -265,7 +273,8 @@ bool CMessagingSocket::WriteFully(const uint8_t* pBuffer, int32_t iLength, int i
         const int iError = GetSocketLastError();
         if (!IsWouldBlock(iError))
         {
-            Trace("CMessagingSocket::WriteFully: Error writting to socket, WSA last error = %d.", iError);
+            Trace("CMessagingSocket::WriteFully: Error writting to socket, WSA last error = %d.",
+                  iError);
             break;
         }
         // Wait until the socket takes more, the peer closes or the time-out expires.

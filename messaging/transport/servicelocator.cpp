@@ -33,7 +33,8 @@ void BuildLookupRequest(const uint8_t identifier[16], uint8_t out[SERVICE_LOOKUP
     std::memcpy(out + 4, identifier, 16);
 }
 
-void BuildLookupReply(const uint8_t identifier[16], uint16_t iPort, uint8_t out[SERVICE_LOOKUP_REPLY_SIZE])
+void BuildLookupReply(const uint8_t identifier[16], uint16_t iPort,
+                      uint8_t out[SERVICE_LOOKUP_REPLY_SIZE])
 {
     PutUInt32(out, SERVICE_LOOKUP_REPLY);
     std::memcpy(out + 4, identifier, 16);
@@ -43,8 +44,8 @@ void BuildLookupReply(const uint8_t identifier[16], uint16_t iPort, uint8_t out[
 
 uint16_t ParseLookupReply(const uint8_t* pData, int iLength, const uint8_t identifier[16])
 {
-    if (!pData || iLength != SERVICE_LOOKUP_REPLY_SIZE || GetUInt32(pData) != SERVICE_LOOKUP_REPLY ||
-        std::memcmp(pData + 4, identifier, 16) != 0)
+    if (!pData || iLength != SERVICE_LOOKUP_REPLY_SIZE ||
+        GetUInt32(pData) != SERVICE_LOOKUP_REPLY || std::memcmp(pData + 4, identifier, 16) != 0)
         return 0;
     return static_cast<uint16_t>((pData[20] << 8) | pData[21]);
 }
@@ -52,11 +53,13 @@ uint16_t ParseLookupReply(const uint8_t* pData, int iLength, const uint8_t ident
 bool IsLookupRequest(const uint8_t* pData, int iLength, const uint8_t identifier[16])
 {
     return pData && iLength == SERVICE_LOOKUP_REQUEST_SIZE &&
-           GetUInt32(pData) == SERVICE_LOOKUP_REQUEST && std::memcmp(pData + 4, identifier, 16) == 0;
+           GetUInt32(pData) == SERVICE_LOOKUP_REQUEST &&
+           std::memcmp(pData + 4, identifier, 16) == 0;
 }
 
 CServiceLocator::CServiceLocator(const char* pszHost, const uint8_t identifier[16],
-                                 IServiceLocatorListener* pListener, const CLocatorEndpoint& endpoint)
+                                 IServiceLocatorListener* pListener,
+                                 const CLocatorEndpoint& endpoint)
     : m_pSocket(std::make_unique<CMulticastSocket>(endpoint.group.c_str(), endpoint.port,
                                                    SERVICE_LOCATOR_INTERFACE, SERVICE_LOCATOR_TTL)),
       m_host(pszHost ? pszHost : ""), m_pListener(pListener), m_endpoint(endpoint)

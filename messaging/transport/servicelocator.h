@@ -22,7 +22,8 @@ inline constexpr int SERVICE_LOOKUP_REPLY_SIZE = 22;
 
 // The look-up datagrams, built and checked in one place (the stand-in service uses them too).
 void BuildLookupRequest(const uint8_t identifier[16], uint8_t out[SERVICE_LOOKUP_REQUEST_SIZE]);
-void BuildLookupReply(const uint8_t identifier[16], uint16_t iPort, uint8_t out[SERVICE_LOOKUP_REPLY_SIZE]);
+void BuildLookupReply(const uint8_t identifier[16], uint16_t iPort,
+                      uint8_t out[SERVICE_LOOKUP_REPLY_SIZE]);
 // A reply counts only when it is exactly 22 bytes, code 101, and carries this identifier.
 // Returns its port, or 0 for any other datagram.
 uint16_t ParseLookupReply(const uint8_t* pData, int iLength, const uint8_t identifier[16]);
@@ -50,8 +51,8 @@ class CServiceLocator : public CThreadBase
 {
 public:
     // Throws CSocketException when the multicast socket cannot be set up.
-    CServiceLocator(const char* pszHost, const uint8_t identifier[16], IServiceLocatorListener* pListener,
-                    const CLocatorEndpoint& endpoint = {});
+    CServiceLocator(const char* pszHost, const uint8_t identifier[16],
+                    IServiceLocatorListener* pListener, const CLocatorEndpoint& endpoint = {});
     // Stops and joins: the listener has then been called (with 0 if nothing came).
     ~CServiceLocator() override;
 

@@ -50,7 +50,8 @@ bool CSocketIOThread::RemoveSocket(IMessagingSocket* pSocket)
             bFound = true;
             {
                 CAutoLock sendLock(m_sendLock);
-                std::erase_if(m_sendQueue, [&](const auto& pair) { return pair.first.Get() == pSocket; });
+                std::erase_if(m_sendQueue,
+                              [&](const auto& pair) { return pair.first.Get() == pSocket; });
             }
             m_sockets.erase(it);
             m_socketsChanged.Set();
@@ -101,14 +102,17 @@ void CSocketIOThread::Run()
         ++m_iWakeCount;
         if (r < 0)
         {
-            Trace("CSocketIOThread::Run(): Timed out or an error occured in CThreadBase::WaitForEvents "
+            Trace("CSocketIOThread::Run(): Timed out or an error occured in "
+                  "CThreadBase::WaitForEvents "
                   "(error %d).  Stopping thread.",
                   r);
             bRunning = ++iErrors < MAX_WAIT_ERRORS;
         }
         else if (r >= WAIT_MAX_HANDLES)
         {
-            Trace("CSocketIOThread::Run(): Event number out of range (event %d).  Stopping thread.\n", r);
+            Trace(
+                "CSocketIOThread::Run(): Event number out of range (event %d).  Stopping thread.\n",
+                r);
             bRunning = ++iErrors < MAX_WAIT_ERRORS;
         }
         else if (r == 0)

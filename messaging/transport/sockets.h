@@ -64,6 +64,8 @@ public:
     CSocket& operator=(const CSocket&) = delete;
 
     virtual int Close();
+    // Ends both directions of a connection but keeps the descriptor.
+    void Shutdown();
     // Close, read and write events; a second call keeps the first object.
     virtual bool CreateNetworkEvent();
     virtual int Receive(void* pBuffer, int iLength);
@@ -106,6 +108,7 @@ public:
     // the given time-to-live, the interface as multicast interface. Linux delivers multicast only
     // to sockets bound to the group or to any address, so the bind takes the group. Throws
     // CSocketException, with the socket closed, when any step fails.
-    CMulticastSocket(const char* pszGroup, uint16_t iPort, const char* pszInterface, int iTimeToLive);
+    CMulticastSocket(const char* pszGroup, uint16_t iPort, const char* pszInterface,
+                     int iTimeToLive);
     ~CMulticastSocket() override = default;
 };

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
 // Socket layer on POSIX: BSD sockets, poll for the network events, errno for the last error.
 
-#include "sockets.h"
 #include "exceptions.h"
+#include "sockets.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
@@ -169,6 +169,12 @@ int CSocket::Close()
     return r;
 }
 
+void CSocket::Shutdown()
+{
+    if (m_hSocket != INVALID_SOCKET)
+        ::shutdown(m_hSocket, SHUT_RDWR);
+}
+
 bool CSocket::CreateEventWith(uint8_t iFlags)
 {
     if (!m_pNetworkEvent)
@@ -214,7 +220,8 @@ int CSocket::Send(const void* pBuffer, int iLength)
     }
     int r;
     do
-        r = static_cast<int>(::send(m_hSocket, pBuffer, static_cast<size_t>(iLength), MSG_NOSIGNAL));
+        r = static_cast<int>(
+            ::send(m_hSocket, pBuffer, static_cast<size_t>(iLength), MSG_NOSIGNAL));
     while (r < 0 && errno == EINTR);
     const int iError = errno;
     if (r < 0 && IsWouldBlock(iError) && m_pNetworkEvent)
@@ -250,7 +257,9 @@ int CSocket::SendTo(const char* pszHost, uint16_t iPort, const void* pBuffer, in
                                      reinterpret_cast<const sockaddr*>(&address), sizeof address));
 }
 
-CStreamSocket::CStreamSocket(bool bNoDelay) : CSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, bNoDelay) {}
+CStreamSocket::CStreamSocket(bool bNoDelay) : CSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, bNoDelay)
+{
+}
 
 CStreamSocket* CStreamSocket::Adopt(SOCKET hSocket)
 {
@@ -261,7 +270,8 @@ CMulticastSocket::CMulticastSocket(const char* pszGroup, uint16_t iPort, const c
                                    int iTimeToLive)
     : CSocket(AF_INET, SOCK_DGRAM, 0, false)
 {
-    auto fail = [this] {
+    auto fail = [this]
+    {
         CSocketException error;
         Close();
         throw error;

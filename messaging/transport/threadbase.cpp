@@ -29,10 +29,12 @@ void CThreadBase::Start()
         return;
     try
     {
-        m_thread = std::thread([this] {
-            Run();
-            m_finishedEvent.Set();
-        });
+        m_thread = std::thread(
+            [this]
+            {
+                Run();
+                m_finishedEvent.Set();
+            });
     }
     catch (const std::system_error&)
     {

@@ -193,7 +193,8 @@ private:
             uint8_t prefix[4];
             if (!ReadAll(c.fd, prefix, 4))
                 break;
-            const uint32_t n = (uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) | prefix[3];
+            const uint32_t n =
+                (uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) | prefix[3];
             ByteVector body(n);
             if (!ReadAll(c.fd, body.data(), n))
                 break;

@@ -9,10 +9,10 @@
 
 #include <cctype>
 #include <chrono>
-#include <poll.h>
 #include <cstdio>
 #include <functional>
 #include <mutex>
+#include <poll.h>
 #include <string>
 #include <vector>
 
@@ -77,10 +77,12 @@ class CTraceRecorder
 public:
     CTraceRecorder()
     {
-        m_old = SetTraceSink([this](const char* psz) {
-            std::lock_guard<std::mutex> g(m_mutex);
-            m_lines.emplace_back(psz);
-        });
+        m_old = SetTraceSink(
+            [this](const char* psz)
+            {
+                std::lock_guard<std::mutex> g(m_mutex);
+                m_lines.emplace_back(psz);
+            });
     }
     ~CTraceRecorder() { SetTraceSink(m_old); }
     std::vector<std::string> Lines()

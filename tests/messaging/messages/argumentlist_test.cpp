@@ -42,7 +42,9 @@ TEST(ArgumentList, PackWritesEveryTypeCode)
          "00 00 00 01 00 00 00 05 08 00 02 68 69"},
         {"null wide", [](CArgumentList& l) { l.Pack(1, ARG_WSTRING, nullptr); },
          "00 00 00 01 00 00 00 03 0A 00 00"},
-        {"blob", [](CArgumentList& l) {
+        {"blob",
+         [](CArgumentList& l)
+         {
              const uint8_t b[] = {0xAA, 0xBB};
              l.Pack(1, ARG_BLOB, b, 2u);
          },
@@ -84,14 +86,15 @@ TEST(ArgumentList, UnpackHonoursCompatiblePairsOnly)
 
     char ch = 0;
     uint16_t wch = 0;
-    EXPECT_TRUE(list.Unpack(4, ARG_WSTRING, &wide, ARG_UINT16, &u16, ARG_WCHAR, &wch, ARG_CHAR, &ch));
+    EXPECT_TRUE(
+        list.Unpack(4, ARG_WSTRING, &wide, ARG_UINT16, &u16, ARG_WCHAR, &wch, ARG_CHAR, &ch));
     EXPECT_EQ(wch, u'x');
     EXPECT_EQ(ch, 'y');
 
     // Counts out of range, unknown codes and a destination of the wrong type all fail.
     EXPECT_FALSE(list.Unpack(0, ARG_WSTRING, &wide));
-    EXPECT_FALSE(list.Unpack(5, ARG_WSTRING, &wide, ARG_UINT16, &u16, ARG_WCHAR, &wch, ARG_CHAR, &ch,
-                             ARG_UINT8, &ch));
+    EXPECT_FALSE(list.Unpack(5, ARG_WSTRING, &wide, ARG_UINT16, &u16, ARG_WCHAR, &wch, ARG_CHAR,
+                             &ch, ARG_UINT8, &ch));
     EXPECT_FALSE(list.Unpack(1, 12, &wide));
     EXPECT_FALSE(list.Unpack(1, ARG_WSTRING, &u32));
 }

@@ -57,29 +57,31 @@ TEST_P(EncodingTest, SerialisesToTheseBytes)
     EXPECT_EQ(Hex(bytes.Get()), expected);
 }
 
-template <class T>
-CRefPtr<IMessage> AsMessage(const CRefPtr<T>& p)
+template <class T> CRefPtr<IMessage> AsMessage(const CRefPtr<T>& p)
 {
     return CRefPtr<IMessage>(p.Get());
 }
 
 const EncodingCase kEncodingCases[] = {
     {"Registration",
-     [] {
+     []
+     {
          CRefPtr<CRegistrationMessage> m;
          MakeRegistrationMessage(m, 1);
          return AsMessage(m);
      },
      "00 00 00 01 01 00 00 00 01"},
     {"ClearLog",
-     [] {
+     []
+     {
          CRefPtr<CEmptyMessage> m;
          MakeEmptyMessage(m, ClearLogMessage);
          return AsMessage(m);
      },
      "00 00 00 12 01"},
     {"SetLogMask0x10",
-     [] {
+     []
+     {
          const uint32_t v = 0x10;
          CRefPtr<CIntegerListMessage> m;
          MakeIntegerListMessage(m, SetLogMaskMessage, 1, &v);
@@ -87,7 +89,8 @@ const EncodingCase kEncodingCases[] = {
      },
      "00 00 00 0C 01 00 00 00 10"},
     {"StopLoggingSendsZero",
-     [] {
+     []
+     {
          const uint32_t v = 0;
          CRefPtr<CIntegerListMessage> m;
          MakeIntegerListMessage(m, SetLogMaskMessage, 1, &v);
@@ -95,7 +98,8 @@ const EncodingCase kEncodingCases[] = {
      },
      "00 00 00 0C 01 00 00 00 00"},
     {"ReceiverCommandToClass",
-     [] {
+     []
+     {
          CArgumentList list;
          list.Pack(2, ARG_UINT32, 0u, ARG_WSTRING, u"ab");
          CRefPtr<CArgumentListMessage> m;
@@ -104,7 +108,8 @@ const EncodingCase kEncodingCases[] = {
      },
      "00 00 00 09 01 00 00 00 02 00 00 00 05 05 00 00 00 00 00 00 00 05 0A 00 02 61 62"},
     {"ArgumentListOf5And10",
-     [] {
+     []
+     {
          CArgumentList list = ListOf5And1AndAbc();
          CRefPtr<CArgumentListMessage> m;
          MakeArgumentListMessage(m, 40, &list);
@@ -112,14 +117,16 @@ const EncodingCase kEncodingCases[] = {
      },
      "00 00 00 28 01 00 00 00 02 00 00 00 05 05 00 00 00 01 00 00 00 06 0A 00 03 61 62 63"},
     {"GetLogMaskRequest",
-     [] {
+     []
+     {
          CRefPtr<CEmptyRequest> m;
          MakeEmptyRequest(m, GetLogMaskRequest, GetLogMaskResponse);
          return AsMessage(m);
      },
      "00 00 00 0E 02 CC CC CC CC"},
     {"GetLogMaskResponse0x1E",
-     [] {
+     []
+     {
          CArgumentList list;
          list.Pack(1, ARG_UINT32, 0x1Eu);
          CRefPtr<CArgumentListResponse> m;
@@ -128,7 +135,8 @@ const EncodingCase kEncodingCases[] = {
      },
      "00 00 00 0F 03 01 02 03 04 00 00 00 01 00 00 00 05 05 00 00 00 1E"},
     {"ReceiverStatusOneRecord",
-     [] {
+     []
+     {
          const ReceiverRecord r = MakeReceiverRecord(7, 1, u"R1");
          CRefPtr<CReceiverListMessage> m;
          MakeReceiverListMessage(m, ReceiverStatusEvent, &r, 1);
@@ -136,28 +144,32 @@ const EncodingCase kEncodingCases[] = {
      },
      "00 00 00 08 01 00 00 00 01 00 00 00 07 00 00 00 01 00 02 52 31"},
     {"ReceiverStatusNoRecords",
-     [] {
+     []
+     {
          CRefPtr<CReceiverListMessage> m;
          MakeReceiverListMessage(m, ReceiverStatusEvent, nullptr, 0);
          return AsMessage(m);
      },
      "00 00 00 08 01 00 00 00 00"},
     {"LogFilePathNonAscii",
-     [] {
+     []
+     {
          CRefPtr<CStringResponse> m;
          MakeStringResponse(m, GetLogFileResponse, 0xA0B0C0D0, u"/t\u00e9\u20ac");
          return AsMessage(m);
      },
      "00 00 00 0B 03 A0 B0 C0 D0 00 07 2F 74 C3 A9 E2 82 AC"},
     {"NullStringResponse",
-     [] {
+     []
+     {
          CRefPtr<CStringResponse> m;
          MakeStringResponse(m, GetLogFileResponse, 9, nullptr);
          return AsMessage(m);
      },
      "00 00 00 0B 03 00 00 00 09 00 00"},
     {"ClosingResponse",
-     [] {
+     []
+     {
          CRefPtr<CEmptyResponse> m;
          MakeEmptyResponse(m, ClientClosingResponse, 0xFFFFFFFF);
          return AsMessage(m);
@@ -189,7 +201,8 @@ TEST(PrimitiveEncoding, WritesTheseBytes)
         {"u16", 2, [](CWriteCursor& c) { WriteUInt16(c, 0xBEEF); }, "BE EF"},
         {"blob null", 4, [](CWriteCursor& c) { WriteBlob(c, nullptr, 9); }, "00 00 00 00"},
         {"blob", 6,
-         [](CWriteCursor& c) {
+         [](CWriteCursor& c)
+         {
              const uint8_t b[] = {9, 8};
              WriteBlob(c, b, 2);
          },
@@ -256,7 +269,8 @@ TEST(RoundTrip, EveryClassReadsBackWhatItWrote)
     EXPECT_EQ(std::u16string(textBack->GetText()), name);
     EXPECT_EQ(textBack->GetCorrelationID(), 77u);
 
-    const ReceiverRecord records[3] = {MakeReceiverRecord(1, 0, name), MakeReceiverRecord(2, 1, u""),
+    const ReceiverRecord records[3] = {MakeReceiverRecord(1, 0, name),
+                                       MakeReceiverRecord(2, 1, u""),
                                        MakeReceiverRecord(0xFFFFFFFF, 2, u"x")};
     CRefPtr<CReceiverListMessage> list;
     MakeReceiverListMessage(list, ReceiverStatusEvent, records, 3);
@@ -342,6 +356,7 @@ TEST(RoundTrip, RegistrationTracesItsIdentifier)
     CRefPtr<CEmptyMessage> other;
     MakeEmptyMessage(other, 13);
     other->Trace();
-    EXPECT_EQ(trace.Lines(), std::vector<std::string>{"CRegistrationMessage: m_iRegistrationID = 1.\n"});
+    EXPECT_EQ(trace.Lines(),
+              std::vector<std::string>{"CRegistrationMessage: m_iRegistrationID = 1.\n"});
 }
 } // namespace

@@ -84,13 +84,15 @@ TEST(RefCount, ConcurrentCopiesKeepTheCount)
         CRefPtr<CCounted> shared(new CCounted(deaths));
         std::vector<std::thread> threads;
         for (int t = 0; t < 4; ++t)
-            threads.emplace_back([&] {
-                for (int i = 0; i < 20000; ++i)
+            threads.emplace_back(
+                [&]
                 {
-                    CRefPtr<CCounted> copy = shared;
-                    CRefPtr<CCounted> another(copy);
-                }
-            });
+                    for (int i = 0; i < 20000; ++i)
+                    {
+                        CRefPtr<CCounted> copy = shared;
+                        CRefPtr<CCounted> another(copy);
+                    }
+                });
         for (auto& t : threads)
             t.join();
         EXPECT_EQ(shared->GetRefCount(), 1);

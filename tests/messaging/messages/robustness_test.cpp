@@ -30,29 +30,35 @@ std::vector<Sample> Samples()
         {"StringResponse", [] { return Up(new CStringResponse(11, 3, u"/var/log/r\u00e9c.log")); },
          [] { return Up(new CStringResponse(11, 0, u"keep")); }},
         {"ReceiverList",
-         [] {
-             const ReceiverRecord r[2] = {MakeReceiverRecord(1, 1, u"A\u00e9"), MakeReceiverRecord(2, 2, u"B")};
+         []
+         {
+             const ReceiverRecord r[2] = {MakeReceiverRecord(1, 1, u"A\u00e9"),
+                                          MakeReceiverRecord(2, 2, u"B")};
              return Up(new CReceiverListMessage(8, r, 2));
          },
          [] { return Up(new CReceiverListMessage(8, nullptr, 0)); }},
         {"IntegerList",
-         [] {
+         []
+         {
              const uint32_t v[2] = {1, 2};
              return Up(new CIntegerListMessage(12, 2, v));
          },
-         [] {
+         []
+         {
              const uint32_t v[2] = {7, 7};
              return Up(new CIntegerListMessage(12, 2, v));
          }},
         {"ArgumentList",
-         [] {
+         []
+         {
              CArgumentList a;
              a.Pack(2, ARG_UINT32, 3u, ARG_WSTRING, u"\u20ac");
              return Up(new CArgumentListMessage(9, &a));
          },
          [] { return Up(new CArgumentListMessage(9, nullptr)); }},
         {"ArgumentListResponse",
-         [] {
+         []
+         {
              CArgumentList a;
              a.Pack(1, ARG_UINT32, 0x1Eu);
              return Up(new CArgumentListResponse(15, 4, &a));
@@ -115,7 +121,8 @@ TEST(Robustness, AbsurdCountsAndLengthsAreRefused)
     } cases[] = {
         {"receiver count 2^31-1", [] { return Up(new CReceiverListMessage(8, nullptr, 0)); },
          "00 00 00 08 01 7F FF FF FF 00 00 00 01 00 00 00 01 00 00"},
-        {"receiver name longer than body", [] { return Up(new CReceiverListMessage(8, nullptr, 0)); },
+        {"receiver name longer than body",
+         [] { return Up(new CReceiverListMessage(8, nullptr, 0)); },
          "00 00 00 08 01 00 00 00 01 00 00 00 01 00 00 00 01 FF FF 41"},
         {"argument count 2^31-1", [] { return Up(new CArgumentListMessage(9, nullptr)); },
          "00 00 00 09 01 7F FF FF FF 00 00 00 00"},
@@ -152,10 +159,10 @@ TEST(Peek, IdentifierAndCorrelationOnlyWhereTheBytesAreThere)
         {"", 0, 0},
         {"00 00 01", 0, 0},
         {"00 00 00 0D 01", 13, 0},
-        {"00 00 00 0F 03 00 00 00", 15, 0},          // 8 bytes: too short for a correlation value
+        {"00 00 00 0F 03 00 00 00", 15, 0}, // 8 bytes: too short for a correlation value
         {"00 00 00 0F 03 00 00 00 2A", 15, 42},
-        {"00 00 00 0E 02 00 00 00 2A", 14, 0},       // a request: no correlation is peeked
-        {"00 00 00 08 01 00 00 00 2A 00 00", 8, 0},  // one-way, whatever bytes 5 to 8 hold
+        {"00 00 00 0E 02 00 00 00 2A", 14, 0},      // a request: no correlation is peeked
+        {"00 00 00 08 01 00 00 00 2A 00 00", 8, 0}, // one-way, whatever bytes 5 to 8 hold
     };
     for (const auto& c : cases)
     {

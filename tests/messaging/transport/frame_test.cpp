@@ -90,7 +90,8 @@ TEST_F(FrameTest, PeerClosingMidFrameThrowsLibraryErrorZero)
     CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
     ASSERT_EQ(WaitForHandles(handles, 1, 1000), 0);
     // Data comes before the close: the first enumeration reports it as readable.
-    EXPECT_EQ(pair.messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ, SOCKET_EVENT_READ);
+    EXPECT_EQ(pair.messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ,
+              SOCKET_EVENT_READ);
     try
     {
         pair.messaging->OnReadable();
@@ -133,10 +134,12 @@ TEST_F(FrameTest, LargeFrameResumesOnWriteReadiness)
     auto buffer = BufferOf(body);
     ByteVector received(body.size() + 4);
     std::atomic<bool> done = false;
-    std::thread reader([&] {
-        ReadAll(pair.peerFd, received.data(), received.size());
-        done = true;
-    });
+    std::thread reader(
+        [&]
+        {
+            ReadAll(pair.peerFd, received.data(), received.size());
+            done = true;
+        });
     pair.messaging->Send(buffer.Get());
     pair.Pump([&] { return done.load(); });
     reader.join();
@@ -237,8 +240,8 @@ TEST(SocketLayer, ResolveAndConnectFailuresAreResultsNotExceptions)
     CRefPtr<CMessagingSocket> none;
     OpenMessagingSocket(none, "127.0.0.1", port, AF_INET, SOCK_STREAM, IPPROTO_TCP, true);
     EXPECT_FALSE(none);
-    EXPECT_EQ(trace.Lines(), std::vector<std::string>{"Exception (Error code = " +
-                                                      std::to_string(ECONNREFUSED) +
-                                                      ") : Connection refused\n"});
+    EXPECT_EQ(trace.Lines(),
+              std::vector<std::string>{"Exception (Error code = " + std::to_string(ECONNREFUSED) +
+                                       ") : Connection refused\n"});
 }
 } // namespace

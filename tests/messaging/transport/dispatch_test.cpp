@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: MIT
+// The dispatch thread's matching rule and its queue, without sockets.
+
+#include "dispatchthread.h"
+#include "transporttest.h"
+
+namespace
+{
+class DispatchTest : public testing::Test
+{
+protected:
+    DispatchTest() : thread(nullptr) { thread.Start(); }
+    ~DispatchTest() override
+    {
+        thread.Stop();
+        thread.Join();
+    }
+    // A marker event queued last: once it is delivered, everything queued before has run.
+    void Drain()
+    {
+        const ByteVector marker = Bytes("00 00 00 63 01");
+        const size_t markers = Markers();
+        thread.QueueInbound(client.Get(), BufferOf(marker).Get());
+        ASSERT_TRUE(WaitUntil([&] { return Markers() == markers + 1; }));
+    }
+    size_t Markers()
+    {
+        const auto delivered = client->Delivered();
+        return std::count(delivered.begin(), delivered.end(), Bytes("00 00 00 63 01"));
+    }
+
+    CMessageDispatchThread thread;
+    CRefPtr<CRecordingClient> client{new CRecordingClient};
+};
+
+TEST_F(DispatchTest, OnlyCorrelatedResponsesOfAtLeastNineBytesAreMatched)
+{
+    const char* unsolicited[] = {
+        "00 00 00 0F 03 00 00 00",          // kind 3 but too short to carry a correlation value
+        "00 00 00 08 01 00 00 00 2A 00 00", // one-way, whatever its bytes 5 to 8
+        "00 00 00 0E 02 00 00 00 2A",       // a request from the service
+        "00 00 00 0F 03 00 00 00 00",       // a response with correlation 0
+    };
+    for (const char* bytes : unsolicited)
+        thread.QueueInbound(client.Get(), BufferOf(Bytes(bytes)).Get());
+    thread.QueueInbound(client.Get(),
+                        BufferOf(Bytes("00 00 00 0F 03 00 00 00 2A")).Get()); // unmatched
+    Drain();
+    const auto delivered = client->Delivered();
+    ASSERT_EQ(delivered.size(), 5u);
+    for (size_t i = 0; i < 4; ++i)
+        EXPECT_EQ(Hex(delivered[i].data(), delivered[i].size()), unsolicited[i]);
+}
+
+TEST_F(DispatchTest, EveryMatchingPendingRequestGetsTheResponseAndTheLastOneWins)
+{
+    CRefPtr<CEmptyRequest> request;
+    MakeEmptyRequest(request, GetLogMaskRequest, GetLogMaskResponse);
+    const uint32_t c = request->GetCorrelationID();
+    auto response = [&](uint8_t tag)
+    {
+        return BufferOf({0, 0, 0, 0x0F, 3, uint8_t(c >> 24), uint8_t(c >> 16), uint8_t(c >> 8),
+                         uint8_t(c), tag});
+    };
+    auto wrongId = response(1);
+    wrongId->Data()[3] = 0x0B;
+    thread.AddPendingRequest(request.Get());
+    thread.QueueInbound(client.Get(), wrongId.Get());
+    Drain();
+    CRefPtr<CByteBuffer> out;
+    request->WaitForResponse(out, 0);
+    EXPECT_FALSE(out); // right correlation value, other identifier: dropped
+
+    thread.QueueInbound(client.Get(), response(2).Get());
+    thread.QueueInbound(client.Get(), response(3).Get());
+    thread.RemovePendingRequest(request.Get());
+    thread.QueueInbound(client.Get(), response(4).Get()); // after removal: dropped
+    Drain();
+    request->WaitForResponse(out, 0);
+    ASSERT_TRUE(out);
+    EXPECT_EQ(out->Data()[9], 3);
+    EXPECT_EQ(client->Delivered().size(), 2u); // only the two markers
+}
+
+TEST(DispatchThread, CommandsQueuedWhenItStopsAreDiscardedUnrun)
+{
+    CRefPtr<CRecordingClient> client(new CRecordingClient);
+    {
+        CMessageDispatchThread thread(nullptr); // never started
+        thread.QueueInbound(client.Get(), BufferOf(Bytes("00 00 00 0D 01")).Get());
+        thread.QueueInbound(nullptr, BufferOf(Bytes("00 00 00 0D 01")).Get());
+        thread.QueueDisconnect(nullptr);
+    }
+    EXPECT_TRUE(client->Delivered().empty());
+    EXPECT_EQ(client->GetRefCount(), 1); // the discarded command let go of it
+}
+} // namespace
