@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+// What the two service programs share: their runtime directory and pid file, starting detached,
+// stopping cleanly, and installing or removing their registration (a systemd user unit).
+#pragma once
+
+#include <functional>
+#include <string>
+
+std::string RuntimeDirectory();
+std::string PidFilePath(const std::string& program);
+// The pid recorded for the program when that process is alive, else 0.
+int RunningPid(const std::string& program);
+
+// Runs body in a detached daemon process and returns once it said it is ready (or failed).
+// body gets a callback to call when it is ready to serve; it runs until a stop signal.
+// Returns the exit status for the starting program.
+int StartDaemon(const std::string& program,
+                const std::function<int(const std::function<void()>& ready)>& body);
+// Sends the stop signal to the running daemon and waits up to 10 s for it to end.
+int StopDaemon(const std::string& program);
+
+// The unit file path, in unitDir when given, else the user's systemd unit directory.
+std::string UnitFilePath(const std::string& program, const std::string& unitDir);
+int InstallUnit(const std::string& program, const std::string& executable,
+                const std::string& unitDir);
+int UninstallUnit(const std::string& program, const std::string& unitDir);
+
+// Blocks the stop signals (SIGTERM, SIGINT, SIGHUP) in this and every later thread, so that
+// WaitForStopSignal receives them; call before starting threads.
+void BlockStopSignals();
+int WaitForStopSignal();

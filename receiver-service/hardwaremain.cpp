@@ -1,0 +1,184 @@
+// SPDX-License-Identifier: MIT
+// VostraHardwareService.exe: the stand-in receiver service as a program. It runs in the
+// foreground (tests, ./run.sh) or as a detached daemon, and installs or removes its registration.
+
+#include "daemon.h"
+#include "receiverservice.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <unistd.h>
+
+namespace
+{
+constexpr const char* PROGRAM = "VostraHardwareService";
+
+void PrintHelp()
+{
+    std::printf(
+        "Usage: VostraHardwareService.exe SWITCH [OPTIONS]\n"
+        "The stand-in receiver service: simulated receivers and a log file, served to Zelbin and\n"
+        "zelbinctl exactly as the real receiver service would.\n\n"
+        "Switches:\n"
+        "  -start               start the service as a detached daemon and return at once\n"
+        "  -stop                stop the daemon and wait for it to end\n"
+        "  -i                   install: write a systemd user unit that runs the service\n"
+        "  -u                   uninstall: remove that unit\n"
+        "  --foreground         run in this terminal; control commands are read from standard "
+        "input\n"
+        "  --help               this text\n\n"
+        "Options:\n"
+        "  --port N             TCP port on 127.0.0.1 (default: any free port)\n"
+        "  --log-file PATH      the log file (default: "
+        "$XDG_RUNTIME_DIR/zelbin/VostraHardwareService.log)\n"
+        "  --mask M             initial log mask, e.g. 0x1E (0x02 verbose, 0x04 processed, 0x08 "
+        "raw,\n"
+        "                       0x10 debug; 0 writes nothing)\n"
+        "  --receiver ID:NAME   a simulated receiver present from the start (repeatable)\n"
+        "  --scenario FILE      timed steps, one per line: \"at MS COMMAND\", COMMAND as below\n"
+        "  --loop               repeat the scenario for ever\n"
+        "  --announce-interval MS  announce the port on the multicast group this often (default "
+        "5000;\n"
+        "                       0: only at start)\n"
+        "  --lookup-port N      multicast port of the look-up (default 35000)\n"
+        "  --no-control         do not read control commands from standard input\n"
+        "  --unit-dir DIR       where -i and -u put the unit (default: ~/.config/systemd/user)\n\n"
+        "%s\n"
+        "Example: VostraHardwareService.exe --foreground --receiver 7:Room1 --receiver 9:Lab\n",
+        CReceiverService::ControlHelp());
+}
+
+struct Arguments
+{
+    std::string sw;
+    ServiceOptions options;
+    bool bControl = true;
+    std::string unitDir;
+};
+
+bool Parse(int argc, char** argv, Arguments& a)
+{
+    a.options.programName = PROGRAM;
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string arg = argv[i];
+        auto value = [&](std::string& out)
+        {
+            if (i + 1 >= argc)
+                return false;
+            out = argv[++i];
+            return true;
+        };
+        std::string v;
+        if (arg == "-start" || arg == "-stop" || arg == "-i" || arg == "-u" ||
+            arg == "--foreground" || arg == "--help" || arg == "-h")
+            a.sw = arg;
+        else if (arg == "--port" && value(v))
+            a.options.iPort = static_cast<uint16_t>(std::stoul(v));
+        else if (arg == "--log-file" && value(v))
+            a.options.logPath = v;
+        else if (arg == "--mask" && value(v))
+            a.options.iMask = static_cast<uint32_t>(std::stoul(v, nullptr, 0));
+        else if (arg == "--receiver" && value(v))
+        {
+            const size_t colon = v.find(':');
+            std::u16string name;
+            Utf8ToUtf16(colon == std::string::npos ? "Receiver " + v : v.substr(colon + 1), name);
+            a.options.receivers.push_back(
+                {static_cast<uint32_t>(std::stoul(v.substr(0, colon))), RECEIVER_PRESENT, name});
+        }
+        else if (arg == "--scenario" && value(v))
+            a.options.scenarioPath = v;
+        else if (arg == "--loop")
+            a.options.bLoopScenario = true;
+        else if (arg == "--announce-interval" && value(v))
+            a.options.iAnnounceIntervalMs = std::stoi(v);
+        else if (arg == "--lookup-port" && value(v))
+            a.options.lookup.port = static_cast<uint16_t>(std::stoul(v));
+        else if (arg == "--no-control")
+            a.bControl = false;
+        else if (arg == "--unit-dir" && value(v))
+            a.unitDir = v;
+        else
+        {
+            std::fprintf(stderr, "%s: unknown or incomplete option \"%s\" (see --help)\n", PROGRAM,
+                         arg.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs the service until a stop signal; reports readiness once it serves.
+int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
+{
+    BlockStopSignals();
+    std::unique_ptr<CReceiverService> pService;
+    try
+    {
+        pService = std::make_unique<CReceiverService>(a.options);
+    }
+    catch (const std::exception& error)
+    {
+        std::fprintf(stderr, "%s: %s\n", PROGRAM, error.what());
+        return 1;
+    }
+    std::printf("%s listening on 127.0.0.1:%u, log file %s\n", PROGRAM, pService->GetPort(),
+                pService->GetLogPath().c_str());
+    std::fflush(stdout);
+    ready();
+    if (bControl)
+    {
+        // Detached: it may sit in a read of standard input when the service stops.
+        std::thread(
+            [service = pService.get()]
+            {
+                std::string line;
+                while (std::getline(std::cin, line))
+                {
+                    if (line == "quit" || line == "exit")
+                    {
+                        ::kill(::getpid(), SIGTERM);
+                        return;
+                    }
+                    std::fputs(service->Control(line).c_str(), stdout);
+                    std::fflush(stdout);
+                }
+            })
+            .detach();
+    }
+    WaitForStopSignal();
+    pService.reset();
+    return 0;
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    Arguments a;
+    if (!Parse(argc, argv, a))
+        return 2;
+    if (a.sw == "--help" || a.sw == "-h" || a.sw.empty())
+    {
+        PrintHelp();
+        return a.sw.empty() ? 2 : 0;
+    }
+    if (a.sw == "--foreground")
+        return Serve(a, a.bControl, [] {});
+    if (a.sw == "-start")
+        return StartDaemon(PROGRAM, [&](const std::function<void()>& ready)
+                           { return Serve(a, false, ready); });
+    if (a.sw == "-stop")
+        return StopDaemon(PROGRAM);
+    char exe[4096] = {};
+    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
+    if (a.sw == "-i")
+        return InstallUnit(PROGRAM, n > 0 ? std::string(exe, static_cast<size_t>(n)) : argv[0],
+                           a.unitDir);
+    return UninstallUnit(PROGRAM, a.unitDir);
+}

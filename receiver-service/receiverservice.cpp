@@ -1,0 +1,697 @@
+// SPDX-License-Identifier: MIT
+// The stand-in receiver service.
+
+#include "receiverservice.h"
+#include "commandtext.h"
+#include "exceptions.h"
+#include "trace.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+// A thread of the service: runs a body that watches the stop event.
+class CServiceTask : public CThreadBase
+{
+public:
+    explicit CServiceTask(std::function<void(CEvent*)> body) : m_body(std::move(body)) { Start(); }
+    ~CServiceTask() override
+    {
+        Stop();
+        Join();
+    }
+
+protected:
+    void Run() override { m_body(GetStopEvent()); }
+
+private:
+    std::function<void(CEvent*)> m_body;
+};
+
+// One client connection, served on the connection manager's dispatch thread.
+class CServiceConnection : public CClientObject
+{
+public:
+    CServiceConnection(CReceiverService* pService, int iNumber)
+        : m_pService(pService), m_iNumber(iNumber)
+    {
+    }
+    void Deliver(CByteBuffer* pBuffer) override { m_pService->OnMessage(this, pBuffer); }
+    void OnDisconnected() override { m_pService->OnClientGone(this); }
+    int GetNumber() const { return m_iNumber; }
+    std::atomic<bool> m_bRegistered{false};
+
+private:
+    CReceiverService* m_pService;
+    int m_iNumber;
+};
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+// The TCP listener on 127.0.0.1 only.
+class CListenSocket : public CSocket
+{
+public:
+    explicit CListenSocket(uint16_t iPort) : CSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, false)
+    {
+        const int one = 1;
+        ::setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(iPort);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+            ::listen(m_hSocket, 64) != 0)
+            throw CSocketException();
+        CreateEventWith(SOCKET_EVENT_ACCEPT | SOCKET_EVENT_CLOSE);
+    }
+    uint16_t GetPort() const
+    {
+        sockaddr_in address{};
+        socklen_t n = sizeof address;
+        ::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&address), &n);
+        return ntohs(address.sin_port);
+    }
+    int Accept() { return ::accept4(m_hSocket, nullptr, nullptr, SOCK_CLOEXEC); }
+};
+
+std::string Utf8(const std::u16string& text)
+{
+    std::string out;
+    Utf16ToUtf8(text, out);
+    return out;
+}
+
+std::u16string Wide(const std::string& text)
+{
+    std::u16string out;
+    if (!Utf8ToUtf16(text, out))
+        out.clear();
+    return out;
+}
+
+std::string Hex2(unsigned v)
+{
+    char buffer[8];
+    std::snprintf(buffer, sizeof buffer, "%02X", v);
+    return buffer;
+}
+
+std::string DefaultLogPath(const std::string& program)
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string dir = runtime && *runtime ? std::string(runtime) + "/zelbin"
+                                                : "/tmp/zelbin-" + std::to_string(::getuid());
+    return dir + "/" + program + ".log";
+}
+
+// Splits a command text into byte values: comma-separated hexadecimal fields of at most ff.
+// Returns the reason when the text is malformed.
+std::string ParseCommandText(const std::u16string& text, std::vector<uint8_t>& fields)
+{
+    fields.clear();
+    size_t start = 0;
+    for (;;)
+    {
+        const size_t end = std::min(text.find(u',', start), text.size());
+        const std::u16string field = text.substr(start, end - start);
+        if (field.empty())
+            return "empty field " + std::to_string(fields.size() + 1);
+        unsigned value = 0;
+        for (char16_t c : field)
+        {
+            const int d = c >= u'0' && c <= u'9'   ? c - u'0'
+                          : c >= u'a' && c <= u'f' ? c - u'a' + 10
+                          : c >= u'A' && c <= u'F' ? c - u'A' + 10
+                                                   : -1;
+            if (d < 0)
+                return "field " + std::to_string(fields.size() + 1) + " \"" + Utf8(field) +
+                       "\" is not hexadecimal";
+            value = value * 16 + static_cast<unsigned>(d);
+            if (value > 0xFF)
+                return "field " + std::to_string(fields.size() + 1) + " \"" + Utf8(field) +
+                       "\" is above ff";
+        }
+        fields.push_back(static_cast<uint8_t>(value));
+        if (end >= text.size())
+            break;
+        start = end + 1;
+    }
+    if (fields.size() < 3)
+        return "too few fields (short address high, low and command identifier are needed)";
+    return {};
+}
+} // namespace
+
+CReceiverService::CReceiverService(ServiceOptions options)
+    : m_options(std::move(options)),
+      m_log(m_options.logPath.empty() ? DefaultLogPath(m_options.programName) : m_options.logPath,
+            m_options.iMask)
+{
+    // The library's own trace lines (a connection lost to a bad frame, say) belong in the log.
+    SetTraceSink(
+        [this](const char* pszLine)
+        {
+            std::string line(pszLine);
+            while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+                line.pop_back();
+            m_log.Write(LOG_DEBUG, line);
+        });
+    m_log.SetChangeListener([this] { m_logChanged.Set(); });
+    for (const SimulatedReceiver& r : m_options.receivers)
+        m_receivers[r.iId] = r;
+    try
+    {
+        auto pListener = std::make_unique<CListenSocket>(m_options.iPort);
+        m_iPort = pListener->GetPort();
+        m_pListener = std::move(pListener);
+        m_pLookup = std::make_unique<CMulticastSocket>(
+            m_options.lookup.group.c_str(), m_options.lookup.port, SERVICE_LOCATOR_INTERFACE,
+            SERVICE_LOCATOR_TTL);
+        m_pLookup->CreateReadNetworkEvent();
+    }
+    catch (CExceptionBase& error)
+    {
+        SetTraceSink({});
+        throw std::runtime_error(std::string("cannot listen: ") +
+                                 (error.GetErrorText() ? error.GetErrorText() : "?"));
+    }
+    Log(LOG_VERBOSE, m_options.programName + " started on 127.0.0.1:" + std::to_string(m_iPort));
+
+    m_pNotifier = std::make_unique<CServiceTask>(
+        [this](CEvent* pStop)
+        {
+            CWaitHandle* handles[2] = {pStop, &m_logChanged};
+            while (CThreadBase::WaitForEvents(handles, 2, WAIT_INFINITE) == 1)
+            {
+                // Reset before sending: a write during the send sets it again and is followed by an
+                // event of its own. The pause bounds the events of a burst to about 50 a second.
+                m_logChanged.Reset();
+                NotifyLogUpdated();
+                if (CThreadBase::WaitForEvents(handles, 1, 20) == 0)
+                    break;
+            }
+        });
+    m_pNetwork = std::make_unique<CServiceTask>(
+        [this](CEvent* pStop)
+        {
+            CWaitHandle* handles[3] = {pStop, m_pListener->GetNetworkEvent(),
+                                       m_pLookup->GetNetworkEvent()};
+            Announce(); // clients that wait for us connect at once
+            auto next = Clock::now() + std::chrono::milliseconds(m_options.iAnnounceIntervalMs);
+            for (;;)
+            {
+                int iTimeout = WAIT_INFINITE;
+                if (m_options.iAnnounceIntervalMs > 0)
+                    iTimeout = static_cast<int>(std::max<int64_t>(
+                        0,
+                        std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now())
+                            .count()));
+                const int r = CThreadBase::WaitForEvents(handles, 3, iTimeout);
+                if (r == 0 || r == WAIT_FAILED_RESULT)
+                    break;
+                if (r == 1 && (m_pListener->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_ACCEPT))
+                    Accept();
+                if (r == 2 && (m_pLookup->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
+                    AnswerLookup();
+                if (r == WAIT_TIMEOUT_RESULT)
+                {
+                    Announce();
+                    next = Clock::now() + std::chrono::milliseconds(m_options.iAnnounceIntervalMs);
+                }
+            }
+        });
+    if (!m_options.scenarioPath.empty())
+        m_pScenario = std::make_unique<CServiceTask>([this](CEvent* pStop) { RunScenario(pStop); });
+}
+
+CReceiverService::~CReceiverService()
+{
+    m_pScenario.reset();
+    {
+        std::lock_guard<std::mutex> g(m_floodMutex);
+        m_floods.clear();
+    }
+    m_pNetwork.reset();
+    std::vector<CRefPtr<CServiceConnection>> clients;
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        clients = m_clients;
+    }
+    for (auto& pClient : clients)
+        m_manager.DetachClient(pClient.Get());
+    m_pNotifier.reset();
+    Log(LOG_VERBOSE, m_options.programName + " stopped");
+    SetTraceSink({});
+}
+
+void CReceiverService::Accept()
+{
+    const int fd = static_cast<CListenSocket*>(m_pListener.get())->Accept();
+    if (fd < 0)
+        return;
+    CRefPtr<CMessagingSocket> pSocket(new CMessagingSocket(CStreamSocket::Adopt(fd)));
+    // The handshake goes first, unframed: the service identifier.
+    if (!pSocket->WriteFully(SERVICE_IDENTIFIER, 16, 1000))
+    {
+        Log(LOG_DEBUG, "A connection closed before it took the handshake");
+        return;
+    }
+    CRefPtr<CServiceConnection> pConnection;
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        pConnection = new CServiceConnection(this, m_iNextClient++);
+        m_clients.push_back(pConnection);
+    }
+    Log(LOG_VERBOSE, "Client " + std::to_string(pConnection->GetNumber()) + " connected");
+    if (!m_manager.AttachSocket(pConnection.Get(), pSocket.Get()))
+        OnClientGone(pConnection.Get());
+}
+
+void CReceiverService::AnswerLookup()
+{
+    uint8_t datagram[1024];
+    const int n = m_pLookup->Receive(datagram, sizeof datagram);
+    if (IsLookupRequest(datagram, n, SERVICE_IDENTIFIER))
+        Announce();
+}
+
+void CReceiverService::Announce()
+{
+    uint8_t reply[SERVICE_LOOKUP_REPLY_SIZE];
+    BuildLookupReply(SERVICE_IDENTIFIER, m_iPort, reply);
+    m_pLookup->SendTo(m_options.lookup.group.c_str(), m_options.lookup.port, reply, sizeof reply);
+}
+
+size_t CReceiverService::GetClientCount()
+{
+    std::lock_guard<std::mutex> g(m_mutex);
+    return m_clients.size();
+}
+
+void CReceiverService::Broadcast(IMessage* pMessage)
+{
+    std::vector<CRefPtr<CServiceConnection>> clients;
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        clients = m_clients;
+    }
+    for (auto& pClient : clients)
+        if (pClient->m_bRegistered)
+            pClient->Send(pMessage);
+}
+
+void CReceiverService::NotifyLogUpdated()
+{
+    CRefPtr<CEmptyMessage> pEvent;
+    MakeEmptyMessage(pEvent, LogUpdatedEvent);
+    Broadcast(pEvent.Get());
+}
+
+void CReceiverService::SendReceiverList(CServiceConnection* pConnection)
+{
+    std::vector<ReceiverRecord> records;
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        for (const auto& [id, r] : m_receivers)
+            records.push_back(MakeReceiverRecord(r.iId, r.iState, r.name));
+    }
+    CRefPtr<CReceiverListMessage> pList;
+    MakeReceiverListMessage(pList, ReceiverStatusEvent, records.data(),
+                            static_cast<int32_t>(records.size()));
+    pConnection->Send(pList.Get());
+}
+
+void CReceiverService::OnClientGone(CServiceConnection* pConnection)
+{
+    bool bFound = false;
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        const auto it = std::find_if(m_clients.begin(), m_clients.end(),
+                                     [&](const auto& p) { return p.Get() == pConnection; });
+        if (it != m_clients.end())
+        {
+            bFound = true;
+            m_clients.erase(it);
+        }
+    }
+    if (bFound)
+        Log(LOG_VERBOSE, "Client " + std::to_string(pConnection->GetNumber()) + " disconnected");
+}
+
+void CReceiverService::OnMessage(CServiceConnection* pConnection, CByteBuffer* pBuffer)
+{
+    const uint32_t iId = PeekMessageID(pBuffer);
+    const std::string client = "Client " + std::to_string(pConnection->GetNumber());
+    const auto unreadable = [&]
+    {
+        Log(LOG_DEBUG,
+            client + ": message " + std::to_string(iId) + " does not read as its class; ignored");
+    };
+    if (iId != REGISTRATION_MESSAGE && !pConnection->m_bRegistered)
+    {
+        Log(LOG_DEBUG,
+            client + ": message " + std::to_string(iId) + " before registration; ignored");
+        return;
+    }
+    switch (iId)
+    {
+    case REGISTRATION_MESSAGE:
+    {
+        CRefPtr<CRegistrationMessage> pRegistration;
+        MakeRegistrationMessage(pRegistration, 0);
+        if (!pRegistration->Deserialise(pBuffer))
+            return unreadable();
+        pConnection->m_bRegistered = true;
+        Log(LOG_VERBOSE, client + " registered (registration identifier " +
+                             std::to_string(pRegistration->GetRegistrationID()) + ")");
+        SendReceiverList(pConnection);
+        return;
+    }
+    case ClientClosingRequest:
+    case GetLogFileRequest:
+    case GetLogMaskRequest:
+    {
+        CRefPtr<CEmptyRequest> pRequest;
+        MakeEmptyRequest(pRequest, iId, 0);
+        if (!pRequest->Deserialise(pBuffer))
+            return unreadable();
+        const uint32_t iCorrelation = pRequest->GetCorrelationID();
+        if (iId == ClientClosingRequest)
+        {
+            Log(LOG_VERBOSE, client + " is closing");
+            CRefPtr<CEmptyResponse> pResponse;
+            MakeEmptyResponse(pResponse, ClientClosingResponse, iCorrelation);
+            pConnection->Send(pResponse.Get());
+        }
+        else if (iId == GetLogFileRequest)
+        {
+            const std::u16string path = Wide(m_log.GetPath());
+            CRefPtr<CStringResponse> pResponse;
+            MakeStringResponse(pResponse, GetLogFileResponse, iCorrelation, path.c_str());
+            pConnection->Send(pResponse.Get());
+        }
+        else
+        {
+            CArgumentList arguments;
+            arguments.Pack(1, ARG_UINT32, m_log.GetMask());
+            CRefPtr<CArgumentListResponse> pResponse;
+            MakeArgumentListResponse(pResponse, GetLogMaskResponse, iCorrelation, &arguments);
+            pConnection->Send(pResponse.Get());
+        }
+        return;
+    }
+    case ReceiverCommand:
+        return HandleReceiverCommand(pConnection, pBuffer);
+    case SetLogMaskMessage:
+    {
+        const uint32_t zero = 0;
+        CRefPtr<CIntegerListMessage> pMask;
+        MakeIntegerListMessage(pMask, SetLogMaskMessage, 1, &zero);
+        if (!pMask->Deserialise(pBuffer))
+            return unreadable();
+        const uint32_t iMask = pMask->GetValues()[0];
+        m_log.SetMask(iMask);
+        Log(LOG_VERBOSE, client + " set the log mask to 0x" + Hex2(iMask));
+        return;
+    }
+    case ClearLogMessage:
+    {
+        CRefPtr<CEmptyMessage> pClear;
+        MakeEmptyMessage(pClear, ClearLogMessage);
+        if (!pClear->Deserialise(pBuffer))
+            return unreadable();
+        m_log.Clear();
+        return;
+    }
+    default:
+        Log(LOG_DEBUG,
+            client + ": unknown message identifier " + std::to_string(iId) + "; ignored");
+    }
+}
+
+void CReceiverService::HandleReceiverCommand(CServiceConnection* pConnection, CByteBuffer* pBuffer)
+{
+    CRefPtr<CArgumentListMessage> pCommand;
+    MakeArgumentListMessage(pCommand, ReceiverCommand, nullptr);
+    uint32_t iReceiver = 0;
+    std::optional<std::u16string> text;
+    if (!pCommand->Deserialise(pBuffer) ||
+        !pCommand->GetArguments().Unpack(2, ARG_UINT32, &iReceiver, ARG_WSTRING, &text))
+    {
+        Log(LOG_DEBUG, "Client " + std::to_string(pConnection->GetNumber()) +
+                           ": receiver command does not read as (receiver, text); ignored");
+        return;
+    }
+    ++m_iReceiverCommands;
+    const std::u16string command = text.value_or(u"");
+    const std::string target =
+        iReceiver == 0 ? "all receivers" : "receiver " + std::to_string(iReceiver);
+    Log(LOG_RAW, "To " + target + ": " + Utf8(command));
+
+    std::vector<uint8_t> fields;
+    const std::string error = ParseCommandText(command, fields);
+    if (!error.empty())
+    {
+        Log(LOG_PROCESSED, "Malformed command for " + target + " (" + error + "); nothing sent");
+        return;
+    }
+    const char16_t* pszName = CommandNameOf(fields[2]);
+    std::string parameters;
+    for (size_t i = 3; i < fields.size(); ++i)
+        parameters += (i > 3 ? " " : "") + Hex2(fields[i]);
+    Log(LOG_PROCESSED,
+        "To " + target + ": " + (pszName ? Utf8(pszName) : std::string("Unknown command")) +
+            " (0x" + Hex2(fields[2]) + "), short address " + Hex2(fields[0]) + Hex2(fields[1]) +
+            (parameters.empty() ? std::string() : ", parameters " + parameters));
+
+    if (fields[2] == 0x05) // Class Name: the parameters are the characters of the new name
+    {
+        std::u16string name;
+        for (size_t i = 3; i < fields.size() && fields[i] != 0; ++i)
+            name += static_cast<char16_t>(fields[i]);
+        std::vector<uint32_t> ids;
+        {
+            std::lock_guard<std::mutex> g(m_mutex);
+            for (const auto& [id, r] : m_receivers)
+                if (iReceiver == 0 || id == iReceiver)
+                    ids.push_back(id);
+        }
+        for (uint32_t id : ids)
+            RenameReceiver(id, name);
+    }
+}
+
+void CReceiverService::SetReceiver(uint32_t iId, uint32_t iState, const std::u16string& name)
+{
+    ReceiverRecord record = MakeReceiverRecord(iId, iState, name);
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        if (iState == RECEIVER_GONE)
+            m_receivers.erase(iId);
+        else
+            m_receivers[iId] = SimulatedReceiver{iId, iState, std::u16string(record.szName)};
+    }
+    Log(LOG_VERBOSE, "Receiver " + std::to_string(iId) + " \"" + Utf8(record.szName) + "\" state " +
+                         std::to_string(iState) + (iState == RECEIVER_GONE ? " (gone)" : ""));
+    CRefPtr<CReceiverListMessage> pStatus;
+    MakeReceiverListMessage(pStatus, ReceiverStatusEvent, &record, 1);
+    Broadcast(pStatus.Get());
+}
+
+bool CReceiverService::SetReceiverState(uint32_t iId, uint32_t iState)
+{
+    std::u16string name;
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        const auto it = m_receivers.find(iId);
+        if (it == m_receivers.end())
+            return false;
+        name = it->second.name;
+    }
+    SetReceiver(iId, iState, name);
+    return true;
+}
+
+bool CReceiverService::RenameReceiver(uint32_t iId, const std::u16string& name)
+{
+    uint32_t iState = 0;
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        const auto it = m_receivers.find(iId);
+        if (it == m_receivers.end())
+            return false;
+        iState = it->second.iState;
+    }
+    SetReceiver(iId, iState, name);
+    return true;
+}
+
+void CReceiverService::StartLogFlood(int iPerSecond, int iSeconds)
+{
+    if (iPerSecond <= 0 || iSeconds <= 0)
+        return;
+    auto pTask = std::make_unique<CServiceTask>(
+        [this, iPerSecond, iSeconds](CEvent* pStop)
+        {
+            CWaitHandle* handles[1] = {pStop};
+            const auto start = Clock::now();
+            const int64_t total = int64_t{iPerSecond} * iSeconds;
+            for (int64_t i = 0; i < total; ++i)
+            {
+                const auto due = start + std::chrono::microseconds(i * 1000000 / iPerSecond);
+                const auto wait =
+                    std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now())
+                        .count();
+                if (wait > 0 && CThreadBase::WaitForEvents(handles, 1, static_cast<int>(wait)) == 0)
+                    return;
+                Log(LOG_DEBUG, "Flood line " + std::to_string(i + 1) + " of " +
+                                   std::to_string(total) +
+                                   ": the quick brown fox jumps over the lazy dog");
+            }
+        });
+    std::lock_guard<std::mutex> g(m_floodMutex);
+    m_floods.push_back(std::move(pTask));
+}
+
+void CReceiverService::RunScenario(CEvent* pStop)
+{
+    // Lines: "at MS VERB ARGS", MS counted from the start of the scenario; "#" starts a comment.
+    std::ifstream file(m_options.scenarioPath);
+    std::vector<std::pair<int64_t, std::string>> steps;
+    std::string line;
+    while (std::getline(file, line))
+    {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        std::istringstream in(line);
+        std::string at;
+        int64_t ms = 0;
+        if (!(in >> at) || at[0] == '#')
+            continue;
+        std::string rest;
+        if (at != "at" || !(in >> ms) || !std::getline(in >> std::ws, rest))
+        {
+            Log(LOG_DEBUG, "Scenario: cannot read \"" + line + "\"");
+            continue;
+        }
+        steps.emplace_back(ms, rest);
+    }
+    if (steps.empty())
+        return;
+    CWaitHandle* handles[1] = {pStop};
+    auto waitUntil = [&](Clock::time_point due)
+    {
+        const auto wait =
+            std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now()).count();
+        return wait > 0 && CThreadBase::WaitForEvents(handles, 1, static_cast<int>(wait)) == 0;
+    };
+    // A looping scenario lasts at least a second, so that one of steps at 0 ms cannot spin.
+    const int64_t iPeriod = std::max<int64_t>(steps.back().first, 1000);
+    do
+    {
+        const auto start = Clock::now();
+        for (const auto& [ms, command] : steps)
+        {
+            if (waitUntil(start + std::chrono::milliseconds(ms)))
+                return;
+            Control(command);
+        }
+        if (m_options.bLoopScenario && waitUntil(start + std::chrono::milliseconds(iPeriod)))
+            return;
+    } while (m_options.bLoopScenario);
+}
+
+const char* CReceiverService::ControlHelp()
+{
+    return "Control commands (one per line):\n"
+           "  appear ID NAME...   a receiver appears (state 1) or comes back\n"
+           "  state ID N          a receiver changes to state N (2 = gone)\n"
+           "  rename ID NAME...   a receiver gets a new name\n"
+           "  go ID               a receiver goes (reported with state 2)\n"
+           "  log N T             write N log lines a second for T seconds\n"
+           "  say TEXT...         write one DEBUG line to the log\n"
+           "  list                the receivers and clients\n"
+           "  help                this text\n";
+}
+
+std::string CReceiverService::Control(const std::string& line)
+{
+    std::istringstream in(line);
+    std::string verb;
+    if (!(in >> verb))
+        return {};
+    auto rest = [&]
+    {
+        std::string text;
+        std::getline(in >> std::ws, text);
+        return text;
+    };
+    uint32_t iId = 0;
+    if (verb == "appear" || verb == "add")
+    {
+        if (!(in >> iId))
+            return "usage: appear ID NAME...\n";
+        const std::string name = rest();
+        SetReceiver(iId, RECEIVER_PRESENT,
+                    Wide(name.empty() ? "Receiver " + std::to_string(iId) : name));
+        return "ok\n";
+    }
+    if (verb == "state")
+    {
+        uint32_t iState = 0;
+        if (!(in >> iId >> iState))
+            return "usage: state ID N\n";
+        return SetReceiverState(iId, iState) ? "ok\n" : "no receiver " + std::to_string(iId) + "\n";
+    }
+    if (verb == "rename")
+    {
+        if (!(in >> iId))
+            return "usage: rename ID NAME...\n";
+        return RenameReceiver(iId, Wide(rest())) ? "ok\n"
+                                                 : "no receiver " + std::to_string(iId) + "\n";
+    }
+    if (verb == "go" || verb == "remove")
+    {
+        if (!(in >> iId))
+            return "usage: go ID\n";
+        return SetReceiverState(iId, RECEIVER_GONE) ? "ok\n"
+                                                    : "no receiver " + std::to_string(iId) + "\n";
+    }
+    if (verb == "log")
+    {
+        int iPerSecond = 0, iSeconds = 0;
+        if (!(in >> iPerSecond >> iSeconds) || iPerSecond <= 0 || iSeconds <= 0)
+            return "usage: log N T\n";
+        StartLogFlood(iPerSecond, iSeconds);
+        return "ok\n";
+    }
+    if (verb == "say")
+    {
+        Log(LOG_DEBUG, rest());
+        return "ok\n";
+    }
+    if (verb == "list")
+    {
+        std::string out;
+        std::lock_guard<std::mutex> g(m_mutex);
+        for (const auto& [id, r] : m_receivers)
+            out += "receiver " + std::to_string(id) + "\t" + std::to_string(r.iState) + "\t" +
+                   Utf8(r.name) + "\n";
+        out += std::to_string(m_clients.size()) + " client(s); log " + m_log.GetPath() +
+               "; mask 0x" + Hex2(m_log.GetMask()) + "; commands received " +
+               std::to_string(m_iReceiverCommands.load()) + "\n";
+        return out;
+    }
+    if (verb == "help")
+        return ControlHelp();
+    return "unknown command \"" + verb + "\"; try help\n";
+}

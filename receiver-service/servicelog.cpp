@@ -1,0 +1,96 @@
+// SPDX-License-Identifier: MIT
+// Log file writing for the stand-in service.
+
+#include "servicelog.h"
+#include "catalogue.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <stdexcept>
+#include <unistd.h>
+
+CServiceLog::CServiceLog(std::string path, uint32_t iMask) : m_path(std::move(path)), m_iMask(iMask)
+{
+    const std::filesystem::path file(m_path);
+    std::error_code ignored;
+    if (file.has_parent_path())
+        std::filesystem::create_directories(file.parent_path(), ignored);
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (m_fd < 0)
+        throw std::runtime_error("cannot open log file " + m_path + ": " + std::strerror(errno));
+}
+
+CServiceLog::~CServiceLog()
+{
+    if (m_fd >= 0)
+        ::close(m_fd);
+}
+
+uint32_t CServiceLog::GetMask() const
+{
+    std::lock_guard<std::mutex> g(m_mutex);
+    return m_iMask;
+}
+
+void CServiceLog::SetMask(uint32_t iMask)
+{
+    std::lock_guard<std::mutex> g(m_mutex);
+    m_iMask = iMask;
+}
+
+const char* CServiceLog::CategoryName(uint32_t iCategory)
+{
+    switch (iCategory)
+    {
+    case LOG_VERBOSE:
+        return "VERBOSE";
+    case LOG_PROCESSED:
+        return "PROCESSED";
+    case LOG_RAW:
+        return "RAW";
+    case LOG_DEBUG:
+        return "DEBUG";
+    default:
+        return "OTHER";
+    }
+}
+
+bool CServiceLog::Write(uint32_t iCategory, const std::string& text)
+{
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        if (!(m_iMask & iCategory))
+            return false;
+        const auto now = std::chrono::system_clock::now();
+        const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+        const auto ms =
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
+            1000;
+        std::tm local{};
+        ::localtime_r(&seconds, &local);
+        char stamp[64];
+        const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+        std::snprintf(stamp + n, sizeof stamp - n, ".%03d", static_cast<int>(ms));
+        // One write per line, so a reader never sees two lines interleaved.
+        const std::string line =
+            std::string(stamp) + " " + CategoryName(iCategory) + " " + text + "\r\n";
+        [[maybe_unused]] const ssize_t written = ::write(m_fd, line.data(), line.size());
+    }
+    if (m_onChange)
+        m_onChange();
+    return true;
+}
+
+void CServiceLog::Clear()
+{
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        [[maybe_unused]] const int r = ::ftruncate(m_fd, 0);
+    }
+    if (m_onChange)
+        m_onChange();
+}

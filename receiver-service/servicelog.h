@@ -1,0 +1,41 @@
+// SPDX-License-Identifier: MIT
+// The stand-in service's log file: UTF-8 lines ended by CR LF, each with a millisecond time stamp
+// and its category, written only when the category is in the log mask. Readers may open the file
+// at any time; clearing truncates it, so it becomes shorter.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+
+class CServiceLog
+{
+public:
+    // Opens (creating the directory and the file when needed) for appending. Throws
+    // std::runtime_error when the file cannot be opened.
+    CServiceLog(std::string path, uint32_t iMask);
+    ~CServiceLog();
+    CServiceLog(const CServiceLog&) = delete;
+    CServiceLog& operator=(const CServiceLog&) = delete;
+
+    const std::string& GetPath() const { return m_path; }
+    uint32_t GetMask() const;
+    void SetMask(uint32_t iMask);
+
+    // Writes one line when iCategory is in the mask; returns whether it wrote. Text is UTF-8.
+    bool Write(uint32_t iCategory, const std::string& text);
+    void Clear();
+
+    // Called (outside the log's lock) after every write and every clear.
+    void SetChangeListener(std::function<void()> listener) { m_onChange = std::move(listener); }
+
+    static const char* CategoryName(uint32_t iCategory);
+
+private:
+    std::string m_path;
+    mutable std::mutex m_mutex;
+    int m_fd = -1;
+    uint32_t m_iMask;
+    std::function<void()> m_onChange;
+};

@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: MIT
+// Log file reading and the append rules.
+
+#include "logreader.h"
+#include "wire.h"
+
+#include <sys/stat.h>
+
+namespace
+{
+// Decodes UTF-8, turning every byte that starts no valid sequence into U+FFFD.
+std::u16string DecodeLenient(const char* p, size_t n)
+{
+    std::u16string out;
+    out.reserve(n);
+    for (size_t i = 0; i < n;)
+    {
+        const auto b = static_cast<uint8_t>(p[i]);
+        if (b < 0x80)
+        {
+            out += static_cast<char16_t>(b);
+            ++i;
+            continue;
+        }
+        const size_t len = (b & 0xE0) == 0xC0   ? 2
+                           : (b & 0xF0) == 0xE0 ? 3
+                           : (b & 0xF8) == 0xF0 ? 4
+                                                : 0;
+        std::u16string one;
+        if (len && i + len <= n && Utf8ToUtf16(std::string_view(p + i, len), one))
+        {
+            out += one;
+            i += len;
+        }
+        else
+        {
+            out += u'\uFFFD';
+            ++i;
+        }
+    }
+    return out;
+}
+
+// How many bytes at the end of an unfinished line belong to a character not yet fully written.
+size_t IncompleteTail(const char* p, size_t n)
+{
+    for (size_t back = 1; back <= 3 && back <= n; ++back)
+    {
+        const auto b = static_cast<uint8_t>(p[n - back]);
+        if ((b & 0xC0) == 0x80)
+            continue; // a continuation byte: look further back for its lead
+        const size_t len = (b & 0xE0) == 0xC0   ? 2
+                           : (b & 0xF0) == 0xE0 ? 3
+                           : (b & 0xF8) == 0xF0 ? 4
+                                                : 1;
+        return len > back ? back : 0;
+    }
+    return 0;
+}
+} // namespace
+
+bool CLogFileReader::Open(const std::string& path)
+{
+    Close();
+    m_pFile = std::fopen(path.c_str(), "rbe");
+    return m_pFile != nullptr;
+}
+
+void CLogFileReader::Close()
+{
+    if (m_pFile)
+        std::fclose(m_pFile);
+    m_pFile = nullptr;
+}
+
+uint32_t CLogFileReader::GetSize() const
+{
+    struct stat st
+    {
+    };
+    if (!m_pFile || ::fstat(::fileno(m_pFile), &st) != 0)
+        return 0;
+    return static_cast<uint32_t>(st.st_size);
+}
+
+int CLogFileReader::Seek(long iOffset, int iOrigin)
+{
+    return m_pFile ? std::fseek(m_pFile, iOffset, iOrigin) : -1;
+}
+
+bool CLogFileReader::ReadLine(std::u16string& line)
+{
+    line.clear();
+    if (!m_pFile)
+        return false;
+    char* pBuffer = nullptr;
+    size_t iCapacity = 0;
+    const ssize_t n = ::getline(&pBuffer, &iCapacity, m_pFile);
+    if (n <= 0)
+    {
+        std::clearerr(m_pFile); // keep reading what the service appends later
+        std::free(pBuffer);
+        return false;
+    }
+    size_t iLength = static_cast<size_t>(n);
+    if (pBuffer[iLength - 1] == '\n')
+    {
+        --iLength;
+    }
+    else
+    {
+        // The line is still being written; a character cut in half is read whole next time.
+        const size_t iTail = IncompleteTail(pBuffer, iLength);
+        if (iTail)
+        {
+            std::fseek(m_pFile, -static_cast<long>(iTail), SEEK_CUR);
+            iLength -= iTail;
+        }
+        std::clearerr(m_pFile);
+    }
+    line = DecodeLenient(pBuffer, iLength);
+    std::free(pBuffer);
+    return iLength > 0 || n > 0;
+}
+
+void AppendLogLine(std::u16string line, std::u16string& batch)
+{
+    const bool bEndedWithCR = !line.empty() && line.back() == u'\r';
+    while (!line.empty() && line.back() == u'\r')
+        line.pop_back();
+    if (bEndedWithCR)
+        line += u"\r\n";
+    batch += line;
+}
+
+void CLogFollower::SetLogFile(const std::u16string& path, ILogTextTarget& target)
+{
+    if (path == m_path)
+        return;
+    m_path = path;
+    Reopen();
+    ReadNewLogData(target);
+}
+
+void CLogFollower::Reopen()
+{
+    if (m_file.IsOpen())
+        m_file.Close();
+    m_bOpen = false;
+    if (!m_path.empty())
+    {
+        std::string utf8;
+        Utf16ToUtf8(m_path, utf8);
+        m_bOpen = m_file.Open(utf8);
+    }
+}
+
+void CLogFollower::ReadNewLogData(ILogTextTarget& target)
+{
+    if (!m_bOpen)
+        return;
+    const size_t iLengthBefore = target.GetTextLength();
+    target.MoveCaretToEnd();
+    std::u16string batch;
+    const uint32_t iSize = m_file.GetSize();
+    if (iSize < m_iLastSize)
+    {
+        // Cleared or replaced by the service: start over from the file's beginning.
+        Reopen();
+        target.Empty();
+        m_iLastSize = 0;
+        m_file.Seek(0, SEEK_SET);
+        std::u16string first;
+        m_file.ReadLine(first);
+        if (!first.empty())
+        {
+            while (!first.empty() && first.back() == u'\r')
+                first.pop_back();
+            batch += first + u"\r\n";
+        }
+    }
+    else
+    {
+        m_iLastSize = iSize;
+    }
+    const size_t iLimit = target.GetTextLimit();
+    std::u16string line;
+    while (m_file.ReadLine(line))
+    {
+        AppendLogLine(line, batch);
+        if (batch.size() + 1 >= iLimit)
+        {
+            batch.clear();
+            target.Empty();
+        }
+    }
+    target.Insert(batch);
+    const size_t iLengthAfter = target.GetTextLength();
+    if (iLengthAfter != 0 && iLengthAfter == iLengthBefore && !batch.empty())
+        target.ReplaceAll(batch);
+}

@@ -1,0 +1,74 @@
+// SPDX-License-Identifier: MIT
+// Following the service's log file: the reader that reads it line by line while it grows, and
+// the rules that turn each change notice into one batch of text for a view (the window's log
+// view and zelbinctl's "log --follow" both use them).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+// The service's log file, opened for reading in binary mode. The position is the reader's own.
+class CLogFileReader
+{
+public:
+    CLogFileReader() = default;
+    ~CLogFileReader() { Close(); }
+    CLogFileReader(const CLogFileReader&) = delete;
+    CLogFileReader& operator=(const CLogFileReader&) = delete;
+
+    bool Open(const std::string& path);
+    void Close();
+    bool IsOpen() const { return m_pFile != nullptr; }
+    // The file's current size; 0 when closed or when it cannot be read.
+    uint32_t GetSize() const;
+    // Non-zero when closed or on failure (fseek semantics).
+    int Seek(long iOffset, int iOrigin);
+    // The next line up to and including its line feed, or up to the end of the file; the line
+    // feed is removed (a carriage return before it stays). False, with empty text, at the end of
+    // the file, which stays readable for what is appended later. A character whose bytes are not
+    // all written yet is left for the next read; bytes that are no UTF-8 read as U+FFFD.
+    bool ReadLine(std::u16string& line);
+
+private:
+    FILE* m_pFile = nullptr;
+};
+
+// Where the log text goes: an edit control of limited size, or a terminal.
+class ILogTextTarget
+{
+public:
+    virtual ~ILogTextTarget() = default;
+    virtual size_t GetTextLength() = 0;
+    virtual size_t GetTextLimit() = 0;
+    // Caret to the end of the text, scrolled into view; any selection is lost.
+    virtual void MoveCaretToEnd() = 0;
+    // Removes all text (the file was cleared or the text reached its limit).
+    virtual void Empty() = 0;
+    // Inserts at the caret, in one operation.
+    virtual void Insert(const std::u16string& batch) = 0;
+    // Replaces the whole text (the control was full and refused the insertion).
+    virtual void ReplaceAll(const std::u16string& batch) = 0;
+};
+
+// The log view's state and its reading rules, without any widget.
+class CLogFollower
+{
+public:
+    // A path equal to the current one changes nothing; another reopens and reads.
+    void SetLogFile(const std::u16string& path, ILogTextTarget& target);
+    const std::u16string& GetLogFilePath() const { return m_path; }
+    void Reopen();
+    // Appends what was added to the file since the last read, as one batch.
+    void ReadNewLogData(ILogTextTarget& target);
+    bool IsLogFileOpen() const { return m_bOpen; }
+
+private:
+    CLogFileReader m_file;
+    bool m_bOpen = false;
+    uint32_t m_iLastSize = 0;
+    std::u16string m_path;
+};
+
+// Lines end in CR LF in the view; a line without CR stays open for its rest.
+void AppendLogLine(std::u16string line, std::u16string& batch);

@@ -1,0 +1,60 @@
+// SPDX-License-Identifier: MIT
+// The service client: the program's only link to the receiver service. It finds the service,
+// connects, reconnects by itself after a loss, offers the typed requests of the protocol, and
+// queues what the service sends for dispatch on the thread that asks for it.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+// How the service client reports to its owner (the main frame, or zelbinctl).
+class IServiceClientEvents
+{
+public:
+    virtual ~IServiceClientEvents() = default;
+    // Called on a messaging thread: messages wait in the queue. True: the owner will call
+    // ProcessMessages on its own thread; false: they are dispatched at once on this thread.
+    virtual bool OnMessagesPending() = 0;
+    // The four below run on the thread that calls ProcessMessages.
+    virtual void OnReceiverStatus(uint32_t iReceiverID, uint32_t iState,
+                                  const std::u16string& name) = 0;
+    virtual void OnLogUpdated() = 0;
+    virtual void OnConnected() = 0;
+    virtual void OnDisconnected() = 0;
+};
+
+inline constexpr const char* SERVICE_HOST = "127.0.0.1";
+inline constexpr int SERVICE_LOOKUP_TIMEOUT_MS = 2000;
+inline constexpr int SERVICE_REQUEST_TIMEOUT_MS = 10000;
+
+class CServiceClientImpl;
+
+class CServiceClient
+{
+public:
+    // Looks the service up (at most 2 s) and connects; if it is not found, waits for its
+    // announcement in the background.
+    CServiceClient();
+    // Says goodbye to the service (up to 10 s when it does not answer) and lets go of it.
+    virtual ~CServiceClient();
+    CServiceClient(const CServiceClient&) = delete;
+    CServiceClient& operator=(const CServiceClient&) = delete;
+
+    void SetEventSink(IServiceClientEvents* pSink);
+    bool IsConnected() const;
+    // Dispatches up to iMaxCount queued messages (-1: until the queue is empty, including those
+    // that arrive meanwhile). Returns how many were left when the count ran out, else 0.
+    uint32_t ProcessMessages(int32_t iMaxCount);
+
+    void SendReceiverCommand(uint32_t iReceiverID, const std::u16string& text);
+    // True when the service answered; path is left as it was otherwise.
+    bool GetLogFilePath(std::u16string& path);
+    void SetLogMask(uint32_t iMask);
+    // 0 when the service does not answer.
+    uint32_t GetLogMask();
+    void ClearLog();
+
+private:
+    std::unique_ptr<CServiceClientImpl> m_pImpl;
+};
