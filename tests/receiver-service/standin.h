@@ -1,0 +1,100 @@
+// SPDX-License-Identifier: MIT
+// The stand-in receiver service as a real process, for end-to-end tests: started in the
+// foreground with its log in a private temporary directory and driven through its standard input.
+#pragma once
+
+#include "childprocess.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+inline std::string ProgramPath(const std::string& name)
+{
+    return std::string(ZELBIN_BIN_DIR) + "/" + name;
+}
+
+// A directory of its own for each test, removed afterwards.
+class CTempDir
+{
+public:
+    CTempDir()
+    {
+        char pattern[] = "/tmp/zelbin-test-XXXXXX";
+        m_path = ::mkdtemp(pattern);
+    }
+    ~CTempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_path, ignored);
+    }
+    const std::string& Path() const { return m_path; }
+    std::string operator/(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+inline std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+class CStandIn
+{
+public:
+    explicit CStandIn(const std::vector<std::string>& extra = {}, const std::string& logPath = "")
+        : m_logPath(logPath.empty() ? m_dir / "service.log" : logPath)
+    {
+        std::vector<std::string> argv = {ProgramPath("VostraHardwareService.exe"), "--foreground",
+                                         "--log-file", m_logPath};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        m_pProcess = std::make_unique<CChildProcess>(argv);
+        if (m_pProcess->WaitForOutput("listening on 127.0.0.1:"))
+        {
+            const std::string out = m_pProcess->Output();
+            m_iPort = static_cast<uint16_t>(std::stoi(out.substr(out.find("127.0.0.1:") + 10)));
+        }
+    }
+    ~CStandIn() { Stop(); }
+
+    uint16_t Port() const { return m_iPort; }
+    const std::string& LogPath() const { return m_logPath; }
+    std::string Log() const { return ReadFile(m_logPath); }
+    bool LogContains(const std::string& text)
+    {
+        return WaitUntil([&] { return Log().find(text) != std::string::npos; });
+    }
+    // Sends one control line and waits until the service answered it.
+    std::string Control(const std::string& line)
+    {
+        const size_t before = m_pProcess->Output().size();
+        m_pProcess->Write(line + "\n");
+        WaitUntil(
+            [&] {
+                return m_pProcess->Output().size() > before && m_pProcess->Output().back() == '\n';
+            });
+        return m_pProcess->Output().substr(before);
+    }
+    // Ends the service with the given signal and waits for it; its exit status.
+    int Stop(int signal = SIGTERM)
+    {
+        if (!m_pProcess)
+            return -1;
+        m_pProcess->Kill(signal);
+        const int status = m_pProcess->Wait();
+        m_pProcess.reset();
+        return status;
+    }
+    CChildProcess& Process() { return *m_pProcess; }
+
+private:
+    CTempDir m_dir;
+    std::string m_logPath;
+    std::unique_ptr<CChildProcess> m_pProcess;
+    uint16_t m_iPort = 0;
+};
