@@ -1,0 +1,214 @@
+// SPDX-License-Identifier: MIT
+// The service client against the real stand-in process (and against test peers that misbehave),
+// in a private network namespace: what a user notices when it breaks.
+
+#include "serviceclient.h"
+#include "servicelocator.h"
+#include "standin.h"
+#include "testpeer.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// Records events as the frame would see them; messages are dispatched on the test's thread.
+class CEvents : public IServiceClientEvents
+{
+public:
+    bool OnMessagesPending() override
+    {
+        ++pendings;
+        pending.Set();
+        return true;
+    }
+    void OnReceiverStatus(uint32_t id, uint32_t state, const std::u16string& name) override
+    {
+        log.push_back("receiver " + std::to_string(id) + " " + std::to_string(state) + " " +
+                      std::string(name.begin(), name.end()));
+    }
+    void OnLogUpdated() override { log.push_back("log"); }
+    void OnConnected() override { log.push_back("connected"); }
+    void OnDisconnected() override { log.push_back("disconnected"); }
+
+    // Dispatches until the condition holds or the deadline passes.
+    bool PumpUntil(CServiceClient& client, const std::function<bool()>& done,
+                   std::chrono::milliseconds deadline = 10s)
+    {
+        const auto end = Clock::now() + deadline;
+        CWaitHandle* handles[1] = {&pending};
+        for (;;)
+        {
+            pending.Reset();
+            client.ProcessMessages(-1);
+            if (done())
+                return true;
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+            if (left <= 0)
+                return false;
+            WaitForHandles(handles, 1, static_cast<int>(left));
+        }
+    }
+    bool Saw(const std::string& entry) const
+    {
+        return std::find(log.begin(), log.end(), entry) != log.end();
+    }
+
+    std::vector<std::string> log;
+    std::atomic<int> pendings = 0;
+    CEvent pending;
+};
+
+TEST(ServiceClient, AbsentServiceThenItsAnnouncementConnects)
+{
+    CEvents events;
+    const auto start = Clock::now();
+    CServiceClient client;
+    EXPECT_LT(Clock::now() - start, 2500ms);
+    EXPECT_FALSE(client.IsConnected());
+    client.SetEventSink(&events);
+    EXPECT_EQ(client.GetLogMask(), 0u); // not connected: at once, no answer
+    std::u16string path = u"unchanged";
+    EXPECT_FALSE(client.GetLogFilePath(path));
+    EXPECT_EQ(path, u"unchanged");
+
+    CStandIn service({"--receiver", "1:A", "--receiver", "2:B", "--receiver", "3:C"});
+    const auto started = Clock::now();
+    ASSERT_TRUE(events.PumpUntil(
+        client, [&] { return events.Saw("connected"); }, 5s));
+    EXPECT_LT(Clock::now() - started, 1s);
+    ASSERT_TRUE(events.PumpUntil(client, [&] { return events.Saw("receiver 3 1 C"); }));
+    // Three records, three calls, in record order, after the connection.
+    const auto at = std::find(events.log.begin(), events.log.end(), "receiver 1 1 A");
+    ASSERT_NE(at, events.log.end());
+    EXPECT_EQ(*(at + 1), "receiver 2 1 B");
+    EXPECT_EQ(*(at + 2), "receiver 3 1 C");
+    EXPECT_LT(std::find(events.log.begin(), events.log.end(), "connected"), at);
+    EXPECT_EQ(client.GetLogMask(), 0x1Eu);
+}
+
+TEST(ServiceClient, KilledServiceIsFollowedAndTheMaskReadAnew)
+{
+    CTempDir dir;
+    auto service =
+        std::make_unique<CStandIn>(std::vector<std::string>{"--mask", "0x12"}, dir / "s.log");
+    CServiceClient client;
+    ASSERT_TRUE(client.IsConnected());
+    CEvents events;
+    client.SetEventSink(&events);
+    EXPECT_EQ(client.GetLogMask(), 0x12u);
+    service->Control("say before the end");
+    ASSERT_TRUE(events.PumpUntil(client, [&] { return events.Saw("log"); }));
+
+    service->Stop(SIGKILL);
+    ASSERT_TRUE(events.PumpUntil(client, [&] { return events.Saw("disconnected"); }));
+    EXPECT_FALSE(client.IsConnected());
+
+    service = std::make_unique<CStandIn>(std::vector<std::string>{"--mask", "0x08"}, dir / "s.log");
+    ASSERT_TRUE(events.PumpUntil(
+        client, [&] { return client.IsConnected() && events.log.back() == "connected"; }));
+    EXPECT_EQ(client.GetLogMask(), 0x08u);
+    std::u16string path;
+    EXPECT_TRUE(client.GetLogFilePath(path));
+    EXPECT_EQ(std::string(path.begin(), path.end()), dir / "s.log");
+}
+
+// Count rule of ProcessMessages: with 2 and five queued, two are dispatched and 3 are left.
+TEST(ServiceClient, ProcessMessagesHonoursItsCount)
+{
+    CStandIn service({"--mask", "0"}); // no log lines, so no log events among the five
+    CServiceClient client;
+    CEvents events;
+    client.SetEventSink(&events);
+    // The receiver list comes right after the registration, before any answer: once the mask
+    // is answered, everything the connection brought is queued.
+    EXPECT_EQ(client.GetLogMask(), 0u);
+    EXPECT_EQ(client.ProcessMessages(-1), 0u);
+    events.log.clear();
+    events.pendings = 0;
+    for (int i = 0; i < 5; ++i)
+        service.Control("appear " + std::to_string(10 + i) + " R");
+    ASSERT_TRUE(WaitUntil([&] { return events.pendings >= 5; }));
+    EXPECT_EQ(client.ProcessMessages(2), 3u);
+    EXPECT_EQ(events.log.size(), 2u);
+    EXPECT_EQ(client.ProcessMessages(-1), 0u);
+    EXPECT_EQ(events.log.size(), 5u);
+}
+
+// A service found by look-up whose handshake is wrong leaves the client disconnected for good.
+TEST(ServiceClient, FailedHandshakeStaysDisconnected)
+{
+    CTestPeer peer(CTestPeer::EHandshake::Wrong);
+    CMulticastSocket announcer(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT,
+                               SERVICE_LOCATOR_INTERFACE, 0);
+    std::atomic<bool> stop = false;
+    std::thread answer(
+        [&]
+        {
+            uint8_t reply[SERVICE_LOOKUP_REPLY_SIZE];
+            BuildLookupReply(SERVICE_IDENTIFIER, peer.Port(), reply);
+            announcer.CreateReadNetworkEvent();
+            CWaitHandle* handles[1] = {announcer.GetNetworkEvent()};
+            while (!stop)
+            {
+                if (WaitForHandles(handles, 1, 50) != 0)
+                    continue;
+                uint8_t datagram[64];
+                if (announcer.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ)
+                    if (IsLookupRequest(datagram, announcer.Receive(datagram, sizeof datagram),
+                                        SERVICE_IDENTIFIER))
+                        announcer.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, reply,
+                                         sizeof reply);
+            }
+        });
+    {
+        CServiceClient client;
+        EXPECT_FALSE(client.IsConnected());
+        ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() >= 1; }));
+        CEvents events;
+        client.SetEventSink(&events);
+        EXPECT_FALSE(events.PumpUntil(
+            client, [&] { return client.IsConnected(); }, 500ms));
+        EXPECT_EQ(peer.ConnectionCount(), 1u); // nothing tries again
+    }
+    stop = true;
+    answer.join();
+}
+
+// A service that connects but never answers: requests give nothing after their time-out and the
+// goodbye in the teardown waits out its own; no event reaches the sink afterwards.
+TEST(ServiceClient, UnansweredRequestsTimeOut)
+{
+    CTestPeer peer; // never answers
+    CMulticastSocket announcer(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT,
+                               SERVICE_LOCATOR_INTERFACE, 0);
+    CEvents events;
+    auto client = std::make_unique<CServiceClient>();
+    client->SetEventSink(&events);
+    uint8_t reply[SERVICE_LOOKUP_REPLY_SIZE];
+    BuildLookupReply(SERVICE_IDENTIFIER, peer.Port(), reply);
+    announcer.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, reply, sizeof reply);
+    ASSERT_TRUE(events.PumpUntil(*client, [&] { return client->IsConnected(); }));
+
+    auto start = Clock::now();
+    EXPECT_EQ(client->GetLogMask(), 0u);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(SERVICE_REQUEST_TIMEOUT_MS));
+    std::u16string path = u"unchanged";
+    EXPECT_FALSE(client->GetLogFilePath(path));
+    EXPECT_EQ(path, u"unchanged");
+
+    const size_t seen = events.log.size();
+    const int pendings = events.pendings;
+    start = Clock::now();
+    client.reset();
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(SERVICE_REQUEST_TIMEOUT_MS + 2000));
+    EXPECT_EQ(events.pendings, pendings);
+    EXPECT_EQ(events.log.size(), seen);
+    auto c = peer.Connection(0);
+    ASSERT_TRUE(WaitUntil([&] { return c->FrameCount() >= 4; })); // registration, 14, 10, goodbye 6
+    EXPECT_EQ(PeekMessageID(BufferOf(c->FrameAt(3)).Get()), ClientClosingRequest);
+}
+} // namespace
