@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds Zelbin and runs every test through ctest, then the library tests again under
-# AddressSanitizer + UndefinedBehaviorSanitizer and the transport tests under ThreadSanitizer.
+# AddressSanitizer + UndefinedBehaviorSanitizer and the threaded ones under ThreadSanitizer.
 #   ./test.sh            everything
 #   ./test.sh --quick    the plain build only
 set -euo pipefail
@@ -26,12 +26,12 @@ ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
 
 ((quick)) && exit 0
 
-echo "== library tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
+echo "== every test under AddressSanitizer + UndefinedBehaviorSanitizer =="
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DZELBIN_SANITIZE=address,undefined
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs" --no-tests=error -L "messages|transport"
+    ctest --test-dir build-asan --output-on-failure -j "$jobs" --no-tests=error
 
-echo "== transport tests under ThreadSanitizer =="
+echo "== transport, service client and service tests under ThreadSanitizer =="
 build build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELBIN_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --test-dir build-tsan --output-on-failure -j "$jobs" --no-tests=error -L transport
+    ctest --test-dir build-tsan --output-on-failure -j "$jobs" --no-tests=error -L "transport|service"

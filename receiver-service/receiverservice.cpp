@@ -419,8 +419,9 @@ void CReceiverService::OnMessage(CServiceConnection* pConnection, CByteBuffer* p
         if (!pMask->Deserialise(pBuffer))
             return unreadable();
         const uint32_t iMask = pMask->GetValues()[0];
-        m_log.SetMask(iMask);
+        // Written under the mask in force until now, so that switching logging off is recorded.
         Log(LOG_VERBOSE, client + " set the log mask to 0x" + Hex2(iMask));
+        m_log.SetMask(iMask);
         return;
     }
     case ClearLogMessage:

@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: MIT
+// zelbinctl as a script would use it, against the stand-in service process, each check against
+// what zelbinctl printed and what the service logged or answered.
+
+#include "standin.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+using namespace std::chrono_literals;
+
+std::vector<std::string> Ctl(std::vector<std::string> args)
+{
+    args.insert(args.begin(), ProgramPath("zelbinctl"));
+    return args;
+}
+
+struct Result
+{
+    int status;
+    std::string out;
+};
+
+Result RunCtl(const std::vector<std::string>& args)
+{
+    Result r;
+    r.status = RunProgram(Ctl(args), &r.out);
+    return r;
+}
+
+class ZelbinctlTest : public testing::Test
+{
+protected:
+    CStandIn service{{"--receiver", "7:Room1", "--receiver", "9:Lab"}};
+};
+
+TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
+{
+    Result r = RunCtl({"status"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "connected: yes\nlog-mask: 0x1e (verbose,processed,raw,debug)\nlog-file: " + service.LogPath() + "\n");
+
+    r = RunCtl({"receivers"});
+    EXPECT_EQ(r.out, "7\t1\tRoom1\n9\t1\tLab\n");
+    r = RunCtl({"--json", "receivers"});
+    EXPECT_EQ(r.out, "{\"id\":7,\"state\":1,\"name\":\"Room1\"}\n{\"id\":9,\"state\":1,\"name\":\"Lab\"}\n");
+
+    EXPECT_EQ(RunCtl({"mask", "set", "debug,raw"}).status, 0);
+    EXPECT_TRUE(service.LogContains("set the log mask to 0x18"));
+    EXPECT_EQ(RunCtl({"mask"}).out, "0x18 (raw,debug)\n");
+    EXPECT_EQ(RunCtl({"mask", "set", "0x0"}).status, 0);
+    EXPECT_EQ(RunCtl({"--json", "mask"}).out, "{\"log-mask\":0,\"log-mask-names\":\"none\"}\n");
+}
+
+TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
+{
+    const struct
+    {
+        std::vector<std::string> args;
+        std::string printed;
+        std::string logged;
+    } cases[] = {
+        {{"send", "7", "0 x1F, 0x20"}, "0x1F,20\n", "RAW To receiver 7: 0x1F,20\r\n"},
+        {{"login-requirement", "--login", "on", "--team", "off"}, "0,0,06,3\n", "RAW To all receivers: 0,0,06,3\r\n"},
+        {{"sample-quiz", "32"}, "", "RAW To all receivers: 0,0,0A,81,0A"},
+        {{"network-name", "ROOM12345"}, "0,0,05,52,4F,4F,4D,31,32,33,34\n",
+         "To all receivers: Class Name (0x05), short address 0000, parameters 52 4F 4F 4D 31 32 33 34"},
+        {{"payload-test", "9", "--total", "3", "--latency", "0", "--type", "Yes/No"},
+         "ff,ff,26,3,17,70,0,0,0,0,7,b,1,1,0,0,0,0\nff,ff,26,3,17,70,0,0,0,0,7,b,2,1,0,0,0,0\n"
+         "ff,ff,26,3,17,70,0,0,0,0,7,b,3,1,0,0,0,0\n",
+         "RAW To receiver 9: ff,ff,26,3,17,70,0,0,0,0,7,b,3,1,0,0,0,0\r\n"},
+    };
+    for (const auto& c : cases)
+    {
+        const Result r = RunCtl(c.args);
+        EXPECT_EQ(r.status, 0) << c.args[0];
+        if (!c.printed.empty())
+        {
+            EXPECT_EQ(r.out, c.printed) << c.args[0];
+        }
+        EXPECT_TRUE(service.LogContains(c.logged)) << c.args[0];
+    }
+    EXPECT_TRUE(WaitUntil([&] {
+        const auto r = RunCtl({"receivers"});
+        return r.out == "7\t1\tROOM1234\n9\t1\tROOM1234\n";
+    })) << "a class-wide class name renames every receiver";
+}
+
+TEST_F(ZelbinctlTest, LogPrintsTheFileAndFollowsItThroughAClear)
+{
+    service.Control("say first line");
+    ASSERT_TRUE(service.LogContains("first line"));
+    Result r = RunCtl({"log"});
+    EXPECT_NE(r.out.find(" DEBUG first line\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\r'), std::string::npos);
+
+    CChildProcess follow(Ctl({"log", "--follow"}));
+    ASSERT_TRUE(follow.WaitForOutput("first line"));
+    service.Control("say second line");
+    EXPECT_TRUE(follow.WaitForOutput("DEBUG second line\n"));
+    EXPECT_EQ(RunCtl({"clear-log"}).status, 0);
+    ASSERT_TRUE(WaitUntil([&] { return service.Log().find("first line") == std::string::npos; }));
+    service.Control("say after the clear");
+    EXPECT_TRUE(follow.WaitForOutput("DEBUG after the clear\n"));
+    follow.Kill(SIGTERM);
+    EXPECT_EQ(follow.Wait(), 0);
+}
+
+TEST_F(ZelbinctlTest, WatchSurvivesTheServiceStoppingAndStartingAgain)
+{
+    CChildProcess watch(Ctl({"--json", "receivers", "--watch"}));
+    ASSERT_TRUE(watch.WaitForOutput("{\"id\":9,\"state\":1,\"name\":\"Lab\"}\n"));
+    service.Control("go 7");
+    EXPECT_TRUE(watch.WaitForOutput("{\"id\":7,\"state\":2,\"name\":\"Room1\"}\n"));
+    service.Stop();
+    EXPECT_TRUE(watch.WaitForOutput("disconnected"));
+    CStandIn again({"--receiver", "12:Again"});
+    EXPECT_TRUE(watch.WaitForOutput("{\"id\":12,\"state\":1,\"name\":\"Again\"}\n"));
+    watch.Kill(SIGINT);
+    EXPECT_EQ(watch.Wait(), 0);
+}
+
+TEST(Zelbinctl, NoServiceAndUsageErrors)
+{
+    Result r = RunCtl({"--wait", "100", "status"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.out, "connected: no\nlog-mask: 0x00 (none)\nlog-file: \n");
+    EXPECT_EQ(RunCtl({"--wait", "100", "send", "1", "0,0,00"}).status, 2);
+    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
+             {"frobnicate"}, {"send", "1"}, {"mask", "set", "loud"}, {"login-requirement", "--login", "on"},
+             {"payload-test", "1", "--type", "Essay"}, {}})
+        EXPECT_EQ(RunCtl(bad).status, 1);
+    r = RunCtl({"templates"});
+    EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 19);
+    EXPECT_EQ(r.out.substr(0, 14), "0\tNew Command\t");
+    EXPECT_NE(r.out.find("18\tPayload Test Command\t0xff,0xff,0x26,"), std::string::npos);
+    EXPECT_EQ(RunCtl({"--help"}).status, 0);
+}
+} // namespace
