@@ -103,7 +103,8 @@ bool CLogFileReader::ReadLine(std::u16string& line)
         return false;
     }
     size_t iLength = static_cast<size_t>(n);
-    if (pBuffer[iLength - 1] == '\n')
+    const bool bWholeLine = pBuffer[iLength - 1] == '\n';
+    if (bWholeLine)
     {
         --iLength;
     }
@@ -120,7 +121,8 @@ bool CLogFileReader::ReadLine(std::u16string& line)
     }
     line = DecodeLenient(pBuffer, iLength);
     std::free(pBuffer);
-    return iLength > 0 || n > 0;
+    // Nothing was consumed when the only bytes left belong to an unfinished character.
+    return bWholeLine || iLength > 0;
 }
 
 void AppendLogLine(std::u16string line, std::u16string& batch)

@@ -1,0 +1,42 @@
+// SPDX-License-Identifier: MIT
+// The shutdown listener: how another program asks Zelbin to close. On this platform that is a
+// stop signal (SIGTERM, SIGINT or SIGHUP); the listener turns it into one notification through
+// its signal, on its own thread.
+#pragma once
+
+#include <boost/enable_shared_from_this.hpp>
+#include <boost/shared_ptr.hpp>
+#include <boost/signals2/signal.hpp>
+
+#include <atomic>
+#include <thread>
+
+namespace Quenby
+{
+
+class Shutdowner : public boost::enable_shared_from_this<Shutdowner>
+{
+public:
+    using Notification = boost::signals2::signal<void(boost::shared_ptr<Shutdowner>&)>;
+
+    Shutdowner() = default;
+    ~Shutdowner();
+    Shutdowner(const Shutdowner&) = delete;
+    Shutdowner& operator=(const Shutdowner&) = delete;
+
+    // Notifies every connected slot, once per stop request, on the listener's thread.
+    Notification ShutdownRequested;
+
+    // Installs the signal handlers and starts listening. False when that cannot be set up,
+    // among other reasons because another listener of this process is already listening.
+    bool Start();
+
+private:
+    void Listen();
+
+    int m_wake[2] = {-1, -1}; // written by Stop to end the listener thread
+    std::thread m_thread;
+    bool m_bStarted = false;
+};
+
+} // namespace Quenby
