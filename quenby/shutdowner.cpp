@@ -81,8 +81,9 @@ void Shutdowner::Listen()
             while (::read(g_signalRead, bytes, sizeof bytes) > 0)
             {
             }
-            // Empty when no shared pointer owns the listener (its owner ignores it anyway).
-            boost::shared_ptr<Shutdowner> self = weak_from_this().lock();
+            // The pointer handed to the slots does not own the listener: were it to keep it alive,
+            // the owner's release during a notification would end the listener on its own thread.
+            boost::shared_ptr<Shutdowner> self(this, [](Shutdowner*) {});
             ShutdownRequested(self);
         }
     }

@@ -4,7 +4,6 @@
 // its signal, on its own thread.
 #pragma once
 
-#include <boost/enable_shared_from_this.hpp>
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
 
@@ -14,7 +13,7 @@
 namespace Quenby
 {
 
-class Shutdowner : public boost::enable_shared_from_this<Shutdowner>
+class Shutdowner
 {
 public:
     using Notification = boost::signals2::signal<void(boost::shared_ptr<Shutdowner>&)>;

@@ -1,0 +1,225 @@
+// SPDX-License-Identifier: MIT
+// The About sheet and its pages. There is no language library here: its keys are the captions,
+// laid out left to right.
+
+#include "aboutsheet.h"
+#include "staticlink.h"
+
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QFile>
+#include <QFontMetrics>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#ifndef ZELBIN_VERSION
+#define ZELBIN_VERSION "0.0.0"
+#endif
+
+namespace
+{
+const char* const WARNING =
+    "Warning: this computer program is protected by copyright law and international treaties. "
+    "Its source is published under the licence on the License page; reproducing or "
+    "distributing it otherwise may be unlawful.";
+const char* const RIGHTS = "Copyright (c) 2026 The Zelbin developers.";
+const char* const LEGAL_USE =
+    "Questions about the legal use of this program are answered by its licence (see "
+    "License.txt beside the program) or by the Zelbin developers.";
+// The project's own contacts: its maintainers' address and its documentation beside the program.
+const char* const SUPPORT_EMAIL = "maintainers@users.noreply.c-seed-c8bfaaa1.example";
+constexpr int TITLE_WIDTH = 330;
+
+QString ExecutableDirectory()
+{
+    return QCoreApplication::applicationDirPath() + QLatin1Char('/');
+}
+} // namespace
+
+bool ReadAboutTextFile(const QString& name, QString& text, QWidget* pErrorParent)
+{
+    if (name.isEmpty())
+        return false;
+    const QString path = name.contains(QLatin1Char('/')) ? name : ExecutableDirectory() + name;
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+    {
+        QMessageBox::warning(pErrorParent, QStringLiteral("Zelbin"),
+                             QStringLiteral("%1 was not found.").arg(path));
+        return false;
+    }
+    const QByteArray bytes = file.readAll();
+    if (bytes.size() >= 2 && static_cast<uint8_t>(bytes[0]) == 0xFF &&
+        static_cast<uint8_t>(bytes[1]) == 0xFE)
+        text = QString::fromUtf16(reinterpret_cast<const char16_t*>(bytes.constData() + 2),
+                                  (bytes.size() - 2) / 2);
+    else
+        text = QString::fromLocal8Bit(bytes);
+    return true;
+}
+
+int FitTitleFontHeight(const QString& title, int iWidth, const QFont& base)
+{
+    QFont font = base;
+    font.setBold(true);
+    int height = 12;
+    for (;;)
+    {
+        font.setPixelSize(height);
+        if (QFontMetrics(font).horizontalAdvance(title) < iWidth || height <= 4)
+            return height;
+        --height;
+    }
+}
+
+QString VersionLine()
+{
+    // The file version in four parts, the build time and the build date ("Aug  6 2010").
+    QStringList parts = QString::fromLatin1(ZELBIN_VERSION).split(QLatin1Char('.'));
+    while (parts.size() < 4)
+        parts << QStringLiteral("0");
+    const QString version = parts.mid(0, 4).join(QLatin1Char('.'));
+    return QStringLiteral("Version %1 %2 %3 ")
+        .arg(version, QString::fromLatin1(__TIME__), QString::fromLatin1(__DATE__));
+}
+
+QWidget* CAboutSheet::MakeTitledPage(const QString& name)
+{
+    auto* pPage = new QWidget;
+    pPage->setObjectName(name);
+    auto* pLayout = new QGridLayout(pPage);
+    auto* pIcon = new QLabel(pPage);
+    pIcon->setPixmap(windowIcon().pixmap(32, 32));
+    pLayout->addWidget(pIcon, 0, 0);
+    auto* pTitle = new QLabel(m_title, pPage);
+    pTitle->setObjectName(QStringLiteral("1001"));
+    pTitle->setFixedWidth(TITLE_WIDTH);
+    QFont font = pTitle->font();
+    font.setBold(true);
+    font.setPixelSize(FitTitleFontHeight(m_title, TITLE_WIDTH, pTitle->font()));
+    pTitle->setFont(font);
+    pLayout->addWidget(pTitle, 0, 1);
+    return pPage;
+}
+
+namespace
+{
+void AddWarning(QWidget* pPage)
+{
+    auto* pLayout = static_cast<QGridLayout*>(pPage->layout());
+    auto* pGroup = new QGroupBox(pPage);
+    auto* pGroupLayout = new QVBoxLayout(pGroup);
+    auto* pWarning = new QLabel(QString::fromLatin1(WARNING), pGroup);
+    pWarning->setObjectName(QStringLiteral("1002"));
+    pWarning->setWordWrap(true);
+    pGroupLayout->addWidget(pWarning);
+    pLayout->addWidget(pGroup, 10, 0, 1, 2);
+}
+
+QLabel* AddText(QWidget* pPage, int id, const QString& text, int row)
+{
+    auto* pLabel = new QLabel(text, pPage);
+    pLabel->setObjectName(QString::number(id));
+    pLabel->setWordWrap(true);
+    static_cast<QGridLayout*>(pPage->layout())->addWidget(pLabel, row, 1);
+    return pLabel;
+}
+} // namespace
+
+CAboutSheet::CAboutSheet(const char16_t* pszCaption, QWidget* pParent, int iFirstPage,
+                         const char16_t* pszTitle, const char16_t* pszDescription1,
+                         const char16_t* pszDescription2, const char16_t* pszLicenseFile,
+                         int iLanguageCode, const char16_t* pszLegalFile)
+    : QDialog(pParent), m_title(QString::fromUtf16(pszTitle ? pszTitle : u"Zelbin")),
+      m_iLanguageCode(iLanguageCode)
+{
+    setWindowTitle(QString::fromUtf16(pszCaption));
+    setLayoutDirection(Qt::LeftToRight);
+    auto* pLayout = new QVBoxLayout(this);
+    m_pTabs = new QTabWidget(this);
+    pLayout->addWidget(m_pTabs);
+
+    const QString description1 = QString::fromUtf16(pszDescription1 ? pszDescription1 : u"");
+    const QString description2 = QString::fromUtf16(pszDescription2 ? pszDescription2 : u"");
+    if (!description1.isEmpty())
+    {
+        QWidget* pPage = MakeTitledPage(QStringLiteral("ABOUT_DESCRIPTION"));
+        AddText(pPage, 1004, description1, 1);
+        AddText(pPage, 1005, description2, 2);
+        AddWarning(pPage);
+        m_pTabs->addTab(pPage, QStringLiteral("Description"));
+    }
+    QString licence;
+    if (ReadAboutTextFile(QString::fromUtf16(pszLicenseFile ? pszLicenseFile : u""), licence,
+                          pParent))
+    {
+        auto* pPage = new QWidget;
+        pPage->setObjectName(QStringLiteral("ABOUT_LICENSE"));
+        auto* pPageLayout = new QVBoxLayout(pPage);
+        auto* pText = new QPlainTextEdit(pPage);
+        pText->setObjectName(QStringLiteral("1008"));
+        pText->setReadOnly(true);
+        pText->setPlainText(licence);
+        pPageLayout->addWidget(pText);
+        m_pTabs->addTab(pPage, QStringLiteral("License"));
+    }
+    QString legal;
+    const bool bLegal =
+        ReadAboutTextFile(QString::fromUtf16(pszLegalFile ? pszLegalFile : u""), legal, pParent);
+    {
+        QWidget* pPage = MakeTitledPage(QStringLiteral("ABOUT_COPYRIGHT"));
+        AddText(pPage, 1006, QString::fromLatin1(RIGHTS), 1);
+        auto* pText = new QPlainTextEdit(pPage);
+        pText->setObjectName(QStringLiteral("1007"));
+        pText->setReadOnly(true);
+        pText->setPlainText(bLegal ? legal : QString::fromLatin1(LEGAL_USE));
+        static_cast<QGridLayout*>(pPage->layout())->addWidget(pText, 2, 0, 1, 2);
+        AddWarning(pPage);
+        m_pTabs->addTab(pPage, QStringLiteral("Intellectual Property"));
+    }
+    {
+        QWidget* pPage = MakeTitledPage(QStringLiteral("ABOUT_TECHSUPPORT"));
+        auto* pGrid = static_cast<QGridLayout*>(pPage->layout());
+        AddText(pPage, 1003, VersionLine(), 1);
+        AddText(
+            pPage, 1025,
+            QStringLiteral("The Zelbin project: questions and reports go to its issue tracker."),
+            2);
+        auto* pMailLabel = new QLabel(QStringLiteral("E-mail:"), pPage);
+        pMailLabel->setObjectName(QStringLiteral("1024"));
+        auto* pMail = new CStaticLink(QString(), false, true, pPage);
+        pMail->setText(QString::fromLatin1(SUPPORT_EMAIL));
+        pMail->setObjectName(QStringLiteral("1021"));
+        auto* pWebLabel = new QLabel(QStringLiteral("Web:"), pPage);
+        pWebLabel->setObjectName(QStringLiteral("1026"));
+        auto* pWeb = new CStaticLink(QString(), false, true, pPage);
+        pWeb->setText(QStringLiteral("file://") + ExecutableDirectory() +
+                      QStringLiteral("README.md"));
+        pWeb->setObjectName(QStringLiteral("1020"));
+        pGrid->addWidget(pMailLabel, 3, 0);
+        pGrid->addWidget(pMail, 3, 1);
+        pGrid->addWidget(pWebLabel, 4, 0);
+        pGrid->addWidget(pWeb, 4, 1);
+        AddWarning(pPage);
+        m_pTabs->addTab(pPage, QStringLiteral("Technical Support"));
+    }
+    m_pTabs->setCurrentIndex(std::clamp(iFirstPage, 0, m_pTabs->count() - 1));
+
+    // OK and Help; no Cancel or Apply. Help goes to the support page. Tabs that do not fit
+    // scroll in one row here, so the sheet never grows for extra rows.
+    auto* pButtons = new QDialogButtonBox(this);
+    QPushButton* pOk = pButtons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    QPushButton* pHelp = pButtons->addButton(QStringLiteral("Help"), QDialogButtonBox::HelpRole);
+    pOk->setDefault(true);
+    connect(pButtons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(pHelp, &QPushButton::clicked, this,
+            [this] { m_pTabs->setCurrentIndex(m_pTabs->count() - 1); });
+    pLayout->addWidget(pButtons);
+}

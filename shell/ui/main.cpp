@@ -1,0 +1,17 @@
+// SPDX-License-Identifier: MIT
+// zelbin: the diagnostics window for the local receiver service. It takes no options.
+
+#include "zelbinapp.h"
+
+#include <QApplication>
+#include <csignal>
+
+int main(int argc, char** argv)
+{
+    std::signal(SIGPIPE, SIG_IGN);
+    QApplication application(argc, argv);
+    CZelbinApp app;
+    if (!app.InitInstance())
+        return 1;
+    return QApplication::exec();
+}

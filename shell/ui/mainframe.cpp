@@ -1,0 +1,500 @@
+// SPDX-License-Identifier: MIT
+// The main frame.
+
+#include "mainframe.h"
+#include "catalogue.h"
+#include "commandtext.h"
+#include "receiverstoolbar.h"
+#include "servicecontrol.h"
+#include "setnetworknamedlg.h"
+#include "shutdowner.h"
+#include "zelbinapp.h"
+#include "zelbinview.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+
+CMainFrame::CMainFrame()
+{
+    setObjectName(QStringLiteral("mainFrame"));
+    setWindowTitle(QStringLiteral("Zelbin"));
+    setWindowIcon(AppIcon());
+    m_pServiceClient = std::make_unique<CServiceClient>();
+    m_pReceiversToolbar = new CReceiversToolbar(m_pServiceClient.get(), this);
+    m_bLogPathPending = true;
+    // A connection made before the sink is installed is not reported: ask for the state here.
+    m_pServiceClient->SetEventSink(this);
+    m_logMenu.iMask = m_pServiceClient->GetLogMask();
+    m_logMenu.bLogging = m_logMenu.iMask != 0;
+    m_logMenu.bConnected = m_pServiceClient->IsConnected();
+    m_bRequireLogin = false;
+    m_bRequireTeam = false;
+    m_iSampleQuizCount = 0;
+    m_serviceDirectory = GetModuleDirectory();
+    m_runNetworkNameDialog = [](QWidget* pParent, char16_t* pszName, int iCapacity)
+    {
+        CSetNetworkNameDlg dialog(pParent, pszName, iCapacity);
+        return dialog.exec() == QDialog::Accepted;
+    };
+}
+
+CMainFrame::~CMainFrame()
+{
+    m_pShutdowner.reset();
+    if (m_pServiceClient)
+        m_pServiceClient->SetEventSink(nullptr);
+    m_pServiceClient.reset();
+}
+
+bool CMainFrame::Create()
+{
+    // The shutdown listener comes before any bar; without it the program does not start.
+    m_pShutdowner.reset(new Quenby::Shutdowner);
+    m_pShutdowner->ShutdownRequested.connect([this](boost::shared_ptr<Quenby::Shutdowner>&)
+                                             { OnShutdownRequested(); });
+    if (!m_pShutdowner->Start())
+        return false;
+
+    m_pView = new CZelbinView(this);
+    setCentralWidget(m_pView);
+    m_pDoc = std::make_unique<CZelbinDoc>(m_pView);
+    CreateMenus();
+
+    m_pToolBar = new QToolBar(QStringLiteral("Standard"), this);
+    m_pToolBar->setObjectName(QString::number(0xE800));
+    for (int id : {int(ID_FILE_SAVE), 0, int(ID_EDIT_CUT), int(ID_EDIT_COPY), int(ID_EDIT_PASTE), 0,
+                   int(ID_FILE_PRINT)})
+    {
+        if (id == 0)
+            m_pToolBar->addSeparator();
+        else
+            m_pToolBar->addAction(Action(id));
+    }
+    addToolBar(Qt::TopToolBarArea, m_pToolBar);
+
+    m_pStatusBar = new QStatusBar(this);
+    m_pStatusBar->setObjectName(QString::number(0xE801));
+    setStatusBar(m_pStatusBar);
+    // The lock-key indicators: the toolkit cannot read the keys' state on every platform, so
+    // the panes are kept, greyed, as the layout readers expect.
+    for (const char* indicator : {"CAP", "NUM", "SCRL"})
+    {
+        auto* pLabel = new QLabel(QString::fromLatin1(indicator), m_pStatusBar);
+        pLabel->setEnabled(false);
+        m_pStatusBar->addPermanentWidget(pLabel);
+    }
+    m_pStatusBar->showMessage(QStringLiteral("Ready"));
+
+    addToolBarBreak(Qt::TopToolBarArea);
+    if (!m_pReceiversToolbar->Create(this))
+        return false;
+    addToolBar(Qt::TopToolBarArea, m_pReceiversToolbar);
+    m_pReceiversToolbar->setObjectName(QString::number(0xE805));
+    m_pToolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    UpdateCommandUI();
+    return true;
+}
+
+QAction* CMainFrame::Action(int iCommandID) const
+{
+    const auto it = m_actions.find(iCommandID);
+    return it == m_actions.end() ? nullptr : it->second;
+}
+
+QAction* CMainFrame::AddCommand(QMenu* pMenu, int iID, const QString& text, const QString& prompt,
+                                std::function<void()> handler, QKeySequence shortcut)
+{
+    auto* pAction = new QAction(text, this);
+    pAction->setData(iID);
+    pAction->setStatusTip(prompt);
+    if (!shortcut.isEmpty())
+        pAction->setShortcut(shortcut);
+    if (handler)
+        connect(pAction, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
+    if (pMenu)
+        pMenu->addAction(pAction);
+    else
+        addAction(pAction); // accelerator only
+    m_actions[iID] = pAction;
+    return pAction;
+}
+
+void CMainFrame::CreateMenus()
+{
+    const QStyle* pStyle = style();
+    QMenu* pFile = menuBar()->addMenu(QStringLiteral("&File"));
+    AddCommand(pFile, ID_FILE_SAVE_AS, QStringLiteral("Save &As..."),
+               QStringLiteral("Save the log with a new name"), [this] { OnSaveAs(); });
+    pFile->addSeparator();
+    AddCommand(
+        pFile, ID_FILE_PRINT, QStringLiteral("&Print...\tCtrl+P"), QStringLiteral("Print the log"),
+        [this] { OnPrint(); }, QKeySequence(QStringLiteral("Ctrl+P")))
+        ->setIcon(QIcon::fromTheme(QStringLiteral("document-print")));
+    AddCommand(pFile, ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"),
+               QStringLiteral("Display the log as it will be printed"),
+               [this] { OnPrintPreview(); });
+    AddCommand(pFile, ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."),
+               QStringLiteral("Change the printer and printing options"),
+               [this] { OnPrintSetup(); });
+    pFile->addSeparator();
+    AddCommand(pFile, ID_APP_EXIT, QStringLiteral("E&xit"), QStringLiteral("Quit the application"),
+               [this] { close(); });
+
+    QMenu* pEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
+    AddCommand(
+        pEdit, ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"),
+        QStringLiteral("Undo the last action"), [this] { m_pView->undo(); },
+        QKeySequence(QStringLiteral("Ctrl+Z")));
+    pEdit->addSeparator();
+    AddCommand(
+        pEdit, ID_EDIT_CUT, QStringLiteral("Cu&t\tCtrl+X"),
+        QStringLiteral("Cut the selection and put it on the Clipboard"), [this] { m_pView->cut(); },
+        QKeySequence(QStringLiteral("Ctrl+X")))
+        ->setIcon(pStyle->standardIcon(QStyle::SP_DialogDiscardButton));
+    AddCommand(
+        pEdit, ID_EDIT_COPY, QStringLiteral("&Copy\tCtrl+C"),
+        QStringLiteral("Copy the selection and put it on the Clipboard"),
+        [this] { m_pView->copy(); }, QKeySequence(QStringLiteral("Ctrl+C")))
+        ->setIcon(pStyle->standardIcon(QStyle::SP_FileDialogContentsView));
+    AddCommand(
+        pEdit, ID_EDIT_PASTE, QStringLiteral("&Paste\tCtrl+V"),
+        QStringLiteral("Insert Clipboard contents"), [this] { m_pView->paste(); },
+        QKeySequence(QStringLiteral("Ctrl+V")))
+        ->setIcon(pStyle->standardIcon(QStyle::SP_DialogApplyButton));
+
+    QMenu* pView = menuBar()->addMenu(QStringLiteral("&View"));
+    AddCommand(pView, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"),
+               QStringLiteral("Show or hide the toolbar"),
+               [this]
+               {
+                   m_pToolBar->setVisible(!m_pToolBar->isVisible());
+                   UpdateCommandUI();
+               })
+        ->setCheckable(true);
+    AddCommand(pView, ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
+               QStringLiteral("Show or hide the status bar"),
+               [this]
+               {
+                   m_pStatusBar->setVisible(!m_pStatusBar->isVisible());
+                   UpdateCommandUI();
+               })
+        ->setCheckable(true);
+
+    QMenu* pLog = menuBar()->addMenu(QStringLiteral("Log"));
+    AddCommand(pLog, ID_LOG_START_LOGGING, QStringLiteral("Start Logging"),
+               QStringLiteral("Tell the service to log the chosen categories"),
+               [this] { OnStartLogging(); });
+    AddCommand(pLog, ID_LOG_STOP_LOGGING, QStringLiteral("Stop Logging"),
+               QStringLiteral("Tell the service to stop logging"), [this] { OnStopLogging(); });
+    pLog->addSeparator();
+    const struct
+    {
+        int id;
+        const char* text;
+        uint32_t bit;
+    } categories[] = {{ID_LOG_SHOW_DEBUG, "Show Debug", LOG_DEBUG},
+                      {ID_LOG_SHOW_VERBOSE, "Show Verbose", LOG_VERBOSE},
+                      {ID_LOG_SHOW_PROCESSED, "Show Processed Data", LOG_PROCESSED},
+                      {ID_LOG_SHOW_RAW, "Show Raw Data", LOG_RAW}};
+    for (const auto& c : categories)
+        AddCommand(pLog, c.id, QString::fromLatin1(c.text),
+                   QStringLiteral("Show or hide this category in the log"),
+                   [this, bit = c.bit] { OnToggleCategory(bit); })
+            ->setCheckable(true);
+    pLog->addSeparator();
+    AddCommand(pLog, ID_LOG_CLEAR, QStringLiteral("Clear Log"),
+               QStringLiteral("Tell the service to clear its log"), [this] { OnClearLog(); });
+
+    QMenu* pService = menuBar()->addMenu(QStringLiteral("Service"));
+    AddCommand(pService, ID_SERVICE_START, QStringLiteral("Start"),
+               QStringLiteral("Start the receiver services"),
+               [this] { OnServiceCommand("-start"); });
+    AddCommand(pService, ID_SERVICE_STOP, QStringLiteral("Stop"),
+               QStringLiteral("Stop the receiver services"), [this] { OnServiceCommand("-stop"); });
+    AddCommand(pService, ID_SERVICE_INSTALL, QStringLiteral("Install"),
+               QStringLiteral("Install the receiver services"), [this] { OnServiceCommand("-i"); });
+    AddCommand(pService, ID_SERVICE_UNINSTALL, QStringLiteral("Uninstall"),
+               QStringLiteral("Uninstall the receiver services"),
+               [this] { OnServiceCommand("-u"); });
+
+    QMenu* pHelp = menuBar()->addMenu(QStringLiteral("&Help"));
+    AddCommand(pHelp, ID_APP_ABOUT, QStringLiteral("&About Zelbin..."),
+               QStringLiteral("Display program information, version number and copyright"),
+               [this] { ShowAboutBox(this); });
+
+    QMenu* pExtras = menuBar()->addMenu(QStringLiteral("Extras"));
+    AddCommand(pExtras, ID_EXTRAS_REQUIRE_LOGIN, QStringLiteral("Require Login"),
+               QStringLiteral("Tell the receivers whether students must log in"),
+               [this] { OnRequireLogin(); })
+        ->setCheckable(true);
+    AddCommand(pExtras, ID_EXTRAS_REQUIRE_TEAM, QStringLiteral("Require Team"),
+               QStringLiteral("Tell the receivers whether students must join a team"),
+               [this] { OnRequireTeam(); })
+        ->setCheckable(true);
+    AddCommand(pExtras, ID_EXTRAS_SAMPLE_QUIZ, QStringLiteral("Download Sample Quiz"),
+               QStringLiteral("Send a sample quiz to the receivers"),
+               [this] { OnDownloadSampleQuiz(); });
+    AddCommand(pExtras, ID_EXTRAS_NETWORK_NAME, QStringLiteral("Set Network Name..."),
+               QStringLiteral("Set the class network name"), [this] { OnSetNetworkName(); });
+
+    // Accelerators without menu items.
+    AddCommand(
+        nullptr, ID_FILE_NEW, QStringLiteral("New"), QStringLiteral("Start an empty log"),
+        [this]
+        {
+            m_pDoc->New();
+            m_pView->OnInitialUpdate();
+        },
+        QKeySequence(QStringLiteral("Ctrl+N")));
+    AddCommand(
+        nullptr, ID_FILE_OPEN, QStringLiteral("Open"), QStringLiteral("Open a saved log"),
+        [this] { OnOpen(); }, QKeySequence(QStringLiteral("Ctrl+O")));
+    AddCommand(
+        nullptr, ID_FILE_SAVE, QStringLiteral("Save"), QStringLiteral("Save the log"),
+        [this] { OnSaveAs(); }, QKeySequence(QStringLiteral("Ctrl+S")))
+        ->setIcon(pStyle->standardIcon(QStyle::SP_DialogSaveButton));
+    Action(ID_FILE_PRINT)->setIcon(pStyle->standardIcon(QStyle::SP_FileIcon));
+    Action(ID_EDIT_UNDO)
+        ->setShortcuts({QKeySequence(QStringLiteral("Ctrl+Z")),
+                        QKeySequence(QStringLiteral("Alt+Backspace"))});
+    Action(ID_EDIT_CUT)
+        ->setShortcuts(
+            {QKeySequence(QStringLiteral("Ctrl+X")), QKeySequence(QStringLiteral("Shift+Del"))});
+    Action(ID_EDIT_COPY)
+        ->setShortcuts(
+            {QKeySequence(QStringLiteral("Ctrl+C")), QKeySequence(QStringLiteral("Ctrl+Ins"))});
+    Action(ID_EDIT_PASTE)
+        ->setShortcuts(
+            {QKeySequence(QStringLiteral("Ctrl+V")), QKeySequence(QStringLiteral("Shift+Ins"))});
+    AddCommand(
+        nullptr, ID_NEXT_PANE, QStringLiteral("Next Pane"),
+        QStringLiteral("Switch to the next window pane"), [this] { focusNextChild(); },
+        QKeySequence(QStringLiteral("F6")));
+    AddCommand(
+        nullptr, ID_PREV_PANE, QStringLiteral("Previous Pane"),
+        QStringLiteral("Switch back to the previous window pane"), [this] { focusPreviousChild(); },
+        QKeySequence(QStringLiteral("Shift+F6")));
+
+    for (QMenu* pMenu : {pFile, pEdit, pView, pLog, pService, pHelp, pExtras})
+        connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    connect(m_pView, &QPlainTextEdit::copyAvailable, this, &CMainFrame::UpdateCommandUI);
+    connect(m_pView, &QPlainTextEdit::undoAvailable, this, &CMainFrame::UpdateCommandUI);
+}
+
+void CMainFrame::UpdateCommandUI()
+{
+    if (m_actions.empty())
+        return;
+    Action(ID_LOG_START_LOGGING)->setEnabled(m_logMenu.IsStartLoggingEnabled());
+    Action(ID_LOG_STOP_LOGGING)->setEnabled(m_logMenu.IsStopLoggingEnabled());
+    const std::pair<int, uint32_t> categories[] = {{ID_LOG_SHOW_DEBUG, LOG_DEBUG},
+                                                   {ID_LOG_SHOW_VERBOSE, LOG_VERBOSE},
+                                                   {ID_LOG_SHOW_PROCESSED, LOG_PROCESSED},
+                                                   {ID_LOG_SHOW_RAW, LOG_RAW}};
+    for (const auto& [id, bit] : categories)
+    {
+        Action(id)->setEnabled(m_logMenu.IsCategoryEnabled());
+        Action(id)->setChecked(m_logMenu.IsCategoryChecked(bit));
+    }
+    Action(ID_EXTRAS_REQUIRE_LOGIN)->setChecked(m_bRequireLogin);
+    Action(ID_EXTRAS_REQUIRE_TEAM)->setChecked(m_bRequireTeam);
+    if (m_pToolBar)
+        Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
+    if (m_pStatusBar)
+        Action(ID_VIEW_STATUS_BAR)->setChecked(!m_pStatusBar->isHidden());
+    const bool bSelection = m_pView && m_pView->textCursor().hasSelection();
+    Action(ID_EDIT_CUT)->setEnabled(bSelection);
+    Action(ID_EDIT_COPY)->setEnabled(bSelection);
+    Action(ID_EDIT_UNDO)->setEnabled(m_pView && m_pView->document()->isUndoAvailable());
+}
+
+// --- service events ----------------------------------------------------------------------------
+
+bool CMainFrame::OnMessagesPending()
+{
+    QCoreApplication::postEvent(this, new QEvent(WM_ZELBIN_SERVICE));
+    return true;
+}
+
+void CMainFrame::customEvent(QEvent* pEvent)
+{
+    if (pEvent->type() == WM_ZELBIN_SERVICE && m_pServiceClient)
+        m_pServiceClient->ProcessMessages(-1);
+    else if (pEvent->type() == WM_ZELBIN_SHUTDOWN)
+        deleteLater(); // destroys the window directly: no close handler, nothing asked
+}
+
+void CMainFrame::OnReceiverStatus(uint32_t iReceiverID, uint32_t iState, const std::u16string& name)
+{
+    m_pReceiversToolbar->SetReceiverEntry(iReceiverID, iState, name);
+}
+
+void CMainFrame::AskLogFilePath()
+{
+    if (!m_bLogPathPending)
+        return;
+    std::u16string path;
+    if (m_pServiceClient->GetLogFilePath(path) && m_pView)
+    {
+        m_pView->SetLogFile(path);
+        m_bLogPathPending = false;
+    }
+}
+
+void CMainFrame::OnLogUpdated()
+{
+    AskLogFilePath();
+    if (m_pView)
+        m_pView->ReadNewLogData();
+}
+
+void CMainFrame::OnConnected()
+{
+    m_logMenu.bConnected = true;
+    m_logMenu.iMask = m_pServiceClient->GetLogMask();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnDisconnected()
+{
+    m_logMenu.bConnected = false;
+    m_pReceiversToolbar->ClearReceivers();
+    UpdateCommandUI();
+}
+
+void CMainFrame::showEvent(QShowEvent* pEvent)
+{
+    QMainWindow::showEvent(pEvent);
+    AskLogFilePath();
+}
+
+// --- commands ----------------------------------------------------------------------------------
+
+void CMainFrame::OnStartLogging()
+{
+    m_pServiceClient->SetLogMask(m_logMenu.StartLogging());
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnStopLogging()
+{
+    m_pServiceClient->SetLogMask(m_logMenu.StopLogging());
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnToggleCategory(uint32_t iBit)
+{
+    m_pServiceClient->SetLogMask(m_logMenu.ToggleCategory(iBit));
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnClearLog()
+{
+    m_pServiceClient->ClearLog();
+}
+
+void CMainFrame::OnServiceCommand(const char* pszSwitch)
+{
+    RunServiceCommands(m_serviceDirectory, pszSwitch);
+}
+
+void CMainFrame::OnRequireLogin()
+{
+    m_bRequireLogin = !m_bRequireLogin;
+    m_pServiceClient->SendReceiverCommand(0, LoginRequirementText(m_bRequireTeam, m_bRequireLogin));
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnRequireTeam()
+{
+    m_bRequireTeam = !m_bRequireTeam;
+    m_pServiceClient->SendReceiverCommand(0, LoginRequirementText(m_bRequireTeam, m_bRequireLogin));
+    UpdateCommandUI();
+}
+
+void CMainFrame::OnDownloadSampleQuiz()
+{
+    ++m_iSampleQuizCount;
+    m_pServiceClient->SendReceiverCommand(0, SampleQuizText(m_iSampleQuizCount));
+}
+
+void CMainFrame::OnSetNetworkName()
+{
+    m_szNetworkName[8] = 0;
+    if (!m_runNetworkNameDialog(this, m_szNetworkName, 9))
+        return;
+    m_pServiceClient->SendReceiverCommand(0, NetworkNameText(m_szNetworkName));
+}
+
+void CMainFrame::OnShutdownRequested()
+{
+    QCoreApplication::postEvent(this, new QEvent(WM_ZELBIN_SHUTDOWN));
+}
+
+void CMainFrame::closeEvent(QCloseEvent* pEvent)
+{
+    // Closing never asks to save the log.
+    if (m_pDoc)
+        m_pDoc->SetModifiedFlag(false);
+    pEvent->accept();
+    deleteLater();
+}
+
+void CMainFrame::OnSaveAs()
+{
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QStringLiteral("Zelbin.log"),
+                                     QString::fromStdU16String(DocumentFilter()));
+    if (path.isEmpty())
+        return;
+    QString target = path;
+    if (!target.endsWith(QStringLiteral(".log"), Qt::CaseInsensitive))
+        target += QStringLiteral(".log");
+    if (m_pDoc->Save(target))
+        AddRecentFile(target);
+}
+
+void CMainFrame::OnOpen()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
+                                                      QString::fromStdU16String(DocumentFilter()));
+    if (!path.isEmpty() && m_pDoc->Load(path))
+        AddRecentFile(path);
+}
+
+void CMainFrame::OnPrint()
+{
+    if (!m_pPrinter)
+        m_pPrinter = std::make_unique<QPrinter>();
+    QPrintDialog dialog(m_pPrinter.get(), this);
+    if (dialog.exec() == QDialog::Accepted)
+        m_pView->print(m_pPrinter.get());
+}
+
+void CMainFrame::OnPrintPreview()
+{
+    if (!m_pPrinter)
+        m_pPrinter = std::make_unique<QPrinter>();
+    QPrintPreviewDialog preview(m_pPrinter.get(), this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* p) { m_pView->print(p); });
+    preview.exec();
+}
+
+void CMainFrame::OnPrintSetup()
+{
+    if (!m_pPrinter)
+        m_pPrinter = std::make_unique<QPrinter>();
+    QPageSetupDialog dialog(m_pPrinter.get(), this);
+    dialog.exec();
+}

@@ -1,0 +1,160 @@
+// SPDX-License-Identifier: MIT
+// The main frame: menus, toolbars, status bar and the log view; the owner of the service client,
+// whose events it receives; the Log, Service and Extras commands; and the orderly shutdown,
+// also when another program asks for it.
+#pragma once
+
+#include "logmenu.h"
+#include "serviceclient.h"
+
+#include <QEvent>
+#include <QMainWindow>
+
+#include <boost/shared_ptr.hpp>
+#include <functional>
+#include <map>
+#include <memory>
+
+class CReceiversToolbar;
+class CZelbinView;
+class CZelbinDoc;
+class QAction;
+class QLabel;
+namespace Quenby
+{
+class Shutdowner;
+}
+
+// Command identifiers: each action carries its own as data.
+enum ECommandID : int
+{
+    ID_FILE_NEW = 57600,
+    ID_FILE_OPEN = 57601,
+    ID_FILE_SAVE = 57603,
+    ID_FILE_SAVE_AS = 57604,
+    ID_FILE_PRINT_SETUP = 57606,
+    ID_FILE_PRINT = 57607,
+    ID_FILE_PRINT_DIRECT = 57608,
+    ID_FILE_PRINT_PREVIEW = 57609,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+    ID_EDIT_COPY = 57634,
+    ID_EDIT_CUT = 57635,
+    ID_EDIT_PASTE = 57637,
+    ID_EDIT_UNDO = 57643,
+    ID_NEXT_PANE = 57680,
+    ID_PREV_PANE = 57681,
+    ID_VIEW_TOOLBAR = 59392,
+    ID_VIEW_STATUS_BAR = 59393,
+    ID_SERVICE_START = 32771,
+    ID_SERVICE_STOP = 32772,
+    ID_SERVICE_INSTALL = 32773,
+    ID_SERVICE_UNINSTALL = 32774,
+    ID_LOG_SHOW_DEBUG = 32775,
+    ID_LOG_SHOW_VERBOSE = 32776,
+    ID_LOG_SHOW_PROCESSED = 32778,
+    ID_LOG_SHOW_RAW = 32779,
+    ID_LOG_STOP_LOGGING = 32780,
+    ID_LOG_START_LOGGING = 32781,
+    ID_EXTRAS_REQUIRE_LOGIN = 32782,
+    ID_EXTRAS_REQUIRE_TEAM = 32783,
+    ID_EXTRAS_SAMPLE_QUIZ = 32784,
+    ID_EXTRAS_NETWORK_NAME = 32785,
+    ID_LOG_CLEAR = 32787,
+};
+
+// The private messages, posted to the frame as events (posting is thread-safe).
+inline constexpr QEvent::Type WM_ZELBIN_SHUTDOWN = static_cast<QEvent::Type>(QEvent::User + 0x0400);
+inline constexpr QEvent::Type WM_ZELBIN_SERVICE = static_cast<QEvent::Type>(QEvent::User + 0x0401);
+
+class CMainFrame : public QMainWindow, public IServiceClientEvents
+{
+    Q_OBJECT
+public:
+    // Constructs the service client, which connects at once, and reads the log mask.
+    CMainFrame();
+    // Releases the shutdown listener, then the service client (its goodbye may take up to 10 s).
+    ~CMainFrame() override;
+
+    // Creates the window's parts in order; false when any fails (the program then ends).
+    bool Create();
+
+    QAction* Action(int iCommandID) const;
+    // Applies every enable and check rule to the actions (also run before a menu shows).
+    void UpdateCommandUI();
+    CZelbinView* GetActiveView() const { return m_pView; }
+    CZelbinDoc* GetDocument() const { return m_pDoc.get(); }
+    CReceiversToolbar* GetReceiversToolbar() const { return m_pReceiversToolbar; }
+    CServiceClient* GetServiceClient() const { return m_pServiceClient.get(); }
+    const CLogMenu& GetLogMenu() const { return m_logMenu; }
+    bool IsLogPathPending() const { return m_bLogPathPending; }
+
+    // Where the service programs are looked for (the executable's directory; tests set another).
+    void SetServiceDirectory(const std::string& directory) { m_serviceDirectory = directory; }
+    // How the Set Network Name dialog is run (tests answer it without a person).
+    void SetNetworkNameDialogRunner(
+        std::function<bool(QWidget*, char16_t* pszName, int iCapacity)> runner)
+    {
+        m_runNetworkNameDialog = std::move(runner);
+    }
+
+    // IServiceClientEvents
+    bool OnMessagesPending() override;
+    void OnReceiverStatus(uint32_t iReceiverID, uint32_t iState,
+                          const std::u16string& name) override;
+    void OnLogUpdated() override;
+    void OnConnected() override;
+    void OnDisconnected() override;
+
+    // Commands
+    void OnStartLogging();
+    void OnStopLogging();
+    void OnToggleCategory(uint32_t iBit);
+    void OnClearLog();
+    void OnServiceCommand(const char* pszSwitch);
+    void OnRequireLogin();
+    void OnRequireTeam();
+    void OnDownloadSampleQuiz();
+    void OnSetNetworkName();
+    void OnShutdownRequested();
+
+    bool IsLoginRequired() const { return m_bRequireLogin; }
+    bool IsTeamRequired() const { return m_bRequireTeam; }
+    std::u16string GetNetworkName() const { return m_szNetworkName; }
+
+protected:
+    void closeEvent(QCloseEvent* pEvent) override;
+    void showEvent(QShowEvent* pEvent) override;
+    void customEvent(QEvent* pEvent) override;
+
+private:
+    void CreateMenus();
+    QAction* AddCommand(QMenu* pMenu, int iID, const QString& text, const QString& prompt,
+                        std::function<void()> handler, QKeySequence shortcut = {});
+    void AskLogFilePath();
+    void OnSaveAs();
+    void OnOpen();
+    void OnPrint();
+    void OnPrintPreview();
+    void OnPrintSetup();
+
+    // In declaration order, as they are destroyed in reverse.
+    QStatusBar* m_pStatusBar = nullptr;
+    QToolBar* m_pToolBar = nullptr;
+    CReceiversToolbar* m_pReceiversToolbar = nullptr;
+    std::unique_ptr<CServiceClient> m_pServiceClient;
+    bool m_bLogPathPending = true;
+    CLogMenu m_logMenu;
+    boost::shared_ptr<Quenby::Shutdowner> m_pShutdowner;
+    bool m_bRequireLogin = false;
+    bool m_bRequireTeam = false;
+    uint32_t m_iSampleQuizCount = 0;
+    char16_t m_szNetworkName[10] = {};
+
+    CZelbinView* m_pView = nullptr;
+    std::unique_ptr<CZelbinDoc> m_pDoc;
+    std::map<int, QAction*> m_actions;
+    std::string m_serviceDirectory;
+    std::function<bool(QWidget*, char16_t*, int)> m_runNetworkNameDialog;
+    std::unique_ptr<class QPrinter> m_pPrinter;
+};

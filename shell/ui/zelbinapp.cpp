@@ -1,0 +1,111 @@
+// SPDX-License-Identifier: MIT
+// Application start-up.
+
+#include "zelbinapp.h"
+#include "aboutsheet.h"
+#include "dialogicon.h"
+#include "mainframe.h"
+#include "zelbinview.h"
+
+#include <QApplication>
+#include <QSettings>
+
+namespace
+{
+QSettings Settings()
+{
+    return QSettings(QStringLiteral("Kivra Technologies"), QStringLiteral("Zelbin"));
+}
+} // namespace
+
+std::u16string DocumentTemplateField(int iIndex)
+{
+    const std::u16string_view text = DOCUMENT_TEMPLATE;
+    size_t start = 0;
+    for (int i = 0; i < iIndex; ++i)
+    {
+        start = text.find(u'\n', start);
+        if (start == std::u16string_view::npos)
+            return {};
+        ++start;
+    }
+    const size_t end = text.find(u'\n', start);
+    return std::u16string(text.substr(
+        start, end == std::u16string_view::npos ? std::u16string_view::npos : end - start));
+}
+
+std::u16string DocumentFilter()
+{
+    return DocumentTemplateField(3);
+}
+
+QIcon AppIcon()
+{
+    return DialogIcon();
+}
+
+void AddRecentFile(const QString& path)
+{
+    QStringList files = RecentFiles();
+    files.removeAll(path);
+    files.prepend(path);
+    while (files.size() > RECENT_FILE_COUNT)
+        files.removeLast();
+    QSettings settings = Settings();
+    settings.beginGroup(QStringLiteral("Recent File List"));
+    settings.remove(QString());
+    for (int i = 0; i < files.size(); ++i)
+        settings.setValue(QStringLiteral("File%1").arg(i + 1), files[i]);
+}
+
+QStringList RecentFiles()
+{
+    QSettings settings = Settings();
+    settings.beginGroup(QStringLiteral("Recent File List"));
+    QStringList files;
+    for (int i = 1; i <= RECENT_FILE_COUNT; ++i)
+    {
+        const QString file = settings.value(QStringLiteral("File%1").arg(i)).toString();
+        if (!file.isEmpty())
+            files << file;
+    }
+    return files;
+}
+
+void ShowAboutBox(QWidget* pParent)
+{
+    CAboutSheet sheet(u"About Zelbin Application.", pParent, 0, u"Zelbin",
+                      u"Use this application to test the functionality of the receiver service.",
+                      u"", u"License.txt");
+    sheet.exec();
+}
+
+bool CZelbinApp::InitInstance()
+{
+    Q_INIT_RESOURCE(zelbin); // the icon lives in a static library's resources
+    SetDialogIcon(QIcon(QStringLiteral(":/zelbin/zelbin.svg")));
+    QApplication::setWindowIcon(AppIcon());
+    QCoreApplication::setOrganizationName(QStringLiteral("Kivra Technologies"));
+    QCoreApplication::setApplicationName(QString::fromStdU16String(DocumentTemplateField(0)));
+    RecentFiles(); // the list is read with the settings, as the framework does at start
+
+    auto* pFrame = new CMainFrame;
+    if (!pFrame->Create())
+    {
+        delete pFrame;
+        return false;
+    }
+    m_pFrame = pFrame;
+    QObject::connect(pFrame, &QObject::destroyed, qApp,
+                     [this]
+                     {
+                         m_pFrame = nullptr;
+                         QCoreApplication::quit();
+                     });
+    // The view's initial update comes with the new document, before the window shows; showing
+    // it then hands the view the log file's path.
+    pFrame->GetActiveView()->OnInitialUpdate();
+    pFrame->resize(900, 600);
+    pFrame->show();
+    return true;
+}

@@ -1,0 +1,144 @@
+// SPDX-License-Identifier: MIT
+// The log view and its document.
+
+#include "zelbinview.h"
+
+#include <QFile>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+
+namespace
+{
+// The control keeps line ends as block breaks: CR LF becomes one.
+QString ToControlText(const std::u16string& text)
+{
+    QString s = QString::fromStdU16String(text);
+    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return s;
+}
+} // namespace
+
+CZelbinView::CZelbinView(QWidget* pParent) : QPlainTextEdit(pParent)
+{
+    setObjectName(QStringLiteral("logView"));
+    setLineWrapMode(QPlainTextEdit::NoWrap);
+    setFont(QFont(QStringLiteral("monospace")));
+}
+
+namespace
+{
+// Text that comes from the log file is no edit of the user's: like an edit control, the view
+// keeps no undo record of it (which would also keep every byte of the log in memory twice).
+class CNoUndo
+{
+public:
+    explicit CNoUndo(QPlainTextEdit* pEdit) : m_pEdit(pEdit) { m_pEdit->setUndoRedoEnabled(false); }
+    ~CNoUndo() { m_pEdit->setUndoRedoEnabled(true); }
+
+private:
+    QPlainTextEdit* m_pEdit;
+};
+} // namespace
+
+void CZelbinView::SetLogFile(const std::u16string& path)
+{
+    m_follower.SetLogFile(path, *this);
+}
+
+void CZelbinView::ReadNewLogData()
+{
+    m_follower.ReadNewLogData(*this);
+}
+
+void CZelbinView::OnInitialUpdate()
+{
+    if (m_iTextLimit == DEFAULT_TEXT_LIMIT)
+        m_iTextLimit = RAISED_TEXT_LIMIT;
+    m_follower.Reopen();
+    ReadNewLogData();
+}
+
+size_t CZelbinView::GetTextLength()
+{
+    return static_cast<size_t>(std::max(0, document()->characterCount() - 1));
+}
+
+void CZelbinView::MoveCaretToEnd()
+{
+    QTextCursor cursor = textCursor();
+    cursor.movePosition(QTextCursor::End);
+    setTextCursor(cursor);
+    ensureCursorVisible();
+}
+
+void CZelbinView::Empty()
+{
+    CNoUndo noUndo(this);
+    clear();
+}
+
+void CZelbinView::Insert(const std::u16string& batch)
+{
+    const QString text = ToControlText(batch);
+    if (text.isEmpty())
+        return;
+    // Like an edit control, a full control refuses the insertion; the reader then replaces.
+    if (GetTextLength() + static_cast<size_t>(text.size()) > m_iTextLimit)
+        return;
+    CNoUndo noUndo(this);
+    textCursor().insertText(text);
+    ensureCursorVisible();
+}
+
+void CZelbinView::ReplaceAll(const std::u16string& batch)
+{
+    QString text = ToControlText(batch);
+    if (static_cast<size_t>(text.size()) > m_iTextLimit)
+        text = text.right(static_cast<qsizetype>(m_iTextLimit)); // the newest text survives
+    CNoUndo noUndo(this);
+    setPlainText(text);
+    MoveCaretToEnd();
+}
+
+bool CZelbinDoc::IsModified() const
+{
+    return m_pView->document()->isModified();
+}
+
+void CZelbinDoc::SetModifiedFlag(bool bModified)
+{
+    m_pView->document()->setModified(bModified);
+}
+
+bool CZelbinDoc::Save(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    QString text = m_pView->toPlainText();
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    const QByteArray bytes = text.toUtf8();
+    const bool bWritten = file.write(bytes) == bytes.size();
+    if (bWritten)
+        SetModifiedFlag(false);
+    return bWritten;
+}
+
+bool CZelbinDoc::Load(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    QString text = QString::fromUtf8(file.readAll());
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    m_pView->setPlainText(text);
+    SetModifiedFlag(false);
+    return true;
+}
+
+void CZelbinDoc::New()
+{
+    m_pView->clear();
+    SetModifiedFlag(false);
+}
