@@ -1,0 +1,201 @@
+// SPDX-License-Identifier: MIT
+// The About sheet's pages, its licence reading, title fitting and version line, and the
+// hyperlink control's activation rules.
+
+#include "aboutsheet.h"
+#include "qtestmain.h"
+#include "staticlink.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+
+namespace
+{
+QStringList TabTexts(const CAboutSheet& sheet)
+{
+    QStringList tabs;
+    for (int i = 0; i < sheet.GetTabs()->count(); ++i)
+        tabs << sheet.GetTabs()->tabText(i);
+    return tabs;
+}
+
+} // namespace
+
+class AboutTest : public QObject
+{
+    Q_OBJECT
+private:
+    QTemporaryDir dir;
+    QString Write(const QString& name, const QByteArray& bytes)
+    {
+        QFile file(dir.filePath(name));
+        file.open(QIODevice::WriteOnly);
+        file.write(bytes);
+        return file.fileName();
+    }
+
+private slots:
+    void PagesWithAndWithoutTheLicence()
+    {
+        const QString licence =
+            Write(QStringLiteral("License.txt"), QByteArray("MIT License\nText"));
+        CAboutSheet with(u"About Zelbin Application.", nullptr, 0, u"Zelbin",
+                         u"Use this application.", u"", licence.toStdU16String().c_str());
+        QCOMPARE(TabTexts(with),
+                 (QStringList{QStringLiteral("Description"), QStringLiteral("License"),
+                              QStringLiteral("Intellectual Property"),
+                              QStringLiteral("Technical Support")}));
+        QCOMPARE(with.windowTitle(), QStringLiteral("About Zelbin Application."));
+        QCOMPARE(with.findChild<QPlainTextEdit*>(QStringLiteral("1008"))->toPlainText(),
+                 QStringLiteral("MIT License\nText"));
+
+        bool bBoxShown = false;
+        QTimer::singleShot(
+            0,
+            [&]
+            {
+                if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                {
+                    bBoxShown = pBox->text().contains(QStringLiteral("was not found"));
+                    pBox->accept();
+                }
+            });
+        const QString missing = dir.filePath(QStringLiteral("Missing.txt"));
+        CAboutSheet without(u"About", nullptr, 0, u"Zelbin", u"Description", u"",
+                            missing.toStdU16String().c_str());
+        QVERIFY(bBoxShown); // the error box comes before the sheet
+        QCOMPARE(TabTexts(without), (QStringList{QStringLiteral("Description"),
+                                                 QStringLiteral("Intellectual Property"),
+                                                 QStringLiteral("Technical Support")}));
+        CAboutSheet noDescription(u"About", nullptr, 0, u"Zelbin", u"", u"",
+                                  licence.toStdU16String().c_str());
+        QCOMPARE(TabTexts(noDescription).first(), QStringLiteral("License"));
+    }
+
+    void LicenceFilesInUtf16AndInTheLocalesEncoding()
+    {
+        QByteArray utf16("\xFF\xFE", 2);
+        const QString text = QStringLiteral("Licen\u00e7a \u20ac");
+        utf16.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
+        QString read;
+        QVERIFY(ReadAboutTextFile(Write(QStringLiteral("utf16.txt"), utf16), read, nullptr));
+        QCOMPARE(read, text);
+        QVERIFY(ReadAboutTextFile(Write(QStringLiteral("locale.txt"), text.toLocal8Bit()), read,
+                                  nullptr));
+        QCOMPARE(read, text);
+        QVERIFY(ReadAboutTextFile(Write(QStringLiteral("empty.txt"), QByteArray()), read, nullptr));
+        QCOMPARE(read, QString());
+        QVERIFY(!ReadAboutTextFile(QString(), read, nullptr));
+    }
+
+    void TitleFontShrinksUntilItFits()
+    {
+        const QFont base = QApplication::font();
+        const QString title = QStringLiteral("Zelbin Diagnostics for Receivers");
+        QCOMPARE(FitTitleFontHeight(title, 100000, base), 12);
+        QCOMPARE(FitTitleFontHeight(title, 1, base), 4);
+        auto width = [&](int height)
+        {
+            QFont f = base;
+            f.setBold(true);
+            f.setPixelSize(height);
+            return QFontMetrics(f).horizontalAdvance(title);
+        };
+        // A width that the height-9 title just fits and the height-10 one does not.
+        const int between = width(9) + 1;
+        if (width(10) >= between)
+            QCOMPARE(FitTitleFontHeight(title, between, base), 9);
+    }
+
+    void VersionLineHasVersionTimeAndDate()
+    {
+        const QRegularExpression format(
+            QStringLiteral("^Version \\d+\\.\\d+\\.\\d+\\.\\d+ \\d\\d:\\d\\d:\\d\\d [A-Z][a-z]{2} "
+                           "[ \\d]\\d \\d{4} $"));
+        QVERIFY2(format.match(VersionLine()).hasMatch(), qPrintable(VersionLine()));
+    }
+
+    void LinksOpenMailAndWebTargets_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("opened");
+        QTest::newRow("e-mail address") << QStringLiteral("support@zelbin.example")
+                                        << QStringLiteral("mailto:support@zelbin.example;");
+        QTest::newRow("label and address")
+            << QStringLiteral("E-mail: a.b@c.example") << QStringLiteral("mailto:a.b@c.example;");
+        QTest::newRow("two addresses") << QStringLiteral("x@y.example z@w.example")
+                                       << QStringLiteral("mailto:x@y.example;z@w.example;");
+        QTest::newRow("web address") << QStringLiteral("http://zelbin.example/help")
+                                     << QStringLiteral("http://zelbin.example/help");
+        QTest::newRow("short address") << QStringLiteral("a@b") << QStringLiteral("a@b;");
+        QTest::newRow("mailto kept")
+            << QStringLiteral("MAILTO:q@r.example") << QStringLiteral("MAILTO:q@r.example;");
+    }
+    void LinksOpenMailAndWebTargets()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, opened);
+        QStringList calls;
+        CStaticLink::SetOpener(
+            [&](const QString& target)
+            {
+                calls << target;
+                return true;
+            });
+        CStaticLink link(QString(), false, true);
+        link.setText(text);
+        QCOMPARE(link.GetColour(), CStaticLink::NORMAL_COLOUR);
+        QTest::mouseClick(&link, Qt::LeftButton);
+        QCOMPARE(calls, QStringList{opened});
+        QCOMPARE(link.GetColour(), CStaticLink::VISITED_COLOUR);
+    }
+
+    void SpaceBarOpensAndFailureOnlyBeeps()
+    {
+        QStringList calls;
+        CStaticLink::SetOpener(
+            [&](const QString& target)
+            {
+                calls << target;
+                return false; // the platform could not open it
+            });
+        CStaticLink link(QStringLiteral("http://zelbin.example"), false, true);
+        QCOMPARE(link.focusPolicy(), Qt::StrongFocus);
+        QTest::keyClick(&link, Qt::Key_Space);
+        QCOMPARE(calls, QStringList{QStringLiteral("http://zelbin.example")});
+        QCOMPARE(link.GetColour(), CStaticLink::NORMAL_COLOUR);
+
+        CStaticLink inactive(QStringLiteral("http://zelbin.example"), false, false);
+        inactive.Activate();
+        QCOMPARE(calls.size(), 1);
+        CStaticLink empty(QString(), false, true);
+        empty.Activate();
+        QCOMPARE(calls.size(), 1);
+    }
+
+    void SupportPageLinksAreLive()
+    {
+        QStringList calls;
+        CStaticLink::SetOpener(
+            [&](const QString& target)
+            {
+                calls << target;
+                return true;
+            });
+        CAboutSheet sheet(u"About", nullptr, 0, u"Zelbin", u"Description", u"", u"");
+        auto* pMail = sheet.findChild<CStaticLink*>(QStringLiteral("1021"));
+        QVERIFY(pMail);
+        pMail->Activate();
+        QVERIFY(calls.value(0).startsWith(QStringLiteral("mailto:")));
+        QVERIFY(calls.value(0).endsWith(QLatin1Char(';')));
+    }
+};
+
+ZELBIN_QTEST_MAIN(AboutTest)
+#include "about_test.moc"
