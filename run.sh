@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # Builds Zelbin, starts the stand-in receiver service in the foreground (its log in a temporary
-# directory, receivers that come and go) and shows what Zelbin sees of it. Type the service's
-# control commands (help, appear 7 Name, go 7, log 10 5, ...) while it runs; Ctrl+C ends it.
+# directory, receivers that come and go) and then the Zelbin window connected to it. Without a
+# display it says so and shows what zelbinctl sees instead. Type the service's control commands
+# (help, appear 7 Name, go 7, log 10 5, ...) while it runs; Ctrl+C ends it.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
@@ -14,15 +15,21 @@ cmake --build build -j "$(nproc)"
 bin=build/bin
 logdir=$(mktemp -d /tmp/zelbin-run-XXXXXX)
 echo "Starting the stand-in receiver service (log: $logdir/VostraHardwareService.log)"
-echo "The Zelbin window is not built yet; zelbinctl shows what it would."
-(
-    "$bin/zelbinctl" --wait 5000 status || true
-    echo "Receivers now:"
-    "$bin/zelbinctl" receivers || true
-    echo "Changes as they come (this is 'zelbinctl receivers --watch'):"
-    exec "$bin/zelbinctl" receivers --watch
-) &
-watcher=$!
-trap 'kill $watcher 2>/dev/null || true' EXIT
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    # The window looks the service up by itself and connects when it announces itself.
+    "$bin/zelbin" &
+    viewer=$!
+else
+    echo "No display (DISPLAY is not set): showing what zelbinctl sees instead of the window."
+    (
+        "$bin/zelbinctl" --wait 5000 status || true
+        echo "Receivers now:"
+        "$bin/zelbinctl" receivers || true
+        echo "Changes as they come (zelbinctl receivers --watch):"
+        exec "$bin/zelbinctl" receivers --watch
+    ) &
+    viewer=$!
+fi
+trap 'kill $viewer 2>/dev/null || true' EXIT
 "$bin/VostraHardwareService.exe" --foreground --log-file "$logdir/VostraHardwareService.log" \
     --scenario receiver-service/demo-scenario.txt --loop

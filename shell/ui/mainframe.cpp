@@ -131,6 +131,8 @@ QAction* CMainFrame::AddCommand(QMenu* pMenu, int iID, const QString& text, cons
 
 void CMainFrame::CreateMenus()
 {
+    // Toolbar icons come from the desktop's icon theme; without one the buttons show their text,
+    // which says more than a look-alike picture would.
     const QStyle* pStyle = style();
     QMenu* pFile = menuBar()->addMenu(QStringLiteral("&File"));
     AddCommand(pFile, ID_FILE_SAVE_AS, QStringLiteral("Save &As..."),
@@ -160,17 +162,17 @@ void CMainFrame::CreateMenus()
         pEdit, ID_EDIT_CUT, QStringLiteral("Cu&t\tCtrl+X"),
         QStringLiteral("Cut the selection and put it on the Clipboard"), [this] { m_pView->cut(); },
         QKeySequence(QStringLiteral("Ctrl+X")))
-        ->setIcon(pStyle->standardIcon(QStyle::SP_DialogDiscardButton));
+        ->setIcon(QIcon::fromTheme(QStringLiteral("edit-cut")));
     AddCommand(
         pEdit, ID_EDIT_COPY, QStringLiteral("&Copy\tCtrl+C"),
         QStringLiteral("Copy the selection and put it on the Clipboard"),
         [this] { m_pView->copy(); }, QKeySequence(QStringLiteral("Ctrl+C")))
-        ->setIcon(pStyle->standardIcon(QStyle::SP_FileDialogContentsView));
+        ->setIcon(QIcon::fromTheme(QStringLiteral("edit-copy")));
     AddCommand(
         pEdit, ID_EDIT_PASTE, QStringLiteral("&Paste\tCtrl+V"),
         QStringLiteral("Insert Clipboard contents"), [this] { m_pView->paste(); },
         QKeySequence(QStringLiteral("Ctrl+V")))
-        ->setIcon(pStyle->standardIcon(QStyle::SP_DialogApplyButton));
+        ->setIcon(QIcon::fromTheme(QStringLiteral("edit-paste")));
 
     QMenu* pView = menuBar()->addMenu(QStringLiteral("&View"));
     AddCommand(pView, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"),
@@ -262,8 +264,8 @@ void CMainFrame::CreateMenus()
     AddCommand(
         nullptr, ID_FILE_SAVE, QStringLiteral("Save"), QStringLiteral("Save the log"),
         [this] { OnSaveAs(); }, QKeySequence(QStringLiteral("Ctrl+S")))
-        ->setIcon(pStyle->standardIcon(QStyle::SP_DialogSaveButton));
-    Action(ID_FILE_PRINT)->setIcon(pStyle->standardIcon(QStyle::SP_FileIcon));
+        ->setIcon(QIcon::fromTheme(QStringLiteral("document-save"),
+                                   pStyle->standardIcon(QStyle::SP_DialogSaveButton)));
     Action(ID_EDIT_UNDO)
         ->setShortcuts({QKeySequence(QStringLiteral("Ctrl+Z")),
                         QKeySequence(QStringLiteral("Alt+Backspace"))});
