@@ -29,6 +29,7 @@ ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
 echo "== every test under AddressSanitizer + UndefinedBehaviorSanitizer =="
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DZELBIN_SANITIZE=address,undefined
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
     ctest --test-dir build-asan --output-on-failure -j "$jobs" --no-tests=error
 
 echo "== transport, service client and service tests under ThreadSanitizer =="

@@ -7,15 +7,18 @@
 
 void CClientObject::Attach(ISendQueue* pSendQueue, IInboundSink* pSink, IMessagingSocket* pSocket)
 {
-    CAutoLock lock(m_clientLock);
-    m_pSocket = pSocket;
-    m_pSendQueue = pSendQueue;
-    m_pInboundSink = pSink;
-    m_bConnected = pSocket && pSendQueue && pSink;
-    if (pSocket)
-        OnConnected();
-    else
-        OnDisconnected();
+    {
+        CAutoLock lock(m_clientLock);
+        m_pSocket = pSocket;
+        m_pSendQueue = pSendQueue;
+        m_pInboundSink = pSink;
+        m_bConnected = pSocket && pSendQueue && pSink;
+        if (pSocket)
+            OnConnected();
+        else
+            OnDisconnected();
+    }
+    AfterAttach(pSocket != nullptr);
 }
 
 void CClientObject::GetSocket(CRefPtr<IMessagingSocket>& pOut)
@@ -66,16 +69,24 @@ void CClientEndpoint::OnConnected()
     MakeRegistrationMessage(pRegistration, 1);
     if (pRegistration)
         Send(pRegistration.Get());
-    CAutoLock lock(m_endpointLock);
-    if (m_pListener)
-        m_pListener->OnConnected();
 }
 
-void CClientEndpoint::OnDisconnected()
+// The listener is called without the endpoint lock: it may connect again from here, which takes
+// the manager lock, while a connection in progress on another thread holds the manager lock and
+// comes here. The service client joins every thread that calls here before it goes away.
+void CClientEndpoint::AfterAttach(bool bConnected)
 {
-    CAutoLock lock(m_endpointLock);
-    if (m_pListener)
-        m_pListener->OnDisconnected();
+    IClientListener* pListener = nullptr;
+    {
+        CAutoLock lock(m_endpointLock);
+        pListener = m_pListener;
+    }
+    if (!pListener)
+        return;
+    if (bConnected)
+        pListener->OnConnected();
+    else
+        pListener->OnDisconnected();
 }
 
 void MakeClientEndpoint(CRefPtr<CClientEndpoint>& pOut, IClientListener* pListener)

@@ -18,7 +18,8 @@ public:
     CClientObject() = default;
     ~CClientObject() override = default;
 
-    // Stores the three under the client lock, then, still under it, OnConnected or OnDisconnected.
+    // Stores the three under the client lock, then, still under it, OnConnected or OnDisconnected;
+    // then, with the client lock released, AfterAttach.
     virtual void Attach(ISendQueue* pSendQueue, IInboundSink* pSink, IMessagingSocket* pSocket);
     // Needs no lock, so the user interface may ask during an exchange.
     virtual bool IsConnected() const { return m_bConnected.load(); }
@@ -32,6 +33,10 @@ public:
     virtual void Deliver(CByteBuffer* pBuffer) = 0;
     virtual void OnConnected() {}
     virtual void OnDisconnected() {}
+    // Runs after every Attach without the client lock: the place to tell others, who may connect
+    // again from there (a connection takes the manager lock before the client lock, so nothing
+    // that connects may run under the client lock).
+    virtual void AfterAttach(bool /*bConnected*/) {}
 
 private:
     CCriticalSection m_clientLock;
@@ -52,7 +57,8 @@ public:
 
 // The service client's endpoint: registers with the service on every new connection and passes
 // what arrives to its listener. The listener pointer has its own lock, so deliveries and the
-// listener's detaching never wait for an exchange in progress.
+// listener's detaching never wait for an exchange in progress; connection changes reach the
+// listener outside every lock (see AfterAttach).
 class CClientEndpoint : public CClientObject
 {
 public:
@@ -60,9 +66,11 @@ public:
 
     void SetListener(IClientListener* pListener);
     void Deliver(CByteBuffer* pBuffer) override;
-    // Sends the registration message (identifier 1), then tells the listener.
+    // Sends the registration message (identifier 1) under the client lock, so that it goes out
+    // before anything another thread sends on the new connection.
     void OnConnected() override;
-    void OnDisconnected() override;
+    // Tells the listener, after the registration went out.
+    void AfterAttach(bool bConnected) override;
 
 private:
     CCriticalSection m_endpointLock;
