@@ -43,6 +43,7 @@ public:
     bool SelectNextPlaceholder();
     void OnSend();
 
+    uint32_t GetReceiverID() const { return m_iReceiverID; }
     QComboBox* GetCommandList() const { return m_pCommandList; }
     QLineEdit* GetCommandEdit() const { return m_pCommandEdit; }
 

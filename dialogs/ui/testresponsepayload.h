@@ -40,6 +40,8 @@ public:
     QLineEdit* GetWindowEdit() const { return m_pWindow; }
     QLabel* GetProgressLabel() const { return m_pProgress; }
 
+    uint32_t GetReceiverID() const { return m_iReceiverID; }
+
     void reject() override;
 
 protected:

@@ -185,7 +185,12 @@ void CMessagingSocket::OnReadable()
 void CMessagingSocket::Send(CByteBuffer* pBuffer)
 {
     if (pBuffer)
+    {
         m_sendQueue.emplace_back(pBuffer);
+        m_iQueuedBytes += pBuffer->GetSize();
+        if (m_iQueuedBytes > m_iQueueLimit)
+            throw CSystemException(ENOBUFS);
+    }
     if (!m_pSocket || !m_pWriter)
         return;
     while (m_pWriter->Step(m_pSocket) == FRAME_STEP_DONE)
@@ -196,6 +201,7 @@ void CMessagingSocket::Send(CByteBuffer* pBuffer)
         if (m_sendQueue.empty())
             return;
         m_pWriter->SetBuffer(m_sendQueue.front().Get());
+        m_iQueuedBytes -= m_sendQueue.front()->GetSize();
         m_sendQueue.pop_front();
     }
 }

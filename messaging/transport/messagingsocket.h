@@ -17,6 +17,10 @@ inline constexpr uint32_t MAX_FRAME_LENGTH = 16 * 1024 * 1024;
 // A send carries at most this many bytes, so one large frame does not hog the I/O thread.
 inline constexpr int MAX_SEND_CHUNK = 65536;
 
+// Frames queued for one connection beyond what its socket took, at most: a peer that stops
+// reading loses its connection instead of making the queue grow without bound.
+inline constexpr size_t MAX_QUEUED_SEND_BYTES = 2 * MAX_FRAME_LENGTH;
+
 // Step results.
 inline constexpr int FRAME_STEP_WOULD_BLOCK = 1;
 inline constexpr int FRAME_STEP_DONE = 2;
@@ -74,7 +78,10 @@ public:
     // Reads every complete frame now available and hands each to the listener.
     void OnReadable() override;
     // Queues the buffer (if any) and writes queued frames in order as far as the socket accepts.
+    // Throws CSystemException(ENOBUFS) when more than the queue limit waits: the peer does not
+    // read.
     void Send(CByteBuffer* pBuffer) override;
+    void SetSendQueueLimit(size_t iBytes) { m_iQueueLimit = iBytes; }
     // Reports the lost connection to the listener and forgets the client.
     void OnClosed() override;
     // Blocking exact-length transfers; the time-out applies to each wait, not to the whole call.
@@ -94,6 +101,8 @@ private:
     CRefPtr<CFrameReader> m_pReader;
     CRefPtr<CFrameWriter> m_pWriter;
     std::deque<CRefPtr<CByteBuffer>> m_sendQueue;
+    size_t m_iQueuedBytes = 0;
+    size_t m_iQueueLimit = MAX_QUEUED_SEND_BYTES;
 };
 
 // Connects a new TCP socket and wraps it. Never throws: a failure is one exception trace line

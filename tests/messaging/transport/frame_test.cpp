@@ -147,6 +147,27 @@ TEST_F(FrameTest, LargeFrameResumesOnWriteReadiness)
     EXPECT_TRUE(std::equal(body.begin(), body.end(), received.begin() + 4));
 }
 
+TEST_F(FrameTest, APeerThatStopsReadingLosesItsConnectionNotOurMemory)
+{
+    pair.messaging->SetSendQueueLimit(1024 * 1024);
+    CRefPtr<CByteBuffer> chunk;
+    MakeByteBuffer(chunk, 64 * 1024);
+    std::memset(chunk->Data(), 0x42, chunk->GetSize());
+    int sent = 0;
+    try
+    {
+        for (; sent < 10000; ++sent) // the peer reads nothing
+            pair.messaging->Send(chunk.Get());
+        FAIL() << "the queue grew without bound";
+    }
+    catch (CExceptionBase& error)
+    {
+        EXPECT_EQ(error.GetErrorCode(), ENOBUFS);
+    }
+    // What the socket took plus at most the limit: far below what was offered.
+    EXPECT_LT(sent, 1000);
+}
+
 // A socket whose sends are recorded, not made: shows how a frame is cut into sends.
 class CRecordingSocket : public CSocket
 {

@@ -6,15 +6,18 @@
 #include "mainframe.h"
 #include "qtestmain.h"
 #include "receiverstoolbar.h"
+#include "sendcommanddlg.h"
 #include "servicecontrol.h"
 #include "shutdowner.h"
 #include "standin.h"
+#include "testresponsepayload.h"
 #include "zelbinapp.h"
 #include "zelbinview.h"
 
 #include <QAction>
 #include <QListWidget>
 #include <QPointer>
+#include <QPrinter>
 #include <QPushButton>
 #include <csignal>
 
@@ -211,6 +214,56 @@ private slots:
         QTRY_VERIFY(QString::fromStdString(ReadFile(record)).endsWith(QStringLiteral("-marker\n")));
         QCOMPARE(QString::fromStdString(ReadFile(record)),
                  both + QString::fromStdString(programs + SOFTWARE_SERVICE_PROGRAM + " -marker\n"));
+    }
+
+    void ToolbarButtonsOpenTheDialogsForTheSelectedReceiver()
+    {
+        CStandIn service({"--receiver", "7:Room1", "--receiver", "8:Lab"});
+        CMainFrame frame;
+        QVERIFY(frame.Create());
+        QTRY_COMPARE(ListTexts(frame).size(), qsizetype(2));
+        CReceiversToolbar* pToolbar = frame.GetReceiversToolbar();
+        QStringList opened;
+        pToolbar->SetDialogRunner(
+            [&](QDialog& dialog)
+            {
+                if (auto* pSend = qobject_cast<CSendCommandDlg*>(&dialog))
+                    opened << QStringLiteral("send %1").arg(pSend->GetReceiverID());
+                if (auto* pTest = qobject_cast<CTestResponsePayload*>(&dialog))
+                    opened << QStringLiteral("test %1").arg(pTest->GetReceiverID());
+            });
+        pToolbar->GetListWidget()->setCurrentRow(1);
+        QTest::mouseClick(pToolbar->GetSendCommandButton(), Qt::LeftButton);
+        QTest::mouseClick(pToolbar->GetTestPayloadButton(), Qt::LeftButton);
+        // The identifier, never the position.
+        QCOMPARE(opened, (QStringList{QStringLiteral("send 8"), QStringLiteral("test 8")}));
+    }
+
+    void SavePrintAndOpenTheLogText()
+    {
+        CTempDir dir;
+        CZelbinView view;
+        CZelbinDoc doc(&view);
+        view.setPlainText(QStringLiteral("line one \u00e9\nline two"));
+        view.MoveCaretToEnd();
+        view.insertPlainText(QStringLiteral(" edited")); // an edit of the user's is saved too
+        QVERIFY(doc.IsModified());
+        const QString saved = QString::fromStdString(dir / "saved.log");
+        QVERIFY(doc.Save(saved));
+        QVERIFY(!doc.IsModified());
+        QCOMPARE(QString::fromStdString(ReadFile(saved.toStdString())),
+                 QString::fromUtf8("line one \xC3\xA9\r\nline two edited"));
+
+        QPrinter printer(QPrinter::HighResolution);
+        printer.setOutputFormat(QPrinter::PdfFormat);
+        printer.setOutputFileName(QString::fromStdString(dir / "log.pdf"));
+        view.print(&printer);
+        QVERIFY(ReadFile(dir / "log.pdf").rfind("%PDF", 0) == 0);
+
+        doc.New();
+        QVERIFY(view.toPlainText().isEmpty());
+        QVERIFY(doc.Load(saved));
+        QCOMPARE(view.toPlainText(), QStringLiteral("line one \u00e9\nline two edited"));
     }
 
     void TheViewsTextLimitKeepsTheNewestText()
