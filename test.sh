@@ -2,6 +2,7 @@
 # SPDX-License-Identifier: MIT
 # Builds Zelbin and runs every test through ctest, then the library tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer and the threaded ones under ThreadSanitizer.
+# Last, each fuzz target runs for a bounded time (ZELBIN_FUZZ_SECONDS, default 15) in a clang build.
 #   ./test.sh            everything
 #   ./test.sh --quick    the plain build only
 set -euo pipefail
@@ -25,6 +26,7 @@ build build -DCMAKE_BUILD_TYPE=Debug
 ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
 
 ((quick)) && exit 0
+export ZELBIN_FUZZ_SECONDS
 
 echo "== every test under AddressSanitizer + UndefinedBehaviorSanitizer =="
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DZELBIN_SANITIZE=address,undefined
@@ -36,3 +38,23 @@ echo "== transport, service client and service tests under ThreadSanitizer =="
 build build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELBIN_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     ctest --test-dir build-tsan --output-on-failure -j "$jobs" --no-tests=error -L "transport|service"
+
+echo "== fuzz targets, ${ZELBIN_FUZZ_SECONDS:=15} s each (clang, libFuzzer, ASan + UBSan) =="
+CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELBIN_FUZZ=ON \
+    "-DZELBIN_SANITIZE=address,undefined,fuzzer-no-link" >/dev/null
+targets=(deserialise frame lookup arglist logreader commandtext)
+cmake --build build-fuzz -j "$jobs" --target "${targets[@]/#/fuzz_}"
+failed=0
+for t in "${targets[@]}"; do
+    corpus=$(mktemp -d)
+    cp tests/fuzz/corpus/"$t"/* "$corpus"/
+    # A crash leaves its input as build-fuzz/crash-*: add it to tests/fuzz/corpus/$t to keep it.
+    if ASAN_OPTIONS=detect_leaks=1 ./build-fuzz/tests/fuzz/fuzz_"$t" -max_total_time="$ZELBIN_FUZZ_SECONDS" \
+        -max_len=4096 -rss_limit_mb=2048 -artifact_prefix=build-fuzz/ "$corpus" >"build-fuzz/fuzz_$t.log" 2>&1; then
+        echo "fuzz_$t: $(grep -E '^Done' "build-fuzz/fuzz_$t.log")"
+    else
+        echo "fuzz_$t FAILED:"; tail -n 40 "build-fuzz/fuzz_$t.log"; failed=1
+    fi
+    rm -rf "$corpus"
+done
+exit $failed

@@ -83,6 +83,21 @@ uint32_t CLogFileReader::GetSize() const
     return static_cast<uint32_t>(st.st_size);
 }
 
+bool CLogFileReader::IsStillAt(const std::string& path) const
+{
+    struct stat open
+    {
+    }, named{};
+    if (!m_pFile || ::fstat(::fileno(m_pFile), &open) != 0 || ::stat(path.c_str(), &named) != 0)
+        return true;
+    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+}
+
+long CLogFileReader::Tell() const
+{
+    return m_pFile ? std::ftell(m_pFile) : 0;
+}
+
 int CLogFileReader::Seek(long iOffset, int iOrigin)
 {
     return m_pFile ? std::fseek(m_pFile, iOffset, iOrigin) : -1;
@@ -164,8 +179,13 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
     const size_t iLengthBefore = target.GetTextLength();
     target.MoveCaretToEnd();
     std::u16string batch;
-    const uint32_t iSize = m_file.GetSize();
-    if (iSize < m_iLastSize)
+    std::string utf8Path;
+    Utf16ToUtf8(m_path, utf8Path);
+    // A file replaced under the same name counts as cleared, whatever its size; so does one that
+    // is now shorter than what was read of it (cleared again before any notice in between).
+    const bool bReplaced = !m_file.IsStillAt(utf8Path);
+    const uint32_t iSize = bReplaced ? 0 : m_file.GetSize();
+    if (iSize < m_iLastSize || bReplaced || m_file.Tell() > static_cast<long>(iSize))
     {
         // Cleared or replaced by the service: start over from the file's beginning.
         Reopen();

@@ -24,11 +24,16 @@ public:
     uint32_t GetSize() const;
     // Non-zero when closed or on failure (fseek semantics).
     int Seek(long iOffset, int iOrigin);
+    // The reading position; 0 when closed.
+    long Tell() const;
     // The next line up to and including its line feed, or up to the end of the file; the line
     // feed is removed (a carriage return before it stays). False, with empty text, at the end of
     // the file, which stays readable for what is appended later. A character whose bytes are not
     // all written yet is left for the next read; bytes that are no UTF-8 read as U+FFFD.
     bool ReadLine(std::u16string& line);
+    // False when another file now stands under the path (the service replaced its log); true
+    // when it is still the open one, or when nothing stands there.
+    bool IsStillAt(const std::string& path) const;
 
 private:
     FILE* m_pFile = nullptr;

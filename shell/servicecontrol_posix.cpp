@@ -46,7 +46,8 @@ std::vector<std::string> SplitCommandLine(const std::string& line)
         if (line[i] == '"')
         {
             const size_t end = line.find('"', i + 1);
-            argv.push_back(line.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1));
+            argv.push_back(
+                line.substr(i + 1, end == std::string::npos ? std::string::npos : end - i - 1));
             i = end == std::string::npos ? line.size() : end + 1;
         }
         else
@@ -68,13 +69,17 @@ bool RunServiceCommand(const std::string& path, const std::string& sw)
         argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = 0;
-    if (argv.size() < 2 || ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
+    if (argv.size() < 2 ||
+        ::posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0)
         return false;
     // Nobody waits for the program; a thread of its own reaps it so it leaves no zombie.
-    std::thread([pid] {
-        int status = 0;
-        ::waitpid(pid, &status, 0);
-    }).detach();
+    std::thread(
+        [pid]
+        {
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+        })
+        .detach();
     return true;
 }
 

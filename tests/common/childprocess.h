@@ -29,8 +29,12 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        // The program ends with the test even when the test dies first: a test's crash must not
+        // leave a service running that holds the test runner's output open.
+        std::vector<std::string> full = {"/usr/bin/setpriv", "--pdeathsig", "KILL", "--"};
+        full.insert(full.end(), argv.begin(), argv.end());
         std::vector<char*> args;
-        for (const auto& a : argv)
+        for (const auto& a : full)
             args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
         if (::posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0)

@@ -1,0 +1,250 @@
+// SPDX-License-Identifier: MIT
+// Fuzz targets for everything that reads bytes from outside: message bodies, the frame reader,
+// the look-up reply, argument lists, the log file reader and the command-text builders. One file,
+// one target chosen at build time (ZELBIN_FUZZ_TARGET); each is also replayed over its corpus by
+// ctest, so every input that once crashed stays a regression test.
+
+#include "argumentlist.h"
+#include "commandtext.h"
+#include "exceptions.h"
+#include "logreader.h"
+#include "message.h"
+#include "messagingsocket.h"
+#include "servicelocator.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace
+{
+[[noreturn]] void Broken(const char* what)
+{
+    std::fprintf(stderr, "property broken: %s\n", what);
+    std::abort();
+}
+
+CRefPtr<CByteBuffer> Exact(const uint8_t* data, size_t size)
+{
+    CRefPtr<CByteBuffer> p;
+    MakeByteBufferCopy(p, data, static_cast<uint32_t>(size));
+    return p;
+}
+
+// Every class reads the bytes; what it accepts must survive its own round trip unchanged.
+[[maybe_unused]] void Deserialise(const uint8_t* data, size_t size)
+{
+    if (size < 1)
+        return;
+    const uint8_t which = data[0] % 9;
+    CRefPtr<CByteBuffer> in = Exact(data + 1, size - 1);
+    const uint32_t id = PeekMessageID(in.Get());
+    const uint32_t values[3] = {0, 0, 0};
+    CRefPtr<IMessage> m;
+    switch (which)
+    {
+    case 0:
+        m = new CEmptyMessage(id);
+        break;
+    case 1:
+        m = new CEmptyRequest(id, 0);
+        break;
+    case 2:
+        m = new CEmptyResponse(id, 0);
+        break;
+    case 3:
+        m = new CStringResponse(id, 0, nullptr);
+        break;
+    case 4:
+        m = new CReceiverListMessage(id, nullptr, 0);
+        break;
+    case 5:
+        m = new CIntegerListMessage(id, static_cast<int32_t>(data[0] % 4), values);
+        break;
+    case 6:
+        m = new CArgumentListMessage(id, nullptr);
+        break;
+    case 7:
+        m = new CArgumentListResponse(id, 0, nullptr);
+        break;
+    default:
+        m = new CRegistrationMessage(0);
+        break;
+    }
+    PeekCorrelationID(in.Get());
+    if (!m->Deserialise(in.Get()))
+        return;
+    CRefPtr<CByteBuffer> once;
+    m->Serialise(once);
+    if (!once || once->GetSize() != m->GetSize() || !m->Deserialise(once.Get()))
+        Broken("a message read back from its own bytes");
+    CRefPtr<CByteBuffer> twice;
+    m->Serialise(twice);
+    if (twice->GetSize() != once->GetSize() ||
+        std::memcmp(twice->Data(), once->Data(), once->GetSize()) != 0)
+        Broken("serialising is stable");
+}
+
+// A socket that hands out the input in chunks whose sizes the input also chooses.
+class CScriptedSocket : public CSocket
+{
+public:
+    CScriptedSocket(const uint8_t* data, size_t size)
+        : CSocket(AF_INET, SOCK_DGRAM, 0, false), m_p(data), m_end(data + size)
+    {
+    }
+    int Receive(void* pBuffer, int iLength) override
+    {
+        if (m_p == m_end)
+        {
+            errno = EAGAIN;
+            return -1;
+        }
+        const size_t chunk =
+            std::min<size_t>({static_cast<size_t>(iLength), static_cast<size_t>(m_end - m_p),
+                              size_t{1} + (*m_p % 97)});
+        std::memcpy(pBuffer, m_p, chunk);
+        m_p += chunk;
+        return static_cast<int>(chunk);
+    }
+
+private:
+    const uint8_t* m_p;
+    const uint8_t* m_end;
+};
+
+[[maybe_unused]] void FrameReader(const uint8_t* data, size_t size)
+{
+    CScriptedSocket socket(data, size);
+    CRefPtr<CFrameReader> reader;
+    MakeFrameReader(reader);
+    try
+    {
+        while (reader->Step(&socket) == FRAME_STEP_DONE)
+        {
+            if (!reader->IsComplete())
+                continue;
+            CRefPtr<CByteBuffer> frame;
+            reader->GetBuffer(frame);
+            if (frame->GetSize() > MAX_FRAME_LENGTH)
+                Broken("a frame above the limit was allocated");
+            reader->Reset();
+        }
+    }
+    catch (CExceptionBase&)
+    {
+    }
+}
+
+[[maybe_unused]] void LookupReply(const uint8_t* data, size_t size)
+{
+    const uint16_t port = ParseLookupReply(data, static_cast<int>(size), SERVICE_IDENTIFIER);
+    if (port != 0 && (size != 22 || std::memcmp(data + 4, SERVICE_IDENTIFIER, 16) != 0))
+        Broken("only an exact reply gives a port");
+    IsLookupRequest(data, static_cast<int>(size), SERVICE_IDENTIFIER);
+}
+
+[[maybe_unused]] void ArgumentList(const uint8_t* data, size_t size)
+{
+    CReadCursor c{data, data + size};
+    CArgumentList list;
+    if (!list.Read(c))
+        return;
+    for (int32_t i = 0; i < list.GetCount(); ++i)
+        for (int code = 0; code <= 12; ++code)
+        {
+            CArgumentList::CReadValue v;
+            list.ReadEntry(i, code, v);
+        }
+    uint32_t u = 0;
+    std::optional<std::u16string> text;
+    std::optional<std::string> narrow;
+    list.Unpack(2, ARG_UINT32, &u, ARG_WSTRING, &text);
+    list.Unpack(1, ARG_STRING, &narrow);
+    CArgumentList copy(list);
+    if (copy.GetWireSize() != list.GetWireSize())
+        Broken("a copy has the size of its original");
+}
+
+// The log file grows in pieces the input chooses, and sometimes shrinks.
+class CNullTarget : public ILogTextTarget
+{
+public:
+    size_t GetTextLength() override { return m_length; }
+    size_t GetTextLimit() override { return 4096; }
+    void MoveCaretToEnd() override {}
+    void Empty() override { m_length = 0; }
+    void Insert(const std::u16string& b) override
+    {
+        if (m_length + b.size() <= 4096)
+            m_length += b.size();
+    }
+    void ReplaceAll(const std::u16string& b) override { m_length = b.size(); }
+
+private:
+    size_t m_length = 0;
+};
+
+[[maybe_unused]] void LogReader(const uint8_t* data, size_t size)
+{
+    char path[] = "/tmp/zelbin-fuzz-log-XXXXXX";
+    const int fd = ::mkstemp(path);
+    if (fd < 0)
+        return;
+    CLogFollower follower;
+    CNullTarget target;
+    follower.SetLogFile(std::u16string(path, path + std::strlen(path)), target);
+    for (size_t i = 0; i < size;)
+    {
+        const size_t piece = std::min<size_t>(size - i, 1 + data[i] % 64);
+        if (data[i] == 0xFF) [[maybe_unused]]
+            int r = ::ftruncate(fd, 0);
+        [[maybe_unused]] ssize_t n = ::write(fd, data + i, piece);
+        follower.ReadNewLogData(target);
+        i += piece;
+    }
+    ::close(fd);
+    ::unlink(path);
+}
+
+[[maybe_unused]] void CommandText(const uint8_t* data, size_t size)
+{
+    std::u16string text(size / 2, u'\0');
+    std::memcpy(text.data(), data, text.size() * 2);
+    CleanCommandText(text);
+    for (size_t from = 0; from <= text.size(); from += 1 + text.size() / 8)
+        if (auto range = FindNextPlaceholder(text, from))
+            if (range->start < from || range->end > text.size() || range->start >= range->end)
+                Broken("a placeholder lies behind the selection and inside the text");
+    ParseLeadingInt(text);
+    NetworkNameText(text);
+    PayloadTestSettings settings;
+    settings.totalQuestions = text.substr(0, 2); // at most 99 questions
+    settings.response = text;
+    settings.iQuestionType = size ? static_cast<int>(data[0] % 9) - 1 : 0;
+    settings.latency = text;
+    settings.classResponseWindow = text;
+    BuildPayloadTest(settings);
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+#if ZELBIN_FUZZ_TARGET == 1
+    Deserialise(data, size);
+#elif ZELBIN_FUZZ_TARGET == 2
+    FrameReader(data, size);
+#elif ZELBIN_FUZZ_TARGET == 3
+    LookupReply(data, size);
+#elif ZELBIN_FUZZ_TARGET == 4
+    ArgumentList(data, size);
+#elif ZELBIN_FUZZ_TARGET == 5
+    LogReader(data, size);
+#else
+    CommandText(data, size);
+#endif
+    return 0;
+}
