@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sstream>
 #include <stdexcept>
 #include <sys/socket.h>
@@ -258,6 +259,9 @@ void CReceiverService::Accept()
     const int fd = static_cast<CListenSocket*>(m_pListener.get())->Accept();
     if (fd < 0)
         return;
+    // Answers are small frames: without this, each would wait for the client's delayed ACK.
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     CRefPtr<CMessagingSocket> pSocket(new CMessagingSocket(CStreamSocket::Adopt(fd)));
     // The handshake goes first, unframed: the service identifier.
     if (!pSocket->WriteFully(SERVICE_IDENTIFIER, 16, 1000))

@@ -7,7 +7,7 @@ set -euo pipefail
 ZELBIN_PACKAGES=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev libqt6svg6 libgl-dev libboost-dev
-    libgtest-dev libgmock-dev clang libclang-rt-14-dev
+    libgtest-dev libgmock-dev clang libclang-rt-14-dev libzmq3-dev
     iproute2 util-linux procps
     xvfb xauth xdotool imagemagick
 )

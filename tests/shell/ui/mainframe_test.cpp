@@ -198,10 +198,16 @@ private slots:
         QVERIFY(frame.Create());
         frame.SetServiceDirectory(programs);
         frame.Action(ID_SERVICE_STOP)->trigger();
-        const QString both =
-            QString::fromStdString(programs + HARDWARE_SERVICE_PROGRAM + " -stop\n" + programs +
-                                   SOFTWARE_SERVICE_PROGRAM + " -stop\n");
-        QTRY_COMPARE(QString::fromStdString(ReadFile(record)), both);
+        // Both run, each with its quoted path and the switch; they run side by side, so the
+        // record's order is theirs (that the hardware program goes first shows below).
+        auto lines = [&] {
+            QStringList l = QString::fromStdString(ReadFile(record)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            l.sort();
+            return l;
+        };
+        const QStringList both = {QString::fromStdString(programs + HARDWARE_SERVICE_PROGRAM + " -stop"),
+                                  QString::fromStdString(programs + SOFTWARE_SERVICE_PROGRAM + " -stop")};
+        QTRY_COMPARE(lines(), both);
         QCOMPARE(QString::fromStdString(ServiceCommandLine("/a b/x.exe", "-i")),
                  QStringLiteral("\"/a b/x.exe\" -i"));
 
@@ -212,8 +218,10 @@ private slots:
         QVERIFY(!RunServiceCommand(programs + HARDWARE_SERVICE_PROGRAM, "-start"));
         QVERIFY(RunServiceCommand(programs + SOFTWARE_SERVICE_PROGRAM, "-marker"));
         QTRY_VERIFY(QString::fromStdString(ReadFile(record)).endsWith(QStringLiteral("-marker\n")));
-        QCOMPARE(QString::fromStdString(ReadFile(record)),
-                 both + QString::fromStdString(programs + SOFTWARE_SERVICE_PROGRAM + " -marker\n"));
+        QStringList withMarker = both;
+        withMarker << QString::fromStdString(programs + SOFTWARE_SERVICE_PROGRAM + " -marker");
+        withMarker.sort();
+        QCOMPARE(lines(), withMarker);
     }
 
     void ToolbarButtonsOpenTheDialogsForTheSelectedReceiver()

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Builds in release mode and prints Zelbin's figures next to baselines measured in the same run;
+# writes the same as JSON (bench/results.json, or the path given with --json).
+#   ./bench.sh                 full run (about five minutes)
+#   ./bench.sh --quick         small counts, to check that the benchmarks work
+#   ./bench.sh --flood-seconds N   length of the memory flood (default 60)
+set -euo pipefail
+cd "$(dirname "$0")"
+source scripts/ensure-packages.sh
+zelbin_ensure_packages
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELBIN_TESTS=OFF >/dev/null
+cmake --build build-release -j "$(nproc)" --target zelbin_bench zelbin VostraHardwareService
+exec ./build-release/bench/zelbin_bench "$@"

@@ -1,0 +1,536 @@
+// SPDX-License-Identifier: MIT
+// Zelbin's figures next to baselines measured in the same run: request round trip, event and
+// send throughput, log view ingest, discovery and memory. Prints one table and writes JSON.
+// Runs itself in a private network namespace (it uses the fixed look-up group and port).
+
+#include "catalogue.h"
+#include "childprocess.h"
+#include "message.h"
+#include "netns.h"
+#include "serviceclient.h"
+#include "servicelocator.h"
+#include "sockets.h"
+#include "standin.h"
+#include "testpeer.h"
+#include "zelbinview.h"
+
+#include <QApplication>
+#include <algorithm>
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <netinet/tcp.h>
+#include <sstream>
+#include <zmq.h>
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+double Micros(Clock::duration d)
+{
+    return std::chrono::duration<double, std::micro>(d).count();
+}
+
+struct Row
+{
+    std::string figure;
+    std::string unit;
+    double value;
+    std::string baselineName;
+    double baseline;
+    std::string target;
+};
+std::vector<Row> g_rows;
+
+void Add(Row row)
+{
+    std::printf("%-44s %12.1f %-8s | %-28s %12.1f | ratio %6.2f | %s\n", row.figure.c_str(), row.value,
+                row.unit.c_str(), row.baselineName.c_str(), row.baseline, row.baseline ? row.value / row.baseline : 0.0,
+                row.target.c_str());
+    std::fflush(stdout);
+    g_rows.push_back(std::move(row));
+}
+
+struct Stats
+{
+    double median;
+    double p99;
+};
+Stats Summarise(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return {v[v.size() / 2], v[std::min(v.size() - 1, v.size() * 99 / 100)]};
+}
+
+// The minimal responder: one blocking thread; sends the handshake, answers every request with
+// prebuilt response bytes (the correlation value copied in), or floods events when asked.
+class CResponder
+{
+public:
+    explicit CResponder(size_t iFloodEvents = 0) : m_iFlood(iFloodEvents)
+    {
+        CArgumentList list;
+        list.Pack(1, ARG_UINT32, 0x1Eu);
+        CRefPtr<CArgumentListResponse> r;
+        MakeArgumentListResponse(r, GetLogMaskResponse, 0, &list);
+        m_response = FrameOf(r.Get());
+        CRefPtr<CEmptyMessage> e;
+        MakeEmptyMessage(e, LogUpdatedEvent);
+        const ByteVector event = FrameOf(e.Get());
+        for (size_t i = 0; i < m_iFlood; ++i)
+            m_flood.insert(m_flood.end(), event.begin(), event.end());
+        m_listen = ListenOnLoopback(m_iPort);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~CResponder()
+    {
+        ::shutdown(m_listen, SHUT_RDWR);
+        m_thread.join();
+        ::close(m_listen);
+    }
+    uint16_t Port() const { return m_iPort; }
+
+private:
+    void Serve()
+    {
+        for (;;)
+        {
+            const int fd = ::accept(m_listen, nullptr, nullptr);
+            if (fd < 0)
+                return;
+            const int one = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+            WriteAll(fd, SERVICE_IDENTIFIER, 16);
+            ByteVector body;
+            for (;;)
+            {
+                uint8_t prefix[4];
+                if (!ReadAll(fd, prefix, 4))
+                    break;
+                body.resize((uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) | prefix[3]);
+                if (!ReadAll(fd, body.data(), body.size()))
+                    break;
+                if (body.size() >= 9 && body[4] == MESSAGE_KIND_REQUEST)
+                {
+                    std::memcpy(m_response.data() + 9, body.data() + 5, 4);
+                    WriteAll(fd, m_response.data(), m_response.size());
+                }
+                else if (m_iFlood && body.size() >= 5 && body[3] == REGISTRATION_MESSAGE)
+                    WriteAll(fd, m_flood.data(), m_flood.size());
+            }
+            ::close(fd);
+        }
+    }
+    size_t m_iFlood;
+    ByteVector m_response, m_flood;
+    uint16_t m_iPort = 0;
+    int m_listen = -1;
+    std::thread m_thread;
+};
+
+// Answers look-ups with whatever port is current, like a service.
+class CLookup
+{
+public:
+    CLookup() : m_socket(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, SERVICE_LOCATOR_INTERFACE, 0)
+    {
+        m_socket.CreateReadNetworkEvent();
+        m_thread = std::thread([this] {
+            CWaitHandle* handles[2] = {&m_stop, m_socket.GetNetworkEvent()};
+            while (WaitForHandles(handles, 2, WAIT_INFINITE) == 1)
+            {
+                if (!(m_socket.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
+                    continue;
+                uint8_t d[64];
+                if (IsLookupRequest(d, m_socket.Receive(d, sizeof d), SERVICE_IDENTIFIER) && m_port)
+                {
+                    uint8_t reply[SERVICE_LOOKUP_REPLY_SIZE];
+                    BuildLookupReply(SERVICE_IDENTIFIER, m_port, reply);
+                    m_socket.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, reply, sizeof reply);
+                }
+            }
+        });
+    }
+    ~CLookup()
+    {
+        m_stop.Set();
+        m_thread.join();
+    }
+    std::atomic<uint16_t> m_port{0};
+
+private:
+    CMulticastSocket m_socket;
+    CEvent m_stop;
+    std::thread m_thread;
+};
+
+class CCounting : public IServiceClientEvents
+{
+public:
+    bool OnMessagesPending() override
+    {
+        pending.Set();
+        return true;
+    }
+    void OnReceiverStatus(uint32_t, uint32_t, const std::u16string&) override {}
+    void OnLogUpdated() override { ++logEvents; }
+    void OnConnected() override { connected = true; }
+    void OnDisconnected() override { connected = false; }
+    void PumpUntil(CServiceClient& client, const std::function<bool()>& done)
+    {
+        CWaitHandle* handles[1] = {&pending};
+        const auto end = Clock::now() + std::chrono::seconds(60);
+        while (!done() && Clock::now() < end)
+        {
+            pending.Reset();
+            client.ProcessMessages(-1);
+            if (!done())
+                WaitForHandles(handles, 1, 100);
+        }
+    }
+    CEvent pending;
+    size_t logEvents = 0;
+    bool connected = false;
+};
+
+int RawConnect(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    uint8_t handshake[16];
+    ReadAll(fd, handshake, 16);
+    return fd;
+}
+
+void RoundTrip(CLookup& lookup, int iterations)
+{
+    CResponder responder;
+    lookup.m_port = responder.Port();
+
+    // Raw blocking ping-pong of the same frame bytes: the physical baseline.
+    CRefPtr<CEmptyRequest> request;
+    MakeEmptyRequest(request, GetLogMaskRequest, GetLogMaskResponse);
+    const ByteVector frame = FrameOf(request.Get());
+    std::vector<double> raw;
+    {
+        const int fd = RawConnect(responder.Port());
+        ByteVector answer(4 + 18);
+        for (int i = 0; i < iterations; ++i)
+        {
+            const auto t = Clock::now();
+            WriteAll(fd, frame.data(), frame.size());
+            ReadAll(fd, answer.data(), answer.size());
+            raw.push_back(Micros(Clock::now() - t));
+        }
+        ::close(fd);
+    }
+    std::vector<double> zelbin;
+    {
+        CServiceClient client;
+        for (int i = 0; i < iterations; ++i)
+        {
+            const auto t = Clock::now();
+            if (client.GetLogMask() != 0x1E)
+                std::fprintf(stderr, "round trip: wrong answer\n");
+            zelbin.push_back(Micros(Clock::now() - t));
+        }
+    }
+    // ZeroMQ REQ/REP over tcp://127.0.0.1 with a responder of the same shape.
+    std::vector<double> zmq;
+    {
+        void* context = zmq_ctx_new();
+        void* rep = zmq_socket(context, ZMQ_REP);
+        zmq_bind(rep, "tcp://127.0.0.1:*");
+        char endpoint[256];
+        size_t length = sizeof endpoint;
+        zmq_getsockopt(rep, ZMQ_LAST_ENDPOINT, endpoint, &length);
+        const ByteVector response(22, 0);
+        std::thread server([&] {
+            uint8_t buffer[64];
+            for (int i = 0; i < iterations; ++i)
+            {
+                zmq_recv(rep, buffer, sizeof buffer, 0);
+                zmq_send(rep, response.data(), response.size(), 0);
+            }
+        });
+        void* req = zmq_socket(context, ZMQ_REQ);
+        zmq_connect(req, endpoint);
+        uint8_t buffer[64];
+        for (int i = 0; i < iterations; ++i)
+        {
+            const auto t = Clock::now();
+            zmq_send(req, frame.data() + 4, frame.size() - 4, 0);
+            zmq_recv(req, buffer, sizeof buffer, 0);
+            zmq.push_back(Micros(Clock::now() - t));
+        }
+        server.join();
+        zmq_close(req);
+        zmq_close(rep);
+        zmq_ctx_term(context);
+    }
+    const Stats r = Summarise(raw), z = Summarise(zelbin), q = Summarise(zmq);
+    Add({"round trip GetLogMask, median", "us", z.median, "raw TCP ping-pong", r.median, "at most 2x"});
+    Add({"round trip GetLogMask, p99", "us", z.p99, "raw TCP ping-pong", r.p99, ""});
+    Add({"round trip GetLogMask, median", "us", z.median, "ZeroMQ REQ/REP", q.median, "below 1x"});
+    Add({"round trip GetLogMask, p99", "us", z.p99, "ZeroMQ REQ/REP", q.p99, ""});
+    lookup.m_port = 0;
+}
+
+void RoundTripThroughStandIn(int iterations)
+{
+    CTempDir dir;
+    CStandIn service({"--no-control"}, dir / "s.log");
+    CServiceClient client;
+    std::vector<double> v;
+    for (int i = 0; i < iterations; ++i)
+    {
+        const auto t = Clock::now();
+        client.GetLogMask();
+        v.push_back(Micros(Clock::now() - t));
+    }
+    const Stats s = Summarise(v);
+    Add({"round trip through the stand-in, median", "us", s.median, "(p99)", s.p99, "for reference"});
+}
+
+void EventThroughput(CLookup& lookup, size_t events)
+{
+    double zelbinRate = 0, rawRate = 0;
+    {
+        CResponder responder(events);
+        lookup.m_port = responder.Port();
+        CCounting sink;
+        const auto t = Clock::now();
+        CServiceClient client;
+        client.SetEventSink(&sink);
+        sink.PumpUntil(client, [&] { return sink.logEvents >= events; });
+        rawRate = 0;
+        zelbinRate = static_cast<double>(sink.logEvents) / std::chrono::duration<double>(Clock::now() - t).count();
+    }
+    {
+        CResponder responder(events);
+        const auto t = Clock::now();
+        const int fd = RawConnect(responder.Port());
+        const ByteVector registration = Frame(Bytes("00 00 00 01 01 00 00 00 01"));
+        WriteAll(fd, registration.data(), registration.size());
+        size_t got = 0;
+        uint8_t prefix[4];
+        ByteVector body;
+        while (got < events && ReadAll(fd, prefix, 4))
+        {
+            body.resize((uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) | prefix[3]);
+            ReadAll(fd, body.data(), body.size());
+            got += PeekMessageID(BufferOf(body).Get()) == LogUpdatedEvent;
+        }
+        rawRate = static_cast<double>(got) / std::chrono::duration<double>(Clock::now() - t).count();
+        ::close(fd);
+    }
+    lookup.m_port = 0;
+    Add({"events to ProcessMessages", "1/s", zelbinRate, "raw framed reader", rawRate, ">= 0.5x, >= 200000/s"});
+}
+
+void SendThroughput(size_t count)
+{
+    CTempDir dir;
+    CStandIn service({"--mask", "0"}, dir / "s.log");
+    double zelbinRate = 0;
+    {
+        CServiceClient client;
+        const std::u16string text = u"0,0,0D,1f";
+        const auto t = Clock::now();
+        for (size_t i = 0; i < count; ++i)
+            client.SendReceiverCommand(7, text);
+        client.GetLogMask(); // answered after every command before it was taken
+        const std::string expected = "commands received " + std::to_string(count);
+        WaitUntil([&] { return service.Control("list").find(expected) != std::string::npos; },
+                  std::chrono::seconds(60));
+        zelbinRate = static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - t).count();
+        if (service.Control("list").find(expected) == std::string::npos)
+            std::fprintf(stderr, "send throughput: the service did not count every command\n");
+    }
+    // Baseline: the same frames written raw into a socket that a thread drains.
+    CArgumentList arguments;
+    arguments.Pack(2, ARG_UINT32, 7u, ARG_WSTRING, u"0,0,0D,1f");
+    CRefPtr<CArgumentListMessage> m;
+    MakeArgumentListMessage(m, ReceiverCommand, &arguments);
+    const ByteVector frame = FrameOf(m.Get());
+    uint16_t port = 0;
+    const int listen = ListenOnLoopback(port);
+    std::thread drain([&] {
+        const int fd = ::accept(listen, nullptr, nullptr);
+        ByteVector sink(frame.size() * count);
+        ReadAll(fd, sink.data(), sink.size());
+        ::close(fd);
+    });
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(port);
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    const auto t = Clock::now();
+    for (size_t i = 0; i < count; ++i)
+        WriteAll(fd, frame.data(), frame.size());
+    drain.join();
+    const double rawRate = static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - t).count();
+    ::close(fd);
+    ::close(listen);
+    Add({"receiver commands into the stand-in", "1/s", zelbinRate, "raw frame writes", rawRate, "nothing lost"});
+}
+
+void LogView(size_t totalBytes, size_t noticeBytes, const char* name)
+{
+    CTempDir dir;
+    const std::string path = dir / "view.log";
+    std::ofstream(path, std::ios::binary).close();
+    std::string line = "2026-12-06 10:00:00.000 DEBUG the quick brown fox jumps over the lazy dog, gr\xC3\xBC\xC3\x9F\r\n";
+    std::string chunk;
+    while (chunk.size() < noticeBytes)
+        chunk += line;
+    CZelbinView view;
+    view.OnInitialUpdate();
+    view.SetLogFile(std::u16string(path.begin(), path.end()));
+    std::ofstream out(path, std::ios::binary | std::ios::app);
+    std::vector<double> notices;
+    double decodeSeconds = 0;
+    size_t written = 0;
+    while (written < totalBytes)
+    {
+        out << chunk;
+        out.flush();
+        written += chunk.size();
+        auto t = Clock::now();
+        view.ReadNewLogData();
+        notices.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t).count());
+        t = Clock::now();
+        const QString decoded = QString::fromUtf8(chunk.data(), static_cast<qsizetype>(chunk.size()));
+        decodeSeconds += std::chrono::duration<double>(Clock::now() - t).count() + (decoded.isEmpty() ? 1 : 0);
+    }
+    double viewSeconds = 0;
+    for (double n : notices)
+        viewSeconds += n / 1000;
+    const double mb = static_cast<double>(written) / 1e6;
+    Add({std::string("log view ingest, notices of ") + name, "MB/s", mb / viewSeconds, "UTF-8 decode alone",
+         mb / decodeSeconds, ">= 1/3x"});
+    const size_t tail = std::max<size_t>(1, notices.size() / 10);
+    double first = 0, last = 0;
+    for (size_t i = 0; i < tail; ++i)
+    {
+        first += notices[i] / static_cast<double>(tail);
+        last += notices[notices.size() - 1 - i] / static_cast<double>(tail);
+    }
+    Add({std::string("log view, last notice vs first, ") + name, "ms", last, "first notices", first, "flat (about 1x)"});
+    Add({std::string("log view, slowest notice, ") + name, "ms", *std::max_element(notices.begin(), notices.end()),
+         "limit", 50, "below 50 ms"});
+}
+
+void Discovery()
+{
+    CTempDir dir;
+    auto t = Clock::now();
+    CServiceClient client; // no service: the bounded look-up, then a waiting locator
+    const double absent = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+    CCounting sink;
+    client.SetEventSink(&sink);
+    t = Clock::now();
+    CStandIn service({"--no-control"}, dir / "s.log");
+    sink.PumpUntil(client, [&] { return sink.connected; });
+    const double found = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+    Add({"discovery: stand-in start to connected", "ms", found, "target", 50, "below 50 ms"});
+    Add({"start-up with no service", "ms", absent, "look-up bound", 2000, "about 1x"});
+}
+
+long RssKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string key;
+    long value = 0;
+    while (status >> key)
+    {
+        if (key == "VmRSS:")
+        {
+            status >> value;
+            return value;
+        }
+        status.ignore(1 << 20, '\n');
+    }
+    return 0;
+}
+
+void Memory(int floodSeconds)
+{
+    CTempDir dir;
+    CStandIn service({}, dir / "s.log");
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    CChildProcess zelbin({ProgramPath("zelbin")});
+    WaitUntil([&] { return service.Log().find("Client 1 registered") != std::string::npos; }, std::chrono::seconds(20));
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // a measurement: let start-up settle first
+    const long idle = RssKiB(zelbin.Pid());
+    service.Control("log 1000 " + std::to_string(floodSeconds));
+    WaitUntil([&] {
+        return service.Log().find("Flood line " + std::to_string(floodSeconds * 1000) + " ") != std::string::npos;
+    }, std::chrono::seconds(floodSeconds + 60));
+    std::this_thread::sleep_for(std::chrono::seconds(2)); // the last notices reach the view
+    const long flooded = RssKiB(zelbin.Pid());
+    Add({"zelbin resident memory after " + std::to_string(floodSeconds) + " s of 1000 lines/s", "MiB",
+         flooded / 1024.0, "idle", idle / 1024.0, "bounded by the text limit"});
+}
+
+void WriteJson(const std::string& path)
+{
+    std::ofstream out(path);
+    out << "[\n";
+    for (size_t i = 0; i < g_rows.size(); ++i)
+    {
+        const Row& r = g_rows[i];
+        out << "  {\"figure\": \"" << r.figure << "\", \"unit\": \"" << r.unit << "\", \"value\": " << r.value
+            << ", \"baseline\": \"" << r.baselineName << "\", \"baseline_value\": " << r.baseline
+            << ", \"ratio\": " << (r.baseline ? r.value / r.baseline : 0) << ", \"target\": \"" << r.target << "\"}"
+            << (i + 1 < g_rows.size() ? ",\n" : "\n");
+    }
+    out << "]\n";
+}
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!EnterPrivateNetworkNamespace(argc, argv))
+        return 1;
+    bool quick = false;
+    std::string json = "bench/results.json";
+    int floodSeconds = 60;
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string a = argv[i];
+        if (a == "--quick")
+            quick = true;
+        else if (a == "--json" && i + 1 < argc)
+            json = argv[++i];
+        else if (a == "--flood-seconds" && i + 1 < argc)
+            floodSeconds = std::atoi(argv[++i]);
+    }
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    std::printf("%-44s %12s %-8s | %-28s %12s | %-12s | %s\n", "figure", "zelbin", "", "baseline", "", "ratio", "target");
+    CLookup lookup;
+    RoundTrip(lookup, quick ? 500 : 20000);
+    RoundTripThroughStandIn(quick ? 200 : 5000);
+    EventThroughput(lookup, quick ? 20000 : 500000);
+    SendThroughput(quick ? 5000 : 200000);
+    const size_t mb = 1000 * 1000;
+    LogView(quick ? 10 * mb : 100 * mb, mb, "1 MB");
+    LogView(quick ? 4 * mb : 100 * mb, 64 * 1024, "64 KB");
+    LogView(quick ? mb / 2 : 10 * mb, 100, "one line");
+    Discovery();
+    Memory(quick ? 5 : floodSeconds);
+    WriteJson(json);
+    std::printf("written to %s\n", json.c_str());
+    return 0;
+}
