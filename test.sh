@@ -2,7 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Builds Zelbin and runs every test through ctest, then the library tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer and the threaded ones under ThreadSanitizer.
-# Last, each fuzz target runs for a bounded time (ZELBIN_FUZZ_SECONDS, default 15) in a clang build.
+# Then each fuzz target runs for a bounded time (ZELBIN_FUZZ_SECONDS, default 15) in a clang build,
+# and the benchmarks run once in their quick form.
 #   ./test.sh            everything
 #   ./test.sh --quick    the plain build only
 set -euo pipefail
@@ -57,4 +58,7 @@ for t in "${targets[@]}"; do
     fi
     rm -rf "$corpus"
 done
-exit $failed
+((failed)) && exit 1
+
+echo "== benchmarks, quick run (no thresholds: it checks that they work) =="
+./bench.sh --quick --json build-release/results.json
