@@ -15,6 +15,17 @@ jobs=$(nproc)
 quick=0
 [ "${1:-}" = "--quick" ] && quick=1
 
+summary=build/test-counts.txt
+mkdir -p build && : >"$summary"
+# Runs ctest and keeps its count of tests for the closing line.
+run_ctest() {
+    local log
+    log=$(mktemp)
+    ctest "$@" | tee "$log"
+    grep -oE 'tests failed out of [0-9]+' "$log" | grep -oE '[0-9]+$' >>"$summary"
+    rm -f "$log"
+}
+
 build() { # dir, extra cmake arguments...
     local dir=$1
     shift
@@ -24,21 +35,22 @@ build() { # dir, extra cmake arguments...
 
 echo "== build and test (debug) =="
 build build -DCMAKE_BUILD_TYPE=Debug
-ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
+run_ctest --test-dir build --output-on-failure --no-tests=error -j "$jobs"
 
-((quick)) && exit 0
+closing() { echo "tests: $(awk '{ n += $1 } END { print n + 0 }' "$summary") passed, 0 failed"; }
+((quick)) && { closing; exit 0; }
 export ZELBIN_FUZZ_SECONDS
 
 echo "== every test under AddressSanitizer + UndefinedBehaviorSanitizer =="
 build build-asan -DCMAKE_BUILD_TYPE=Debug -DZELBIN_SANITIZE=address,undefined
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
-    ctest --test-dir build-asan --output-on-failure -j "$jobs" --no-tests=error
+    run_ctest --test-dir build-asan --output-on-failure -j "$jobs" --no-tests=error
 
 echo "== transport, service client and service tests under ThreadSanitizer =="
 build build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELBIN_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    ctest --test-dir build-tsan --output-on-failure -j "$jobs" --no-tests=error -L "transport|service"
+    run_ctest --test-dir build-tsan --output-on-failure -j "$jobs" --no-tests=error -L "transport|service"
 
 echo "== fuzz targets, ${ZELBIN_FUZZ_SECONDS:=15} s each (clang, libFuzzer, ASan + UBSan) =="
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELBIN_FUZZ=ON \
@@ -62,3 +74,4 @@ done
 
 echo "== benchmarks, quick run (no thresholds: it checks that they work) =="
 ./bench.sh --quick --json build-release/results.json
+closing

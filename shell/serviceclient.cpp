@@ -57,6 +57,8 @@ private:
     bool ConnectTo(uint16_t iPort);
     void QueueLocalEvent(uint32_t iId);
     void SendAndWait(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pResponse);
+    // Whether the buffer is the event iEvent, for which the handler of iId was called.
+    static bool ReadsAsEvent(uint32_t iId, uint32_t iEvent, CByteBuffer* pBuffer);
     void OnReceiverStatusMessage(uint32_t iId, CByteBuffer* pBuffer);
     void OnLogUpdatedMessage(uint32_t iId, CByteBuffer* pBuffer);
     void OnConnectedMessage(uint32_t iId, CByteBuffer* pBuffer);
@@ -252,30 +254,31 @@ void CServiceClientImpl::OnReceiverStatusMessage(uint32_t iId, CByteBuffer* pBuf
         pSink->OnReceiverStatus(pRecords[i].iReceiverID, pRecords[i].iState, pRecords[i].szName);
 }
 
-void CServiceClientImpl::OnLogUpdatedMessage(uint32_t iId, CByteBuffer* pBuffer)
+bool CServiceClientImpl::ReadsAsEvent(uint32_t iId, uint32_t iEvent, CByteBuffer* pBuffer)
 {
     CRefPtr<CEmptyMessage> pEvent;
-    MakeEmptyMessage(pEvent, LogUpdatedEvent);
+    MakeEmptyMessage(pEvent, iEvent);
+    return iId == iEvent && pEvent && pEvent->Deserialise(pBuffer);
+}
+
+void CServiceClientImpl::OnLogUpdatedMessage(uint32_t iId, CByteBuffer* pBuffer)
+{
     IServiceClientEvents* pSink = m_pSink;
-    if (iId == LogUpdatedEvent && pEvent && pEvent->Deserialise(pBuffer) && pSink)
+    if (ReadsAsEvent(iId, LogUpdatedEvent, pBuffer) && pSink)
         pSink->OnLogUpdated();
 }
 
 void CServiceClientImpl::OnConnectedMessage(uint32_t iId, CByteBuffer* pBuffer)
 {
-    CRefPtr<CEmptyMessage> pEvent;
-    MakeEmptyMessage(pEvent, ConnectedEvent);
     IServiceClientEvents* pSink = m_pSink;
-    if (iId == ConnectedEvent && pEvent && pEvent->Deserialise(pBuffer) && pSink)
+    if (ReadsAsEvent(iId, ConnectedEvent, pBuffer) && pSink)
         pSink->OnConnected();
 }
 
 void CServiceClientImpl::OnDisconnectedMessage(uint32_t iId, CByteBuffer* pBuffer)
 {
-    CRefPtr<CEmptyMessage> pEvent;
-    MakeEmptyMessage(pEvent, DisconnectedEvent);
     IServiceClientEvents* pSink = m_pSink;
-    if (iId == DisconnectedEvent && pEvent && pEvent->Deserialise(pBuffer) && pSink)
+    if (ReadsAsEvent(iId, DisconnectedEvent, pBuffer) && pSink)
         pSink->OnDisconnected();
 }
 

@@ -31,6 +31,21 @@ Target NextTarget(uint8_t* pPrefix, uint32_t iDone, CByteBuffer* pBuffer)
         return {pPrefix + iDone, 4 - iDone};
     return {pBuffer->Data() + (iDone - 4), pBuffer->GetSize() - (iDone - 4)};
 }
+// One receive's or send's result: the byte count, or -1 when the socket would block. A closed peer
+// throws CSocketLibException (code 0), any other error CSystemException with the error's code.
+int CheckTransfer(int r)
+{
+    if (r < 0)
+    {
+        const int iError = GetSocketLastError();
+        if (IsWouldBlock(iError))
+            return -1;
+        throw CSystemException(iError);
+    }
+    if (r == 0)
+        throw CSocketLibException(0);
+    return r;
+}
 } // namespace
 
 void CFrameTransfer::Reset()
@@ -50,16 +65,9 @@ int CFrameReader::Step(CSocket* pSocket)
     if (IsComplete())
         return FRAME_STEP_DONE;
     const Target target = NextTarget(m_lengthPrefix, m_iDone, m_pBuffer.Get());
-    const int r = pSocket->Receive(target.p, static_cast<int>(target.n));
+    const int r = CheckTransfer(pSocket->Receive(target.p, static_cast<int>(target.n)));
     if (r < 0)
-    {
-        const int iError = GetSocketLastError();
-        if (IsWouldBlock(iError))
-            return FRAME_STEP_WOULD_BLOCK;
-        throw CSystemException(iError);
-    }
-    if (r == 0)
-        throw CSocketLibException(0);
+        return FRAME_STEP_WOULD_BLOCK;
     m_iDone += static_cast<uint32_t>(r);
     if (m_iDone == 4)
     {
@@ -96,16 +104,9 @@ int CFrameWriter::Step(CSocket* pSocket)
         return FRAME_STEP_DONE;
     const Target target = NextTarget(m_lengthPrefix, m_iDone, m_pBuffer.Get());
     const int iWanted = static_cast<int>(std::min<uint32_t>(target.n, MAX_SEND_CHUNK));
-    const int r = pSocket->Send(target.p, iWanted);
+    const int r = CheckTransfer(pSocket->Send(target.p, iWanted));
     if (r < 0)
-    {
-        const int iError = GetSocketLastError();
-        if (IsWouldBlock(iError))
-            return FRAME_STEP_WOULD_BLOCK;
-        throw CSystemException(iError);
-    }
-    if (r == 0)
-        throw CSocketLibException(0);
+        return FRAME_STEP_WOULD_BLOCK;
     m_iDone += static_cast<uint32_t>(r);
     return FRAME_STEP_DONE;
 }
