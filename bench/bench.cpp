@@ -5,6 +5,7 @@
 
 #include "catalogue.h"
 #include "childprocess.h"
+#include "eventpump.h"
 #include "message.h"
 #include "netns.h"
 #include "serviceclient.h"
@@ -46,9 +47,9 @@ std::vector<Row> g_rows;
 
 void Add(Row row)
 {
-    std::printf("%-44s %12.1f %-8s | %-28s %12.1f | ratio %6.2f | %s\n", row.figure.c_str(), row.value,
-                row.unit.c_str(), row.baselineName.c_str(), row.baseline, row.baseline ? row.value / row.baseline : 0.0,
-                row.target.c_str());
+    std::printf("%-44s %12.1f %-8s | %-28s %12.1f | ratio %6.2f | %s\n", row.figure.c_str(),
+                row.value, row.unit.c_str(), row.baselineName.c_str(), row.baseline,
+                row.baseline ? row.value / row.baseline : 0.0, row.target.c_str());
     std::fflush(stdout);
     g_rows.push_back(std::move(row));
 }
@@ -109,7 +110,8 @@ private:
                 uint8_t prefix[4];
                 if (!ReadAll(fd, prefix, 4))
                     break;
-                body.resize((uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) | prefix[3]);
+                body.resize((uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) |
+                            prefix[3]);
                 if (!ReadAll(fd, body.data(), body.size()))
                     break;
                 if (body.size() >= 9 && body[4] == MESSAGE_KIND_REQUEST)
@@ -137,21 +139,25 @@ public:
     CLookup() : m_socket(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, SERVICE_LOCATOR_INTERFACE, 0)
     {
         m_socket.CreateReadNetworkEvent();
-        m_thread = std::thread([this] {
-            CWaitHandle* handles[2] = {&m_stop, m_socket.GetNetworkEvent()};
-            while (WaitForHandles(handles, 2, WAIT_INFINITE) == 1)
+        m_thread = std::thread(
+            [this]
             {
-                if (!(m_socket.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
-                    continue;
-                uint8_t d[64];
-                if (IsLookupRequest(d, m_socket.Receive(d, sizeof d), SERVICE_IDENTIFIER) && m_port)
+                CWaitHandle* handles[2] = {&m_stop, m_socket.GetNetworkEvent()};
+                while (WaitForHandles(handles, 2, WAIT_INFINITE) == 1)
                 {
-                    uint8_t reply[SERVICE_LOOKUP_REPLY_SIZE];
-                    BuildLookupReply(SERVICE_IDENTIFIER, m_port, reply);
-                    m_socket.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, reply, sizeof reply);
+                    if (!(m_socket.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
+                        continue;
+                    uint8_t d[64];
+                    if (IsLookupRequest(d, m_socket.Receive(d, sizeof d), SERVICE_IDENTIFIER) &&
+                        m_port)
+                    {
+                        uint8_t reply[SERVICE_LOOKUP_REPLY_SIZE];
+                        BuildLookupReply(SERVICE_IDENTIFIER, m_port, reply);
+                        m_socket.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, reply,
+                                        sizeof reply);
+                    }
                 }
-            }
-        });
+            });
     }
     ~CLookup()
     {
@@ -180,15 +186,7 @@ public:
     void OnDisconnected() override { connected = false; }
     void PumpUntil(CServiceClient& client, const std::function<bool()>& done)
     {
-        CWaitHandle* handles[1] = {&pending};
-        const auto end = Clock::now() + std::chrono::seconds(60);
-        while (!done() && Clock::now() < end)
-        {
-            pending.Reset();
-            client.ProcessMessages(-1);
-            if (!done())
-                WaitForHandles(handles, 1, 100);
-        }
+        ::PumpUntil(client, pending, done, std::chrono::seconds(60));
     }
     CEvent pending;
     size_t logEvents = 0;
@@ -253,14 +251,16 @@ void RoundTrip(CLookup& lookup, int iterations)
         size_t length = sizeof endpoint;
         zmq_getsockopt(rep, ZMQ_LAST_ENDPOINT, endpoint, &length);
         const ByteVector response(22, 0);
-        std::thread server([&] {
-            uint8_t buffer[64];
-            for (int i = 0; i < iterations; ++i)
+        std::thread server(
+            [&]
             {
-                zmq_recv(rep, buffer, sizeof buffer, 0);
-                zmq_send(rep, response.data(), response.size(), 0);
-            }
-        });
+                uint8_t buffer[64];
+                for (int i = 0; i < iterations; ++i)
+                {
+                    zmq_recv(rep, buffer, sizeof buffer, 0);
+                    zmq_send(rep, response.data(), response.size(), 0);
+                }
+            });
         void* req = zmq_socket(context, ZMQ_REQ);
         zmq_connect(req, endpoint);
         uint8_t buffer[64];
@@ -277,7 +277,8 @@ void RoundTrip(CLookup& lookup, int iterations)
         zmq_ctx_term(context);
     }
     const Stats r = Summarise(raw), z = Summarise(zelbin), q = Summarise(zmq);
-    Add({"round trip GetLogMask, median", "us", z.median, "raw TCP ping-pong", r.median, "at most 2x"});
+    Add({"round trip GetLogMask, median", "us", z.median, "raw TCP ping-pong", r.median,
+         "at most 2x"});
     Add({"round trip GetLogMask, p99", "us", z.p99, "raw TCP ping-pong", r.p99, ""});
     Add({"round trip GetLogMask, median", "us", z.median, "ZeroMQ REQ/REP", q.median, "below 1x"});
     Add({"round trip GetLogMask, p99", "us", z.p99, "ZeroMQ REQ/REP", q.p99, ""});
@@ -297,7 +298,8 @@ void RoundTripThroughStandIn(int iterations)
         v.push_back(Micros(Clock::now() - t));
     }
     const Stats s = Summarise(v);
-    Add({"round trip through the stand-in, median", "us", s.median, "(p99)", s.p99, "for reference"});
+    Add({"round trip through the stand-in, median", "us", s.median, "(p99)", s.p99,
+         "for reference"});
 }
 
 void EventThroughput(CLookup& lookup, size_t events)
@@ -312,7 +314,8 @@ void EventThroughput(CLookup& lookup, size_t events)
         client.SetEventSink(&sink);
         sink.PumpUntil(client, [&] { return sink.logEvents >= events; });
         rawRate = 0;
-        zelbinRate = static_cast<double>(sink.logEvents) / std::chrono::duration<double>(Clock::now() - t).count();
+        zelbinRate = static_cast<double>(sink.logEvents) /
+                     std::chrono::duration<double>(Clock::now() - t).count();
     }
     {
         CResponder responder(events);
@@ -325,15 +328,18 @@ void EventThroughput(CLookup& lookup, size_t events)
         ByteVector body;
         while (got < events && ReadAll(fd, prefix, 4))
         {
-            body.resize((uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) | prefix[3]);
+            body.resize((uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) |
+                        prefix[3]);
             ReadAll(fd, body.data(), body.size());
             got += PeekMessageID(BufferOf(body).Get()) == LogUpdatedEvent;
         }
-        rawRate = static_cast<double>(got) / std::chrono::duration<double>(Clock::now() - t).count();
+        rawRate =
+            static_cast<double>(got) / std::chrono::duration<double>(Clock::now() - t).count();
         ::close(fd);
     }
     lookup.m_port = 0;
-    Add({"events to ProcessMessages", "1/s", zelbinRate, "raw framed reader", rawRate, ">= 0.5x, >= 200000/s"});
+    Add({"events to ProcessMessages", "1/s", zelbinRate, "raw framed reader", rawRate,
+         ">= 0.5x, >= 200000/s"});
 }
 
 void SendThroughput(size_t count)
@@ -351,7 +357,8 @@ void SendThroughput(size_t count)
         const std::string expected = "commands received " + std::to_string(count);
         WaitUntil([&] { return service.Control("list").find(expected) != std::string::npos; },
                   std::chrono::seconds(60));
-        zelbinRate = static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - t).count();
+        zelbinRate =
+            static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - t).count();
         if (service.Control("list").find(expected) == std::string::npos)
             std::fprintf(stderr, "send throughput: the service did not count every command\n");
     }
@@ -363,12 +370,14 @@ void SendThroughput(size_t count)
     const ByteVector frame = FrameOf(m.Get());
     uint16_t port = 0;
     const int listen = ListenOnLoopback(port);
-    std::thread drain([&] {
-        const int fd = ::accept(listen, nullptr, nullptr);
-        ByteVector sink(frame.size() * count);
-        ReadAll(fd, sink.data(), sink.size());
-        ::close(fd);
-    });
+    std::thread drain(
+        [&]
+        {
+            const int fd = ::accept(listen, nullptr, nullptr);
+            ByteVector sink(frame.size() * count);
+            ReadAll(fd, sink.data(), sink.size());
+            ::close(fd);
+        });
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -379,10 +388,12 @@ void SendThroughput(size_t count)
     for (size_t i = 0; i < count; ++i)
         WriteAll(fd, frame.data(), frame.size());
     drain.join();
-    const double rawRate = static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - t).count();
+    const double rawRate =
+        static_cast<double>(count) / std::chrono::duration<double>(Clock::now() - t).count();
     ::close(fd);
     ::close(listen);
-    Add({"receiver commands into the stand-in", "1/s", zelbinRate, "raw frame writes", rawRate, "nothing lost"});
+    Add({"receiver commands into the stand-in", "1/s", zelbinRate, "raw frame writes", rawRate,
+         "nothing lost"});
 }
 
 void LogView(size_t totalBytes, size_t noticeBytes, const char* name)
@@ -390,7 +401,8 @@ void LogView(size_t totalBytes, size_t noticeBytes, const char* name)
     CTempDir dir;
     const std::string path = dir / "view.log";
     std::ofstream(path, std::ios::binary).close();
-    std::string line = "2026-12-06 10:00:00.000 DEBUG the quick brown fox jumps over the lazy dog, gr\xC3\xBC\xC3\x9F\r\n";
+    std::string line = "2026-12-06 10:00:00.000 DEBUG the quick brown fox jumps over the lazy dog, "
+                       "gr\xC3\xBC\xC3\x9F\r\n";
     std::string chunk;
     while (chunk.size() < noticeBytes)
         chunk += line;
@@ -410,15 +422,17 @@ void LogView(size_t totalBytes, size_t noticeBytes, const char* name)
         view.ReadNewLogData();
         notices.push_back(std::chrono::duration<double, std::milli>(Clock::now() - t).count());
         t = Clock::now();
-        const QString decoded = QString::fromUtf8(chunk.data(), static_cast<qsizetype>(chunk.size()));
-        decodeSeconds += std::chrono::duration<double>(Clock::now() - t).count() + (decoded.isEmpty() ? 1 : 0);
+        const QString decoded =
+            QString::fromUtf8(chunk.data(), static_cast<qsizetype>(chunk.size()));
+        decodeSeconds +=
+            std::chrono::duration<double>(Clock::now() - t).count() + (decoded.isEmpty() ? 1 : 0);
     }
     double viewSeconds = 0;
     for (double n : notices)
         viewSeconds += n / 1000;
     const double mb = static_cast<double>(written) / 1e6;
-    Add({std::string("log view ingest, notices of ") + name, "MB/s", mb / viewSeconds, "UTF-8 decode alone",
-         mb / decodeSeconds, ">= 1/3x"});
+    Add({std::string("log view ingest, notices of ") + name, "MB/s", mb / viewSeconds,
+         "UTF-8 decode alone", mb / decodeSeconds, ">= 1/3x"});
     const size_t tail = std::max<size_t>(1, notices.size() / 10);
     double first = 0, last = 0;
     for (size_t i = 0; i < tail; ++i)
@@ -426,9 +440,10 @@ void LogView(size_t totalBytes, size_t noticeBytes, const char* name)
         first += notices[i] / static_cast<double>(tail);
         last += notices[notices.size() - 1 - i] / static_cast<double>(tail);
     }
-    Add({std::string("log view, last notice vs first, ") + name, "ms", last, "first notices", first, "flat (about 1x)"});
-    Add({std::string("log view, slowest notice, ") + name, "ms", *std::max_element(notices.begin(), notices.end()),
-         "limit", 50, "below 50 ms"});
+    Add({std::string("log view, last notice vs first, ") + name, "ms", last, "first notices", first,
+         "flat (about 1x)"});
+    Add({std::string("log view, slowest notice, ") + name, "ms",
+         *std::max_element(notices.begin(), notices.end()), "limit", 50, "below 50 ms"});
 }
 
 void Discovery()
@@ -470,17 +485,23 @@ void Memory(int floodSeconds)
     CStandIn service({}, dir / "s.log");
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     CChildProcess zelbin({ProgramPath("zelbin")});
-    WaitUntil([&] { return service.Log().find("Client 1 registered") != std::string::npos; }, std::chrono::seconds(20));
-    std::this_thread::sleep_for(std::chrono::seconds(1)); // a measurement: let start-up settle first
+    WaitUntil([&] { return service.Log().find("Client 1 registered") != std::string::npos; },
+              std::chrono::seconds(20));
+    std::this_thread::sleep_for(
+        std::chrono::seconds(1)); // a measurement: let start-up settle first
     const long idle = RssKiB(zelbin.Pid());
     service.Control("log 1000 " + std::to_string(floodSeconds));
-    WaitUntil([&] {
-        return service.Log().find("Flood line " + std::to_string(floodSeconds * 1000) + " ") != std::string::npos;
-    }, std::chrono::seconds(floodSeconds + 60));
+    WaitUntil(
+        [&]
+        {
+            return service.Log().find("Flood line " + std::to_string(floodSeconds * 1000) + " ") !=
+                   std::string::npos;
+        },
+        std::chrono::seconds(floodSeconds + 60));
     std::this_thread::sleep_for(std::chrono::seconds(2)); // the last notices reach the view
     const long flooded = RssKiB(zelbin.Pid());
-    Add({"zelbin resident memory after " + std::to_string(floodSeconds) + " s of 1000 lines/s", "MiB",
-         flooded / 1024.0, "idle", idle / 1024.0, "bounded by the text limit"});
+    Add({"zelbin resident memory after " + std::to_string(floodSeconds) + " s of 1000 lines/s",
+         "MiB", flooded / 1024.0, "idle", idle / 1024.0, "bounded by the text limit"});
 }
 
 void WriteJson(const std::string& path)
@@ -490,10 +511,11 @@ void WriteJson(const std::string& path)
     for (size_t i = 0; i < g_rows.size(); ++i)
     {
         const Row& r = g_rows[i];
-        out << "  {\"figure\": \"" << r.figure << "\", \"unit\": \"" << r.unit << "\", \"value\": " << r.value
-            << ", \"baseline\": \"" << r.baselineName << "\", \"baseline_value\": " << r.baseline
-            << ", \"ratio\": " << (r.baseline ? r.value / r.baseline : 0) << ", \"target\": \"" << r.target << "\"}"
-            << (i + 1 < g_rows.size() ? ",\n" : "\n");
+        out << "  {\"figure\": \"" << r.figure << "\", \"unit\": \"" << r.unit
+            << "\", \"value\": " << r.value << ", \"baseline\": \"" << r.baselineName
+            << "\", \"baseline_value\": " << r.baseline
+            << ", \"ratio\": " << (r.baseline ? r.value / r.baseline : 0) << ", \"target\": \""
+            << r.target << "\"}" << (i + 1 < g_rows.size() ? ",\n" : "\n");
     }
     out << "]\n";
 }
@@ -518,7 +540,8 @@ int main(int argc, char** argv)
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
-    std::printf("%-44s %12s %-8s | %-28s %12s | %-12s | %s\n", "figure", "zelbin", "", "baseline", "", "ratio", "target");
+    std::printf("%-44s %12s %-8s | %-28s %12s | %-12s | %s\n", "figure", "zelbin", "", "baseline",
+                "", "ratio", "target");
     CLookup lookup;
     RoundTrip(lookup, quick ? 500 : 20000);
     RoundTripThroughStandIn(quick ? 200 : 5000);

@@ -3,6 +3,7 @@
 // flooding two clients at once, and its log file deleted, replaced and truncated while followed.
 // Nothing that the protocol promises is lost, and nothing leaks.
 
+#include "eventpump.h"
 #include "logreader.h"
 #include "serviceclient.h"
 #include "standin.h"
@@ -59,21 +60,7 @@ public:
     bool Pump(CServiceClient& client, const std::function<bool()>& done,
               std::chrono::milliseconds deadline = 10s)
     {
-        const auto end = std::chrono::steady_clock::now() + deadline;
-        CWaitHandle* handles[1] = {&pending};
-        for (;;)
-        {
-            pending.Reset();
-            client.ProcessMessages(-1);
-            if (done())
-                return true;
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  end - std::chrono::steady_clock::now())
-                                  .count();
-            if (left <= 0)
-                return false;
-            WaitForHandles(handles, 1, static_cast<int>(left));
-        }
+        return PumpUntil(client, pending, done, deadline);
     }
     CEvent pending;
     std::set<uint32_t> receivers;

@@ -2,6 +2,7 @@
 // The service client against the real stand-in process (and against test peers that misbehave),
 // in a private network namespace: what a user notices when it breaks.
 
+#include "eventpump.h"
 #include "serviceclient.h"
 #include "servicelocator.h"
 #include "standin.h"
@@ -33,24 +34,10 @@ public:
     void OnConnected() override { log.push_back("connected"); }
     void OnDisconnected() override { log.push_back("disconnected"); }
 
-    // Dispatches until the condition holds or the deadline passes.
     bool PumpUntil(CServiceClient& client, const std::function<bool()>& done,
                    std::chrono::milliseconds deadline = 10s)
     {
-        const auto end = Clock::now() + deadline;
-        CWaitHandle* handles[1] = {&pending};
-        for (;;)
-        {
-            pending.Reset();
-            client.ProcessMessages(-1);
-            if (done())
-                return true;
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
-            if (left <= 0)
-                return false;
-            WaitForHandles(handles, 1, static_cast<int>(left));
-        }
+        return ::PumpUntil(client, pending, done, deadline);
     }
     bool Saw(const std::string& entry) const
     {
