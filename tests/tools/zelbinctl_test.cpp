@@ -39,12 +39,15 @@ TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
 {
     Result r = RunCtl({"status"});
     EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "connected: yes\nlog-mask: 0x1e (verbose,processed,raw,debug)\nlog-file: " + service.LogPath() + "\n");
+    EXPECT_EQ(r.out, "connected: yes\nlog-mask: 0x1e (verbose,processed,raw,debug)\nlog-file: " +
+                         service.LogPath() + "\n");
 
     r = RunCtl({"receivers"});
     EXPECT_EQ(r.out, "7\t1\tRoom1\n9\t1\tLab\n");
     r = RunCtl({"--json", "receivers"});
-    EXPECT_EQ(r.out, "{\"id\":7,\"state\":1,\"name\":\"Room1\"}\n{\"id\":9,\"state\":1,\"name\":\"Lab\"}\n");
+    EXPECT_EQ(
+        r.out,
+        "{\"id\":7,\"state\":1,\"name\":\"Room1\"}\n{\"id\":9,\"state\":1,\"name\":\"Lab\"}\n");
 
     EXPECT_EQ(RunCtl({"mask", "set", "debug,raw"}).status, 0);
     EXPECT_TRUE(service.LogContains("set the log mask to 0x18"));
@@ -62,10 +65,14 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
         std::string logged;
     } cases[] = {
         {{"send", "7", "0 x1F, 0x20"}, "0x1F,20\n", "RAW To receiver 7: 0x1F,20\r\n"},
-        {{"login-requirement", "--login", "on", "--team", "off"}, "0,0,06,3\n", "RAW To all receivers: 0,0,06,3\r\n"},
+        {{"login-requirement", "--login", "on", "--team", "off"},
+         "0,0,06,3\n",
+         "RAW To all receivers: 0,0,06,3\r\n"},
         {{"sample-quiz", "32"}, "", "RAW To all receivers: 0,0,0A,81,0A"},
-        {{"network-name", "ROOM12345"}, "0,0,05,52,4F,4F,4D,31,32,33,34\n",
-         "To all receivers: Class Name (0x05), short address 0000, parameters 52 4F 4F 4D 31 32 33 34"},
+        {{"network-name", "ROOM12345"},
+         "0,0,05,52,4F,4F,4D,31,32,33,34\n",
+         "To all receivers: Class Name (0x05), short address 0000, parameters 52 4F 4F 4D 31 32 33 "
+         "34"},
         {{"payload-test", "9", "--total", "3", "--latency", "0", "--type", "Yes/No"},
          "ff,ff,26,3,17,70,0,0,0,0,7,b,1,1,0,0,0,0\nff,ff,26,3,17,70,0,0,0,0,7,b,2,1,0,0,0,0\n"
          "ff,ff,26,3,17,70,0,0,0,0,7,b,3,1,0,0,0,0\n",
@@ -81,10 +88,13 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
         }
         EXPECT_TRUE(service.LogContains(c.logged)) << c.args[0];
     }
-    EXPECT_TRUE(WaitUntil([&] {
-        const auto r = RunCtl({"receivers"});
-        return r.out == "7\t1\tROOM1234\n9\t1\tROOM1234\n";
-    })) << "a class-wide class name renames every receiver";
+    EXPECT_TRUE(WaitUntil(
+        [&]
+        {
+            const auto r = RunCtl({"receivers"});
+            return r.out == "7\t1\tROOM1234\n9\t1\tROOM1234\n";
+        }))
+        << "a class-wide class name renames every receiver";
 }
 
 TEST_F(ZelbinctlTest, LogPrintsTheFileAndFollowsItThroughAClear)
@@ -127,9 +137,13 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.out, "connected: no\nlog-mask: 0x00 (none)\nlog-file: \n");
     EXPECT_EQ(RunCtl({"--wait", "100", "send", "1", "0,0,00"}).status, 2);
-    for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-             {"frobnicate"}, {"send", "1"}, {"mask", "set", "loud"}, {"login-requirement", "--login", "on"},
-             {"payload-test", "1", "--type", "Essay"}, {}})
+    for (const std::vector<std::string>& bad :
+         std::vector<std::vector<std::string>>{{"frobnicate"},
+                                               {"send", "1"},
+                                               {"mask", "set", "loud"},
+                                               {"login-requirement", "--login", "on"},
+                                               {"payload-test", "1", "--type", "Essay"},
+                                               {}})
         EXPECT_EQ(RunCtl(bad).status, 1);
     r = RunCtl({"templates"});
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 19);

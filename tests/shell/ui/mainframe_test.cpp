@@ -200,13 +200,16 @@ private slots:
         frame.Action(ID_SERVICE_STOP)->trigger();
         // Both run, each with its quoted path and the switch; they run side by side, so the
         // record's order is theirs (that the hardware program goes first shows below).
-        auto lines = [&] {
-            QStringList l = QString::fromStdString(ReadFile(record)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        auto lines = [&]
+        {
+            QStringList l = QString::fromStdString(ReadFile(record))
+                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
             l.sort();
             return l;
         };
-        const QStringList both = {QString::fromStdString(programs + HARDWARE_SERVICE_PROGRAM + " -stop"),
-                                  QString::fromStdString(programs + SOFTWARE_SERVICE_PROGRAM + " -stop")};
+        const QStringList both = {
+            QString::fromStdString(programs + HARDWARE_SERVICE_PROGRAM + " -stop"),
+            QString::fromStdString(programs + SOFTWARE_SERVICE_PROGRAM + " -stop")};
         QTRY_COMPARE(lines(), both);
         QCOMPARE(QString::fromStdString(ServiceCommandLine("/a b/x.exe", "-i")),
                  QStringLiteral("\"/a b/x.exe\" -i"));
