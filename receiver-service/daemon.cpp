@@ -34,13 +34,44 @@ std::string PidFilePath(const std::string& program)
     return RuntimeDirectory() + "/" + program + ".pid";
 }
 
+namespace
+{
+// A process that has ended but not yet been reaped by its parent (a zombie) counts as gone.
+bool IsAlive(int pid)
+{
+    if (::kill(pid, 0) != 0 && errno != EPERM)
+        return false;
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t close = line.rfind(')');
+    return close == std::string::npos || close + 2 >= line.size() || line[close + 2] != 'Z';
+}
+} // namespace
+
 int RunningPid(const std::string& program)
 {
     std::ifstream in(PidFilePath(program));
     int pid = 0;
     if (!(in >> pid) || pid <= 0)
         return 0;
-    return ::kill(pid, 0) == 0 || errno == EPERM ? pid : 0;
+    return IsAlive(pid) ? pid : 0;
+}
+
+void RecordPid(const std::string& program)
+{
+    std::ofstream(PidFilePath(program)) << ::getpid() << "\n";
+}
+
+void ForgetPid(const std::string& program)
+{
+    std::ifstream in(PidFilePath(program));
+    int pid = 0;
+    if (in >> pid && pid == ::getpid())
+    {
+        std::error_code ignored;
+        fs::remove(PidFilePath(program), ignored);
+    }
 }
 
 int StartDaemon(const std::string& program,
@@ -70,7 +101,7 @@ int StartDaemon(const std::string& program,
         ::dup2(null, 0);
         ::dup2(log >= 0 ? log : null, 1);
         ::dup2(log >= 0 ? log : null, 2);
-        std::ofstream(PidFilePath(program)) << ::getpid() << "\n";
+        RecordPid(program);
         const int status = body(
             [&]
             {
@@ -107,9 +138,9 @@ int StopDaemon(const std::string& program)
         return 0;
     }
     ::kill(pid, SIGTERM);
-    for (int i = 0; i < 1000 && ::kill(pid, 0) == 0; ++i)
+    for (int i = 0; i < 1000 && IsAlive(pid); ++i)
         ::poll(nullptr, 0, 10); // the daemon ends within its own shutdown; look every 10 ms
-    if (::kill(pid, 0) == 0)
+    if (IsAlive(pid))
     {
         std::fprintf(stderr, "%s (pid %d) did not stop within 10 s\n", program.c_str(), pid);
         return 1;

@@ -10,6 +10,10 @@ std::string RuntimeDirectory();
 std::string PidFilePath(const std::string& program);
 // The pid recorded for the program when that process is alive, else 0.
 int RunningPid(const std::string& program);
+// Records this process as the program's running instance; ForgetPid removes the record if it
+// is still this process's.
+void RecordPid(const std::string& program);
+void ForgetPid(const std::string& program);
 
 // Runs body in a detached daemon process and returns once it said it is ready (or failed).
 // body gets a callback to call when it is ready to serve; it runs until a stop signal.

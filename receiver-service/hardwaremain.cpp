@@ -169,7 +169,14 @@ int main(int argc, char** argv)
         return a.sw.empty() ? 2 : 0;
     }
     if (a.sw == "--foreground")
-        return Serve(a, a.bControl, [] {});
+    {
+        // A foreground service records its pid like a daemon, so that "-stop" (the window's
+        // Service menu) stops it too and "-start" does not start a second one beside it.
+        RecordPid(PROGRAM);
+        const int status = Serve(a, a.bControl, [] {});
+        ForgetPid(PROGRAM);
+        return status;
+    }
     if (a.sw == "-start")
         return StartDaemon(PROGRAM, [&](const std::function<void()>& ready)
                            { return Serve(a, false, ready); });

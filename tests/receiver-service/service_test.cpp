@@ -352,6 +352,15 @@ TEST(StandIn, BadInputAffectsOnlyItsOwnClient)
     EXPECT_EQ(good.listener.disconnects, 0);
 }
 
+// Gone, or ended and waiting to be reaped by whoever adopted it.
+bool HasEnded(int pid)
+{
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return stat.empty() ||
+           (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z');
+}
+
 class ServiceProgramsTest : public testing::TestWithParam<const char*>
 {
 protected:
@@ -393,7 +402,7 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
     EXPECT_NE(out.find("already running"), std::string::npos) << out;
     ASSERT_EQ(RunProgram({program, "-stop"}, &out), 0) << out;
     EXPECT_NE(out.find("stopped"), std::string::npos) << out;
-    EXPECT_NE(::kill(pid, 0), 0);
+    EXPECT_TRUE(HasEnded(pid));
     if (hardware)
     {
         EXPECT_TRUE(hardware->LogContains("Client 1 disconnected"));
@@ -404,6 +413,23 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
 
 INSTANTIATE_TEST_SUITE_P(Programs, ServiceProgramsTest,
                          testing::Values("VostraHardwareService", "VostraSoftwareService"));
+
+// The window's Service menu runs "-stop": it ends a service started in the foreground as well.
+TEST(ServicePrograms, StopEndsAForegroundServiceAndStartLeavesItAlone)
+{
+    CTempDir runtime;
+    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
+    CStandIn service;
+    ASSERT_NE(service.Port(), 0);
+    const std::string program = ProgramPath("VostraHardwareService.exe");
+    std::string out;
+    ASSERT_EQ(RunProgram({program, "-start"}, &out), 0);
+    EXPECT_NE(out.find("already running"), std::string::npos) << out;
+    ASSERT_EQ(RunProgram({program, "-stop"}, &out), 0);
+    EXPECT_NE(out.find("stopped"), std::string::npos) << out;
+    EXPECT_EQ(service.Process().Wait(std::chrono::seconds(5)), 0);
+    EXPECT_FALSE(std::filesystem::exists(runtime / "zelbin/VostraHardwareService.pid"));
+}
 
 TEST(ServicePrograms, HelpDescribesEveryOptionAndBadOptionsAreRefused)
 {
