@@ -54,6 +54,7 @@ public:
 
 private:
     CCriticalSection m_lock;
+    bool m_bSet = false; // mirrors the eventfd counter (0 or 1); guarded by m_lock
 };
 
 inline constexpr int WAIT_INFINITE = -1;

@@ -38,35 +38,35 @@ CEvent::~CEvent()
 }
 
 // The counter is kept at 0 or 1 so that Reset drains it with one read, like a manual-reset event.
+// The state is also kept in m_bSet (under m_lock, which every change takes), so that setting a
+// set event or resetting a clear one costs no system call: the I/O and dispatch threads set their
+// queue events once per queued item.
 void CEvent::Set()
 {
     CAutoLock lock(m_lock);
-    if (m_hHandle == NO_HANDLE || IsSet())
+    if (m_hHandle == NO_HANDLE || m_bSet)
         return;
     ZELBIN_TSAN_RELEASE(static_cast<CWaitHandle*>(this));
     const uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(m_hHandle, &one, sizeof one);
+    m_bSet = ::write(m_hHandle, &one, sizeof one) == sizeof one;
 }
 
 void CEvent::Reset()
 {
     CAutoLock lock(m_lock);
-    if (m_hHandle == NO_HANDLE)
+    if (m_hHandle == NO_HANDLE || !m_bSet)
         return;
     uint64_t value = 0;
     [[maybe_unused]] const ssize_t n = ::read(m_hHandle, &value, sizeof value);
+    m_bSet = false;
 }
 
 bool CEvent::IsSet()
 {
     CAutoLock lock(m_lock);
-    if (m_hHandle == NO_HANDLE)
-        return false;
-    pollfd pfd{m_hHandle, POLLIN, 0};
-    const bool bSet = ::poll(&pfd, 1, 0) == 1 && (pfd.revents & POLLIN);
-    if (bSet)
+    if (m_bSet)
         ZELBIN_TSAN_ACQUIRE(static_cast<CWaitHandle*>(this));
-    return bSet;
+    return m_bSet;
 }
 
 int WaitForHandles(CWaitHandle* const* pHandles, int iCount, int iTimeoutMs)

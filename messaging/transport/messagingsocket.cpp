@@ -104,7 +104,9 @@ int CFrameWriter::Step(CSocket* pSocket)
         return FRAME_STEP_DONE;
     const Target target = NextTarget(m_lengthPrefix, m_iDone, m_pBuffer.Get());
     const int iWanted = static_cast<int>(std::min<uint32_t>(target.n, MAX_SEND_CHUNK));
-    const int r = CheckTransfer(pSocket->Send(target.p, iWanted));
+    // The prefix and the body go in separate sends; the prefix says that the body follows.
+    const bool bPrefix = m_iDone < 4;
+    const int r = CheckTransfer(pSocket->Send(target.p, iWanted, bPrefix));
     if (r < 0)
         return FRAME_STEP_WOULD_BLOCK;
     m_iDone += static_cast<uint32_t>(r);

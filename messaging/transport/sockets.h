@@ -70,7 +70,9 @@ public:
     virtual bool CreateNetworkEvent();
     virtual int Receive(void* pBuffer, int iLength);
     // One send. Above 1 MiB the send buffer is set to 0 for the call and restored afterwards.
-    virtual int Send(const void* pBuffer, int iLength);
+    // bMoreFollows: the caller sends the rest of the same frame next, so the stack may hold these
+    // bytes back to leave with it (a small frame then travels in one segment, not two).
+    virtual int Send(const void* pBuffer, int iLength, bool bMoreFollows = false);
 
     // -1 at once when the host does not resolve; throws CSocketException when connect fails.
     int Connect(const char* pszHost, uint16_t iPort);

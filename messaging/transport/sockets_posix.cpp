@@ -203,7 +203,7 @@ int CSocket::Receive(void* pBuffer, int iLength)
     return r;
 }
 
-int CSocket::Send(const void* pBuffer, int iLength)
+int CSocket::Send(const void* pBuffer, int iLength, bool bMoreFollows)
 {
     if (m_hSocket == INVALID_SOCKET)
         return -1;
@@ -220,8 +220,8 @@ int CSocket::Send(const void* pBuffer, int iLength)
     }
     int r;
     do
-        r = static_cast<int>(
-            ::send(m_hSocket, pBuffer, static_cast<size_t>(iLength), MSG_NOSIGNAL));
+        r = static_cast<int>(::send(m_hSocket, pBuffer, static_cast<size_t>(iLength),
+                                    MSG_NOSIGNAL | (bMoreFollows ? MSG_MORE : 0)));
     while (r < 0 && errno == EINTR);
     const int iError = errno;
     if (r < 0 && IsWouldBlock(iError) && m_pNetworkEvent)

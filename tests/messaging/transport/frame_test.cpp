@@ -168,14 +168,15 @@ TEST_F(FrameTest, APeerThatStopsReadingLosesItsConnectionNotOurMemory)
     EXPECT_LT(sent, 1000);
 }
 
-// A socket whose sends are recorded, not made: shows how a frame is cut into sends.
+// A socket whose sends are recorded, not made: shows how a frame is cut into sends. A send that
+// says more of the frame follows is recorded with a minus sign.
 class CRecordingSocket : public CSocket
 {
 public:
     CRecordingSocket() : CSocket(AF_INET, SOCK_DGRAM, 0, false) {}
-    int Send(const void*, int iLength) override
+    int Send(const void*, int iLength, bool bMoreFollows) override
     {
-        sends.push_back(iLength);
+        sends.push_back(bMoreFollows ? -iLength : iLength);
         return iLength;
     }
     std::vector<int> sends;
@@ -189,10 +190,10 @@ TEST(FrameWriter, CutsFramesIntoPrefixThenChunksOfAtMost64KiB)
         std::vector<int> sends;
     } cases[] = {
         {0, {}},
-        {5, {4, 5}},
-        {65536, {4, 65536}},
-        {70000, {4, 65536, 4464}},
-        {200000, {4, 65536, 65536, 65536, 3392}},
+        {5, {-4, 5}},
+        {65536, {-4, 65536}},
+        {70000, {-4, 65536, 4464}},
+        {200000, {-4, 65536, 65536, 65536, 3392}},
     };
     for (const auto& c : cases)
     {
