@@ -4,7 +4,9 @@
 #include "logreader.h"
 #include "wire.h"
 
+#include <algorithm>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -93,6 +95,17 @@ bool CLogFileReader::IsStillAt(const std::string& path) const
     return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
+std::string CLogFileReader::PeekBefore(long iPosition, size_t n) const
+{
+    if (!m_pFile || iPosition <= 0)
+        return {};
+    const long iStart = std::max(0L, iPosition - static_cast<long>(n));
+    std::string bytes(static_cast<size_t>(iPosition - iStart), '\0');
+    const ssize_t r = ::pread(::fileno(m_pFile), bytes.data(), bytes.size(), iStart);
+    bytes.resize(r > 0 ? static_cast<size_t>(r) : 0);
+    return bytes;
+}
+
 long CLogFileReader::Tell() const
 {
     return m_pFile ? std::ftell(m_pFile) : 0;
@@ -164,6 +177,7 @@ void CLogFollower::Reopen()
     if (m_file.IsOpen())
         m_file.Close();
     m_bOpen = false;
+    m_lastBytes.clear();
     if (!m_path.empty())
     {
         std::string utf8;
@@ -171,6 +185,9 @@ void CLogFollower::Reopen()
         m_bOpen = m_file.Open(utf8);
     }
 }
+
+// Enough to tell one log line's time stamp and text from another's.
+constexpr size_t LAST_BYTES_CHECKED = 64;
 
 void CLogFollower::ReadNewLogData(ILogTextTarget& target)
 {
@@ -182,10 +199,13 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
     std::string utf8Path;
     Utf16ToUtf8(m_path, utf8Path);
     // A file replaced under the same name counts as cleared, whatever its size; so does one that
-    // is now shorter than what was read of it (cleared again before any notice in between).
+    // is now shorter than what was read of it, or whose last bytes read are gone (cleared and
+    // written again before any notice in between).
     const bool bReplaced = !m_file.IsStillAt(utf8Path);
     const uint32_t iSize = bReplaced ? 0 : m_file.GetSize();
-    if (iSize < m_iLastSize || bReplaced || m_file.Tell() > static_cast<long>(iSize))
+    const long iPosition = m_file.Tell();
+    if (iSize < m_iLastSize || bReplaced || iPosition > static_cast<long>(iSize) ||
+        m_file.PeekBefore(iPosition, m_lastBytes.size()) != m_lastBytes)
     {
         // Cleared or replaced by the service: start over from the file's beginning.
         Reopen();
@@ -216,6 +236,7 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
             target.Empty();
         }
     }
+    m_lastBytes = m_file.PeekBefore(m_file.Tell(), LAST_BYTES_CHECKED);
     target.Insert(batch);
     const size_t iLengthAfter = target.GetTextLength();
     if (iLengthAfter != 0 && iLengthAfter == iLengthBefore && !batch.empty())

@@ -34,6 +34,9 @@ public:
     // False when another file now stands under the path (the service replaced its log); true
     // when it is still the open one, or when nothing stands there.
     bool IsStillAt(const std::string& path) const;
+    // Up to n bytes of the file that end at the position (fewer near its start), read without
+    // moving the reading position; empty when closed or unreadable.
+    std::string PeekBefore(long iPosition, size_t n) const;
 
 private:
     FILE* m_pFile = nullptr;
@@ -72,6 +75,9 @@ private:
     CLogFileReader m_file;
     bool m_bOpen = false;
     uint32_t m_iLastSize = 0;
+    // The last bytes read: if they are no longer there, the file was cleared and written again
+    // between two notices, even when it has grown past the old size since.
+    std::string m_lastBytes;
     std::u16string m_path;
 };
 

@@ -116,18 +116,27 @@ TEST_F(LogReaderTest, OneInsertPerNoticeAndASamePathReadsNothing)
     EXPECT_EQ(box.text, u"a\r\nb\r\nc\r\nd\r\n");
 }
 
-TEST_F(LogReaderTest, AShorterFileStartsTheViewOver)
+TEST_F(LogReaderTest, AFileClearedAndWrittenAgainStartsTheViewOver)
 {
-    Append("old 1\r\nold 2\r\nold 3\r\n");
-    follower.SetLogFile(wide, box);
-    box.text += u"typed by the user";
-    Truncate("new 1\r\nnew 2");
-    follower.ReadNewLogData(box);
-    EXPECT_EQ(box.text, u"new 1\r\nnew 2");
-    EXPECT_EQ(box.empties, 1);
-    Append("\r\n");
-    follower.ReadNewLogData(box);
-    EXPECT_EQ(box.text, u"new 1\r\nnew 2\r\n");
+    // However long the new text is: shorter than what was read, or longer (no notice came
+    // between the clearing and the new lines).
+    const char* rewrites[] = {"new 1\r\nnew 2", "new 1\r\nnew 2 is a much longer line than before"};
+    for (const char* rewrite : rewrites)
+    {
+        Truncate("old 1\r\nold 2\r\nold 3\r\n");
+        CLogFollower fresh;
+        CTextBox text;
+        fresh.SetLogFile(wide, text);
+        text.text += u"typed by the user";
+        Truncate(rewrite);
+        fresh.ReadNewLogData(text);
+        const std::string expected = rewrite;
+        EXPECT_EQ(text.text, std::u16string(expected.begin(), expected.end())) << rewrite;
+        EXPECT_EQ(text.empties, 1) << rewrite;
+        Append("\r\n");
+        fresh.ReadNewLogData(text);
+        EXPECT_EQ(text.text, std::u16string(expected.begin(), expected.end()) + u"\r\n");
+    }
 }
 
 TEST_F(LogReaderTest, TheTextLimitDiscardsTheOldestText)
