@@ -75,6 +75,12 @@ void CLogFileReader::Close()
     m_pFile = nullptr;
 }
 
+CLogFileReader::~CLogFileReader()
+{
+    Close();
+    std::free(m_pLine);
+}
+
 uint32_t CLogFileReader::GetSize() const
 {
     struct stat st
@@ -121,13 +127,11 @@ bool CLogFileReader::ReadLine(std::u16string& line)
     line.clear();
     if (!m_pFile)
         return false;
-    char* pBuffer = nullptr;
-    size_t iCapacity = 0;
-    const ssize_t n = ::getline(&pBuffer, &iCapacity, m_pFile);
+    const ssize_t n = ::getline(&m_pLine, &m_iLineCapacity, m_pFile);
+    char* pBuffer = m_pLine;
     if (n <= 0)
     {
         std::clearerr(m_pFile); // keep reading what the service appends later
-        std::free(pBuffer);
         return false;
     }
     size_t iLength = static_cast<size_t>(n);
@@ -148,19 +152,18 @@ bool CLogFileReader::ReadLine(std::u16string& line)
         std::clearerr(m_pFile);
     }
     line = DecodeLenient(pBuffer, iLength);
-    std::free(pBuffer);
     // Nothing was consumed when the only bytes left belong to an unfinished character.
     return bWholeLine || iLength > 0;
 }
 
-void AppendLogLine(std::u16string line, std::u16string& batch)
+void AppendLogLine(const std::u16string& line, std::u16string& batch)
 {
-    const bool bEndedWithCR = !line.empty() && line.back() == u'\r';
-    while (!line.empty() && line.back() == u'\r')
-        line.pop_back();
-    if (bEndedWithCR)
-        line += u"\r\n";
-    batch += line;
+    size_t iEnd = line.size();
+    while (iEnd > 0 && line[iEnd - 1] == u'\r')
+        --iEnd;
+    batch.append(line, 0, iEnd);
+    if (iEnd < line.size())
+        batch += u"\r\n";
 }
 
 void CLogFollower::SetLogFile(const std::u16string& path, ILogTextTarget& target)
@@ -226,6 +229,11 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
         m_iLastSize = iSize;
     }
     const size_t iLimit = target.GetTextLimit();
+    // One UTF-16 unit per byte at most (CR LF stays two): room for all that was added, so that
+    // a large notice does not copy its batch over and over while it grows.
+    const long iAdded = static_cast<long>(m_file.GetSize()) - m_file.Tell();
+    if (iAdded > 0)
+        batch.reserve(batch.size() + std::min(static_cast<size_t>(iAdded), iLimit));
     std::u16string line;
     while (m_file.ReadLine(line))
     {

@@ -13,7 +13,7 @@ class CLogFileReader
 {
 public:
     CLogFileReader() = default;
-    ~CLogFileReader() { Close(); }
+    ~CLogFileReader();
     CLogFileReader(const CLogFileReader&) = delete;
     CLogFileReader& operator=(const CLogFileReader&) = delete;
 
@@ -40,6 +40,8 @@ public:
 
 private:
     FILE* m_pFile = nullptr;
+    char* m_pLine = nullptr; // getline's buffer, kept from line to line
+    size_t m_iLineCapacity = 0;
 };
 
 // Where the log text goes: an edit control of limited size, or a terminal.
@@ -82,4 +84,4 @@ private:
 };
 
 // Lines end in CR LF in the view; a line without CR stays open for its rest.
-void AppendLogLine(std::u16string line, std::u16string& batch);
+void AppendLogLine(const std::u16string& line, std::u16string& batch);

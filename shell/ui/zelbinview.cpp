@@ -10,11 +10,19 @@
 
 namespace
 {
-// The control keeps line ends as block breaks: CR LF becomes one.
+// The control keeps line ends as block breaks: CR LF becomes one. One pass, one allocation: a
+// notice can carry megabytes.
 QString ToControlText(const std::u16string& text)
 {
-    QString s = QString::fromStdU16String(text);
-    s.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QString s(static_cast<qsizetype>(text.size()), Qt::Uninitialized);
+    QChar* pOut = s.data();
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        if (text[i] == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n')
+            continue;
+        *pOut++ = QChar(text[i]);
+    }
+    s.truncate(pOut - s.constData());
     return s;
 }
 } // namespace
