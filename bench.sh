@@ -2,9 +2,9 @@
 # SPDX-License-Identifier: MIT
 # Builds in release mode and prints Zelbin's figures next to baselines measured in the same run;
 # writes the same as JSON (bench/results.json, or the path given with --json).
-#   ./bench.sh                 full run (about five minutes)
+#   ./bench.sh                 full run (about fifteen minutes: the memory row floods for ten)
 #   ./bench.sh --quick         small counts, to check that the benchmarks work
-#   ./bench.sh --flood-seconds N   length of the memory flood (default 60)
+#   ./bench.sh --flood-seconds N   length of the memory flood (default 600)
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
