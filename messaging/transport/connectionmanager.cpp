@@ -122,6 +122,10 @@ void CConnectionManager::DetachClient(CClientObject* pClient)
     pClient->GetSocket(pSocket);
     if (!pSocket)
         return;
+    // The socket lets go of the client first: the client hears of this detach once, here, and
+    // the socket's close cannot queue a second one that would find, and detach, the connection
+    // the client has made again by then.
+    pSocket->SetClient(nullptr);
     // Without the manager lock: the client may connect again from its OnDisconnected.
     pClient->Attach(nullptr, nullptr, nullptr);
     CAutoLock lock(m_lock);

@@ -354,6 +354,48 @@ TEST_F(ConnectionTest, ConnectDetachCyclesLeaveNothingBehind)
     EXPECT_EQ(OpenDescriptors(), descriptors);
 }
 
+// A detach that the application makes is reported once. The socket's close must not leave a
+// second detach queued behind a busy dispatch thread, where it would find and end the connection
+// the client has made again by then.
+TEST_F(ConnectionTest, ADetachQueuedBehindBusyDispatchLeavesTheNewConnectionAlone)
+{
+    class CBlockingListener : public IClientListener
+    {
+    public:
+        void OnMessage(CByteBuffer*) override
+        {
+            ++delivered;
+            while (!released)
+                std::this_thread::yield();
+        }
+        void OnConnected() override {}
+        void OnDisconnected() override {}
+        std::atomic<int> delivered = 0;
+        std::atomic<bool> released = false;
+    } blocking;
+    CTestPeer peer;
+    CRefPtr<CClientEndpoint> busy;
+    MakeClientEndpoint(busy, &blocking);
+    ASSERT_TRUE(manager.ConnectClientObject(busy.Get(), "127.0.0.1", peer.Port(),
+                                            SERVICE_IDENTIFIER, true));
+    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 1; }));
+    const ByteVector event = Frame(Bytes("00 00 00 0D 01"));
+    ASSERT_TRUE(peer.Connection(0)->Send(event));
+    ASSERT_TRUE(WaitUntil([&] { return blocking.delivered == 1; })); // the dispatch thread waits
+
+    ASSERT_TRUE(Connect(peer));
+    manager.DetachClient(endpoint.Get());
+    ASSERT_TRUE(Connect(peer));
+    blocking.released = true;
+    ASSERT_TRUE(peer.Connection(0)->Send(event)); // queued behind anything the detach left
+    ASSERT_TRUE(WaitUntil([&] { return blocking.delivered == 2; }));
+    EXPECT_TRUE(endpoint->IsConnected());
+    EXPECT_EQ(listener.connects, 2);
+    EXPECT_EQ(listener.disconnects, 1);
+    manager.DetachClient(busy.Get());
+    busy->SetListener(nullptr);
+}
+
 // The client object outlives the manager here on purpose: the service must still see the close.
 TEST(ConnectionManager, DestroyingTheManagerClosesEveryConnection)
 {
