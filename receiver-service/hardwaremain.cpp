@@ -3,6 +3,7 @@
 // foreground (tests, ./run.sh) or as a detached daemon, and installs or removes its registration.
 
 #include "daemon.h"
+#include "numbers.h"
 #include "receiverservice.h"
 
 #include <csignal>
@@ -63,6 +64,7 @@ struct Arguments
 bool Parse(int argc, char** argv, Arguments& a)
 {
     a.options.programName = PROGRAM;
+    bool bad = false;
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = argv[i];
@@ -74,39 +76,61 @@ bool Parse(int argc, char** argv, Arguments& a)
             return true;
         };
         std::string v;
+        // A value that does not read whole, or lies outside its range, is refused: a mistyped
+        // port must not quietly become another one.
+        auto number = [&](uint64_t iMax, auto& out)
+        {
+            if (!value(v))
+                return false;
+            if (ParseWholeNumber(v, iMax, out))
+                return true;
+            std::fprintf(stderr, "%s: %s needs a number from 0 to %llu, not \"%s\"\n", PROGRAM,
+                         arg.c_str(), static_cast<unsigned long long>(iMax), v.c_str());
+            bad = true;
+            return false;
+        };
         if (arg == "-start" || arg == "-stop" || arg == "-i" || arg == "-u" ||
             arg == "--foreground" || arg == "--help" || arg == "-h")
             a.sw = arg;
-        else if (arg == "--port" && value(v))
-            a.options.iPort = static_cast<uint16_t>(std::stoul(v));
+        else if (arg == "--port" && number(UINT16_MAX, a.options.iPort))
+            continue;
         else if (arg == "--log-file" && value(v))
             a.options.logPath = v;
-        else if (arg == "--mask" && value(v))
-            a.options.iMask = static_cast<uint32_t>(std::stoul(v, nullptr, 0));
+        else if (arg == "--mask" && number(UINT32_MAX, a.options.iMask))
+            continue;
         else if (arg == "--receiver" && value(v))
         {
             const size_t colon = v.find(':');
             std::u16string name;
-            Utf8ToUtf16(colon == std::string::npos ? "Receiver " + v : v.substr(colon + 1), name);
-            a.options.receivers.push_back(
-                {static_cast<uint32_t>(std::stoul(v.substr(0, colon))), RECEIVER_PRESENT, name});
+            uint32_t iId = 0;
+            if (!ParseWholeNumber(v.substr(0, colon), UINT32_MAX, iId) || iId == 0 ||
+                !Utf8ToUtf16(colon == std::string::npos ? "Receiver " + v : v.substr(colon + 1),
+                             name))
+            {
+                std::fprintf(stderr,
+                             "%s: --receiver needs ID:NAME with an ID from 1 to %u, not \"%s\"\n",
+                             PROGRAM, UINT32_MAX, v.c_str());
+                return false;
+            }
+            a.options.receivers.push_back({iId, RECEIVER_PRESENT, name});
         }
         else if (arg == "--scenario" && value(v))
             a.options.scenarioPath = v;
         else if (arg == "--loop")
             a.options.bLoopScenario = true;
-        else if (arg == "--announce-interval" && value(v))
-            a.options.iAnnounceIntervalMs = std::stoi(v);
-        else if (arg == "--lookup-port" && value(v))
-            a.options.lookup.port = static_cast<uint16_t>(std::stoul(v));
+        else if (arg == "--announce-interval" && number(INT32_MAX, a.options.iAnnounceIntervalMs))
+            continue;
+        else if (arg == "--lookup-port" && number(UINT16_MAX, a.options.lookup.port))
+            continue;
         else if (arg == "--no-control")
             a.bControl = false;
         else if (arg == "--unit-dir" && value(v))
             a.unitDir = v;
         else
         {
-            std::fprintf(stderr, "%s: unknown or incomplete option \"%s\" (see --help)\n", PROGRAM,
-                         arg.c_str());
+            if (!bad)
+                std::fprintf(stderr, "%s: unknown or incomplete option \"%s\" (see --help)\n",
+                             PROGRAM, arg.c_str());
             return false;
         }
     }

@@ -7,8 +7,10 @@
 #include "trace.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -16,6 +18,7 @@
 #include <stdexcept>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 
 // A thread of the service: runs a body that watches the stop event.
 class CServiceTask : public CThreadBase
@@ -27,30 +30,61 @@ public:
         Stop();
         Join();
     }
+    bool IsFinished() const { return m_bFinished.load(); }
 
 protected:
-    void Run() override { m_body(GetStopEvent()); }
+    void Run() override
+    {
+        m_body(GetStopEvent());
+        m_bFinished = true;
+    }
 
 private:
     std::function<void(CEvent*)> m_body;
+    std::atomic<bool> m_bFinished{false};
 };
 
 // One client connection, served on the connection manager's dispatch thread.
 class CServiceConnection : public CClientObject
 {
 public:
-    CServiceConnection(CReceiverService* pService, int iNumber)
-        : m_pService(pService), m_iNumber(iNumber)
+    CServiceConnection(CReceiverService* pService, int iNumber, int iRegistrationTimeoutMs)
+        : m_pService(pService), m_iNumber(iNumber),
+          m_iRegistrationDeadline(SteadyNowMs() + iRegistrationTimeoutMs)
     {
     }
     void Deliver(CByteBuffer* pBuffer) override { m_pService->OnMessage(this, pBuffer); }
     void OnDisconnected() override { m_pService->OnClientGone(this); }
     int GetNumber() const { return m_iNumber; }
+    int64_t GetRegistrationDeadline() const { return m_iRegistrationDeadline; }
+    // Whether a complaint about this client's messages may go to the log now: the first few
+    // each second do, the rest are counted and summed up in the next one that does.
+    bool MayComplain(uint64_t& iSuppressed)
+    {
+        const int64_t iSecond = SteadyNowMs() / 1000;
+        if (iSecond != m_iComplaintSecond)
+        {
+            m_iComplaintSecond = iSecond;
+            m_iComplaints = 0;
+        }
+        if (++m_iComplaints > MAX_COMPLAINTS_PER_SECOND)
+        {
+            ++m_iSuppressed;
+            return false;
+        }
+        iSuppressed = std::exchange(m_iSuppressed, 0);
+        return true;
+    }
     std::atomic<bool> m_bRegistered{false};
 
 private:
     CReceiverService* m_pService;
     int m_iNumber;
+    int64_t m_iRegistrationDeadline;
+    // Complaints run on the dispatch thread only.
+    int64_t m_iComplaintSecond = 0;
+    int m_iComplaints = 0;
+    uint64_t m_iSuppressed = 0;
 };
 
 namespace
@@ -204,26 +238,40 @@ CReceiverService::CReceiverService(ServiceOptions options)
     m_pNetwork = std::make_unique<CServiceTask>(
         [this](CEvent* pStop)
         {
-            CWaitHandle* handles[3] = {pStop, m_pListener->GetNetworkEvent(),
-                                       m_pLookup->GetNetworkEvent()};
+            // The listener comes last, so that it can be left out of the wait while accepting
+            // is paused.
+            CWaitHandle* handles[3] = {pStop, m_pLookup->GetNetworkEvent(),
+                                       m_pListener->GetNetworkEvent()};
             Announce(); // clients that wait for us connect at once
             auto next = Clock::now() + std::chrono::milliseconds(m_options.iAnnounceIntervalMs);
             for (;;)
             {
-                int iTimeout = WAIT_INFINITE;
+                const int64_t iNow = SteadyNowMs();
+                const bool bAccepting = iNow >= m_iAcceptPausedUntil;
+                int64_t iWake = NextRegistrationDeadline();
+                if (!bAccepting && (iWake == 0 || m_iAcceptPausedUntil < iWake))
+                    iWake = m_iAcceptPausedUntil;
                 if (m_options.iAnnounceIntervalMs > 0)
-                    iTimeout = static_cast<int>(std::max<int64_t>(
-                        0,
+                {
+                    const int64_t iAnnounce =
+                        iNow +
                         std::chrono::duration_cast<std::chrono::milliseconds>(next - Clock::now())
-                            .count()));
-                const int r = CThreadBase::WaitForEvents(handles, 3, iTimeout);
+                            .count();
+                    if (iWake == 0 || iAnnounce < iWake)
+                        iWake = iAnnounce;
+                }
+                const int iTimeout =
+                    iWake == 0 ? WAIT_INFINITE
+                               : static_cast<int>(std::max<int64_t>(0, iWake - SteadyNowMs()));
+                const int r = CThreadBase::WaitForEvents(handles, bAccepting ? 3 : 2, iTimeout);
                 if (r == 0 || r == WAIT_FAILED_RESULT)
                     break;
-                if (r == 1 && (m_pListener->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_ACCEPT))
+                if (r == 2 && (m_pListener->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_ACCEPT))
                     Accept();
-                if (r == 2 && (m_pLookup->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
+                if (r == 1 && (m_pLookup->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
                     AnswerLookup();
-                if (r == WAIT_TIMEOUT_RESULT)
+                CloseUnregistered();
+                if (m_options.iAnnounceIntervalMs > 0 && Clock::now() >= next)
                 {
                     Announce();
                     next = Clock::now() + std::chrono::milliseconds(m_options.iAnnounceIntervalMs);
@@ -241,7 +289,11 @@ CReceiverService::~CReceiverService()
         std::lock_guard<std::mutex> g(m_floodMutex);
         m_floods.clear();
     }
+    // Accept nothing more, stop every thread that sends, drop the messages still waiting to be
+    // handled, and only then let the connections go: no handler runs on a service half torn down.
     m_pNetwork.reset();
+    m_pNotifier.reset();
+    m_manager.StopDispatching();
     std::vector<CRefPtr<CServiceConnection>> clients;
     {
         std::lock_guard<std::mutex> g(m_mutex);
@@ -249,7 +301,6 @@ CReceiverService::~CReceiverService()
     }
     for (auto& pClient : clients)
         m_manager.DetachClient(pClient.Get());
-    m_pNotifier.reset();
     Log(LOG_VERBOSE, m_options.programName + " stopped");
     SetTraceSink({});
 }
@@ -258,7 +309,18 @@ void CReceiverService::Accept()
 {
     const int fd = static_cast<CListenSocket*>(m_pListener.get())->Accept();
     if (fd < 0)
+    {
+        // Out of descriptors (or memory), the listener stays readable: pause accepting for a
+        // while instead of spinning on it. A peer that merely gave up needs no pause.
+        const int iError = errno;
+        if (iError != EAGAIN && iError != EWOULDBLOCK && iError != ECONNABORTED && iError != EINTR)
+        {
+            m_iAcceptPausedUntil = SteadyNowMs() + ACCEPT_PAUSE_MS;
+            Log(LOG_DEBUG, "Cannot accept a connection (" + std::string(std::strerror(iError)) +
+                               "); accepting again in " + std::to_string(ACCEPT_PAUSE_MS) + " ms");
+        }
         return;
+    }
     // Answers are small frames: without this, each would wait for the client's delayed ACK.
     const int one = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
@@ -272,12 +334,42 @@ void CReceiverService::Accept()
     CRefPtr<CServiceConnection> pConnection;
     {
         std::lock_guard<std::mutex> g(m_mutex);
-        pConnection = new CServiceConnection(this, m_iNextClient++);
+        pConnection =
+            new CServiceConnection(this, m_iNextClient++, m_options.iRegistrationTimeoutMs);
         m_clients.push_back(pConnection);
     }
     Log(LOG_VERBOSE, "Client " + std::to_string(pConnection->GetNumber()) + " connected");
     if (!m_manager.AttachSocket(pConnection.Get(), pSocket.Get()))
         OnClientGone(pConnection.Get());
+}
+
+int64_t CReceiverService::NextRegistrationDeadline()
+{
+    int64_t iNext = 0;
+    std::lock_guard<std::mutex> g(m_mutex);
+    for (const auto& pClient : m_clients)
+        if (!pClient->m_bRegistered && (iNext == 0 || pClient->GetRegistrationDeadline() < iNext))
+            iNext = pClient->GetRegistrationDeadline();
+    return iNext;
+}
+
+void CReceiverService::CloseUnregistered()
+{
+    const int64_t iNow = SteadyNowMs();
+    std::vector<CRefPtr<CServiceConnection>> late;
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        for (const auto& pClient : m_clients)
+            if (!pClient->m_bRegistered && pClient->GetRegistrationDeadline() <= iNow)
+                late.push_back(pClient);
+    }
+    for (auto& pClient : late)
+    {
+        Log(LOG_DEBUG, "Client " + std::to_string(pClient->GetNumber()) +
+                           " did not register within " +
+                           std::to_string(m_options.iRegistrationTimeoutMs) + " ms; closed");
+        m_manager.DetachClient(pClient.Get());
+    }
 }
 
 void CReceiverService::AnswerLookup()
@@ -293,6 +385,12 @@ void CReceiverService::Announce()
     uint8_t reply[SERVICE_LOOKUP_REPLY_SIZE];
     BuildLookupReply(SERVICE_IDENTIFIER, m_iPort, reply);
     m_pLookup->SendTo(m_options.lookup.group.c_str(), m_options.lookup.port, reply, sizeof reply);
+}
+
+size_t CReceiverService::GetFloodCount()
+{
+    std::lock_guard<std::mutex> g(m_floodMutex);
+    return m_floods.size();
 }
 
 size_t CReceiverService::GetClientCount()
@@ -355,15 +453,22 @@ void CReceiverService::OnMessage(CServiceConnection* pConnection, CByteBuffer* p
 {
     const uint32_t iId = PeekMessageID(pBuffer);
     const std::string client = "Client " + std::to_string(pConnection->GetNumber());
-    const auto unreadable = [&]
+    // A peer that floods bad messages must not flood the log: complaints are rate-limited.
+    const auto complain = [&](const std::string& text)
     {
-        Log(LOG_DEBUG,
-            client + ": message " + std::to_string(iId) + " does not read as its class; ignored");
+        uint64_t iSuppressed = 0;
+        if (!pConnection->MayComplain(iSuppressed))
+            return;
+        Log(LOG_DEBUG, client + ": " + text +
+                           (iSuppressed ? " (" + std::to_string(iSuppressed) +
+                                              " similar complaints not logged)"
+                                        : std::string()));
     };
+    const auto unreadable = [&]
+    { complain("message " + std::to_string(iId) + " does not read as its class; ignored"); };
     if (iId != REGISTRATION_MESSAGE && !pConnection->m_bRegistered)
     {
-        Log(LOG_DEBUG,
-            client + ": message " + std::to_string(iId) + " before registration; ignored");
+        complain("message " + std::to_string(iId) + " before registration; ignored");
         return;
     }
     switch (iId)
@@ -438,8 +543,7 @@ void CReceiverService::OnMessage(CServiceConnection* pConnection, CByteBuffer* p
         return;
     }
     default:
-        Log(LOG_DEBUG,
-            client + ": unknown message identifier " + std::to_string(iId) + "; ignored");
+        complain("unknown message identifier " + std::to_string(iId) + "; ignored");
     }
 }
 
@@ -452,8 +556,10 @@ void CReceiverService::HandleReceiverCommand(CServiceConnection* pConnection, CB
     if (!pCommand->Deserialise(pBuffer) ||
         !pCommand->GetArguments().Unpack(2, ARG_UINT32, &iReceiver, ARG_WSTRING, &text))
     {
-        Log(LOG_DEBUG, "Client " + std::to_string(pConnection->GetNumber()) +
-                           ": receiver command does not read as (receiver, text); ignored");
+        uint64_t iSuppressed = 0;
+        if (pConnection->MayComplain(iSuppressed))
+            Log(LOG_DEBUG, "Client " + std::to_string(pConnection->GetNumber()) +
+                               ": receiver command does not read as (receiver, text); ignored");
         return;
     }
     ++m_iReceiverCommands;
@@ -564,6 +670,8 @@ void CReceiverService::StartLogFlood(int iPerSecond, int iSeconds)
             }
         });
     std::lock_guard<std::mutex> g(m_floodMutex);
+    // Finished floods are let go here, so a looping scenario keeps no threads or events of them.
+    std::erase_if(m_floods, [](const auto& p) { return p->IsFinished(); });
     m_floods.push_back(std::move(pTask));
 }
 

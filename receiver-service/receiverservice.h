@@ -16,6 +16,9 @@
 #include <thread>
 #include <vector>
 
+// A client that has taken the handshake and not registered within this time is closed.
+inline constexpr int REGISTRATION_TIMEOUT_MS = 10000;
+
 struct SimulatedReceiver
 {
     uint32_t iId;
@@ -34,7 +37,13 @@ struct ServiceOptions
     std::vector<SimulatedReceiver> receivers;
     std::string scenarioPath;
     bool bLoopScenario = false;
+    int iRegistrationTimeoutMs = REGISTRATION_TIMEOUT_MS;
 };
+
+// After a failed accept (out of descriptors, say) accepting pauses this long.
+inline constexpr int ACCEPT_PAUSE_MS = 100;
+// Complaints about one client's messages that reach the log in one second, at most.
+inline constexpr int MAX_COMPLAINTS_PER_SECOND = 5;
 
 // A receiver state the protocol gives a meaning: the receiver is gone.
 inline constexpr uint32_t RECEIVER_GONE = 2;
@@ -68,6 +77,8 @@ public:
 
     uint64_t GetReceiverCommandCount() const { return m_iReceiverCommands.load(); }
     size_t GetClientCount();
+    // Log floods whose threads are still kept (running, or finished and not yet let go).
+    size_t GetFloodCount();
 
     // Called by connections on the dispatch thread.
     void OnMessage(CServiceConnection* pConnection, CByteBuffer* pBuffer);
@@ -75,6 +86,9 @@ public:
 
 private:
     void Accept();
+    // The earliest registration deadline of an unregistered client, 0 when there is none.
+    int64_t NextRegistrationDeadline();
+    void CloseUnregistered();
     void AnswerLookup();
     void Announce();
     void NotifyLogUpdated();
@@ -88,6 +102,7 @@ private:
     CServiceLog m_log;
     CConnectionManager m_manager;
     uint16_t m_iPort = 0;
+    int64_t m_iAcceptPausedUntil = 0; // network thread only
     std::unique_ptr<CSocket> m_pListener;
     std::unique_ptr<CMulticastSocket> m_pLookup;
 

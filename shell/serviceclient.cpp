@@ -34,7 +34,7 @@ public:
     CServiceClientImpl();
     ~CServiceClientImpl() override;
 
-    void SetEventSink(IServiceClientEvents* pSink) { m_pSink = pSink; }
+    void SetEventSink(IServiceClientEvents* pSink);
     bool IsConnected() const { return m_pEndpoint && m_pEndpoint->IsConnected(); }
     uint32_t ProcessMessages(int32_t iMaxCount);
     void SendReceiverCommand(uint32_t iReceiverID, const std::u16string& text);
@@ -49,6 +49,7 @@ public:
     void OnDisconnected() override;
     // IServiceLocatorListener
     void OnServicePortFound(uint16_t iPort) override;
+    bool TryServicePort(uint16_t iPort) override { return ConnectTo(iPort); }
 
 private:
     using Handler = void (CServiceClientImpl::*)(uint32_t, CByteBuffer*);
@@ -141,17 +142,20 @@ bool CServiceClientImpl::Connect()
 {
     if (m_bClosing)
         return false;
-    uint16_t iPort = 0;
+    std::vector<uint16_t> ports;
     try
     {
-        iPort = FindServicePort(SERVICE_HOST, SERVICE_IDENTIFIER, SERVICE_LOOKUP_TIMEOUT_MS);
+        ports = FindServicePorts(SERVICE_HOST, SERVICE_IDENTIFIER, SERVICE_LOOKUP_TIMEOUT_MS);
     }
     catch (CExceptionBase& error)
     {
         error.Report();
     }
-    if (iPort != 0)
-        return ConnectTo(iPort);
+    // Every service that answered is tried in turn; when none takes the connection, the client
+    // goes on waiting for an announcement, as when none answered.
+    for (const uint16_t iPort : ports)
+        if (ConnectTo(iPort))
+            return true;
     try
     {
         auto pLocator = std::make_unique<CServiceLocator>(SERVICE_HOST, SERVICE_IDENTIFIER, this);
@@ -176,11 +180,9 @@ bool CServiceClientImpl::ConnectTo(uint16_t iPort)
                                          true);
 }
 
-void CServiceClientImpl::OnServicePortFound(uint16_t iPort)
-{
-    if (iPort != 0)
-        ConnectTo(iPort);
-}
+// The locator has connected already, through TryServicePort: a port is reported only once a
+// connection to it was made.
+void CServiceClientImpl::OnServicePortFound(uint16_t) {}
 
 void CServiceClientImpl::OnDisconnected()
 {
@@ -210,10 +212,27 @@ void CServiceClientImpl::OnMessage(CByteBuffer* pBuffer)
         CAutoLock lock(m_queueLock);
         m_queue.emplace_back(pBuffer);
     }
+    // Without a sink the message waits for one: what the service sends while the owner is
+    // still being built (the receiver list right after registration) is not lost.
     IServiceClientEvents* pSink = m_pSink;
-    if (pSink && pSink->OnMessagesPending())
+    if (!pSink || pSink->OnMessagesPending())
         return;
     ProcessMessages(-1);
+}
+
+void CServiceClientImpl::SetEventSink(IServiceClientEvents* pSink)
+{
+    m_pSink = pSink;
+    if (!pSink || m_bClosing)
+        return;
+    {
+        CAutoLock lock(m_queueLock);
+        if (m_queue.empty())
+            return;
+    }
+    // Messages that came before the sink: handed over now, as if they had just arrived.
+    if (!pSink->OnMessagesPending())
+        ProcessMessages(-1);
 }
 
 uint32_t CServiceClientImpl::ProcessMessages(int32_t iMaxCount)

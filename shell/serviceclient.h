@@ -41,6 +41,8 @@ public:
     CServiceClient(const CServiceClient&) = delete;
     CServiceClient& operator=(const CServiceClient&) = delete;
 
+    // Messages that arrive while no sink is set wait in the queue; setting a sink hands them over
+    // (its OnMessagesPending, or dispatch at once when that returns false).
     void SetEventSink(IServiceClientEvents* pSink);
     bool IsConnected() const;
     // Dispatches up to iMaxCount queued messages (-1: until the queue is empty, including those

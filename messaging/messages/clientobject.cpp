@@ -9,6 +9,11 @@ void CClientObject::Attach(ISendQueue* pSendQueue, IInboundSink* pSink, IMessagi
 {
     {
         CAutoLock lock(m_clientLock);
+        if (pSocket)
+        {
+            CAutoLock waitLock(m_waitLock);
+            m_bAbandoned = false;
+        }
         m_pSocket = pSocket;
         m_pSendQueue = pSendQueue;
         m_pInboundSink = pSink;
@@ -42,12 +47,28 @@ void CClientObject::SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>&
     if (!m_pInboundSink || !pRequest || pRequest->GetKind() != MESSAGE_KIND_REQUEST)
         return;
     CRefPtr<CRequestMessage> hold(pRequest);
+    {
+        CAutoLock waitLock(m_waitLock);
+        if (m_bAbandoned)
+            return;
+        m_pWaiting = pRequest;
+    }
     // Registered before it is queued for sending, so the dispatch thread knows the request
     // before any response to it can arrive.
     m_pInboundSink->AddPendingRequest(pRequest);
     Send(pRequest);
     pRequest->WaitForResponse(pOut, iTimeoutMs);
     m_pInboundSink->RemovePendingRequest(pRequest);
+    CAutoLock waitLock(m_waitLock);
+    m_pWaiting.Reset();
+}
+
+void CClientObject::AbandonRequests()
+{
+    CAutoLock waitLock(m_waitLock);
+    m_bAbandoned = true;
+    if (m_pWaiting)
+        m_pWaiting->Abandon();
 }
 
 void CClientEndpoint::SetListener(IClientListener* pListener)

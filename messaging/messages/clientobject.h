@@ -29,6 +29,9 @@ public:
     // Sends a request and waits up to iTimeoutMs for its response. Not connected, or not a
     // request: returns at once with pOut untouched. A time-out leaves pOut empty.
     virtual void SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pOut, int iTimeoutMs);
+    // The connection is going: a request waiting for its response stops waiting now, and none
+    // waits until the next Attach. Needs no client lock (the waiter holds it).
+    void AbandonRequests();
     // Called on the dispatch thread for every received message that answers no request.
     virtual void Deliver(CByteBuffer* pBuffer) = 0;
     virtual void OnConnected() {}
@@ -44,6 +47,9 @@ private:
     ISendQueue* m_pSendQueue = nullptr;
     IInboundSink* m_pInboundSink = nullptr;
     std::atomic<bool> m_bConnected{false};
+    CCriticalSection m_waitLock; // guards the two below; innermost
+    CRefPtr<CRequestMessage> m_pWaiting;
+    bool m_bAbandoned = false;
 };
 
 class IClientListener

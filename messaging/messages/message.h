@@ -93,6 +93,8 @@ public:
     void SetResponse(CByteBuffer* pResponse);
     // Empties pOut, waits up to iTimeoutMs for the response and copies it into pOut when it came.
     void WaitForResponse(CRefPtr<CByteBuffer>& pOut, int iTimeoutMs);
+    // Ends the wait at once, without a response (the connection is gone).
+    void Abandon() { m_pResponseEvent->Set(); }
 
 protected:
     CRequestMessage(uint32_t iMessageID, uint32_t iResponseID);

@@ -44,6 +44,8 @@ public:
     virtual void OnReadable() = 0;
     virtual void Send(CByteBuffer* pBuffer) = 0;
     virtual void OnClosed() = 0;
+    // When the frame being read must be whole (steady-clock ms), 0 when none is begun.
+    virtual int64_t GetFrameDeadline() const { return 0; }
     virtual bool ReadFully(uint8_t* pBuffer, int32_t iLength, int iTimeoutMs) = 0;
     virtual bool WriteFully(const uint8_t* pBuffer, int32_t iLength, int iTimeoutMs) = 0;
 };

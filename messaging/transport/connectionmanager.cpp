@@ -103,10 +103,12 @@ bool CConnectionManager::AttachSocket(CClientObject* pClient, IMessagingSocket* 
         pRoom = pThread.get();
         m_threads.push_back(std::move(pThread));
     }
+    m_attached[pSocket] = pRoom;
     pClient->Attach(pRoom, m_pDispatchThread.get(), pSocket);
     const bool bAdded = pRoom->AddSocket(pSocket);
     if (!bAdded)
     {
+        m_attached.erase(pSocket);
         pClient->Attach(nullptr, nullptr, nullptr);
         pSocket->SetListener(nullptr);
         pSocket->SetClient(nullptr);
@@ -118,6 +120,9 @@ void CConnectionManager::DetachClient(CClientObject* pClient)
 {
     if (!pClient)
         return;
+    // A request waiting on this connection ends now, not at its time-out: it holds the client
+    // lock that the detach needs.
+    pClient->AbandonRequests();
     CRefPtr<IMessagingSocket> pSocket;
     pClient->GetSocket(pSocket);
     if (!pSocket)
@@ -132,11 +137,35 @@ void CConnectionManager::DetachClient(CClientObject* pClient)
     for (auto& pThread : m_threads)
         if (pThread->RemoveSocket(pSocket.Get()))
             break;
-    std::erase_if(m_threads, [](const auto& pThread) { return pThread->GetSocketCount() == 0; });
+    m_attached.erase(pSocket.Get());
+    std::erase_if(m_threads,
+                  [this](const auto& pThread)
+                  {
+                      return pThread->GetSocketCount() == 0 &&
+                             std::none_of(m_attached.begin(), m_attached.end(),
+                                          [&](const auto& entry)
+                                          { return entry.second == pThread.get(); });
+                  });
+}
+
+void CConnectionManager::StopDispatching()
+{
+    m_pDispatchThread->Stop();
+    m_pDispatchThread->Join();
+    m_pDispatchThread->DropQueued();
 }
 
 int CConnectionManager::GetThreadCount()
 {
     CAutoLock lock(m_lock);
     return static_cast<int>(m_threads.size());
+}
+
+int CConnectionManager::GetSocketCount()
+{
+    CAutoLock lock(m_lock);
+    int n = 0;
+    for (auto& pThread : m_threads)
+        n += pThread->GetSocketCount();
+    return n;
 }

@@ -9,6 +9,7 @@
 #include "messagingsocket.h"
 #include "socketiothread.h"
 
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -36,8 +37,15 @@ public:
     // Detaches the client's socket (its OnDisconnected runs first, without the manager lock).
     void DetachClient(CClientObject* pClient);
 
-    // For tests: how many I/O threads exist now.
+    // Stops the dispatch thread and drops what it had queued: no message is handled and no
+    // connection reported from here on. An owner calls this before it tears down what its
+    // handlers use; detaching still works afterwards.
+    void StopDispatching();
+
+    // For tests: how many I/O threads exist now, and how many sockets they serve in all.
     int GetThreadCount();
+    int GetSocketCount();
+    CMessageDispatchThread* GetDispatchThread() const { return m_pDispatchThread.get(); }
 
     static void StartSocketLibrary(bool& bStarted);
     static void StopSocketLibrary(bool& bStarted);
@@ -47,4 +55,8 @@ private:
     std::unique_ptr<CMessageDispatchThread> m_pDispatchThread;
     CCriticalSection m_lock;
     std::vector<std::unique_ptr<CSocketIOThread>> m_threads;
+    // The I/O thread each attached socket's client sends through, until the client is detached.
+    // A thread is deleted only when no client can reach it any more: a socket that its thread
+    // has already closed still has a client holding the thread until that client's detach runs.
+    std::map<IMessagingSocket*, CSocketIOThread*> m_attached;
 };

@@ -4,6 +4,8 @@
 #include "dispatchthread.h"
 #include "clientobject.h"
 #include "connectionmanager.h"
+#include "exceptions.h"
+#include "trace.h"
 
 #include <algorithm>
 
@@ -15,11 +17,14 @@ namespace
 class CDeliverCommand : public CDispatchCommand
 {
 public:
-    CDeliverCommand(CClientObject* pClient, CByteBuffer* pBuffer,
-                    CMessageDispatchThread::PendingList* pPending)
-        : m_pClient(pClient), m_pBuffer(pBuffer), m_pPending(pPending)
+    CDeliverCommand(CMessageDispatchThread* pThread, CClientObject* pClient, CByteBuffer* pBuffer,
+                    CMessageDispatchThread::PendingList* pPending, size_t iCost)
+        : m_pThread(pThread), m_pClient(pClient), m_pBuffer(pBuffer), m_pPending(pPending),
+          m_iCost(iCost)
     {
     }
+    // Run or dropped unrun, the message no longer counts against its client.
+    ~CDeliverCommand() override { m_pThread->OnInboundDone(m_pClient.Get(), m_iCost); }
     void Execute() override
     {
         const uint32_t iId = PeekMessageID(m_pBuffer.Get());
@@ -35,9 +40,11 @@ public:
     }
 
 private:
+    CMessageDispatchThread* m_pThread;
     CRefPtr<CClientObject> m_pClient;
     CRefPtr<CByteBuffer> m_pBuffer;
     CMessageDispatchThread::PendingList* m_pPending;
+    size_t m_iCost;
 };
 
 class CDetachCommand : public CDispatchCommand
@@ -92,9 +99,19 @@ CMessageDispatchThread::~CMessageDispatchThread()
 {
     Stop();
     Join();
-    CAutoLock lock(m_queueLock);
-    m_commands.clear();
+    DropQueued();
     m_pending.clear();
+}
+
+void CMessageDispatchThread::DropQueued()
+{
+    std::deque<std::unique_ptr<CDispatchCommand>> dropped;
+    {
+        CAutoLock lock(m_queueLock);
+        dropped.swap(m_commands);
+    }
+    // Destroyed outside the lock: a command's destructor may release the last reference to a
+    // client object, whose own teardown may queue again.
 }
 
 void CMessageDispatchThread::Queue(std::unique_ptr<CDispatchCommand> pCommand)
@@ -106,8 +123,51 @@ void CMessageDispatchThread::Queue(std::unique_ptr<CDispatchCommand> pCommand)
 
 void CMessageDispatchThread::QueueInbound(CClientObject* pClient, CByteBuffer* pBuffer)
 {
-    if (pClient && pBuffer)
-        Queue(std::make_unique<CDeliverCommand>(pClient, pBuffer, &m_pending));
+    if (!pClient || !pBuffer)
+        return;
+    const size_t iCost = pBuffer->GetSize() + QUEUED_MESSAGE_OVERHEAD;
+    {
+        CAutoLock lock(m_queueLock);
+        size_t& iClientBytes = m_inboundBytes[pClient];
+        if (iClientBytes + iCost > MAX_QUEUED_INBOUND_BYTES_PER_CONNECTION ||
+            m_iInboundBytes + iCost > MAX_QUEUED_INBOUND_BYTES)
+        {
+            if (iClientBytes == 0)
+                m_inboundBytes.erase(pClient);
+            Trace("CMessageDispatchThread::QueueInbound: A connection sends more than is handled "
+                  "(%zu bytes wait); it is removed.",
+                  iClientBytes);
+            throw CSystemException(ENOBUFS);
+        }
+        iClientBytes += iCost;
+        m_iInboundBytes += iCost;
+    }
+    Queue(std::make_unique<CDeliverCommand>(this, pClient, pBuffer, &m_pending, iCost));
+}
+
+void CMessageDispatchThread::OnInboundDone(CClientObject* pClient, size_t iCost)
+{
+    CAutoLock lock(m_queueLock);
+    const auto it = m_inboundBytes.find(pClient);
+    if (it == m_inboundBytes.end())
+        return;
+    it->second -= std::min(it->second, iCost);
+    m_iInboundBytes -= std::min(m_iInboundBytes, iCost);
+    if (it->second == 0)
+        m_inboundBytes.erase(it);
+}
+
+size_t CMessageDispatchThread::GetQueuedInboundBytes(CClientObject* pClient)
+{
+    CAutoLock lock(m_queueLock);
+    const auto it = m_inboundBytes.find(pClient);
+    return it == m_inboundBytes.end() ? 0 : it->second;
+}
+
+size_t CMessageDispatchThread::GetQueuedInboundBytes()
+{
+    CAutoLock lock(m_queueLock);
+    return m_iInboundBytes;
 }
 
 void CMessageDispatchThread::QueueDisconnect(CClientObject* pClient)

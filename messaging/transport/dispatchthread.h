@@ -9,11 +9,20 @@
 #include "transportinterfaces.h"
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <vector>
 
 class CConnectionManager;
 class CClientObject;
+
+// What received messages may cost while they wait for this thread: one connection's share and
+// the whole process's. A message costs its bytes plus the command that carries it. A peer that
+// sends faster than its messages are handled loses its connection once it is over its share;
+// the others are served on.
+inline constexpr size_t MAX_QUEUED_INBOUND_BYTES_PER_CONNECTION = 32 * 1024 * 1024;
+inline constexpr size_t MAX_QUEUED_INBOUND_BYTES = 128 * 1024 * 1024;
+inline constexpr size_t QUEUED_MESSAGE_OVERHEAD = 128;
 
 class CDispatchCommand
 {
@@ -32,12 +41,23 @@ public:
     // Stops and joins (the command being run finishes); queued commands are discarded unrun.
     ~CMessageDispatchThread() override;
 
+    // Throws CSystemException(ENOBUFS) instead of queueing when the client, or the process, is
+    // over its share; the I/O thread then removes the connection.
     void QueueInbound(CClientObject* pClient, CByteBuffer* pBuffer) override;
     void QueueDisconnect(CClientObject* pClient) override;
     void AddPendingRequest(CRequestMessage* pRequest) override;
     void RemovePendingRequest(CRequestMessage* pRequest) override;
 
     using PendingList = std::vector<CRefPtr<CRequestMessage>>;
+
+    // Discards every queued command unrun (after the thread has stopped).
+    void DropQueued();
+
+    // For tests: what queued messages cost now, for one client and in all.
+    size_t GetQueuedInboundBytes(CClientObject* pClient);
+    size_t GetQueuedInboundBytes();
+    // Called by a delivery when it has run.
+    void OnInboundDone(CClientObject* pClient, size_t iCost);
 
 protected:
     void Run() override;
@@ -50,4 +70,6 @@ private:
     std::deque<std::unique_ptr<CDispatchCommand>> m_commands;
     PendingList m_pending; // this thread only
     CEvent m_queueEvent;
+    std::map<CClientObject*, size_t> m_inboundBytes; // under m_queueLock
+    size_t m_iInboundBytes = 0;                      // under m_queueLock
 };

@@ -8,11 +8,15 @@
 #include "trace.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <new>
 
 namespace
 {
+std::atomic<size_t> g_iPartialFrameBytes{0};
+
 uint32_t FromBigEndian(const uint8_t b[4])
 {
     return (uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3];
@@ -46,6 +50,14 @@ int CheckTransfer(int r)
         throw CSocketLibException(0);
     return r;
 }
+
+// What is left of a whole call's time-out; an infinite one stays infinite.
+int RemainingMs(int64_t iDeadline, int iTimeoutMs)
+{
+    if (iTimeoutMs < 0)
+        return iTimeoutMs;
+    return static_cast<int>(std::max<int64_t>(0, iDeadline - SteadyNowMs()));
+}
 } // namespace
 
 void CFrameTransfer::Reset()
@@ -53,6 +65,29 @@ void CFrameTransfer::Reset()
     m_pBuffer.Reset();
     m_iDone = 0;
     std::fill(std::begin(m_lengthPrefix), std::end(m_lengthPrefix), 0);
+}
+
+int64_t SteadyNowMs()
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+CFrameReader::~CFrameReader()
+{
+    Uncharge();
+}
+
+void CFrameReader::Uncharge()
+{
+    g_iPartialFrameBytes -= m_iCharged;
+    m_iCharged = 0;
+}
+
+size_t CFrameReader::GetPartialFrameBytes()
+{
+    return g_iPartialFrameBytes.load();
 }
 
 bool CFrameReader::IsComplete() const
@@ -68,7 +103,19 @@ int CFrameReader::Step(CSocket* pSocket)
     const int r = CheckTransfer(pSocket->Receive(target.p, static_cast<int>(target.n)));
     if (r < 0)
         return FRAME_STEP_WOULD_BLOCK;
+    const bool bBody = m_iDone >= 4;
     m_iDone += static_cast<uint32_t>(r);
+    if (bBody)
+    {
+        if (IsComplete())
+            Uncharge();
+        else
+        {
+            m_iCharged += static_cast<size_t>(r);
+            if ((g_iPartialFrameBytes += static_cast<size_t>(r)) > MAX_PARTIAL_FRAME_BYTES)
+                throw CSystemException(ENOBUFS);
+        }
+    }
     if (m_iDone == 4)
     {
         const uint32_t iLength = FromBigEndian(m_lengthPrefix);
@@ -183,6 +230,10 @@ void CMessagingSocket::OnReadable()
         if (m_pListener && pBuffer && pClient)
             m_pListener->QueueInbound(pClient.Get(), pBuffer.Get());
     }
+    if (!m_pReader->IsInProgress())
+        m_iFrameDeadline = 0;
+    else if (m_iFrameDeadline == 0)
+        m_iFrameDeadline = SteadyNowMs() + m_iFrameTimeoutMs;
 }
 
 void CMessagingSocket::Send(CByteBuffer* pBuffer)
@@ -234,9 +285,10 @@ bool CMessagingSocket::ReadFully(uint8_t* pBuffer, int32_t iLength, int iTimeout
         return iLength == 0;
     int32_t iDone = 0;
     CWaitHandle* handles[1] = {pEvent};
+    const int64_t iDeadline = SteadyNowMs() + iTimeoutMs;
     while (iDone < iLength)
     {
-        if (CThreadBase::WaitForEvents(handles, 1, iTimeoutMs) != 0)
+        if (CThreadBase::WaitForEvents(handles, 1, RemainingMs(iDeadline, iTimeoutMs)) != 0)
             break;
         const uint8_t iEvents = pEvent->Enumerate();
         if (iEvents & (SOCKET_EVENT_ERROR | SOCKET_EVENT_CLOSE))
@@ -271,6 +323,7 @@ bool CMessagingSocket::WriteFully(const uint8_t* pBuffer, int32_t iLength, int i
         return iLength == 0;
     int32_t iDone = 0;
     CWaitHandle* handles[1] = {pEvent};
+    const int64_t iDeadline = SteadyNowMs() + iTimeoutMs;
     while (iDone < iLength)
     {
         const int r = m_pSocket->Send(pBuffer + iDone, iLength - iDone);
@@ -291,7 +344,7 @@ bool CMessagingSocket::WriteFully(const uint8_t* pBuffer, int32_t iLength, int i
         bool bEnd = false;
         while (!bWritable && !bEnd)
         {
-            if (CThreadBase::WaitForEvents(handles, 1, iTimeoutMs) != 0)
+            if (CThreadBase::WaitForEvents(handles, 1, RemainingMs(iDeadline, iTimeoutMs)) != 0)
             {
                 bEnd = true;
                 break;

@@ -8,6 +8,7 @@
 #include "sync.h"
 #include "transportinterfaces.h"
 
+#include <atomic>
 #include <deque>
 
 // Frames longer than this are a protocol error that ends the connection. The largest message
@@ -20,6 +21,13 @@ inline constexpr int MAX_SEND_CHUNK = 65536;
 // Frames queued for one connection beyond what its socket took, at most: a peer that stops
 // reading loses its connection instead of making the queue grow without bound.
 inline constexpr size_t MAX_QUEUED_SEND_BYTES = 2 * MAX_FRAME_LENGTH;
+
+// A frame begun must be whole within this time, or the connection ends: a peer that sends a
+// length prefix and stalls holds no memory and no slot for longer.
+inline constexpr int FRAME_TIMEOUT_MS = 10000;
+// Bodies of frames still being read, process-wide, at most: forty peers that each begin a
+// 16 MiB frame and stall cannot make the process hold 640 MiB.
+inline constexpr size_t MAX_PARTIAL_FRAME_BYTES = 128 * 1024 * 1024;
 
 // Step results.
 inline constexpr int FRAME_STEP_WOULD_BLOCK = 1;
@@ -45,9 +53,20 @@ protected:
 class CFrameReader : public CFrameTransfer
 {
 public:
+    ~CFrameReader() override;
     bool IsComplete() const override;
-    // Also throws CSystemException(EMSGSIZE) for a length above MAX_FRAME_LENGTH.
+    // Some bytes of a frame have come, not all.
+    bool IsInProgress() const { return m_iDone > 0 && !IsComplete(); }
+    // Also throws CSystemException(EMSGSIZE) for a length above MAX_FRAME_LENGTH, and
+    // CSystemException(ENOBUFS) when the process holds MAX_PARTIAL_FRAME_BYTES of partial frames.
     int Step(CSocket* pSocket) override;
+
+    // Body bytes of unfinished frames in the whole process.
+    static size_t GetPartialFrameBytes();
+
+private:
+    void Uncharge();
+    size_t m_iCharged = 0; // this frame's body bytes counted in the process-wide total
 };
 
 class CFrameWriter : public CFrameTransfer
@@ -82,9 +101,14 @@ public:
     // read.
     void Send(CByteBuffer* pBuffer) override;
     void SetSendQueueLimit(size_t iBytes) { m_iQueueLimit = iBytes; }
+    // How long a begun frame may take (FRAME_TIMEOUT_MS unless a test wants less).
+    void SetFrameTimeout(int iMilliseconds) { m_iFrameTimeoutMs = iMilliseconds; }
     // Reports the lost connection to the listener and forgets the client.
     void OnClosed() override;
-    // Blocking exact-length transfers; the time-out applies to each wait, not to the whole call.
+    // When the frame being read must be whole (a steady-clock time in ms), 0 when none is begun.
+    int64_t GetFrameDeadline() const override { return m_iFrameDeadline.load(); }
+    // Blocking exact-length transfers; the time-out bounds the whole call, so a peer that sends
+    // one byte at a time cannot stretch it.
     bool ReadFully(uint8_t* pBuffer, int32_t iLength, int iTimeoutMs) override;
     bool WriteFully(const uint8_t* pBuffer, int32_t iLength, int iTimeoutMs) override;
 
@@ -103,7 +127,12 @@ private:
     std::deque<CRefPtr<CByteBuffer>> m_sendQueue;
     size_t m_iQueuedBytes = 0;
     size_t m_iQueueLimit = MAX_QUEUED_SEND_BYTES;
+    std::atomic<int64_t> m_iFrameDeadline{0}; // written by the serving thread, read by any
+    int m_iFrameTimeoutMs = FRAME_TIMEOUT_MS;
 };
+
+// Milliseconds of the steady clock, for deadlines.
+int64_t SteadyNowMs();
 
 // Connects a new TCP socket and wraps it. Never throws: a failure is one exception trace line
 // and an empty result.

@@ -4,6 +4,7 @@
 #include "servicelocator.h"
 #include "exceptions.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 
@@ -111,6 +112,8 @@ void CServiceLocator::Run()
             uint8_t datagram[1024];
             const int n = m_pSocket->Receive(datagram, sizeof datagram);
             iPort = ParseLookupReply(datagram, n, m_identifier);
+            if (iPort != 0 && m_pListener && !m_pListener->TryServicePort(iPort))
+                iPort = 0;
             bWaiting = iPort == 0;
         }
     }
@@ -120,43 +123,72 @@ void CServiceLocator::Run()
 
 namespace
 {
+// Collects the ports that answer; it takes none, so the locator keeps listening.
 class CFoundListener : public IServiceLocatorListener
 {
 public:
-    void OnServicePortFound(uint16_t iPort) override
+    bool TryServicePort(uint16_t iPort) override
     {
-        // The locator's end reports once more, with 0; the first port found stays.
-        if (iPort != 0 && m_iPort.load() == 0)
-        {
-            m_iPort = iPort;
-            m_found.Set();
-        }
+        CAutoLock lock(m_lock);
+        if (std::find(m_ports.begin(), m_ports.end(), iPort) == m_ports.end())
+            m_ports.push_back(iPort);
+        m_found.Set();
+        return false;
+    }
+    void OnServicePortFound(uint16_t) override {}
+    std::vector<uint16_t> GetPorts()
+    {
+        CAutoLock lock(m_lock);
+        return m_ports;
     }
     CEvent m_found;
-    std::atomic<uint16_t> m_iPort{0};
-};
-} // namespace
 
-uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
-                         const CLocatorEndpoint& endpoint)
+private:
+    CCriticalSection m_lock;
+    std::vector<uint16_t> m_ports;
+};
+
+std::vector<uint16_t> LookUp(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
+                             const CLocatorEndpoint& endpoint, int iGraceMs)
 {
-    uint16_t iResult = 0;
     try
     {
         CFoundListener listener;
         CServiceLocator locator(pszHost, identifier, &listener, endpoint);
         locator.Start();
         CWaitHandle* handles[1] = {&listener.m_found};
-        for (int i = 0; i < 3 && iResult == 0; ++i)
+        for (int i = 0; i < 3; ++i)
         {
             locator.SendLookupRequest();
             if (CThreadBase::WaitForEvents(handles, 1, iTimeoutMs / 3) == 0)
-                iResult = listener.m_iPort;
+            {
+                if (iGraceMs > 0)
+                {
+                    CEvent never; // the grace is a plain pause: replies are collected meanwhile
+                    CWaitHandle* pause[1] = {&never};
+                    CThreadBase::WaitForEvents(pause, 1, iGraceMs);
+                }
+                return listener.GetPorts();
+            }
         }
     }
     catch (CExceptionBase& error)
     {
         error.Report();
     }
-    return iResult;
+    return {};
+}
+} // namespace
+
+uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
+                         const CLocatorEndpoint& endpoint)
+{
+    const std::vector<uint16_t> ports = LookUp(pszHost, identifier, iTimeoutMs, endpoint, 0);
+    return ports.empty() ? 0 : ports.front();
+}
+
+std::vector<uint16_t> FindServicePorts(const char* pszHost, const uint8_t identifier[16],
+                                       int iTimeoutMs, const CLocatorEndpoint& endpoint)
+{
+    return LookUp(pszHost, identifier, iTimeoutMs, endpoint, SERVICE_LOOKUP_GRACE_MS);
 }

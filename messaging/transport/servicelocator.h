@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 inline constexpr const char* SERVICE_LOCATOR_GROUP = "225.1.2.34";
 inline constexpr uint16_t SERVICE_LOCATOR_PORT = 35000;
@@ -33,9 +34,14 @@ bool IsLookupRequest(const uint8_t* pData, int iLength, const uint8_t identifier
 class IServiceLocatorListener
 {
 public:
-    // Called once, on the locator's thread: the port of the first reply, or 0 when none came.
+    // Called once, on the locator's thread: the port of the reply that was taken, or 0 when none
+    // was taken before the locator stopped.
     virtual void OnServicePortFound(uint16_t iPort) = 0;
     virtual ~IServiceLocatorListener() = default;
+    // Called on the locator's thread for every reply before it is taken: false leaves the port
+    // untaken and the locator listening for the next reply or announcement (a stale service that
+    // answered but refuses connections must not end the wait for the real one).
+    virtual bool TryServicePort(uint16_t /*iPort*/) { return true; }
 };
 
 // Where the look-up happens. The defaults are the fixed group and port; tests give others.
@@ -75,3 +81,9 @@ private:
 // Returns the port, or 0 when nothing answered or the look-up could not be set up.
 uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
                          const CLocatorEndpoint& endpoint = {});
+// After the first reply, other services get this long to answer too.
+inline constexpr int SERVICE_LOOKUP_GRACE_MS = 100;
+// The same look-up, returning every distinct port that answered (first answer first): a caller
+// that cannot connect to one tries the next.
+std::vector<uint16_t> FindServicePorts(const char* pszHost, const uint8_t identifier[16],
+                                       int iTimeoutMs, const CLocatorEndpoint& endpoint = {});

@@ -98,9 +98,24 @@ void CSocketIOThread::Run()
 
     while (bRunning)
     {
-        const int r = WaitForEvents(handles, iHandleCount, WAIT_INFINITE);
+        // An idle connection costs no wake-up; one with a frame begun is woken at its deadline.
+        int64_t iDeadline = 0;
+        for (int i = 0; i < iHandleCount - FIXED_SLOTS; ++i)
+        {
+            const int64_t d = snapshot[i]->GetFrameDeadline();
+            if (d != 0 && (iDeadline == 0 || d < iDeadline))
+                iDeadline = d;
+        }
+        const int iTimeout =
+            iDeadline == 0 ? WAIT_INFINITE
+                           : static_cast<int>(std::max<int64_t>(0, iDeadline - SteadyNowMs()));
+        const int r = WaitForEvents(handles, iHandleCount, iTimeout);
         ++m_iWakeCount;
-        if (r < 0)
+        if (r == WAIT_TIMEOUT_RESULT)
+        {
+            RemoveOverdueSockets(snapshot, iHandleCount - FIXED_SLOTS);
+        }
+        else if (r < 0)
         {
             Trace("CSocketIOThread::Run(): Timed out or an error occured in "
                   "CThreadBase::WaitForEvents "
@@ -148,6 +163,21 @@ void CSocketIOThread::Run()
     }
     for (auto& p : snapshot)
         p.Reset();
+}
+
+void CSocketIOThread::RemoveOverdueSockets(CRefPtr<IMessagingSocket>* pSockets, int iCount)
+{
+    const int64_t iNow = SteadyNowMs();
+    for (int i = 0; i < iCount; ++i)
+    {
+        const int64_t d = pSockets[i]->GetFrameDeadline();
+        if (d != 0 && d <= iNow)
+        {
+            Trace("CSocketIOThread::Run(): A frame was begun and not finished in time; the "
+                  "connection is removed.");
+            RemoveSocket(pSockets[i].Get());
+        }
+    }
 }
 
 void CSocketIOThread::FlushSendQueue()

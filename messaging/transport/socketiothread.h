@@ -40,6 +40,8 @@ protected:
 private:
     void ServeSocket(IMessagingSocket* pSocket, bool& bRunning);
     void FlushSendQueue();
+    // Removes the sockets whose frame in progress is past its deadline.
+    void RemoveOverdueSockets(CRefPtr<IMessagingSocket>* pSockets, int iCount);
 
     CCriticalSection m_socketLock;
     std::vector<CRefPtr<IMessagingSocket>> m_sockets;

@@ -112,6 +112,7 @@ public:
         Correct,
         Wrong,
         Partial, // 15 bytes, then silence
+        Drip,    // 15 bytes one at a time, 700 ms apart, then silence
         CloseAtOnce,
     };
 
@@ -179,6 +180,14 @@ private:
             case EHandshake::Partial:
                 handshake.pop_back();
                 c->Send(handshake);
+                break;
+            case EHandshake::Drip:
+                for (int i = 0; i < 15 && !c->closed; ++i)
+                {
+                    if (i > 0)
+                        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+                    WriteAll(c->fd, &handshake[static_cast<size_t>(i)], 1);
+                }
                 break;
             case EHandshake::CloseAtOnce:
                 c->Shut();

@@ -3,6 +3,7 @@
 // registration, request/response matching, events in order, lost connections and thread pooling.
 
 #include "connectionmanager.h"
+#include "exceptions.h"
 #include "transporttest.h"
 
 #include <chrono>
@@ -250,15 +251,17 @@ TEST_F(ConnectionTest, HandshakeFailuresAreFalseWithTheirTraceLine)
     }
 }
 
-// Fifteen bytes and then silence: the handshake read waits out its full time-out.
-TEST_F(ConnectionTest, PartialHandshakeTimesOut)
+// A handshake dripped one byte every 700 ms: the whole handshake has 10000 ms, however often a
+// byte comes (a wait per byte would have taken 20 s here). The suite's one real 10-second wait.
+TEST_F(ConnectionTest, DrippedHandshakeTimesOutAfterTenSecondsInAll)
 {
-    CTestPeer peer(CTestPeer::EHandshake::Partial);
+    CTestPeer peer(CTestPeer::EHandshake::Drip);
     CTraceRecorder trace;
     const auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(Connect(peer));
-    EXPECT_GE(std::chrono::steady_clock::now() - start,
-              std::chrono::milliseconds(HANDSHAKE_TIMEOUT_MS));
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(elapsed, 10000ms);
+    EXPECT_LT(elapsed, 12000ms);
     EXPECT_TRUE(trace.Contains("CConnectionManager::ConnectClientObject: Client timed out waiting "
                                "for server handshake string."));
 }
@@ -411,3 +414,165 @@ TEST(ConnectionManager, DestroyingTheManagerClosesEveryConnection)
     EXPECT_FALSE(RefCountLockExists());
 }
 } // namespace
+
+namespace
+{
+// Holds the dispatch thread inside a delivery until released, so that detaches queue up behind.
+class CBusyDispatch : public IClientListener
+{
+public:
+    explicit CBusyDispatch(CConnectionManager& manager, CTestPeer& peer) : m_manager(manager)
+    {
+        MakeClientEndpoint(m_pClient, this);
+        connected =
+            manager.ConnectClientObject(m_pClient.Get(), "127.0.0.1", peer.Port(),
+                                        SERVICE_IDENTIFIER, true) &&
+            WaitUntil([&] { return peer.ConnectionCount() >= 1; }) &&
+            peer.Connection(peer.ConnectionCount() - 1)->Send(Frame(Bytes("00 00 00 0D 01"))) &&
+            WaitUntil([&] { return m_bBusy.load(); });
+    }
+    ~CBusyDispatch()
+    {
+        Release();
+        m_manager.DetachClient(m_pClient.Get());
+        m_pClient->SetListener(nullptr);
+    }
+    void Release() { m_bReleased = true; }
+    void OnMessage(CByteBuffer*) override
+    {
+        m_bBusy = true;
+        while (!m_bReleased)
+            std::this_thread::yield();
+    }
+    void OnConnected() override {}
+    void OnDisconnected() override {}
+    bool connected = false;
+
+private:
+    CConnectionManager& m_manager;
+    CRefPtr<CClientEndpoint> m_pClient;
+    std::atomic<bool> m_bBusy = false;
+    std::atomic<bool> m_bReleased = false;
+};
+} // namespace
+
+// A client whose socket its I/O thread has already closed keeps that thread until its own detach
+// has run: another client's detach must not delete the thread under it.
+TEST_F(ConnectionTest, AThreadOutlivesEveryClientThatCanReachIt)
+{
+    CTestPeer peer;
+    CBusyDispatch busy(manager, peer); // connection 0
+    ASSERT_TRUE(busy.connected);
+    CRefPtr<CRecordingClient> other(new CRecordingClient);
+    ASSERT_TRUE(manager.ConnectClientObject(other.Get(), "127.0.0.1", peer.Port(),
+                                            SERVICE_IDENTIFIER, true)); // connection 1
+    ASSERT_TRUE(Connect(peer));                                         // connection 2
+    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 3; }));
+    peer.Connection(0)->Shut();
+    peer.Connection(1)->Shut();
+    // The I/O thread has closed both; their detaches wait behind the busy dispatch thread.
+    ASSERT_TRUE(WaitUntil([&] { return manager.GetSocketCount() == 1; }));
+    manager.DetachClient(endpoint.Get());
+    EXPECT_EQ(manager.GetThreadCount(), 1);
+    CRefPtr<CEmptyMessage> event;
+    MakeEmptyMessage(event, LogUpdatedEvent);
+    other->Send(event.Get()); // reaches a thread that still exists
+    busy.Release();
+    EXPECT_TRUE(WaitUntil([&] { return other->disconnects == 1; }));
+    EXPECT_TRUE(WaitUntil([&] { return manager.GetThreadCount() == 0; }));
+}
+
+// What waits for the dispatch thread is bounded per connection (32 MiB) and in all (128 MiB); a
+// message costs its bytes and 128 more. At the limit a message is taken, one byte over it is not.
+TEST(DispatchLimits, InboundQueueIsBoundedPerConnectionAndInAll)
+{
+    CMessageDispatchThread dispatch(nullptr); // never started: everything stays queued
+    std::vector<CRefPtr<CRecordingClient>> clients;
+    for (int i = 0; i < 5; ++i)
+        clients.emplace_back(new CRecordingClient);
+    const auto queue = [&](int client, uint32_t size)
+    {
+        CRefPtr<CByteBuffer> buffer;
+        MakeByteBuffer(buffer, size);
+        try
+        {
+            dispatch.QueueInbound(clients[static_cast<size_t>(client)].Get(), buffer.Get());
+            return true;
+        }
+        catch (CSystemException& error)
+        {
+            return error.GetErrorCode() == ENOBUFS ? false : throw;
+        }
+    };
+    constexpr uint32_t half = 16 * 1024 * 1024 - 128; // two of them cost exactly 32 MiB
+    const struct
+    {
+        int client;
+        uint32_t size;
+        bool taken;
+    } steps[] = {
+        {0, half, true}, {0, half - 129, true}, // 129 bytes under the share
+        {0, 1, true},                           // at it: 32 MiB
+        {0, 0, false},                          // over it
+        {1, half, true}, {1, half, true},       {2, half, true}, {2, half, true},
+        {3, half, true}, {3, half - 129, true}, // 129 bytes under 128 MiB in all
+        {4, 1, true},                           // at it
+        {4, 0, false},                          // over it, though client 4 is far under its share
+    };
+    for (size_t i = 0; i < std::size(steps); ++i)
+        EXPECT_EQ(queue(steps[i].client, steps[i].size), steps[i].taken) << "step " << i;
+    EXPECT_EQ(dispatch.GetQueuedInboundBytes(clients[0].Get()), 32u * 1024 * 1024);
+    EXPECT_EQ(dispatch.GetQueuedInboundBytes(), 128u * 1024 * 1024);
+    dispatch.DropQueued();
+    EXPECT_EQ(dispatch.GetQueuedInboundBytes(), 0u);
+    EXPECT_TRUE(queue(4, 1));
+}
+
+// A frame begun must be whole within the frame time-out: one that arrives in parts in time is
+// delivered, one that stalls ends its connection at the deadline.
+TEST_F(ConnectionTest, AStalledFrameEndsItsConnectionAtTheDeadline)
+{
+    CTestPeer peer;
+    CRefPtr<CMessagingSocket> socket;
+    OpenMessagingSocket(socket, "127.0.0.1", peer.Port(), AF_INET, SOCK_STREAM, IPPROTO_TCP, true);
+    ASSERT_TRUE(socket);
+    uint8_t handshake[16];
+    ASSERT_TRUE(socket->ReadFully(handshake, 16, 10000));
+    socket->SetFrameTimeout(1000);
+    ASSERT_TRUE(manager.AttachSocket(endpoint.Get(), socket.Get()));
+    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 1; }));
+    auto connection = peer.Connection(0);
+
+    connection->Send(Bytes("00 00 00 05 00 00"));
+    ASSERT_TRUE(WaitUntil([&] { return socket->GetFrameDeadline() != 0; })); // a part has come
+    connection->Send(Bytes("00 0D 01"));
+    ASSERT_TRUE(WaitUntil([&] { return listener.Count() == 1; }));
+
+    CTraceRecorder trace;
+    const auto start = std::chrono::steady_clock::now();
+    connection->Send(Bytes("00 00 00 05 00 00")); // and no more
+    ASSERT_TRUE(WaitUntil([&] { return listener.disconnects == 1; }));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms);
+    EXPECT_TRUE(trace.Contains("CSocketIOThread::Run(): A frame was begun and not finished in "
+                               "time; the connection is removed."));
+}
+
+// A request whose connection is lost stops waiting at once, not at its 10-second time-out.
+TEST_F(ConnectionTest, LostConnectionEndsTheWaitOfARequest)
+{
+    CTestPeer peer; // never answers
+    ASSERT_TRUE(Connect(peer));
+    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 1; }));
+    std::thread closer(
+        [&]
+        {
+            // Once the request is on the wire (after the registration), the service goes.
+            WaitUntil([&] { return peer.Connection(0)->FrameCount() == 2; });
+            peer.Connection(0)->Shut();
+        });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(AskLogMask(endpoint.Get()), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
+    closer.join();
+    EXPECT_TRUE(WaitUntil([&] { return listener.disconnects == 1; }));
+}
