@@ -46,6 +46,8 @@ void PrintHelp()
         "5000;\n"
         "                       0: only at start)\n"
         "  --lookup-port N      multicast port of the look-up (default 35000)\n"
+        "  --registration-timeout MS  close a client that has not registered by then (default "
+        "10000)\n"
         "  --no-control         do not read control commands from standard input\n"
         "  --unit-dir DIR       where -i and -u put the unit (default: ~/.config/systemd/user)\n\n"
         "%s\n"
@@ -121,6 +123,9 @@ bool Parse(int argc, char** argv, Arguments& a)
         else if (arg == "--announce-interval" && number(INT32_MAX, a.options.iAnnounceIntervalMs))
             continue;
         else if (arg == "--lookup-port" && number(UINT16_MAX, a.options.lookup.port))
+            continue;
+        else if (arg == "--registration-timeout" &&
+                 number(INT32_MAX, a.options.iRegistrationTimeoutMs))
             continue;
         else if (arg == "--no-control")
             a.bControl = false;

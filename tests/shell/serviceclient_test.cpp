@@ -125,44 +125,87 @@ TEST(ServiceClient, ProcessMessagesHonoursItsCount)
     EXPECT_EQ(events.log.size(), 5u);
 }
 
-// A service found by look-up whose handshake is wrong leaves the client disconnected for good.
+// Answers every look-up request with the given port, as a stale or foreign service would.
+class CFakeAnswerer
+{
+public:
+    explicit CFakeAnswerer(uint16_t port)
+        : m_socket(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, SERVICE_LOCATOR_INTERFACE, 0)
+    {
+        BuildLookupReply(SERVICE_IDENTIFIER, port, m_reply);
+        m_socket.CreateReadNetworkEvent();
+        m_thread = std::thread(
+            [this]
+            {
+                CWaitHandle* handles[2] = {&m_stop, m_socket.GetNetworkEvent()};
+                while (WaitForHandles(handles, 2, WAIT_INFINITE) == 1)
+                {
+                    uint8_t datagram[64];
+                    if (m_socket.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ)
+                        if (IsLookupRequest(datagram, m_socket.Receive(datagram, sizeof datagram),
+                                            SERVICE_IDENTIFIER))
+                            m_socket.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, m_reply,
+                                            sizeof m_reply);
+                }
+            });
+    }
+    ~CFakeAnswerer()
+    {
+        m_stop.Set();
+        m_thread.join();
+    }
+
+private:
+    CMulticastSocket m_socket;
+    uint8_t m_reply[SERVICE_LOOKUP_REPLY_SIZE];
+    CEvent m_stop;
+    std::thread m_thread;
+};
+
+// A port on loopback that refuses connections.
+uint16_t RefusingPort()
+{
+    uint16_t port = 0;
+    ::close(ListenOnLoopback(port));
+    return port;
+}
+
+// A service found by look-up whose handshake is wrong leaves the client disconnected: it waits
+// for an announcement, and nothing tries the bad one again.
 TEST(ServiceClient, FailedHandshakeStaysDisconnected)
 {
     CTestPeer peer(CTestPeer::EHandshake::Wrong);
-    CMulticastSocket announcer(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT,
-                               SERVICE_LOCATOR_INTERFACE, 0);
-    std::atomic<bool> stop = false;
-    std::thread answer(
-        [&]
-        {
-            uint8_t reply[SERVICE_LOOKUP_REPLY_SIZE];
-            BuildLookupReply(SERVICE_IDENTIFIER, peer.Port(), reply);
-            announcer.CreateReadNetworkEvent();
-            CWaitHandle* handles[1] = {announcer.GetNetworkEvent()};
-            while (!stop)
-            {
-                if (WaitForHandles(handles, 1, 50) != 0)
-                    continue;
-                uint8_t datagram[64];
-                if (announcer.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ)
-                    if (IsLookupRequest(datagram, announcer.Receive(datagram, sizeof datagram),
-                                        SERVICE_IDENTIFIER))
-                        announcer.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, reply,
-                                         sizeof reply);
-            }
-        });
+    CFakeAnswerer answerer(peer.Port());
+    CServiceClient client;
+    EXPECT_FALSE(client.IsConnected());
+    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() >= 1; }));
+    CEvents events;
+    client.SetEventSink(&events);
+    EXPECT_FALSE(events.PumpUntil(
+        client, [&] { return client.IsConnected(); }, 500ms));
+    EXPECT_EQ(peer.ConnectionCount(), 1u);
+}
+
+// A stale answer with a port that refuses connections: the client goes on waiting and takes the
+// real service's announcement; with both answering, it tries them in turn.
+TEST(ServiceClient, ARefusingAnswerDoesNotKeepTheClientFromTheRealService)
+{
+    CFakeAnswerer stale(RefusingPort());
     {
+        CEvents events; // outlives the client that reports to it
         CServiceClient client;
         EXPECT_FALSE(client.IsConnected());
-        ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() >= 1; }));
-        CEvents events;
+        CStandIn service; // announces itself as it starts
         client.SetEventSink(&events);
-        EXPECT_FALSE(events.PumpUntil(
-            client, [&] { return client.IsConnected(); }, 500ms));
-        EXPECT_EQ(peer.ConnectionCount(), 1u); // nothing tries again
+        EXPECT_TRUE(events.PumpUntil(client, [&] { return events.Saw("connected"); }));
     }
-    stop = true;
-    answer.join();
+    for (int i = 0; i < 5; ++i)
+    {
+        CStandIn service({"--announce-interval", "0"});
+        CServiceClient client; // both answer the look-up
+        EXPECT_TRUE(client.IsConnected()) << "run " << i;
+        EXPECT_EQ(client.GetLogMask(), 0x1Eu);
+    }
 }
 
 // A service that connects but never answers: requests give nothing after their time-out and the
