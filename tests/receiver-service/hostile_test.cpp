@@ -241,7 +241,7 @@ TEST(HostilePeers, FinishedFloodsLeaveNoDescriptorsBehind)
     CStandIn service;
     const pid_t pid = service.Process().Pid();
     const size_t before = OpenDescriptorsOf(pid);
-    for (int i = 1; i <= 4; ++i)
+    for (size_t i = 1; i <= 4; ++i)
     {
         service.Control("log 50 1");
         ASSERT_TRUE(WaitUntil([&] { return CountOf(service.Log(), "Flood line 50 of 50") == i; }));
