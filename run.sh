@@ -13,8 +13,9 @@ cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
 cmake --build build -j "$(nproc)"
 
 bin=build/bin
-logdir=$(mktemp -d /tmp/zelbin-run-XXXXXX)
-echo "Starting the stand-in receiver service (log: $logdir/VostraHardwareService.log)"
+# The service logs to its default file, the one "-start" uses too: after Service > Stop and
+# Start in the window, the restarted service goes on writing the same file.
+echo "Starting the stand-in receiver service"
 if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     # The window looks the service up by itself and connects when it announces itself.
     "$bin/zelbin" &
@@ -31,5 +32,4 @@ else
     viewer=$!
 fi
 trap 'kill $viewer 2>/dev/null || true' EXIT
-"$bin/VostraHardwareService.exe" --foreground --log-file "$logdir/VostraHardwareService.log" \
-    --scenario receiver-service/demo-scenario.txt --loop
+"$bin/VostraHardwareService.exe" --foreground --scenario receiver-service/demo-scenario.txt --loop

@@ -168,15 +168,15 @@ PayloadTestRun BuildPayloadTest(const PayloadTestSettings& settings)
     run.iTotal = ParseLeadingInt(settings.totalQuestions);
     const uint32_t iWindow =
         static_cast<uint32_t>(ParseLeadingInt(settings.classResponseWindow)) % 65536;
-    for (int32_t n = 1; n <= run.iTotal; ++n)
-    {
-        const std::u16string text = u"ff,ff,26,3," + Hex(iWindow >> 8, false) + u"," +
-                                    Hex(iWindow & 0xFF, false) + u",0,0,0,0," +
-                                    Hex(iLength, false) + u"," + field + u"," +
-                                    Hex(static_cast<uint32_t>(n), false) + u"," + settings.response;
-        run.texts.push_back(CleanCommandText(text));
-    }
+    run.head = u"ff,ff,26,3," + Hex(iWindow >> 8, false) + u"," + Hex(iWindow & 0xFF, false) +
+               u",0,0,0,0," + Hex(iLength, false) + u"," + field + u",";
+    run.response = settings.response;
     return run;
+}
+
+std::u16string PayloadTestRun::Text(int32_t n) const
+{
+    return CleanCommandText(head + Hex(static_cast<uint32_t>(n), false) + u"," + response);
 }
 
 std::u16string LoginRequirementText(bool bTeamRequired, bool bLoginRequired)

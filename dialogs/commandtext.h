@@ -61,12 +61,17 @@ struct PayloadTestSettings
     std::u16string classResponseWindow = u"6000";
 };
 
-// The parsed run: how many questions, the pause after each, and the texts in sending order.
+// The parsed run: how many questions and the pause after each. Each question's text is built
+// when it is sent, so a run of a million questions costs no memory and starts at once.
 struct PayloadTestRun
 {
-    int32_t iTotal;
-    int32_t iLatencyMs;
-    std::vector<std::u16string> texts; // one per question, already cleaned
+    int32_t iTotal = 0; // no text is sent when it is 0 or less
+    int32_t iLatencyMs = 0;
+    // The text of question n (1 to iTotal), already cleaned.
+    std::u16string Text(int32_t n) const;
+
+    std::u16string head; // the fields before the question number
+    std::u16string response;
 };
 PayloadTestRun BuildPayloadTest(const PayloadTestSettings& settings);
 

@@ -13,6 +13,17 @@ public:
     uint32_t iMask = 0;
     bool bLogging = false;
     bool bConnected = false;
+    // The first mask reported for the connection made at start decides logging (as when the
+    // window asked for it while it was built); every later mask changes only the mask.
+    bool bMaskDecidesLogging = false;
+
+    void OnMaskArrived(uint32_t iNewMask)
+    {
+        iMask = iNewMask;
+        if (bMaskDecidesLogging)
+            bLogging = iMask != 0;
+        bMaskDecidesLogging = false;
+    }
 
     bool IsStartLoggingEnabled() const { return !bLogging && bConnected; }
     bool IsStopLoggingEnabled() const { return bLogging && bConnected; }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <deque>
 #include <new>
+#include <thread>
 
 namespace
 {
@@ -31,8 +32,15 @@ CCriticalSection& ManagerLock()
 class CServiceClientImpl : public IClientListener, public IServiceLocatorListener
 {
 public:
-    CServiceClientImpl();
+    explicit CServiceClientImpl(CServiceClient::EStart eStart);
     ~CServiceClientImpl() override;
+    bool WasConnectedAtStart() const { return m_bConnectedAtStart; }
+    bool IsStarting() const { return m_bStarting; }
+    void CancelRequests()
+    {
+        if (m_pEndpoint)
+            m_pEndpoint->AbandonRequests();
+    }
 
     void SetEventSink(IServiceClientEvents* pSink);
     bool IsConnected() const { return m_pEndpoint && m_pEndpoint->IsConnected(); }
@@ -45,7 +53,12 @@ public:
 
     // IClientListener
     void OnMessage(CByteBuffer* pBuffer) override;
-    void OnConnected() override { QueueLocalEvent(ConnectedEvent); }
+    void OnConnected() override
+    {
+        if (m_bStarting)
+            m_bConnectedAtStart = true;
+        QueueLocalEvent(ConnectedEvent);
+    }
     void OnDisconnected() override;
     // IServiceLocatorListener
     void OnServicePortFound(uint16_t iPort) override;
@@ -74,9 +87,12 @@ private:
     Handler m_dispatchTable[SERVICE_DISPATCH_TABLE_SIZE] = {};
     const uint32_t m_iDispatchTableSize = SERVICE_DISPATCH_TABLE_SIZE;
     std::atomic<IServiceClientEvents*> m_pSink{nullptr};
+    std::atomic<bool> m_bStarting{true};
+    std::atomic<bool> m_bConnectedAtStart{false};
+    std::thread m_starter; // the first connection attempt, when it runs in the background
 };
 
-CServiceClientImpl::CServiceClientImpl()
+CServiceClientImpl::CServiceClientImpl(CServiceClient::EStart eStart)
 {
     MakeClientEndpoint(m_pEndpoint, this);
     const std::pair<uint32_t, Handler> handlers[] = {
@@ -93,17 +109,36 @@ CServiceClientImpl::CServiceClientImpl()
     if (!g_pManager)
         g_pManager = new (std::nothrow) CConnectionManager();
     if (!g_pManager || !m_pEndpoint)
+    {
+        m_bStarting = false;
         return;
+    }
     ++g_iManagerUsers;
+    if (eStart == CServiceClient::EStart::Background)
+    {
+        // A window must show at once whatever the service does; the manager stays while this
+        // client counts as its user, so the attempt needs no process-wide lock.
+        m_starter = std::thread(
+            [this]
+            {
+                Connect();
+                m_bStarting = false;
+            });
+        return;
+    }
     Connect();
+    m_bStarting = false;
 }
 
 CServiceClientImpl::~CServiceClientImpl()
 {
     m_bClosing = true;
     m_pSink = nullptr;
+    if (m_starter.joinable())
+        m_starter.join(); // a look-up under way ends within 2 s
     if (m_pEndpoint)
     {
+        m_pEndpoint->AllowRequests(); // the goodbye waits for its answer, as it always did
         CRefPtr<CEmptyRequest> pClosing;
         MakeEmptyRequest(pClosing, ClientClosingRequest, ClientClosingResponse);
         CRefPtr<CByteBuffer> pResponse;
@@ -373,7 +408,22 @@ void CServiceClientImpl::ClearLog()
 
 // --- the handle --------------------------------------------------------------------------------
 
-CServiceClient::CServiceClient() : m_pImpl(std::make_unique<CServiceClientImpl>()) {}
+CServiceClient::CServiceClient(EStart eStart)
+    : m_pImpl(std::make_unique<CServiceClientImpl>(eStart))
+{
+}
+bool CServiceClient::WasConnectedAtStart() const
+{
+    return m_pImpl->WasConnectedAtStart();
+}
+bool CServiceClient::IsStarting() const
+{
+    return m_pImpl->IsStarting();
+}
+void CServiceClient::CancelRequests()
+{
+    m_pImpl->CancelRequests();
+}
 CServiceClient::~CServiceClient() = default;
 void CServiceClient::SetEventSink(IServiceClientEvents* pSink)
 {

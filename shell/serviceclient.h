@@ -33,9 +33,15 @@ class CServiceClientImpl;
 class CServiceClient
 {
 public:
-    // Looks the service up (at most 2 s) and connects; if it is not found, waits for its
-    // announcement in the background.
-    CServiceClient();
+    enum class EStart
+    {
+        Wait,       // the constructor looks the service up (at most 2 s) and connects
+        Background, // the constructor returns at once; look-up and connection follow on a
+                    // thread of their own, and ConnectedEvent says when they succeeded
+    };
+    // Looks the service up and connects; if it is not found, waits for its announcement in the
+    // background.
+    explicit CServiceClient(EStart eStart = EStart::Wait);
     // Says goodbye to the service (up to 10 s when it does not answer) and lets go of it.
     virtual ~CServiceClient();
     CServiceClient(const CServiceClient&) = delete;
@@ -56,6 +62,15 @@ public:
     // 0 when the service does not answer.
     uint32_t GetLogMask();
     void ClearLog();
+
+    // Whether the first connection attempt, the one the constructor starts, succeeded: false
+    // while it runs and when the service was not found then.
+    bool WasConnectedAtStart() const;
+    // Whether that first attempt still runs.
+    bool IsStarting() const;
+    // Makes a request that waits, or will wait, return at once without an answer, until the
+    // teardown's goodbye: for an owner that stops the thread its requests run on.
+    void CancelRequests();
 
 private:
     std::unique_ptr<CServiceClientImpl> m_pImpl;

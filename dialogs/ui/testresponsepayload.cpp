@@ -8,8 +8,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QElapsedTimer>
-#include <QEventLoop>
 #include <QGridLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -59,8 +59,17 @@ CTestResponsePayload::CTestResponsePayload(uint32_t iReceiverID, CServiceClient*
     m_pStart->setDefault(true);
     m_pCancel = new QPushButton(QStringLiteral("Cancel"), this);
     m_pCancel->setObjectName(QStringLiteral("2"));
+    // A run of the defaults lasts 1000 s: Stop ends it after the current pause.
+    m_pStop = new QPushButton(QStringLiteral("Stop"), this);
+    m_pStop->setObjectName(QStringLiteral("stop"));
+    m_pStop->setEnabled(false);
+    pLayout->addWidget(m_pStop, 6, 1);
     pLayout->addWidget(m_pStart, 6, 2);
     pLayout->addWidget(m_pCancel, 6, 3);
+    m_pPause = new QTimer(this);
+    m_pPause->setSingleShot(true);
+    connect(m_pPause, &QTimer::timeout, this, &CTestResponsePayload::SendNext);
+    connect(m_pStop, &QPushButton::clicked, this, &CTestResponsePayload::OnStopTest);
 
     for (const QuestionType& t : g_questionTypes)
         m_pQuestionType->addItem(QString::fromUtf16(t.pszName));
@@ -91,50 +100,81 @@ void CTestResponsePayload::OnStartTest()
     m_settings.latency = m_pLatency->text().toStdU16String();
     m_settings.classResponseWindow = m_pWindow->text().toStdU16String();
     m_settings.iQuestionType = m_pQuestionType->currentIndex();
-    const PayloadTestRun run = BuildPayloadTest(m_settings);
-    if (run.texts.empty())
+    m_run = BuildPayloadTest(m_settings);
+    if (m_run.iTotal <= 0)
         return;
-
     m_bRunning = true;
+    m_bStopRequested = false;
+    m_iSent = 0;
+    SetInputEnabled(false);
+    SendNext();
+}
+
+// Disabled controls drop what is clicked or typed at them: nothing is queued to run later.
+void CTestResponsePayload::SetInputEnabled(bool bEnabled)
+{
     for (QWidget* pWidget :
          {static_cast<QWidget*>(m_pTotal), static_cast<QWidget*>(m_pQuestionType),
           static_cast<QWidget*>(m_pResponse), static_cast<QWidget*>(m_pLatency),
           static_cast<QWidget*>(m_pWindow), static_cast<QWidget*>(m_pStart),
           static_cast<QWidget*>(m_pCancel)})
-        pWidget->setEnabled(false);
-    const int iPause = std::max(0, run.iLatencyMs);
-    const int64_t total = static_cast<int64_t>(run.texts.size());
-    for (int64_t n = 0; n < total; ++n)
-    {
-        if (m_pServiceClient)
-            m_pServiceClient->SendReceiverCommand(m_iReceiverID, run.texts[static_cast<size_t>(n)]);
-        const int64_t secondsLeft = (total - n) * iPause / 1000;
-        m_pProgress->setText(QStringLiteral("Question %1 of %2, about %3 s left")
-                                 .arg(n + 1)
-                                 .arg(total)
-                                 .arg(secondsLeft));
-        Pause(iPause);
-    }
-    m_pProgress->setText(QStringLiteral("Sent %1 question(s)").arg(total));
-    for (QWidget* pWidget : findChildren<QWidget*>())
-        pWidget->setEnabled(true);
-    m_bRunning = false;
+        pWidget->setEnabled(bEnabled);
+    m_pStop->setEnabled(!bEnabled);
+    if (!bEnabled)
+        m_pStop->setFocus();
 }
 
-// The pause keeps the window painted; input is off while the test runs (see OnStartTest).
-void CTestResponsePayload::Pause(int iMilliseconds)
+void CTestResponsePayload::SendNext()
 {
-    if (iMilliseconds <= 0)
+    if (!m_bRunning)
         return;
-    QEventLoop loop;
-    QTimer::singleShot(iMilliseconds, &loop, &QEventLoop::quit);
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    if (m_bStopRequested || m_iSent >= m_run.iTotal)
+        return EndRun();
+    ++m_iSent;
+    if (m_pServiceClient)
+        m_pServiceClient->SendReceiverCommand(m_iReceiverID,
+                                              m_run.Text(static_cast<int32_t>(m_iSent)));
+    const int iPause = std::max(0, m_run.iLatencyMs);
+    const int64_t secondsLeft = (m_run.iTotal - m_iSent + 1) * iPause / 1000;
+    m_pProgress->setText(QStringLiteral("Question %1 of %2, about %3 s left")
+                             .arg(m_iSent)
+                             .arg(m_run.iTotal)
+                             .arg(secondsLeft));
+    // The pause follows every question, the last one too.
+    m_pPause->start(iPause);
+}
+
+void CTestResponsePayload::OnStopTest()
+{
+    if (m_bRunning)
+        m_bStopRequested = true; // the series ends when the current pause is over
+}
+
+void CTestResponsePayload::EndRun()
+{
+    m_pProgress->setText(
+        m_bStopRequested
+            ? QStringLiteral("Stopped after %1 of %2 question(s)").arg(m_iSent).arg(m_run.iTotal)
+            : QStringLiteral("Sent %1 question(s)").arg(m_iSent));
+    m_bRunning = false;
+    m_bStopRequested = false;
+    SetInputEnabled(true);
+    m_pStart->setFocus();
 }
 
 void CTestResponsePayload::reject()
 {
     if (!m_bRunning)
         QDialog::reject();
+}
+
+// Escape during a run is discarded, not kept for later (the default would reject).
+void CTestResponsePayload::keyPressEvent(QKeyEvent* pEvent)
+{
+    if (m_bRunning)
+        pEvent->accept();
+    else
+        QDialog::keyPressEvent(pEvent);
 }
 
 void CTestResponsePayload::closeEvent(QCloseEvent* pEvent)

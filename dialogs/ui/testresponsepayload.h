@@ -28,10 +28,15 @@ public:
                          QWidget* pParent = nullptr);
 
     void OnSelchangeQuestionType();
-    // Sends every question's text with the pause after each. While it runs the dialog shows its
-    // progress and repaints, but takes no input: no second run, no type change, no closing.
+    // Starts the series: each question's text is sent, then the pause follows. While it runs the
+    // dialog shows its progress and stays painted, and its input is discarded (never replayed
+    // later): no second run, no type change, no closing. Only Stop works, which ends the series
+    // after the current pause.
     void OnStartTest();
+    void OnStopTest();
     bool IsRunning() const { return m_bRunning; }
+    // Questions sent in the current or last run.
+    int64_t GetSentCount() const { return m_iSent; }
 
     QLineEdit* GetTotalEdit() const { return m_pTotal; }
     QComboBox* GetQuestionTypeList() const { return m_pQuestionType; }
@@ -39,6 +44,8 @@ public:
     QLineEdit* GetLatencyEdit() const { return m_pLatency; }
     QLineEdit* GetWindowEdit() const { return m_pWindow; }
     QLabel* GetProgressLabel() const { return m_pProgress; }
+    QPushButton* GetStartButton() const { return m_pStart; }
+    QPushButton* GetStopButton() const { return m_pStop; }
 
     uint32_t GetReceiverID() const { return m_iReceiverID; }
 
@@ -46,14 +53,22 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
+    void keyPressEvent(QKeyEvent* pEvent) override;
 
 private:
-    void Pause(int iMilliseconds);
+    void SendNext();
+    void EndRun();
+    void SetInputEnabled(bool bEnabled);
 
     CServiceClient* m_pServiceClient;
     uint32_t m_iReceiverID;
     PayloadTestSettings m_settings;
     bool m_bRunning = false;
+    bool m_bStopRequested = false;
+    PayloadTestRun m_run;
+    int64_t m_iSent = 0;
+    class QTimer* m_pPause;
+    QPushButton* m_pStop;
     QLineEdit* m_pTotal;
     QComboBox* m_pQuestionType;
     QLineEdit* m_pResponse;

@@ -63,6 +63,12 @@ void CClientObject::SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>&
     m_pWaiting.Reset();
 }
 
+void CClientObject::AllowRequests()
+{
+    CAutoLock waitLock(m_waitLock);
+    m_bAbandoned = false;
+}
+
 void CClientObject::AbandonRequests()
 {
     CAutoLock waitLock(m_waitLock);

@@ -32,6 +32,8 @@ public:
     // The connection is going: a request waiting for its response stops waiting now, and none
     // waits until the next Attach. Needs no client lock (the waiter holds it).
     void AbandonRequests();
+    // Lets requests wait again after AbandonRequests (a new Attach does so as well).
+    void AllowRequests();
     // Called on the dispatch thread for every received message that answers no request.
     virtual void Deliver(CByteBuffer* pBuffer) = 0;
     virtual void OnConnected() {}

@@ -13,5 +13,7 @@ int main(int argc, char** argv)
     CZelbinApp app;
     if (!app.InitInstance())
         return 1;
-    return QApplication::exec();
+    const int status = QApplication::exec();
+    app.ExitInstance();
+    return status;
 }

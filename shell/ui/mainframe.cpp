@@ -29,14 +29,15 @@ CMainFrame::CMainFrame()
     setObjectName(QStringLiteral("mainFrame"));
     setWindowTitle(QStringLiteral("Zelbin"));
     setWindowIcon(AppIcon());
-    m_pServiceClient = std::make_unique<CServiceClient>();
+    m_pServiceClient = std::make_unique<CServiceClient>(CServiceClient::EStart::Background);
     m_pReceiversToolbar = new CReceiversToolbar(m_pServiceClient.get(), this);
     m_bLogPathPending = true;
-    // A connection made before the sink is installed is not reported: ask for the state here.
+    // What the service sent before this (the connection, the receiver list) waits in the
+    // client's queue and comes now: the connected event asks for the log mask and the path.
     m_pServiceClient->SetEventSink(this);
-    m_logMenu.iMask = m_pServiceClient->GetLogMask();
-    m_logMenu.bLogging = m_logMenu.iMask != 0;
-    m_logMenu.bConnected = m_pServiceClient->IsConnected();
+    m_logMenu.iMask = 0;
+    m_logMenu.bLogging = false;
+    m_logMenu.bConnected = false;
     m_bRequireLogin = false;
     m_bRequireTeam = false;
     m_iSampleQuizCount = 0;
@@ -52,7 +53,11 @@ CMainFrame::~CMainFrame()
 {
     m_pShutdowner.reset();
     if (m_pServiceClient)
+    {
         m_pServiceClient->SetEventSink(nullptr);
+        m_pServiceClient->CancelRequests(); // a request under way returns at once
+    }
+    m_requests.Stop();
     m_pServiceClient.reset();
 }
 
@@ -93,7 +98,17 @@ bool CMainFrame::Create()
         pLabel->setEnabled(false);
         m_pStatusBar->addPermanentWidget(pLabel);
     }
+    m_pConnectionPane = new QLabel(m_pStatusBar);
+    m_pConnectionPane->setObjectName(QStringLiteral("connectionPane"));
+    m_pStatusBar->insertPermanentWidget(0, m_pConnectionPane);
     m_pStatusBar->showMessage(QStringLiteral("Ready"));
+    // The idle prompt comes back whenever a menu prompt or another line goes away.
+    connect(m_pStatusBar, &QStatusBar::messageChanged, this,
+            [this](const QString& text)
+            {
+                if (text.isEmpty())
+                    m_pStatusBar->showMessage(QStringLiteral("Ready"));
+            });
 
     addToolBarBreak(Qt::TopToolBarArea);
     if (!m_pReceiversToolbar->Create(this))
@@ -295,6 +310,10 @@ void CMainFrame::CreateMenus()
 
 void CMainFrame::UpdateCommandUI()
 {
+    if (m_pConnectionPane)
+        m_pConnectionPane->setText(m_logMenu.bConnected
+                                       ? QStringLiteral("Connected to the receiver service")
+                                       : QStringLiteral("Looking for the receiver service\u2026"));
     if (m_actions.empty())
         return;
     Action(ID_LOG_START_LOGGING)->setEnabled(m_logMenu.IsStartLoggingEnabled());
@@ -330,10 +349,23 @@ bool CMainFrame::OnMessagesPending()
 
 void CMainFrame::customEvent(QEvent* pEvent)
 {
-    if (pEvent->type() == WM_ZELBIN_SERVICE && m_pServiceClient)
+    if (pEvent->type() == WM_ZELBIN_SERVICE && m_pServiceClient && !m_bShuttingDown)
         m_pServiceClient->ProcessMessages(-1);
     else if (pEvent->type() == WM_ZELBIN_SHUTDOWN)
-        deleteLater(); // destroys the window directly: no close handler, nothing asked
+        OnShutdownMessage();
+}
+
+// No close handler, nothing asked. A modal dialog, a print preview or the payload test's run
+// may be open, each on the stack of an event loop of its own, with the frame below it: every
+// loop is left first, and the application destroys the frame once control is back where its
+// main loop was started.
+void CMainFrame::OnShutdownMessage()
+{
+    if (m_bShuttingDown)
+        return;
+    m_bShuttingDown = true;
+    hide();
+    QCoreApplication::exit(0);
 }
 
 void CMainFrame::OnReceiverStatus(uint32_t iReceiverID, uint32_t iState, const std::u16string& name)
@@ -341,29 +373,71 @@ void CMainFrame::OnReceiverStatus(uint32_t iReceiverID, uint32_t iState, const s
     m_pReceiversToolbar->SetReceiverEntry(iReceiverID, iState, name);
 }
 
-void CMainFrame::AskLogFilePath()
+void CMainFrame::RequestLogMask()
 {
-    if (!m_bLogPathPending)
+    CServiceClient* pClient = m_pServiceClient.get();
+    m_requests.Post(
+        [this, pClient]
+        {
+            const uint32_t iMask = pClient->GetLogMask(); // 0 when no answer comes
+            QMetaObject::invokeMethod(
+                this,
+                [this, iMask]
+                {
+                    m_logMenu.OnMaskArrived(iMask);
+                    UpdateCommandUI();
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+// One path request at a time; what arrives goes to the view, which ignores a path it follows
+// already and follows a new one (a restarted service may log elsewhere).
+void CMainFrame::RequestLogFilePath()
+{
+    if (m_bPathRequested)
         return;
-    std::u16string path;
-    if (m_pServiceClient->GetLogFilePath(path) && m_pView)
-    {
-        m_pView->SetLogFile(path);
-        m_bLogPathPending = false;
-    }
+    m_bPathRequested = true;
+    CServiceClient* pClient = m_pServiceClient.get();
+    m_requests.Post(
+        [this, pClient]
+        {
+            std::u16string path;
+            const bool bAnswered = pClient->GetLogFilePath(path);
+            QMetaObject::invokeMethod(
+                this, [this, bAnswered, path] { OnLogFilePathArrived(bAnswered, path); },
+                Qt::QueuedConnection);
+        });
+}
+
+void CMainFrame::OnLogFilePathArrived(bool bAnswered, const std::u16string& path)
+{
+    m_bPathRequested = false;
+    if (!bAnswered || !m_pView)
+        return; // still pending: asked again at the next notice
+    m_pView->SetLogFile(path);
+    m_bLogPathPending = false;
 }
 
 void CMainFrame::OnLogUpdated()
 {
-    AskLogFilePath();
+    if (m_bLogPathPending)
+        RequestLogFilePath();
     if (m_pView)
         m_pView->ReadNewLogData();
 }
 
 void CMainFrame::OnConnected()
 {
+    // The connection made at start decides logging with its first mask, as if the window had
+    // asked while being built; later connections only read the mask anew.
+    if (m_bStartupPending)
+        m_logMenu.bMaskDecidesLogging = m_pServiceClient->WasConnectedAtStart();
+    m_bStartupPending = false;
     m_logMenu.bConnected = true;
-    m_logMenu.iMask = m_pServiceClient->GetLogMask();
+    RequestLogMask();
+    // The service may log to another file after a restart: its path is asked for again.
+    RequestLogFilePath();
     UpdateCommandUI();
 }
 
@@ -377,7 +451,19 @@ void CMainFrame::OnDisconnected()
 void CMainFrame::showEvent(QShowEvent* pEvent)
 {
     QMainWindow::showEvent(pEvent);
-    AskLogFilePath();
+    if (m_bLogPathPending)
+        RequestLogFilePath();
+}
+
+QString CMainFrame::GetConnectionText() const
+{
+    return m_pConnectionPane ? m_pConnectionPane->text() : QString();
+}
+
+void CMainFrame::ShowStatus(const QString& text)
+{
+    if (m_pStatusBar)
+        m_pStatusBar->showMessage(text);
 }
 
 // --- commands ----------------------------------------------------------------------------------
@@ -410,32 +496,40 @@ void CMainFrame::OnServiceCommand(const char* pszSwitch)
     RunServiceCommands(m_serviceDirectory, pszSwitch);
 }
 
+void CMainFrame::SendClassWide(const std::u16string& text)
+{
+    // Sent in any case (a command while disconnected goes nowhere), but not silently.
+    if (!m_pServiceClient->IsConnected())
+        ShowStatus(QStringLiteral("Not sent: the receiver service is not connected"));
+    m_pServiceClient->SendReceiverCommand(0, text);
+}
+
 void CMainFrame::OnRequireLogin()
 {
     m_bRequireLogin = !m_bRequireLogin;
-    m_pServiceClient->SendReceiverCommand(0, LoginRequirementText(m_bRequireTeam, m_bRequireLogin));
+    SendClassWide(LoginRequirementText(m_bRequireTeam, m_bRequireLogin));
     UpdateCommandUI();
 }
 
 void CMainFrame::OnRequireTeam()
 {
     m_bRequireTeam = !m_bRequireTeam;
-    m_pServiceClient->SendReceiverCommand(0, LoginRequirementText(m_bRequireTeam, m_bRequireLogin));
+    SendClassWide(LoginRequirementText(m_bRequireTeam, m_bRequireLogin));
     UpdateCommandUI();
 }
 
 void CMainFrame::OnDownloadSampleQuiz()
 {
     ++m_iSampleQuizCount;
-    m_pServiceClient->SendReceiverCommand(0, SampleQuizText(m_iSampleQuizCount));
+    SendClassWide(SampleQuizText(m_iSampleQuizCount));
 }
 
 void CMainFrame::OnSetNetworkName()
 {
     m_szNetworkName[8] = 0;
-    if (!m_runNetworkNameDialog(this, m_szNetworkName, 9))
+    if (!m_runNetworkNameDialog(this, m_szNetworkName, 9) || m_bShuttingDown)
         return;
-    m_pServiceClient->SendReceiverCommand(0, NetworkNameText(m_szNetworkName));
+    SendClassWide(NetworkNameText(m_szNetworkName));
 }
 
 void CMainFrame::OnShutdownRequested()

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "logmenu.h"
+#include "requestworker.h"
 #include "serviceclient.h"
 
 #include <QEvent>
@@ -71,9 +72,12 @@ class CMainFrame : public QMainWindow, public IServiceClientEvents
 {
     Q_OBJECT
 public:
-    // Constructs the service client, which connects at once, and reads the log mask.
+    // Constructs the service client, which looks for the service in the background: the window
+    // never waits for the service. What the service reports (the connection, the log mask, the
+    // log file's path) is applied when it arrives.
     CMainFrame();
-    // Releases the shutdown listener, then the service client (its goodbye may take up to 10 s).
+    // Releases the shutdown listener, ends the request thread, then the service client (its
+    // goodbye may take up to 10 s).
     ~CMainFrame() override;
 
     // Creates the window's parts in order; false when any fails (the program then ends).
@@ -117,6 +121,11 @@ public:
     void OnDownloadSampleQuiz();
     void OnSetNetworkName();
     void OnShutdownRequested();
+    bool IsShuttingDown() const { return m_bShuttingDown; }
+    // The status bar's connection pane.
+    QString GetConnectionText() const;
+    // Shows a line in the status bar's message pane until the next prompt.
+    void ShowStatus(const QString& text);
 
     bool IsLoginRequired() const { return m_bRequireLogin; }
     bool IsTeamRequired() const { return m_bRequireTeam; }
@@ -131,7 +140,12 @@ private:
     void CreateMenus();
     QAction* AddCommand(QMenu* pMenu, int iID, const QString& text, const QString& prompt,
                         std::function<void()> handler, QKeySequence shortcut = {});
-    void AskLogFilePath();
+    void RequestLogMask();
+    void RequestLogFilePath();
+    void OnLogFilePathArrived(bool bAnswered, const std::u16string& path);
+    void OnShutdownMessage();
+    // A class-wide command; the status bar says so when it cannot go out.
+    void SendClassWide(const std::u16string& text);
     void OnSaveAs();
     void OnOpen();
     void OnPrint();
@@ -157,4 +171,10 @@ private:
     std::string m_serviceDirectory;
     std::function<bool(QWidget*, char16_t*, int)> m_runNetworkNameDialog;
     std::unique_ptr<class QPrinter> m_pPrinter;
+    QLabel* m_pConnectionPane = nullptr;
+    bool m_bPathRequested = false; // a path request is under way
+    bool m_bStartupPending = true; // no connection reported yet
+    bool m_bShuttingDown = false;
+    // Requests that wait for the service run here; it ends before the service client does.
+    CRequestWorker m_requests;
 };

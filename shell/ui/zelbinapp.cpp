@@ -80,6 +80,12 @@ void ShowAboutBox(QWidget* pParent)
     sheet.exec();
 }
 
+void CZelbinApp::ExitInstance()
+{
+    delete m_pFrame; // its destroyed signal clears m_pFrame
+    m_pFrame = nullptr;
+}
+
 bool CZelbinApp::InitInstance()
 {
     Q_INIT_RESOURCE(zelbin); // the icon lives in a static library's resources

@@ -32,6 +32,9 @@ public:
     // Start-up: icon, settings, document template, the frame with its view, shown. False when
     // the frame cannot be created; the program then ends.
     bool InitInstance();
+    // After the main loop: destroys the frame if a shutdown request left it (a closed window
+    // has destroyed itself already).
+    void ExitInstance();
     CMainFrame* GetMainFrame() const { return m_pFrame; }
 
 private:

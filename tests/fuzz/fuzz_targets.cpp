@@ -227,7 +227,12 @@ private:
     settings.iQuestionType = size ? static_cast<int>(data[0] % 9) - 1 : 0;
     settings.latency = text;
     settings.classResponseWindow = text;
-    BuildPayloadTest(settings);
+    const PayloadTestRun run = BuildPayloadTest(settings);
+    if (run.iTotal > 0)
+    {
+        run.Text(1);
+        run.Text(run.iTotal);
+    }
 }
 } // namespace
 

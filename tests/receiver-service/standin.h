@@ -95,6 +95,26 @@ public:
         return status;
     }
     CChildProcess& Process() { return *m_pProcess; }
+    // The command texts the service received for one target ("receiver 7", "all receivers"),
+    // in order, as its log records them.
+    std::vector<std::string> ReceivedCommands(const std::string& target) const
+    {
+        std::vector<std::string> texts;
+        std::istringstream log(Log());
+        std::string line;
+        const std::string marker = " RAW To " + target + ": ";
+        while (std::getline(log, line))
+        {
+            const size_t at = line.find(marker);
+            if (at == std::string::npos)
+                continue;
+            std::string text = line.substr(at + marker.size());
+            if (!text.empty() && text.back() == '\r')
+                text.pop_back();
+            texts.push_back(text);
+        }
+        return texts;
+    }
 
 private:
     CTempDir m_dir;

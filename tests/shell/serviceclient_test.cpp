@@ -3,6 +3,7 @@
 // in a private network namespace: what a user notices when it breaks.
 
 #include "eventpump.h"
+#include "fakeanswerer.h"
 #include "serviceclient.h"
 #include "servicelocator.h"
 #include "standin.h"
@@ -77,6 +78,23 @@ TEST(ServiceClient, AbsentServiceThenItsAnnouncementConnects)
     EXPECT_EQ(client.GetLogMask(), 0x1Eu);
 }
 
+// What the service sends before the owner installs its sink (the receiver list right after the
+// registration) waits in the queue and is handed over when the sink is set.
+TEST(ServiceClient, MessagesBeforeTheSinkAreKeptForIt)
+{
+    CStandIn service({"--receiver", "1:A", "--receiver", "2:B"});
+    CServiceClient client;
+    ASSERT_TRUE(client.IsConnected());
+    // The list went out before this answer on the same connection: it is in the queue now.
+    ASSERT_EQ(client.GetLogMask(), 0x1Eu);
+    CEvents events;
+    client.SetEventSink(&events);
+    EXPECT_EQ(events.pendings, 1);
+    ASSERT_TRUE(events.PumpUntil(client, [&] { return events.Saw("receiver 2 1 B"); }));
+    EXPECT_EQ(events.log,
+              (std::vector<std::string>{"connected", "receiver 1 1 A", "receiver 2 1 B"}));
+}
+
 TEST(ServiceClient, KilledServiceIsFollowedAndTheMaskReadAnew)
 {
     CTempDir dir;
@@ -123,51 +141,6 @@ TEST(ServiceClient, ProcessMessagesHonoursItsCount)
     EXPECT_EQ(events.log.size(), 2u);
     EXPECT_EQ(client.ProcessMessages(-1), 0u);
     EXPECT_EQ(events.log.size(), 5u);
-}
-
-// Answers every look-up request with the given port, as a stale or foreign service would.
-class CFakeAnswerer
-{
-public:
-    explicit CFakeAnswerer(uint16_t port)
-        : m_socket(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, SERVICE_LOCATOR_INTERFACE, 0)
-    {
-        BuildLookupReply(SERVICE_IDENTIFIER, port, m_reply);
-        m_socket.CreateReadNetworkEvent();
-        m_thread = std::thread(
-            [this]
-            {
-                CWaitHandle* handles[2] = {&m_stop, m_socket.GetNetworkEvent()};
-                while (WaitForHandles(handles, 2, WAIT_INFINITE) == 1)
-                {
-                    uint8_t datagram[64];
-                    if (m_socket.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ)
-                        if (IsLookupRequest(datagram, m_socket.Receive(datagram, sizeof datagram),
-                                            SERVICE_IDENTIFIER))
-                            m_socket.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, m_reply,
-                                            sizeof m_reply);
-                }
-            });
-    }
-    ~CFakeAnswerer()
-    {
-        m_stop.Set();
-        m_thread.join();
-    }
-
-private:
-    CMulticastSocket m_socket;
-    uint8_t m_reply[SERVICE_LOOKUP_REPLY_SIZE];
-    CEvent m_stop;
-    std::thread m_thread;
-};
-
-// A port on loopback that refuses connections.
-uint16_t RefusingPort()
-{
-    uint16_t port = 0;
-    ::close(ListenOnLoopback(port));
-    return port;
 }
 
 // A service found by look-up whose handshake is wrong leaves the client disconnected: it waits

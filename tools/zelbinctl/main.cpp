@@ -405,6 +405,7 @@ int Run(Options& o)
     std::vector<std::u16string> texts; // command texts to send, in order
     uint32_t iReceiver = 0;
     int32_t iLatencyMs = 0;
+    PayloadTestRun payload; // its texts are built one at a time as they are sent
     bool bSetMask = false;
     uint32_t iNewMask = 0;
     if (command == "receivers")
@@ -452,9 +453,8 @@ int Run(Options& o)
         if (args.size() != 1)
             return Usage("payload-test takes RECEIVER_ID and options");
         iReceiver = static_cast<uint32_t>(std::strtoul(args[0].c_str(), nullptr, 0));
-        const PayloadTestRun run = BuildPayloadTest(settings);
-        texts = run.texts;
-        iLatencyMs = std::max(0, run.iLatencyMs);
+        payload = BuildPayloadTest(settings);
+        iLatencyMs = std::max(0, payload.iLatencyMs);
         args.clear();
     }
     else if (command == "login-requirement")
@@ -571,15 +571,20 @@ int Run(Options& o)
         return 0;
     }
     // The command texts: sent in order, each printed as it goes, with the pause after each.
-    for (size_t i = 0; i < texts.size(); ++i)
+    const bool bPayload = command == "payload-test";
+    const int64_t iCount =
+        bPayload ? std::max(payload.iTotal, 0) : static_cast<int64_t>(texts.size());
+    for (int64_t i = 0; i < iCount; ++i)
     {
-        client.SendReceiverCommand(iReceiver, texts[i]);
+        const std::u16string text =
+            bPayload ? payload.Text(static_cast<int32_t>(i + 1)) : texts[static_cast<size_t>(i)];
+        client.SendReceiverCommand(iReceiver, text);
         if (o.bJson)
-            std::printf("{\"receiver\":%u,\"sent\":%s}\n", iReceiver, Json(Utf8(texts[i])).c_str());
+            std::printf("{\"receiver\":%u,\"sent\":%s}\n", iReceiver, Json(Utf8(text)).c_str());
         else
-            std::printf("%s\n", Utf8(texts[i]).c_str());
+            std::printf("%s\n", Utf8(text).c_str());
         std::fflush(stdout);
-        if (command == "payload-test" && iLatencyMs > 0)
+        if (bPayload && iLatencyMs > 0)
         {
             CWaitHandle* handles[1] = {&signals};
             if (WaitForHandles(handles, 1, iLatencyMs) == 0)

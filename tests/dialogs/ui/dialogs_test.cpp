@@ -19,23 +19,11 @@
 
 namespace
 {
-// The command texts the service received, in order, for one target.
 QStringList Received(CStandIn& service, const std::string& target)
 {
     QStringList texts;
-    std::istringstream log(service.Log());
-    std::string line;
-    const std::string marker = " RAW To " + target + ": ";
-    while (std::getline(log, line))
-    {
-        const size_t at = line.find(marker);
-        if (at == std::string::npos)
-            continue;
-        std::string text = line.substr(at + marker.size());
-        if (!text.empty() && text.back() == '\r')
-            text.pop_back();
+    for (const std::string& text : service.ReceivedCommands(target))
         texts << QString::fromStdString(text);
-    }
     return texts;
 }
 } // namespace
@@ -121,60 +109,11 @@ private slots:
         QVERIFY(QCoreApplication::sendEvent(pEdit, &release));
     }
 
-    void PayloadTestSendsOneTextPerQuestion()
-    {
-        CTestResponsePayload dialog(7, client.get());
-        QCOMPARE(dialog.GetTotalEdit()->text(), QStringLiteral("100"));
-        QCOMPARE(dialog.GetQuestionTypeList()->currentText(), QStringLiteral("Math"));
-        QCOMPARE(dialog.GetLatencyEdit()->text(), QStringLiteral("10000"));
-        QCOMPARE(dialog.GetWindowEdit()->text(), QStringLiteral("6000"));
-        dialog.GetResponseEdit()->setText(QStringLiteral("typed by hand"));
-        dialog.GetQuestionTypeList()->setCurrentIndex(2);
-        QCOMPARE(dialog.GetResponseEdit()->text(), QStringLiteral("0x27,0x85,0x95,0xd,0x0"));
-
-        dialog.GetTotalEdit()->setText(QStringLiteral("0"));
-        dialog.OnStartTest();
-        dialog.GetTotalEdit()->setText(QStringLiteral("3"));
-        dialog.GetLatencyEdit()->setText(QStringLiteral("0"));
-        dialog.GetWindowEdit()->setText(QStringLiteral("70000"));
-        dialog.GetResponseEdit()->setText(QStringLiteral("0X1, 0x2"));
-        dialog.OnStartTest();
-        const QStringList expected = {QStringLiteral("ff,ff,26,3,11,70,0,0,0,0,4,b,1,0X1,2"),
-                                      QStringLiteral("ff,ff,26,3,11,70,0,0,0,0,4,b,2,0X1,2"),
-                                      QStringLiteral("ff,ff,26,3,11,70,0,0,0,0,4,b,3,0X1,2")};
-        QTRY_COMPARE(Received(*service, "receiver 7"), expected); // the total of 0 sent nothing
-        QCOMPARE(dialog.GetProgressLabel()->text(), QStringLiteral("Sent 3 question(s)"));
-    }
-
-    void ARunningTestTakesNoInputAndCannotBeClosed()
-    {
-        CTestResponsePayload dialog(7, client.get());
-        dialog.show();
-        dialog.GetTotalEdit()->setText(QStringLiteral("2"));
-        dialog.GetLatencyEdit()->setText(QStringLiteral("200"));
-        bool bChecked = false;
-        QTimer::singleShot(50, &dialog,
-                           [&]
-                           {
-                               QVERIFY(dialog.IsRunning());
-                               QVERIFY(!dialog.GetQuestionTypeList()->isEnabled());
-                               QVERIFY(dialog.GetProgressLabel()->text().startsWith(
-                                   QStringLiteral("Question 1 of 2")));
-                               dialog.reject();      // refused while running
-                               dialog.OnStartTest(); // no second run
-                               bChecked = true;
-                           });
-        dialog.OnStartTest();
-        QVERIFY(bChecked);
-        QVERIFY(dialog.isVisible());
-        QVERIFY(dialog.GetQuestionTypeList()->isEnabled());
-        QTRY_COMPARE(Received(*service, "receiver 7").size(), qsizetype(2));
-    }
-
     void ExtrasSendTheirTextsAndKeepTheirState()
     {
         CMainFrame frame;
         QVERIFY(frame.Create());
+        QTRY_VERIFY(frame.GetServiceClient()->IsConnected());
         for (int id : {ID_EXTRAS_REQUIRE_LOGIN, ID_EXTRAS_REQUIRE_TEAM, ID_EXTRAS_REQUIRE_LOGIN,
                        ID_EXTRAS_REQUIRE_TEAM})
         {

@@ -1,0 +1,51 @@
+// SPDX-License-Identifier: MIT
+// The request worker's thread.
+
+#include "requestworker.h"
+
+CRequestWorker::CRequestWorker() : m_thread([this] { Run(); }) {}
+
+CRequestWorker::~CRequestWorker()
+{
+    Stop();
+}
+
+void CRequestWorker::Post(std::function<void()> job)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (m_bStopping)
+            return;
+        m_jobs.push_back(std::move(job));
+    }
+    m_wake.notify_one();
+}
+
+void CRequestWorker::Stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStopping = true;
+        m_jobs.clear();
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+void CRequestWorker::Run()
+{
+    for (;;)
+    {
+        std::function<void()> job;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_bStopping || !m_jobs.empty(); });
+            if (m_bStopping)
+                return;
+            job = std::move(m_jobs.front());
+            m_jobs.pop_front();
+        }
+        job();
+    }
+}

@@ -1,0 +1,34 @@
+// SPDX-License-Identifier: MIT
+// Runs work that waits for the service (requests of up to 10 s) on a thread of its own, one job
+// at a time and in the order posted, so that the thread that posts it (the window's) never
+// waits for the service. Each job hands its result back however its poster wants.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+class CRequestWorker
+{
+public:
+    CRequestWorker();
+    // Stop, then join.
+    ~CRequestWorker();
+    CRequestWorker(const CRequestWorker&) = delete;
+    CRequestWorker& operator=(const CRequestWorker&) = delete;
+
+    void Post(std::function<void()> job);
+    // Drops what was not started and waits for the job that runs; later posts are dropped.
+    void Stop();
+
+private:
+    void Run();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_bStopping = false;
+    std::thread m_thread;
+};

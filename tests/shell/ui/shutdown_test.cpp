@@ -1,0 +1,104 @@
+// SPDX-License-Identifier: MIT
+// A shutdown request (a stop signal to the shutdown listener) ends the program cleanly from any
+// state: with every kind of dialog open, a payload test running or a print preview showing, the
+// main loop returns 0, the frame is destroyed once, and its close handler never ran.
+
+#include "mainframe.h"
+#include "qtestmain.h"
+#include "receiverstoolbar.h"
+#include "standin.h"
+#include "testresponsepayload.h"
+#include "zelbinapp.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+#include <QTimer>
+#include <csignal>
+
+class ShutdownTest : public QObject
+{
+    Q_OBJECT
+private slots:
+    void EndsCleanlyFromAnyState_data()
+    {
+        QTest::addColumn<int>("state");
+        QTest::newRow("idle") << 0;
+        QTest::newRow("About box") << 1;
+        QTest::newRow("Set Network Name") << 2;
+        QTest::newRow("Send Command") << 3;
+        QTest::newRow("payload test running") << 4;
+        QTest::newRow("print preview") << 5;
+    }
+    void EndsCleanlyFromAnyState()
+    {
+        QFETCH(int, state);
+        CStandIn service({"--receiver", "7:Room1"});
+        CZelbinApp app;
+        QVERIFY(app.InitInstance());
+        QPointer<CMainFrame> frame(app.GetMainFrame());
+        QTRY_COMPARE(frame->GetReceiversToolbar()->GetListWidget()->count(), 1);
+        frame->GetReceiversToolbar()->GetListWidget()->setCurrentRow(0);
+
+        // Opens the state from inside the main loop, then asks for the shutdown once a modal
+        // window (or the running test) is up.
+        bool bRequested = false;
+        QTimer::singleShot(0, frame,
+                           [&]
+                           {
+                               switch (state)
+                               {
+                               case 1:
+                                   frame->Action(ID_APP_ABOUT)->trigger();
+                                   break;
+                               case 2:
+                                   frame->Action(ID_EXTRAS_NETWORK_NAME)->trigger();
+                                   break;
+                               case 3:
+                                   frame->GetReceiversToolbar()->OnSendCommand();
+                                   break;
+                               case 4:
+                                   frame->GetReceiversToolbar()->OnTestPayload();
+                                   break;
+                               case 5:
+                                   frame->Action(ID_FILE_PRINT_PREVIEW)->trigger();
+                                   break;
+                               }
+                           });
+        QTimer poll;
+        connect(&poll, &QTimer::timeout,
+                [&]
+                {
+                    QWidget* pModal = QApplication::activeModalWidget();
+                    if (state != 0 && !pModal)
+                        return;
+                    if (auto* pTest = qobject_cast<CTestResponsePayload*>(pModal))
+                    {
+                        if (!pTest->IsRunning())
+                        {
+                            pTest->GetLatencyEdit()->setText(QStringLiteral("100"));
+                            pTest->OnStartTest();
+                        }
+                        if (pTest->GetSentCount() < 2)
+                            return; // a pause or two into the run
+                    }
+                    if (!bRequested)
+                        ::kill(::getpid(), SIGTERM);
+                    bRequested = true;
+                });
+        poll.start(10);
+        QCOMPARE(QApplication::exec(), 0);
+        QVERIFY(bRequested);
+        QVERIFY(!frame.isNull()); // left for the application, after every loop has returned
+        QVERIFY(frame->IsShuttingDown());
+        app.ExitInstance();
+        QVERIFY(frame.isNull());
+        QVERIFY(app.GetMainFrame() == nullptr);
+        QVERIFY(service.LogContains("Client 1 is closing")); // the goodbye went out
+    }
+};
+
+ZELBIN_QTEST_MAIN(ShutdownTest)
+#include "shutdown_test.moc"
