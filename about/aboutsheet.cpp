@@ -16,6 +16,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -33,8 +34,18 @@ const char* const RIGHTS = "Copyright (c) 2026 The Zelbin developers.";
 const char* const LEGAL_USE =
     "Questions about the legal use of this program are answered by its licence (see "
     "License.txt beside the program) or by the Zelbin developers.";
-// The project's own contacts: its maintainers' address and its documentation beside the program.
-const char* const SUPPORT_EMAIL = "maintainers@users.noreply.c-seed-c8bfaaa1.example";
+// Support contacts are set when the program is built (ZELBIN_SUPPORT_EMAIL, _URL, _PHONE): a
+// copy built by a school's IT department names its own. Unset, the page says so plainly and
+// links the documentation installed with the program instead of inventing an address.
+#ifndef ZELBIN_SUPPORT_EMAIL
+#define ZELBIN_SUPPORT_EMAIL ""
+#endif
+#ifndef ZELBIN_SUPPORT_URL
+#define ZELBIN_SUPPORT_URL ""
+#endif
+#ifndef ZELBIN_SUPPORT_PHONE
+#define ZELBIN_SUPPORT_PHONE ""
+#endif
 constexpr int TITLE_WIDTH = 330;
 
 QString ExecutableDirectory()
@@ -63,6 +74,28 @@ bool ReadAboutTextFile(const QString& name, QString& text, QWidget* pErrorParent
     else
         text = QString::fromLocal8Bit(bytes);
     return true;
+}
+
+QString ReflowParagraphs(const QString& text)
+{
+    QString normal = text;
+    normal.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QStringList paragraphs;
+    QString current;
+    for (const QString& line : normal.split(QLatin1Char('\n')))
+    {
+        if (line.trimmed().isEmpty())
+        {
+            paragraphs << current;
+            current.clear();
+            continue;
+        }
+        current += (current.isEmpty() ? QString() : QStringLiteral(" ")) + line.trimmed();
+    }
+    paragraphs << current;
+    while (!paragraphs.isEmpty() && paragraphs.last().isEmpty())
+        paragraphs.removeLast();
+    return paragraphs.join(QStringLiteral("\n\n"));
 }
 
 int FitTitleFontHeight(const QString& title, int iWidth, const QFont& base)
@@ -166,7 +199,8 @@ CAboutSheet::CAboutSheet(const char16_t* pszCaption, QWidget* pParent, int iFirs
         auto* pText = new QPlainTextEdit(pPage);
         pText->setObjectName(QStringLiteral("1008"));
         pText->setReadOnly(true);
-        pText->setPlainText(licence);
+        // The file is wrapped for a terminal; the page wraps it again to its own width.
+        pText->setPlainText(ReflowParagraphs(licence));
         pPageLayout->addWidget(pText);
         m_pTabs->addTab(pPage, QStringLiteral("License"));
     }
@@ -192,28 +226,46 @@ CAboutSheet::CAboutSheet(const char16_t* pszCaption, QWidget* pParent, int iFirs
             pPage, 1025,
             QStringLiteral("The Zelbin project: questions and reports go to its issue tracker."),
             2);
-        auto* pMailLabel = new QLabel(QStringLiteral("E-mail:"), pPage);
-        pMailLabel->setObjectName(QStringLiteral("1024"));
-        auto* pMail = new CStaticLink(QString(), false, true, pPage);
-        pMail->setText(QString::fromLatin1(SUPPORT_EMAIL));
-        pMail->setObjectName(QStringLiteral("1021"));
-        auto* pWebLabel = new QLabel(QStringLiteral("Web:"), pPage);
-        pWebLabel->setObjectName(QStringLiteral("1026"));
-        auto* pWeb = new CStaticLink(QString(), false, true, pPage);
-        pWeb->setText(QStringLiteral("file://") + ExecutableDirectory() +
-                      QStringLiteral("README.md"));
-        pWeb->setObjectName(QStringLiteral("1020"));
-        pGrid->addWidget(pMailLabel, 3, 0);
-        pGrid->addWidget(pMail, 3, 1);
-        pGrid->addWidget(pWebLabel, 4, 0);
-        pGrid->addWidget(pWeb, 4, 1);
+        const QString email = QString::fromUtf8(ZELBIN_SUPPORT_EMAIL);
+        const QString web = QString::fromUtf8(ZELBIN_SUPPORT_URL);
+        const QString phone = QString::fromUtf8(ZELBIN_SUPPORT_PHONE);
+        const QString documentation =
+            QStringLiteral("file://") + ExecutableDirectory() + QStringLiteral("README.md");
+        int row = 3;
+        const auto addContact =
+            [&](int labelId, const QString& label, int id, const QString& text, bool bLink)
+        {
+            auto* pLabel = new QLabel(label, pPage);
+            pLabel->setObjectName(QString::number(labelId));
+            QLabel* pValue =
+                bLink ? new CStaticLink(QString(), false, true, pPage) : new QLabel(pPage);
+            pValue->setText(text);
+            pValue->setObjectName(QString::number(id));
+            pGrid->addWidget(pLabel, row, 0);
+            pGrid->addWidget(pValue, row++, 1);
+        };
+        if (email.isEmpty() && web.isEmpty() && phone.isEmpty())
+            AddText(pPage, 1022,
+                    QStringLiteral("No support contact was set when this copy was built: ask "
+                                   "whoever installed it. The documentation is installed with "
+                                   "the program."),
+                    row++);
+        if (!email.isEmpty())
+            addContact(1024, QStringLiteral("E-mail:"), 1021, email, true);
+        addContact(1026, QStringLiteral("Web:"), 1020, web.isEmpty() ? documentation : web, true);
+        addContact(1027, QStringLiteral("Phone/Fax:"), 1023,
+                   phone.isEmpty() ? QStringLiteral("none given") : phone, false);
         AddWarning(pPage);
         m_pTabs->addTab(pPage, QStringLiteral("Technical Support"));
     }
     m_pTabs->setCurrentIndex(std::clamp(iFirstPage, 0, m_pTabs->count() - 1));
 
-    // OK and Help; no Cancel or Apply. Help goes to the support page. Tabs that do not fit
-    // scroll in one row here, so the sheet never grows for extra rows.
+    // Every tab shows whole: the sheet is as wide as its row of tabs.
+    m_pTabs->setUsesScrollButtons(false);
+    m_pTabs->setElideMode(Qt::ElideNone);
+    m_pTabs->setMinimumWidth(m_pTabs->tabBar()->sizeHint().width() + 8);
+
+    // OK and Help; no Cancel or Apply. Help goes to the support page.
     auto* pButtons = new QDialogButtonBox(this);
     QPushButton* pOk = pButtons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
     QPushButton* pHelp = pButtons->addButton(QStringLiteral("Help"), QDialogButtonBox::HelpRole);

@@ -16,6 +16,9 @@ bool ReadAboutTextFile(const QString& name, QString& text, QWidget* pErrorParent
 // The largest bold height from 12 down to 4 at which the title is narrower than iWidth pixels
 // (4 when none is).
 int FitTitleFontHeight(const QString& title, int iWidth, const QFont& base);
+// A text wrapped for a terminal as paragraphs: the lines of each paragraph joined with a blank,
+// paragraphs apart by an empty line, so that a page can wrap it once at its own width.
+QString ReflowParagraphs(const QString& text);
 // "Version %s %s %s " with the file version, the build time and the build date.
 QString VersionLine();
 

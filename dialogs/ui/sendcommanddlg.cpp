@@ -36,6 +36,9 @@ CSendCommandDlg::CSendCommandDlg(uint32_t iReceiverID, CServiceClient* pServiceC
     pClose->setObjectName(QStringLiteral("1"));
     pClose->setAutoDefault(false);
     pLayout->addWidget(pClose, 3, 3);
+    m_pStatus = new QLabel(this);
+    m_pStatus->setObjectName(QStringLiteral("status"));
+    pLayout->addWidget(m_pStatus, 3, 0, 1, 3);
     setTabOrder(m_pCommandList, m_pCommandEdit);
     setTabOrder(m_pCommandEdit, pSend);
     setTabOrder(pSend, pClose);
@@ -88,10 +91,19 @@ bool CSendCommandDlg::SelectNextPlaceholder()
     return true;
 }
 
+QString CSendCommandDlg::GetStatusText() const
+{
+    return m_pStatus->text();
+}
+
 void CSendCommandDlg::OnSend()
 {
     if (!m_pServiceClient)
         return;
+    // The text goes out in any case (nowhere, while disconnected), but not silently.
+    m_pStatus->setText(m_pServiceClient->IsConnected()
+                           ? QString()
+                           : QStringLiteral("Not sent: the receiver service is not connected"));
     m_pServiceClient->SendReceiverCommand(
         m_iReceiverID, CleanCommandText(m_pCommandEdit->text().toStdU16String()));
 }

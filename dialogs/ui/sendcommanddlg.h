@@ -46,6 +46,8 @@ public:
     uint32_t GetReceiverID() const { return m_iReceiverID; }
     QComboBox* GetCommandList() const { return m_pCommandList; }
     QLineEdit* GetCommandEdit() const { return m_pCommandEdit; }
+    // What became of the last Send: empty, or that it could not go out.
+    QString GetStatusText() const;
 
     // The keyboard filter: key releases reach no control; Tab in the edit visits placeholders.
     bool eventFilter(QObject* pWatched, QEvent* pEvent) override;
@@ -55,4 +57,5 @@ private:
     uint32_t m_iReceiverID;
     QComboBox* m_pCommandList;
     CCommandEdit* m_pCommandEdit;
+    class QLabel* m_pStatus;
 };

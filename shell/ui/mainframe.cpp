@@ -13,9 +13,11 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
@@ -24,10 +26,36 @@
 #include <QStyle>
 #include <QToolBar>
 
+namespace
+{
+// The desktop theme's icon, or the one bundled with the program where the theme has none.
+QIcon ThemeIcon(const QString& name)
+{
+    return QIcon::fromTheme(name, QIcon(QStringLiteral(":/zelbin/icons/%1.svg").arg(name)));
+}
+
+// A toolbar button's tip: the command's name, without its mnemonic and shortcut.
+QString PlainName(QString text)
+{
+    text = text.section(QLatin1Char('\t'), 0, 0);
+    return text.remove(QLatin1Char('&'));
+}
+} // namespace
+
 CMainFrame::CMainFrame()
 {
     setObjectName(QStringLiteral("mainFrame"));
-    setWindowTitle(QStringLiteral("Zelbin"));
+    setWindowTitle(QStringLiteral("Untitled - Zelbin"));
+    m_promptFileName = [this](bool bSave)
+    {
+        const QString filter = QString::fromStdU16String(DocumentFilter());
+        return bSave
+                   ? QFileDialog::getSaveFileName(this, QStringLiteral("Save As"),
+                                                  QStringLiteral("Zelbin.log"), filter)
+                   : QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(), filter);
+    };
+    m_reportError = [this](const QString& text)
+    { QMessageBox::warning(this, QStringLiteral("Zelbin"), text); };
     setWindowIcon(AppIcon());
     m_pServiceClient = std::make_unique<CServiceClient>(CServiceClient::EStart::Background);
     m_pReceiversToolbar = new CReceiversToolbar(m_pServiceClient.get(), this);
@@ -74,6 +102,7 @@ bool CMainFrame::Create()
     setCentralWidget(m_pView);
     m_pDoc = std::make_unique<CZelbinDoc>(m_pView);
     CreateMenus();
+    UpdateRecentFileItems();
 
     m_pToolBar = new QToolBar(QStringLiteral("Standard"), this);
     m_pToolBar->setObjectName(QString::number(0xE800));
@@ -83,8 +112,12 @@ bool CMainFrame::Create()
         if (id == 0)
             m_pToolBar->addSeparator();
         else
+        {
             m_pToolBar->addAction(Action(id));
+            Action(id)->setToolTip(PlainName(Action(id)->text()));
+        }
     }
+    m_pToolBar->setToolButtonStyle(Qt::ToolButtonIconOnly);
     addToolBar(Qt::TopToolBarArea, m_pToolBar);
 
     m_pStatusBar = new QStatusBar(this);
@@ -146,9 +179,6 @@ QAction* CMainFrame::AddCommand(QMenu* pMenu, int iID, const QString& text, cons
 
 void CMainFrame::CreateMenus()
 {
-    // Toolbar icons come from the desktop's icon theme; without one the buttons show their text,
-    // which says more than a look-alike picture would.
-    const QStyle* pStyle = style();
     QMenu* pFile = menuBar()->addMenu(QStringLiteral("&File"));
     AddCommand(pFile, ID_FILE_SAVE_AS, QStringLiteral("Save &As..."),
                QStringLiteral("Save the log with a new name"), [this] { OnSaveAs(); });
@@ -156,7 +186,7 @@ void CMainFrame::CreateMenus()
     AddCommand(
         pFile, ID_FILE_PRINT, QStringLiteral("&Print...\tCtrl+P"), QStringLiteral("Print the log"),
         [this] { OnPrint(); }, QKeySequence(QStringLiteral("Ctrl+P")))
-        ->setIcon(QIcon::fromTheme(QStringLiteral("document-print")));
+        ->setIcon(ThemeIcon(QStringLiteral("document-print")));
     AddCommand(pFile, ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"),
                QStringLiteral("Display the log as it will be printed"),
                [this] { OnPrintPreview(); });
@@ -164,8 +194,18 @@ void CMainFrame::CreateMenus()
                QStringLiteral("Change the printer and printing options"),
                [this] { OnPrintSetup(); });
     pFile->addSeparator();
+    for (int i = 0; i < RECENT_FILE_COUNT; ++i)
+        AddCommand(pFile, ID_FILE_MRU_FILE1 + i, QString(), QStringLiteral("Open this log"),
+                   [this, i]
+                   {
+                       const QStringList files = RecentFiles();
+                       if (i < files.size())
+                           OpenFile(files[i]);
+                   });
+    m_pRecentSeparator = pFile->addSeparator();
     AddCommand(pFile, ID_APP_EXIT, QStringLiteral("E&xit"), QStringLiteral("Quit the application"),
                [this] { close(); });
+    connect(pFile, &QMenu::aboutToShow, this, &CMainFrame::UpdateRecentFileItems);
 
     QMenu* pEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
     AddCommand(
@@ -177,17 +217,17 @@ void CMainFrame::CreateMenus()
         pEdit, ID_EDIT_CUT, QStringLiteral("Cu&t\tCtrl+X"),
         QStringLiteral("Cut the selection and put it on the Clipboard"), [this] { m_pView->cut(); },
         QKeySequence(QStringLiteral("Ctrl+X")))
-        ->setIcon(QIcon::fromTheme(QStringLiteral("edit-cut")));
+        ->setIcon(ThemeIcon(QStringLiteral("edit-cut")));
     AddCommand(
         pEdit, ID_EDIT_COPY, QStringLiteral("&Copy\tCtrl+C"),
         QStringLiteral("Copy the selection and put it on the Clipboard"),
         [this] { m_pView->copy(); }, QKeySequence(QStringLiteral("Ctrl+C")))
-        ->setIcon(QIcon::fromTheme(QStringLiteral("edit-copy")));
+        ->setIcon(ThemeIcon(QStringLiteral("edit-copy")));
     AddCommand(
         pEdit, ID_EDIT_PASTE, QStringLiteral("&Paste\tCtrl+V"),
         QStringLiteral("Insert Clipboard contents"), [this] { m_pView->paste(); },
         QKeySequence(QStringLiteral("Ctrl+V")))
-        ->setIcon(QIcon::fromTheme(QStringLiteral("edit-paste")));
+        ->setIcon(ThemeIcon(QStringLiteral("edit-paste")));
 
     QMenu* pView = menuBar()->addMenu(QStringLiteral("&View"));
     AddCommand(pView, ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"),
@@ -271,16 +311,18 @@ void CMainFrame::CreateMenus()
         {
             m_pDoc->New();
             m_pView->OnInitialUpdate();
+            setWindowTitle(m_pDoc->GetWindowTitle());
         },
         QKeySequence(QStringLiteral("Ctrl+N")));
+    AddCommand(nullptr, ID_FILE_PRINT_DIRECT, QStringLiteral("Print Direct"),
+               QStringLiteral("Print the log without asking"), [this] { OnPrintDirect(); });
     AddCommand(
         nullptr, ID_FILE_OPEN, QStringLiteral("Open"), QStringLiteral("Open a saved log"),
         [this] { OnOpen(); }, QKeySequence(QStringLiteral("Ctrl+O")));
     AddCommand(
         nullptr, ID_FILE_SAVE, QStringLiteral("Save"), QStringLiteral("Save the log"),
-        [this] { OnSaveAs(); }, QKeySequence(QStringLiteral("Ctrl+S")))
-        ->setIcon(QIcon::fromTheme(QStringLiteral("document-save"),
-                                   pStyle->standardIcon(QStyle::SP_DialogSaveButton)));
+        [this] { OnSave(); }, QKeySequence(QStringLiteral("Ctrl+S")))
+        ->setIcon(ThemeIcon(QStringLiteral("document-save")));
     Action(ID_EDIT_UNDO)
         ->setShortcuts({QKeySequence(QStringLiteral("Ctrl+Z")),
                         QKeySequence(QStringLiteral("Alt+Backspace"))});
@@ -546,51 +588,110 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
     deleteLater();
 }
 
+// Save writes to the name the text has; without one it asks, as Save As always does.
+void CMainFrame::OnSave()
+{
+    if (m_pDoc->GetPathName().isEmpty())
+        OnSaveAs();
+    else
+        SaveTo(m_pDoc->GetPathName());
+}
+
 void CMainFrame::OnSaveAs()
 {
-    const QString path =
-        QFileDialog::getSaveFileName(this, QStringLiteral("Save As"), QStringLiteral("Zelbin.log"),
-                                     QString::fromStdU16String(DocumentFilter()));
+    const QString path = m_promptFileName(true);
     if (path.isEmpty())
         return;
     QString target = path;
     if (!target.endsWith(QStringLiteral(".log"), Qt::CaseInsensitive))
         target += QStringLiteral(".log");
-    if (m_pDoc->Save(target))
-        AddRecentFile(target);
+    SaveTo(target);
+}
+
+void CMainFrame::SaveTo(const QString& path)
+{
+    QString error;
+    if (!m_pDoc->Save(path, &error))
+    {
+        m_reportError(QStringLiteral("The log could not be saved as \"%1\".\n\n%2")
+                          .arg(QDir::toNativeSeparators(path), error));
+        return;
+    }
+    AddRecentFile(path);
+    setWindowTitle(m_pDoc->GetWindowTitle());
+}
+
+void CMainFrame::OpenFile(const QString& path)
+{
+    if (path.isEmpty())
+        return;
+    if (!m_pDoc->Load(path))
+    {
+        m_reportError(QStringLiteral("The file \"%1\" could not be opened.")
+                          .arg(QDir::toNativeSeparators(path)));
+        return;
+    }
+    AddRecentFile(path);
+    setWindowTitle(m_pDoc->GetWindowTitle());
 }
 
 void CMainFrame::OnOpen()
 {
-    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Open"), QString(),
-                                                      QString::fromStdU16String(DocumentFilter()));
-    if (!path.isEmpty() && m_pDoc->Load(path))
-        AddRecentFile(path);
+    OpenFile(m_promptFileName(false));
+}
+
+QPrinter* CMainFrame::GetPrinter()
+{
+    if (!m_pPrinter)
+        m_pPrinter = std::make_unique<QPrinter>();
+    return m_pPrinter.get();
 }
 
 void CMainFrame::OnPrint()
 {
-    if (!m_pPrinter)
-        m_pPrinter = std::make_unique<QPrinter>();
-    QPrintDialog dialog(m_pPrinter.get(), this);
-    if (dialog.exec() == QDialog::Accepted)
-        m_pView->print(m_pPrinter.get());
+    QPrintDialog dialog(GetPrinter(), this);
+    if (dialog.exec() == QDialog::Accepted && !m_bShuttingDown)
+        m_pView->PrintWrapped(GetPrinter());
+}
+
+// Straight to the printer as it is set up, without the print dialog.
+void CMainFrame::OnPrintDirect()
+{
+    m_pView->PrintWrapped(GetPrinter());
 }
 
 void CMainFrame::OnPrintPreview()
 {
-    if (!m_pPrinter)
-        m_pPrinter = std::make_unique<QPrinter>();
-    QPrintPreviewDialog preview(m_pPrinter.get(), this);
+    QPrintPreviewDialog preview(GetPrinter(), this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
-            [this](QPrinter* p) { m_pView->print(p); });
+            [this](QPrinter* p) { m_pView->PrintWrapped(p); });
     preview.exec();
+}
+
+// The File menu lists the recent files (at most four) above Exit, numbered as the framework does.
+void CMainFrame::UpdateRecentFileItems()
+{
+    const QStringList files = RecentFiles();
+    for (int i = 0; i < RECENT_FILE_COUNT; ++i)
+    {
+        QAction* pAction = Action(ID_FILE_MRU_FILE1 + i);
+        if (!pAction)
+            continue;
+        const bool bShown = i < files.size();
+        pAction->setVisible(bShown);
+        if (bShown)
+        {
+            pAction->setText(
+                QStringLiteral("&%1 %2").arg(i + 1).arg(QDir::toNativeSeparators(files[i])));
+            pAction->setData(ID_FILE_MRU_FILE1 + i);
+        }
+    }
+    if (m_pRecentSeparator)
+        m_pRecentSeparator->setVisible(!files.isEmpty());
 }
 
 void CMainFrame::OnPrintSetup()
 {
-    if (!m_pPrinter)
-        m_pPrinter = std::make_unique<QPrinter>();
-    QPageSetupDialog dialog(m_pPrinter.get(), this);
+    QPageSetupDialog dialog(GetPrinter(), this);
     dialog.exec();
 }

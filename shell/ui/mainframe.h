@@ -20,6 +20,7 @@ class CReceiversToolbar;
 class CZelbinView;
 class CZelbinDoc;
 class QAction;
+class QPrinter;
 class QLabel;
 namespace Quenby
 {
@@ -37,6 +38,7 @@ enum ECommandID : int
     ID_FILE_PRINT = 57607,
     ID_FILE_PRINT_DIRECT = 57608,
     ID_FILE_PRINT_PREVIEW = 57609,
+    ID_FILE_MRU_FILE1 = 57616, // and the three after it
     ID_APP_ABOUT = 57664,
     ID_APP_EXIT = 57665,
     ID_EDIT_COPY = 57634,
@@ -95,6 +97,17 @@ public:
 
     // Where the service programs are looked for (the executable's directory; tests set another).
     void SetServiceDirectory(const std::string& directory) { m_serviceDirectory = directory; }
+    // How a file name is asked for (true: to save) and how a failure is told; tests answer
+    // without a person.
+    void SetFileNamePrompt(std::function<QString(bool bSave)> prompt)
+    {
+        m_promptFileName = std::move(prompt);
+    }
+    void SetErrorReporter(std::function<void(const QString&)> report)
+    {
+        m_reportError = std::move(report);
+    }
+    QPrinter* GetPrinter();
     // How the Set Network Name dialog is run (tests answer it without a person).
     void SetNetworkNameDialogRunner(
         std::function<bool(QWidget*, char16_t* pszName, int iCapacity)> runner)
@@ -146,9 +159,14 @@ private:
     void OnShutdownMessage();
     // A class-wide command; the status bar says so when it cannot go out.
     void SendClassWide(const std::u16string& text);
+    void OnSave();
     void OnSaveAs();
+    void SaveTo(const QString& path);
+    void OpenFile(const QString& path);
     void OnOpen();
+    void UpdateRecentFileItems();
     void OnPrint();
+    void OnPrintDirect();
     void OnPrintPreview();
     void OnPrintSetup();
 
@@ -172,6 +190,9 @@ private:
     std::function<bool(QWidget*, char16_t*, int)> m_runNetworkNameDialog;
     std::unique_ptr<class QPrinter> m_pPrinter;
     QLabel* m_pConnectionPane = nullptr;
+    QAction* m_pRecentSeparator = nullptr;
+    std::function<QString(bool)> m_promptFileName;
+    std::function<void(const QString&)> m_reportError;
     bool m_bPathRequested = false; // a path request is under way
     bool m_bStartupPending = true; // no connection reported yet
     bool m_bShuttingDown = false;

@@ -4,9 +4,13 @@
 #include "zelbinview.h"
 
 #include <QFile>
+#include <QFileInfo>
+#include <QPrinter>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
 
 namespace
 {
@@ -109,6 +113,21 @@ void CZelbinView::ReplaceAll(const std::u16string& batch)
     MoveCaretToEnd();
 }
 
+std::unique_ptr<QTextDocument> CZelbinView::CreatePrintDocument() const
+{
+    std::unique_ptr<QTextDocument> pCopy(document()->clone());
+    QTextOption option = pCopy->defaultTextOption();
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    pCopy->setDefaultTextOption(option);
+    pCopy->setDefaultFont(font());
+    return pCopy;
+}
+
+void CZelbinView::PrintWrapped(QPrinter* pPrinter) const
+{
+    CreatePrintDocument()->print(pPrinter);
+}
+
 bool CZelbinDoc::IsModified() const
 {
     return m_pView->document()->isModified();
@@ -119,18 +138,33 @@ void CZelbinDoc::SetModifiedFlag(bool bModified)
     m_pView->document()->setModified(bModified);
 }
 
-bool CZelbinDoc::Save(const QString& path)
+bool CZelbinDoc::Save(const QString& path, QString* pError)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
+    // Written beside the target and renamed over it at the end: a full disk or a failed write
+    // leaves the earlier file whole.
+    QSaveFile file(path);
     QString text = m_pView->toPlainText();
     text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
     const QByteArray bytes = text.toUtf8();
-    const bool bWritten = file.write(bytes) == bytes.size();
-    if (bWritten)
-        SetModifiedFlag(false);
-    return bWritten;
+    const bool bSaved =
+        file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit();
+    if (!bSaved)
+    {
+        if (pError)
+            *pError = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    SetModifiedFlag(false);
+    m_path = path;
+    return true;
+}
+
+QString CZelbinDoc::GetWindowTitle() const
+{
+    const QString name =
+        m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
+    return name + QStringLiteral(" - Zelbin");
 }
 
 bool CZelbinDoc::Load(const QString& path)
@@ -142,6 +176,7 @@ bool CZelbinDoc::Load(const QString& path)
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     m_pView->setPlainText(text);
     SetModifiedFlag(false);
+    m_path = path;
     return true;
 }
 
@@ -149,4 +184,5 @@ void CZelbinDoc::New()
 {
     m_pView->clear();
     SetModifiedFlag(false);
+    m_path.clear();
 }

@@ -7,6 +7,10 @@
 #include "logreader.h"
 
 #include <QPlainTextEdit>
+#include <memory>
+
+class QPrinter;
+class QTextDocument;
 
 class CZelbinView : public QPlainTextEdit, public ILogTextTarget
 {
@@ -24,6 +28,10 @@ public:
     // log file and reads it.
     void OnInitialUpdate();
     bool IsLogFileOpen() const { return m_follower.IsLogFileOpen(); }
+    // A copy of the text for the printer, wrapped at the page's width: the screen shows long
+    // lines unwrapped, paper cannot.
+    std::unique_ptr<QTextDocument> CreatePrintDocument() const;
+    void PrintWrapped(QPrinter* pPrinter) const;
     void SetTextLimit(size_t iLimit) { m_iTextLimit = iLimit; }
 
     // ILogTextTarget, counted in characters as the control holds them.
@@ -47,13 +55,19 @@ public:
     bool IsModified() const;
     void SetModifiedFlag(bool bModified);
     // Saves the text shown, edits included, as UTF-8 with CR LF line ends: the log file's own
-    // format, so a saved log reads like the service's.
-    bool Save(const QString& path);
-    // Replaces the text with the file's (UTF-8, any line ends).
+    // format, so a saved log reads like the service's. All or nothing: a failed save leaves the
+    // file as it was and says why in pError. A saved text takes the file's name.
+    bool Save(const QString& path, QString* pError = nullptr);
+    // Replaces the text with the file's (UTF-8, any line ends) and takes its name.
     bool Load(const QString& path);
-    // New: an empty text.
+    // New: an empty text without a name.
     void New();
+    // The file the text was last saved to or opened from; empty before.
+    const QString& GetPathName() const { return m_path; }
+    // "name - Zelbin", "Untitled - Zelbin" without a name.
+    QString GetWindowTitle() const;
 
 private:
     CZelbinView* m_pView;
+    QString m_path;
 };

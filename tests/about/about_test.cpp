@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -44,7 +45,8 @@ private slots:
     void PagesWithAndWithoutTheLicence()
     {
         const QString licence =
-            Write(QStringLiteral("License.txt"), QByteArray("MIT License\nText"));
+            Write(QStringLiteral("License.txt"),
+                  QByteArray("MIT License\r\n\r\nPermission is hereby\r\ngranted, free\r\n"));
         CAboutSheet with(u"About Zelbin Application.", nullptr, 0, u"Zelbin",
                          u"Use this application.", u"", licence.toStdU16String().c_str());
         QCOMPARE(TabTexts(with),
@@ -52,8 +54,15 @@ private slots:
                               QStringLiteral("Intellectual Property"),
                               QStringLiteral("Technical Support")}));
         QCOMPARE(with.windowTitle(), QStringLiteral("About Zelbin Application."));
+        // Wrapped once, by the page: the file's own line breaks within a paragraph are gone.
         QCOMPARE(with.findChild<QPlainTextEdit*>(QStringLiteral("1008"))->toPlainText(),
-                 QStringLiteral("MIT License\nText"));
+                 QStringLiteral("MIT License\n\nPermission is hereby granted, free"));
+        // Every tab shows whole, the fourth too.
+        with.show();
+        QTabBar* pBar = with.GetTabs()->tabBar();
+        QVERIFY(pBar->tabRect(3).right() < with.GetTabs()->width());
+        QVERIFY(pBar->tabRect(3).width() >
+                pBar->fontMetrics().horizontalAdvance(QStringLiteral("Technical Support")));
 
         bool bBoxShown = false;
         QTimer::singleShot(
@@ -179,7 +188,9 @@ private slots:
         QCOMPARE(calls.size(), 1);
     }
 
-    void SupportPageLinksAreLive()
+    // A build without support contacts says so, invents no address, and links the
+    // documentation installed beside the program.
+    void SupportPageWithoutContactsLinksTheDocumentation()
     {
         QStringList calls;
         CStaticLink::SetOpener(
@@ -189,11 +200,19 @@ private slots:
                 return true;
             });
         CAboutSheet sheet(u"About", nullptr, 0, u"Zelbin", u"Description", u"", u"");
-        auto* pMail = sheet.findChild<CStaticLink*>(QStringLiteral("1021"));
-        QVERIFY(pMail);
-        pMail->Activate();
-        QVERIFY(calls.value(0).startsWith(QStringLiteral("mailto:")));
-        QVERIFY(calls.value(0).endsWith(QLatin1Char(';')));
+        QVERIFY(!sheet.findChild<CStaticLink*>(QStringLiteral("1021"))); // no e-mail
+        QVERIFY(sheet.findChild<QLabel*>(QStringLiteral("1022"))
+                    ->text()
+                    .startsWith(QStringLiteral("No support contact was set")));
+        QCOMPARE(sheet.findChild<QLabel*>(QStringLiteral("1023"))->text(),
+                 QStringLiteral("none given"));
+        QVERIFY(sheet.findChild<QLabel*>(QStringLiteral("1027")));
+        auto* pWeb = sheet.findChild<CStaticLink*>(QStringLiteral("1020"));
+        QVERIFY(pWeb);
+        pWeb->Activate();
+        QCOMPARE(calls,
+                 QStringList{QStringLiteral("file://") + QCoreApplication::applicationDirPath() +
+                             QStringLiteral("/README.md")});
     }
 };
 

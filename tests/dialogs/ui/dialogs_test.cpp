@@ -69,6 +69,12 @@ private slots:
 
         CSendCommandDlg noClient(7, nullptr);
         noClient.OnSend(); // no client: nothing happens
+        QVERIFY(dialog.GetStatusText().isEmpty());
+        service.reset(); // the service goes: a send says that it could not go out
+        QTRY_VERIFY(!client->IsConnected());
+        dialog.OnSend();
+        QCOMPARE(dialog.GetStatusText(),
+                 QStringLiteral("Not sent: the receiver service is not connected"));
     }
 
     void TabVisitsPlaceholdersThenMovesTheFocusOn()

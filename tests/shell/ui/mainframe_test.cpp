@@ -16,9 +16,16 @@
 
 #include <QAction>
 #include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPointer>
 #include <QPrinter>
 #include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <csignal>
 
 namespace
@@ -243,31 +250,104 @@ private slots:
         QCOMPARE(opened, (QStringList{QStringLiteral("send 8"), QStringLiteral("test 8")}));
     }
 
-    void SavePrintAndOpenTheLogText()
+    // Save asks for a name once, then writes to it; a failed save says why and changes nothing;
+    // the title names the document; the File menu offers what was saved.
+    void SaveWritesToItsNameAndSaysWhenItCannot()
+    {
+        QSettings(QStringLiteral("Kivra Technologies"), QStringLiteral("Zelbin"))
+            .remove(QStringLiteral("Recent File List")); // what earlier runs left
+        CTempDir dir;
+        CMainFrame frame;
+        QVERIFY(frame.Create());
+        QCOMPARE(frame.windowTitle(), QStringLiteral("Untitled - Zelbin"));
+        QStringList prompts, errors;
+        QString answer = QString::fromStdString(dir / "first");
+        frame.SetFileNamePrompt(
+            [&](bool bSave)
+            {
+                prompts << (bSave ? QStringLiteral("save") : QStringLiteral("open"));
+                return answer;
+            });
+        frame.SetErrorReporter([&](const QString& text) { errors << text; });
+        CZelbinView* pView = frame.GetActiveView();
+        pView->setPlainText(QStringLiteral("line one \u00e9\nline two"));
+
+        frame.Action(ID_FILE_SAVE)->trigger();
+        QCOMPARE(prompts, QStringList{QStringLiteral("save")});
+        QCOMPARE(ReadFile(dir / "first.log"), std::string("line one \xC3\xA9\r\nline two"));
+        QCOMPARE(frame.windowTitle(), QStringLiteral("first.log - Zelbin"));
+        pView->MoveCaretToEnd();
+        pView->insertPlainText(QStringLiteral(" edited"));
+        frame.Action(ID_FILE_SAVE)->trigger(); // no second question
+        QCOMPARE(prompts.size(), qsizetype(1));
+        QCOMPARE(ReadFile(dir / "first.log"), std::string("line one \xC3\xA9\r\nline two edited"));
+
+        std::filesystem::create_directories(dir / "taken.log");
+        for (const std::string& bad : {dir / "taken.log", dir / "missing/x.log"})
+        {
+            answer = QString::fromStdString(bad);
+            errors.clear();
+            frame.Action(ID_FILE_SAVE_AS)->trigger();
+            QCOMPARE(errors.size(), qsizetype(1));
+            QVERIFY(
+                errors[0].startsWith(QStringLiteral("The log could not be saved as \"") + answer));
+            QCOMPARE(frame.windowTitle(), QStringLiteral("first.log - Zelbin"));
+        }
+        QCOMPARE(ReadFile(dir / "first.log"), std::string("line one \xC3\xA9\r\nline two edited"));
+
+        QMenu* pFile = frame.menuBar()->actions().at(0)->menu();
+        emit pFile->aboutToShow();
+        QVERIFY(frame.Action(ID_FILE_MRU_FILE1)->isVisible());
+        QCOMPARE(frame.Action(ID_FILE_MRU_FILE1)->text(),
+                 QStringLiteral("&1 ") + QString::fromStdString(dir / "first.log"));
+        QVERIFY(!frame.Action(ID_FILE_MRU_FILE1 + 1)->isVisible());
+        frame.Action(ID_FILE_NEW)->trigger();
+        QCOMPARE(frame.windowTitle(), QStringLiteral("Untitled - Zelbin"));
+        frame.Action(ID_FILE_MRU_FILE1)->trigger(); // opens the recent file
+        QCOMPARE(pView->toPlainText(), QStringLiteral("line one \u00e9\nline two edited"));
+        QCOMPARE(frame.windowTitle(), QStringLiteral("first.log - Zelbin"));
+    }
+
+    // Printed text wraps at the page's width (the screen keeps long lines whole); Print Direct
+    // prints without a dialog.
+    void PrintingWrapsLongLines()
     {
         CTempDir dir;
-        CZelbinView view;
-        CZelbinDoc doc(&view);
-        view.setPlainText(QStringLiteral("line one \u00e9\nline two"));
-        view.MoveCaretToEnd();
-        view.insertPlainText(QStringLiteral(" edited")); // an edit of the user's is saved too
-        QVERIFY(doc.IsModified());
-        const QString saved = QString::fromStdString(dir / "saved.log");
-        QVERIFY(doc.Save(saved));
-        QVERIFY(!doc.IsModified());
-        QCOMPARE(QString::fromStdString(ReadFile(saved.toStdString())),
-                 QString::fromUtf8("line one \xC3\xA9\r\nline two edited"));
+        CMainFrame frame;
+        QVERIFY(frame.Create());
+        CZelbinView* pView = frame.GetActiveView();
+        pView->setPlainText(QString(2000, QLatin1Char('x')) + QStringLiteral(" end"));
+        auto pPrint = pView->CreatePrintDocument();
+        pPrint->setPageSize(QSizeF(400, 600));
+        QVERIFY(pPrint->pageCount() >= 1); // lays the copy out
+        QVERIFY(pPrint->firstBlock().layout()->lineCount() > 10);
+        QCOMPARE(pView->document()->firstBlock().layout()->lineCount(), 1);
 
-        QPrinter printer(QPrinter::HighResolution);
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(QString::fromStdString(dir / "log.pdf"));
-        view.print(&printer);
-        QVERIFY(ReadFile(dir / "log.pdf").rfind("%PDF", 0) == 0);
+        frame.GetPrinter()->setOutputFormat(QPrinter::PdfFormat);
+        frame.GetPrinter()->setOutputFileName(QString::fromStdString(dir / "direct.pdf"));
+        QCOMPARE(frame.Action(ID_FILE_PRINT_DIRECT)->data().toInt(), 57608);
+        frame.Action(ID_FILE_PRINT_DIRECT)->trigger();
+        QVERIFY(ReadFile(dir / "direct.pdf").rfind("%PDF", 0) == 0);
+    }
 
-        doc.New();
-        QVERIFY(view.toPlainText().isEmpty());
-        QVERIFY(doc.Load(saved));
-        QCOMPARE(view.toPlainText(), QStringLiteral("line one \u00e9\nline two edited"));
+    // The status bar: the connection beside the idle prompt, which comes back after any other
+    // line; a command that cannot go out says so.
+    void TheStatusBarTellsTheConnectionAndWhatWasNotSent()
+    {
+        CMainFrame frame;
+        QVERIFY(frame.Create());
+        QTRY_VERIFY_WITH_TIMEOUT(!frame.GetServiceClient()->IsStarting(), 5000);
+        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("Ready"));
+        frame.Action(ID_EXTRAS_SAMPLE_QUIZ)->trigger();
+        QCOMPARE(frame.statusBar()->currentMessage(),
+                 QStringLiteral("Not sent: the receiver service is not connected"));
+        frame.statusBar()->clearMessage(); // as a menu's prompt goes away
+        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("Ready"));
+        // The toolbar shows pictures with the commands' names as tips.
+        for (int id : {ID_FILE_SAVE, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_FILE_PRINT})
+            QVERIFY(!frame.Action(id)->icon().isNull());
+        QCOMPARE(frame.Action(ID_EDIT_CUT)->toolTip(), QStringLiteral("Cut"));
+        QCOMPARE(frame.Action(ID_FILE_PRINT)->toolTip(), QStringLiteral("Print..."));
     }
 
     void TheViewsTextLimitKeepsTheNewestText()

@@ -33,7 +33,7 @@ pids+=($!)
 
 "$bin/zelbin" >"$work/zelbin.out" 2>&1 &
 zelbin=$!
-window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Zelbin$' | head -n1)
+window=$(timeout 30 xdotool search --sync --onlyvisible --name ' - Zelbin$' | head -n1)
 [ -n "$window" ] || { echo "no Zelbin window appeared"; exit 1; }
 "$bin/zelbinctl" send 101 "0x00,0x00,0x0D,0x1f" >/dev/null
 # The window lists the receivers and shows the log once the service's events are dispatched;
