@@ -6,6 +6,8 @@
 #include "catalogue.h"
 #include "childprocess.h"
 #include "eventpump.h"
+#include "fakeanswerer.h"
+#include "mainframe.h"
 #include "message.h"
 #include "netns.h"
 #include "serviceclient.h"
@@ -16,6 +18,7 @@
 #include "zelbinview.h"
 
 #include <QApplication>
+#include <QMainWindow>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
@@ -512,6 +515,56 @@ void Discovery()
     Add({"start-up with no service", "ms", absent, "look-up bound", 2000, "about 1x"});
 }
 
+// From construction to a window on screen whose events are handled, against a bare main window
+// shown the same way: the window must not wait for the service, whatever the service does.
+void WindowStart()
+{
+    const auto shown = [](QMainWindow& window)
+    {
+        window.show();
+        QCoreApplication::processEvents();
+    };
+    const auto baseline = [&]
+    {
+        const auto t = Clock::now();
+        QMainWindow bare;
+        bare.resize(900, 600);
+        shown(bare);
+        return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+    };
+    const auto zelbin = [&]
+    {
+        const auto t = Clock::now();
+        CMainFrame frame;
+        frame.Create();
+        frame.resize(900, 600);
+        shown(frame);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+        return ms;
+    };
+    {
+        const double bare = baseline();
+        Add({"start to window shown, no service", "ms", zelbin(), "bare main window", bare,
+             "below 300 ms"});
+    }
+    {
+        CTestPeer silent; // takes the connection, never answers
+        CFakeAnswerer answerer(silent.Port());
+        const double bare = baseline();
+        const double ms = zelbin();
+        silent.Shutdown(); // the goodbye need not wait out its time-out
+        Add({"start to window shown, silent service", "ms", ms, "bare main window", bare,
+             "below 300 ms"});
+    }
+    {
+        CTempDir dir;
+        CStandIn service({"--no-control"}, dir / "s.log");
+        const double bare = baseline();
+        Add({"start to window shown, running service", "ms", zelbin(), "bare main window", bare,
+             "below 300 ms"});
+    }
+}
+
 long RssKiB(pid_t pid)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -593,9 +646,9 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         if (a == "--help")
         {
-            std::printf(
-                "usage: zelbin_bench [--quick] [--json PATH] [--flood-seconds N]\n"
-                "       [--only round-trip|stand-in|events|send|log-view|discovery|memory]\n");
+            std::printf("usage: zelbin_bench [--quick] [--json PATH] [--flood-seconds N]\n"
+                        "       [--only "
+                        "round-trip|stand-in|events|send|log-view|discovery|window|memory]\n");
             return 0;
         }
         if (a == "--quick")
@@ -630,6 +683,8 @@ int main(int argc, char** argv)
     }
     if (wanted("discovery"))
         Discovery();
+    if (wanted("window"))
+        WindowStart();
     if (wanted("memory"))
         Memory(quick ? 5 : floodSeconds);
     WriteJson(json);
