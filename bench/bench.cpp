@@ -10,6 +10,7 @@
 #include "mainframe.h"
 #include "message.h"
 #include "netns.h"
+#include "receiverstoolbar.h"
 #include "serviceclient.h"
 #include "servicelocator.h"
 #include "sockets.h"
@@ -18,6 +19,7 @@
 #include "zelbinview.h"
 
 #include <QApplication>
+#include <QListWidget>
 #include <QMainWindow>
 #include <algorithm>
 #include <arpa/inet.h>
@@ -565,6 +567,28 @@ void WindowStart()
     }
 }
 
+// Receivers reported one record at a time into the toolbar, against the same count of rows put
+// straight into a list window.
+void ReceiverList(int count)
+{
+    auto t = Clock::now();
+    {
+        QListWidget bare;
+        for (int i = 0; i < count; ++i)
+            new QListWidgetItem(QStringLiteral("Receiver %1").arg(i), &bare);
+    }
+    const double bare = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+    CReceiversToolbar toolbar(nullptr);
+    toolbar.Create(nullptr);
+    t = Clock::now();
+    for (int i = 0; i < count; ++i)
+        toolbar.SetReceiverEntry(static_cast<uint32_t>(i + 1), 1,
+                                 QStringLiteral("Receiver %1").arg(i).toStdU16String());
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+    Add({"receivers toolbar, " + std::to_string(count) + " records", "ms", ms,
+         "rows put in a list window", bare, "below 1000 ms"});
+}
+
 long RssKiB(pid_t pid)
 {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
@@ -646,9 +670,10 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         if (a == "--help")
         {
-            std::printf("usage: zelbin_bench [--quick] [--json PATH] [--flood-seconds N]\n"
-                        "       [--only "
-                        "round-trip|stand-in|events|send|log-view|discovery|window|memory]\n");
+            std::printf(
+                "usage: zelbin_bench [--quick] [--json PATH] [--flood-seconds N]\n"
+                "       [--only "
+                "round-trip|stand-in|events|send|log-view|discovery|window|receivers|memory]\n");
             return 0;
         }
         if (a == "--quick")
@@ -685,6 +710,8 @@ int main(int argc, char** argv)
         Discovery();
     if (wanted("window"))
         WindowStart();
+    if (wanted("receivers"))
+        ReceiverList(quick ? 10000 : 100000);
     if (wanted("memory"))
         Memory(quick ? 5 : floodSeconds);
     WriteJson(json);

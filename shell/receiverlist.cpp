@@ -7,23 +7,27 @@ void CReceiverList::SetReceiverEntry(uint32_t iReceiverID, uint32_t iState,
                                      const std::u16string& name)
 {
     const ReceiverEntry entry{name, iState, iReceiverID};
-    bool bMatched = false;
-    for (ReceiverEntry& e : m_entries)
-        if (e.iReceiverID == iReceiverID)
-        {
-            e = entry;
-            bMatched = true;
-        }
-    if (!bMatched)
+    const auto [it, bNew] = m_entryIndex.try_emplace(iReceiverID, m_entries.size());
+    if (bNew)
         m_entries.push_back(entry);
+    else
+        m_entries[it->second] = entry;
     UpdateReceiver(static_cast<int32_t>(iReceiverID));
 }
 
 void CReceiverList::ClearReceivers()
 {
     m_entries.clear();
+    m_entryIndex.clear();
     m_items.clear();
+    m_itemCount.clear();
     m_iSelection = NO_SELECTION;
+}
+
+const ReceiverEntry* CReceiverList::FindEntry(uint32_t iReceiverID) const
+{
+    const auto it = m_entryIndex.find(iReceiverID);
+    return it == m_entryIndex.end() ? nullptr : &m_entries[it->second];
 }
 
 bool CReceiverList::UpdateReceiver(int32_t iReceiverID)
@@ -33,45 +37,43 @@ bool CReceiverList::UpdateReceiver(int32_t iReceiverID)
     if (iReceiverID < 0)
     {
         m_items.clear();
+        m_itemCount.clear();
         m_iSelection = NO_SELECTION;
         for (const ReceiverEntry& e : m_entries)
+        {
             m_items.push_back({e.name, e.iReceiverID});
+            ++m_itemCount[e.iReceiverID];
+        }
     }
     else
     {
         const auto id = static_cast<uint32_t>(iReceiverID);
-        const ReceiverEntry* pEntry = nullptr;
-        for (const ReceiverEntry& e : m_entries)
-            if (e.iReceiverID == id)
-            {
-                pEntry = &e;
-                break;
-            }
+        const ReceiverEntry* pEntry = FindEntry(id);
         if (!pEntry)
             return false;
-        bool bFound = false;
-        for (size_t i = 0; i < m_items.size();)
+        const auto counted = m_itemCount.find(id);
+        const bool bFound = counted != m_itemCount.end() && counted->second > 0;
+        if (!bFound && pEntry->iState != STATE_GONE)
+        {
+            m_items.push_back({pEntry->name, id});
+            ++m_itemCount[id];
+        }
+        // Only a receiver that went and is shown needs a walk over the items, to take it out.
+        for (size_t i = 0; bFound && pEntry->iState == STATE_GONE && i < m_items.size();)
         {
             if (m_items[i].iData != id)
             {
                 ++i;
                 continue;
             }
-            bFound = true;
-            if (pEntry->iState != STATE_GONE)
-            {
-                ++i;
-                continue;
-            }
             m_items.erase(m_items.begin() + static_cast<long>(i));
+            m_itemCount.erase(id);
             const int index = static_cast<int>(i);
             if (m_iSelection == index)
                 m_iSelection = NO_SELECTION;
             else if (m_iSelection > index)
                 --m_iSelection;
         }
-        if (!bFound && pEntry->iState != STATE_GONE)
-            m_items.push_back({pEntry->name, id});
     }
     if (m_iSelection == NO_SELECTION && !m_items.empty())
         m_iSelection = 0;

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct ReceiverEntry
@@ -45,6 +46,8 @@ public:
         m_iSelection =
             iIndex >= 0 && iIndex < static_cast<int>(m_items.size()) ? iIndex : NO_SELECTION;
     }
+    // The entry of this identifier, or null.
+    const ReceiverEntry* FindEntry(uint32_t iReceiverID) const;
     // The selected item's receiver identifier, if an item is selected.
     bool GetSelectedReceiver(uint32_t& iReceiverID) const;
 
@@ -52,8 +55,12 @@ public:
     void SetListReady(bool bReady) { m_bListReady = bReady; }
 
 private:
+    // Thousands of receivers arrive one record at a time: an identifier is found through a map,
+    // never by a walk over every entry.
     std::vector<ReceiverEntry> m_entries;
+    std::unordered_map<uint32_t, size_t> m_entryIndex; // identifier -> position in m_entries
     std::vector<ReceiverItem> m_items;
+    std::unordered_map<uint32_t, size_t> m_itemCount; // identifier -> items that show it
     int m_iSelection = NO_SELECTION;
     bool m_bListReady = true;
 };

@@ -57,34 +57,65 @@ void CReceiversToolbar::SetReceiverEntry(uint32_t iReceiverID, uint32_t iState,
                                          const std::u16string& name)
 {
     m_list.SetReceiverEntry(iReceiverID, iState, name);
-    ShowList();
+    ShowList(static_cast<int32_t>(iReceiverID) < 0); // such an identifier rebuilds the items
 }
 
 void CReceiversToolbar::ClearReceivers()
 {
     m_list.ClearReceivers();
-    ShowList();
+    ShowList(true);
 }
 
 bool CReceiversToolbar::UpdateReceiver(int32_t iReceiverID)
 {
     const bool bResult = m_list.UpdateReceiver(iReceiverID);
-    ShowList();
+    ShowList(iReceiverID < 0);
     return bResult;
 }
 
-void CReceiversToolbar::ShowList()
+// Brings the list window in line with the items. A record adds one item or takes one out, so
+// the window changes by that one row; anything else (a rebuild, a clear) redraws it whole.
+void CReceiversToolbar::ShowList(bool bFull)
 {
     if (!m_pListWidget)
         return;
     const QSignalBlocker block(m_pListWidget);
-    m_pListWidget->clear();
-    for (const ReceiverItem& item : m_list.GetItems())
+    const std::vector<ReceiverItem>& items = m_list.GetItems();
+    const auto n = static_cast<int>(items.size());
+    const int shown = m_pListWidget->count();
+    const auto sameAt = [&](int row, size_t index)
+    {
+        const QListWidgetItem* pItem = m_pListWidget->item(row);
+        return pItem && pItem->data(Qt::UserRole).toUInt() == items[index].iData;
+    };
+    const auto add = [&](const ReceiverItem& item)
     {
         auto* pItem = new QListWidgetItem(QString::fromStdU16String(item.text), m_pListWidget);
         pItem->setData(Qt::UserRole, item.iData);
+    };
+    if (bFull)
+    {
+        m_pListWidget->clear();
+        for (const ReceiverItem& item : items)
+            add(item);
     }
-    m_pListWidget->setCurrentRow(m_list.GetSelection());
+    else if (n == shown + 1 && (shown == 0 || sameAt(shown - 1, static_cast<size_t>(shown - 1))))
+        add(items.back());
+    else if (n == shown - 1)
+    {
+        int row = 0;
+        while (row < n && sameAt(row, static_cast<size_t>(row)))
+            ++row;
+        delete m_pListWidget->takeItem(row);
+    }
+    else if (n != shown)
+    {
+        m_pListWidget->clear();
+        for (const ReceiverItem& item : items)
+            add(item);
+    }
+    if (m_pListWidget->currentRow() != m_list.GetSelection())
+        m_pListWidget->setCurrentRow(m_list.GetSelection());
     UpdateButtons();
 }
 

@@ -44,7 +44,8 @@ public:
     void OnTestPayload();
 
 private:
-    void ShowList();
+    // bFull: redraw every row (the items were rebuilt); else the one row that changed.
+    void ShowList(bool bFull);
     void UpdateButtons();
 
     CServiceClient* m_pServiceClient;

@@ -533,11 +533,8 @@ int Run(Options& o)
         {
             for (const ReceiverItem& item : control.receivers.GetItems())
             {
-                uint32_t iState = 0;
-                for (const ReceiverEntry& e : control.receivers.GetEntries())
-                    if (e.iReceiverID == item.iData)
-                        iState = e.iState;
-                control.PrintReceiver(item.iData, iState, item.text);
+                const ReceiverEntry* pEntry = control.receivers.FindEntry(item.iData);
+                control.PrintReceiver(item.iData, pEntry ? pEntry->iState : 0, item.text);
             }
             return 0;
         }
