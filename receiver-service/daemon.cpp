@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <poll.h>
+#include <stdexcept>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,9 +24,21 @@ std::string RuntimeDirectory()
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
     const std::string dir = runtime && *runtime ? std::string(runtime) + "/zelbin"
                                                 : "/tmp/zelbin-" + std::to_string(::getuid());
-    std::error_code ignored;
-    fs::create_directories(dir, ignored);
-    ::chmod(dir.c_str(), 0700);
+    if (runtime && *runtime)
+    {
+        std::error_code ignored;
+        fs::create_directories(runtime, ignored);
+    }
+    ::mkdir(dir.c_str(), 0700);
+    // Without XDG_RUNTIME_DIR the name in /tmp can be foreseen: another user may have made it
+    // first, or put a link there. Only a real directory of our own that nobody else may enter
+    // is used.
+    struct stat st
+    {
+    };
+    if (::lstat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & 077) != 0)
+        throw std::runtime_error(dir + " is not a private directory of this user; not used");
     return dir;
 }
 
@@ -49,13 +62,24 @@ bool IsAlive(int pid)
 }
 } // namespace
 
+// A recorded pid names the service only while that process runs the service's program: a pid
+// reused by another process, or a pid file that was tampered with, is never signalled.
+bool RunsProgram(int pid, const std::string& program)
+{
+    std::ifstream in("/proc/" + std::to_string(pid) + "/cmdline", std::ios::binary);
+    std::string argv0;
+    std::getline(in, argv0, '\0');
+    const std::string name = argv0.substr(argv0.rfind('/') + 1);
+    return name == program + ".exe" || name == program;
+}
+
 int RunningPid(const std::string& program)
 {
     std::ifstream in(PidFilePath(program));
     int pid = 0;
     if (!(in >> pid) || pid <= 0)
         return 0;
-    return IsAlive(pid) ? pid : 0;
+    return IsAlive(pid) && RunsProgram(pid, program) ? pid : 0;
 }
 
 void RecordPid(const std::string& program)
@@ -164,6 +188,33 @@ std::string UnitFilePath(const std::string& program, const std::string& unitDir)
     return dir + "/" + program + ".service";
 }
 
+std::string SystemdQuoted(const std::string& word)
+{
+    // One quoted word in a unit file: C escapes for the quote, the backslash and every control
+    // character (a newline would start a new line of the unit), "%%" for a specifier and "$$" for
+    // a variable, so that the path means itself and nothing else.
+    std::string out = "\"";
+    for (const char c : word)
+    {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\')
+            out += std::string("\\") + c;
+        else if (c == '%')
+            out += "%%";
+        else if (c == '$')
+            out += "$$";
+        else if (u < 0x20 || u == 0x7F)
+        {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", u);
+            out += escape;
+        }
+        else
+            out += c;
+    }
+    return out + "\"";
+}
+
 int InstallUnit(const std::string& program, const std::string& executable,
                 const std::string& unitDir)
 {
@@ -172,7 +223,7 @@ int InstallUnit(const std::string& program, const std::string& executable,
     fs::create_directories(fs::path(path).parent_path(), ignored);
     std::ofstream unit(path);
     unit << "[Unit]\nDescription=" << program << " (Zelbin stand-in receiver service)\n\n"
-         << "[Service]\nExecStart=\"" << executable << "\" --foreground --no-control\n"
+         << "[Service]\nExecStart=" << SystemdQuoted(executable) << " --foreground --no-control\n"
          << "Restart=on-failure\n\n[Install]\nWantedBy=default.target\n";
     if (!unit)
     {

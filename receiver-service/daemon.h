@@ -6,7 +6,11 @@
 #include <functional>
 #include <string>
 
+// The programs' private directory ($XDG_RUNTIME_DIR/zelbin, else /tmp/zelbin-UID), made 0700.
+// Throws std::runtime_error when it is not a directory of this user's that only they may enter.
 std::string RuntimeDirectory();
+// A word for a systemd unit line, quoted and escaped so that it stands for itself.
+std::string SystemdQuoted(const std::string& word);
 std::string PidFilePath(const std::string& program);
 // The pid recorded for the program when that process is alive, else 0.
 int RunningPid(const std::string& program);

@@ -186,7 +186,7 @@ int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
 }
 } // namespace
 
-int main(int argc, char** argv)
+int Main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
     Arguments a;
@@ -217,4 +217,19 @@ int main(int argc, char** argv)
         return InstallUnit(PROGRAM, n > 0 ? std::string(exe, static_cast<size_t>(n)) : argv[0],
                            a.unitDir);
     return UninstallUnit(PROGRAM, a.unitDir);
+}
+
+// Nothing the service meets (an unusable runtime directory, say) ends it with an abort: the
+// reason is printed and the status says it failed.
+int main(int argc, char** argv)
+{
+    try
+    {
+        return Main(argc, argv);
+    }
+    catch (const std::exception& error)
+    {
+        std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
+        return 1;
+    }
 }

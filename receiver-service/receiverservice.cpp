@@ -3,6 +3,7 @@
 
 #include "receiverservice.h"
 #include "commandtext.h"
+#include "daemon.h"
 #include "exceptions.h"
 #include "trace.h"
 
@@ -142,10 +143,7 @@ std::string Hex2(unsigned v)
 
 std::string DefaultLogPath(const std::string& program)
 {
-    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string dir = runtime && *runtime ? std::string(runtime) + "/zelbin"
-                                                : "/tmp/zelbin-" + std::to_string(::getuid());
-    return dir + "/" + program + ".log";
+    return RuntimeDirectory() + "/" + program + ".log";
 }
 
 // Splits a command text into byte values: comma-separated hexadecimal fields of at most ff.

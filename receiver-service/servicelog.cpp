@@ -19,7 +19,9 @@ CServiceLog::CServiceLog(std::string path, uint32_t iMask) : m_path(std::move(pa
     std::error_code ignored;
     if (file.has_parent_path())
         std::filesystem::create_directories(file.parent_path(), ignored);
-    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    // A link under the log's name is not followed: a clear-log must never truncate whatever
+    // file the link points at. Only its owner reads the log.
+    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (m_fd < 0)
         throw std::runtime_error("cannot open log file " + m_path + ": " + std::strerror(errno));
 }

@@ -70,7 +70,7 @@ int Serve(const std::function<void()>& ready)
 }
 } // namespace
 
-int main(int argc, char** argv)
+int Main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
     std::string sw, unitDir;
@@ -107,4 +107,19 @@ int main(int argc, char** argv)
         return InstallUnit(PROGRAM, n > 0 ? std::string(exe, static_cast<size_t>(n)) : argv[0],
                            unitDir);
     return UninstallUnit(PROGRAM, unitDir);
+}
+
+// Nothing the service meets (an unusable runtime directory, say) ends it with an abort: the
+// reason is printed and the status says it failed.
+int main(int argc, char** argv)
+{
+    try
+    {
+        return Main(argc, argv);
+    }
+    catch (const std::exception& error)
+    {
+        std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
+        return 1;
+    }
 }

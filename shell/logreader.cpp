@@ -5,6 +5,9 @@
 #include "wire.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -64,21 +67,40 @@ size_t IncompleteTail(const char* p, size_t n)
 bool CLogFileReader::Open(const std::string& path)
 {
     Close();
-    m_pFile = std::fopen(path.c_str(), "rbe");
-    return m_pFile != nullptr;
+    // Non-blocking, so that a FIFO under the path cannot hold the caller in open().
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+    {
+        m_error = path + ": " + std::strerror(errno);
+        return false;
+    }
+    struct stat st
+    {
+    };
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    {
+        m_error = path + ": not a regular file; not followed";
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    m_fd = fd;
+    m_error.clear();
+    return true;
 }
 
 void CLogFileReader::Close()
 {
-    if (m_pFile)
-        std::fclose(m_pFile);
-    m_pFile = nullptr;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    m_iBegin = m_iEnd = 0;
+    m_iBufferEnd = 0;
 }
 
 CLogFileReader::~CLogFileReader()
 {
     Close();
-    std::free(m_pLine);
 }
 
 uint32_t CLogFileReader::GetSize() const
@@ -86,7 +108,7 @@ uint32_t CLogFileReader::GetSize() const
     struct stat st
     {
     };
-    if (!m_pFile || ::fstat(::fileno(m_pFile), &st) != 0)
+    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
         return 0;
     return static_cast<uint32_t>(st.st_size);
 }
@@ -96,64 +118,95 @@ bool CLogFileReader::IsStillAt(const std::string& path) const
     struct stat open
     {
     }, named{};
-    if (!m_pFile || ::fstat(::fileno(m_pFile), &open) != 0 || ::stat(path.c_str(), &named) != 0)
+    if (m_fd < 0 || ::fstat(m_fd, &open) != 0 || ::stat(path.c_str(), &named) != 0)
         return true;
     return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
 std::string CLogFileReader::PeekBefore(long iPosition, size_t n) const
 {
-    if (!m_pFile || iPosition <= 0)
+    if (m_fd < 0 || iPosition <= 0)
         return {};
     const long iStart = std::max(0L, iPosition - static_cast<long>(n));
     std::string bytes(static_cast<size_t>(iPosition - iStart), '\0');
-    const ssize_t r = ::pread(::fileno(m_pFile), bytes.data(), bytes.size(), iStart);
+    const ssize_t r = ::pread(m_fd, bytes.data(), bytes.size(), iStart);
     bytes.resize(r > 0 ? static_cast<size_t>(r) : 0);
     return bytes;
 }
 
 long CLogFileReader::Tell() const
 {
-    return m_pFile ? std::ftell(m_pFile) : 0;
+    return m_fd >= 0 ? m_iBufferEnd - static_cast<long>(m_iEnd - m_iBegin) : 0;
 }
 
 int CLogFileReader::Seek(long iOffset, int iOrigin)
 {
-    return m_pFile ? std::fseek(m_pFile, iOffset, iOrigin) : -1;
+    if (m_fd < 0)
+        return -1;
+    const long iBase = iOrigin == SEEK_CUR   ? Tell()
+                       : iOrigin == SEEK_END ? static_cast<long>(GetSize())
+                                             : 0;
+    if (iBase + iOffset < 0)
+        return -1;
+    m_iBufferEnd = iBase + iOffset;
+    m_iBegin = m_iEnd = 0;
+    return 0;
+}
+
+bool CLogFileReader::Fill()
+{
+    if (m_iBegin > 0)
+    {
+        std::copy(m_buffer.begin() + static_cast<long>(m_iBegin),
+                  m_buffer.begin() + static_cast<long>(m_iEnd), m_buffer.begin());
+        m_iEnd -= m_iBegin;
+        m_iBegin = 0;
+    }
+    // Room for a whole piece and a read ahead, so that short lines cost one read per many.
+    if (m_buffer.size() < 2 * LOG_LINE_CHUNK)
+        m_buffer.resize(2 * LOG_LINE_CHUNK);
+    const ssize_t r =
+        ::pread(m_fd, m_buffer.data() + m_iEnd, m_buffer.size() - m_iEnd, m_iBufferEnd);
+    if (r <= 0)
+        return false;
+    m_iEnd += static_cast<size_t>(r);
+    m_iBufferEnd += r;
+    return true;
 }
 
 bool CLogFileReader::ReadLine(std::u16string& line)
 {
     line.clear();
-    if (!m_pFile)
+    if (m_fd < 0)
         return false;
-    const ssize_t n = ::getline(&m_pLine, &m_iLineCapacity, m_pFile);
-    char* pBuffer = m_pLine;
-    if (n <= 0)
+    const char* pFeed = nullptr;
+    for (;;)
     {
-        std::clearerr(m_pFile); // keep reading what the service appends later
-        return false;
+        const size_t iAvailable = m_iEnd - m_iBegin;
+        pFeed = static_cast<const char*>(
+            std::memchr(m_buffer.data() + m_iBegin, '\n', std::min(iAvailable, LOG_LINE_CHUNK)));
+        if (pFeed || iAvailable >= LOG_LINE_CHUNK || !Fill())
+            break;
     }
-    size_t iLength = static_cast<size_t>(n);
-    const bool bWholeLine = pBuffer[iLength - 1] == '\n';
-    if (bWholeLine)
+    const char* pBuffer = m_buffer.data() + m_iBegin;
+    const bool bWholeLine = pFeed != nullptr;
+    size_t iLength = bWholeLine ? static_cast<size_t>(pFeed - pBuffer)
+                                : std::min(m_iEnd - m_iBegin, LOG_LINE_CHUNK);
+    if (iLength == 0 && !bWholeLine)
+        return false; // the end of the file, for now
+    size_t iConsumed = bWholeLine ? iLength + 1 : iLength;
+    if (!bWholeLine)
     {
-        --iLength;
-    }
-    else
-    {
-        // The line is still being written; a character cut in half is read whole next time.
+        // A line still being written, or a piece of a long one: a character cut at its end is
+        // read whole next time.
         const size_t iTail = IncompleteTail(pBuffer, iLength);
-        if (iTail)
-        {
-            std::fseek(m_pFile, -static_cast<long>(iTail), SEEK_CUR);
-            iLength -= iTail;
-        }
-        std::clearerr(m_pFile);
+        iLength -= iTail;
+        iConsumed -= iTail;
     }
     line = DecodeLenient(pBuffer, iLength);
+    m_iBegin += iConsumed;
     // Nothing was consumed when the only bytes left belong to an unfinished character.
-    return bWholeLine || iLength > 0;
+    return iConsumed > 0;
 }
 
 void AppendLogLine(const std::u16string& line, std::u16string& batch)
@@ -235,6 +288,7 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
     if (iAdded > 0)
         batch.reserve(batch.size() + std::min(static_cast<size_t>(iAdded), iLimit));
     std::u16string line;
+    const size_t iStreamChunk = target.GetStreamChunk();
     while (m_file.ReadLine(line))
     {
         AppendLogLine(line, batch);
@@ -242,6 +296,11 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
         {
             batch.clear();
             target.Empty();
+        }
+        else if (batch.size() >= iStreamChunk)
+        {
+            target.Insert(batch);
+            batch.clear();
         }
     }
     m_lastBytes = m_file.PeekBefore(m_file.Tell(), LAST_BYTES_CHECKED);

@@ -6,7 +6,13 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <string>
+#include <vector>
+
+// A line longer than this is read in pieces of at most this many bytes: a file without line
+// feeds (a device, a corrupt log) costs bounded memory, and the text limit applies per piece.
+inline constexpr size_t LOG_LINE_CHUNK = 64 * 1024;
 
 // The service's log file, opened for reading in binary mode. The position is the reader's own.
 class CLogFileReader
@@ -17,19 +23,23 @@ public:
     CLogFileReader(const CLogFileReader&) = delete;
     CLogFileReader& operator=(const CLogFileReader&) = delete;
 
+    // Only a regular file is opened, and the open never waits (a FIFO or a device under the
+    // path is refused, with the reason in GetError()).
     bool Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return m_pFile != nullptr; }
+    bool IsOpen() const { return m_fd >= 0; }
+    const std::string& GetError() const { return m_error; }
     // The file's current size; 0 when closed or when it cannot be read.
     uint32_t GetSize() const;
     // Non-zero when closed or on failure (fseek semantics).
     int Seek(long iOffset, int iOrigin);
     // The reading position; 0 when closed.
     long Tell() const;
-    // The next line up to and including its line feed, or up to the end of the file; the line
-    // feed is removed (a carriage return before it stays). False, with empty text, at the end of
-    // the file, which stays readable for what is appended later. A character whose bytes are not
-    // all written yet is left for the next read; bytes that are no UTF-8 read as U+FFFD.
+    // The next line up to and including its line feed, or up to the end of the file, or its next
+    // LOG_LINE_CHUNK bytes; the line feed is removed (a carriage return before it stays). False,
+    // with empty text, at the end of the file, which stays readable for what is appended later.
+    // A character whose bytes are not all written yet is left for the next read; bytes that are
+    // no UTF-8 read as U+FFFD.
     bool ReadLine(std::u16string& line);
     // False when another file now stands under the path (the service replaced its log); true
     // when it is still the open one, or when nothing stands there.
@@ -39,9 +49,15 @@ public:
     std::string PeekBefore(long iPosition, size_t n) const;
 
 private:
-    FILE* m_pFile = nullptr;
-    char* m_pLine = nullptr; // getline's buffer, kept from line to line
-    size_t m_iLineCapacity = 0;
+    // Reads more of the file behind what is buffered; false when nothing more came.
+    bool Fill();
+
+    int m_fd = -1;
+    std::string m_error;
+    std::vector<char> m_buffer; // read ahead, kept from line to line
+    size_t m_iBegin = 0;        // the first unread byte in m_buffer
+    size_t m_iEnd = 0;          // behind the last byte read into m_buffer
+    long m_iBufferEnd = 0;      // the file position of m_iEnd
 };
 
 // Where the log text goes: an edit control of limited size, or a terminal.
@@ -59,6 +75,10 @@ public:
     virtual void Insert(const std::u16string& batch) = 0;
     // Replaces the whole text (the control was full and refused the insertion).
     virtual void ReplaceAll(const std::u16string& batch) = 0;
+    // A target without a text limit (a terminal) takes the text in parts of about this many
+    // units as they are read, so that a large file streams through bounded memory. A control
+    // takes each notice's text in one batch.
+    virtual size_t GetStreamChunk() { return std::numeric_limits<size_t>::max(); }
 };
 
 // The log view's state and its reading rules, without any widget.
@@ -72,6 +92,8 @@ public:
     // Appends what was added to the file since the last read, as one batch.
     void ReadNewLogData(ILogTextTarget& target);
     bool IsLogFileOpen() const { return m_bOpen; }
+    // Why the file is not followed (not a regular file, cannot be opened); empty when it is.
+    const std::string& GetError() const { return m_file.GetError(); }
 
 private:
     CLogFileReader m_file;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 inline constexpr const char* HARDWARE_SERVICE_PROGRAM = "VostraHardwareService.exe";
 inline constexpr const char* SOFTWARE_SERVICE_PROGRAM = "VostraSoftwareService.exe";
@@ -13,6 +14,8 @@ inline constexpr const char* SOFTWARE_SERVICE_PROGRAM = "VostraSoftwareService.e
 std::string GetModuleDirectory();
 // "\"PATH\" SWITCH"
 std::string ServiceCommandLine(const std::string& path, const std::string& sw);
+// The words a program finds in such a command line.
+std::vector<std::string> SplitServiceCommandLine(const std::string& line);
 // Starts the program with the switch; true when the process was created.
 bool RunServiceCommand(const std::string& path, const std::string& sw);
 // The hardware service program first; the software one only when the first started.

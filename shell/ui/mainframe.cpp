@@ -459,6 +459,8 @@ void CMainFrame::OnLogFilePathArrived(bool bAnswered, const std::u16string& path
         return; // still pending: asked again at the next notice
     m_pView->SetLogFile(path);
     m_bLogPathPending = false;
+    if (!m_pView->IsLogFileOpen() && !m_pView->GetLogError().isEmpty())
+        ShowStatus(QStringLiteral("The service's log is not shown: ") + m_pView->GetLogError());
 }
 
 void CMainFrame::OnLogUpdated()

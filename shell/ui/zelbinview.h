@@ -28,6 +28,8 @@ public:
     // log file and reads it.
     void OnInitialUpdate();
     bool IsLogFileOpen() const { return m_follower.IsLogFileOpen(); }
+    // Why the service's log file is not shown; empty when it is.
+    QString GetLogError() const { return QString::fromStdString(m_follower.GetError()); }
     // A copy of the text for the printer, wrapped at the page's width: the screen shows long
     // lines unwrapped, paper cannot.
     std::unique_ptr<QTextDocument> CreatePrintDocument() const;

@@ -5,6 +5,7 @@
 // cleanly.
 
 #include "connectionmanager.h"
+#include "daemon.h"
 #include "standin.h"
 #include "testpeer.h"
 
@@ -284,5 +285,69 @@ TEST(HostilePeers, BadNumbersInOptionsAreRefused)
         EXPECT_EQ(RunProgram({"/bin/sh", "-c", Quoted(argv)}, &out), 2) << c.args[1];
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
     }
+}
+} // namespace
+
+namespace
+{
+// Hostile files around the stand-in: a link under its log's name, a runtime directory that is
+// not its own, a pid file naming another process, an install folder a unit file must not
+// misread.
+TEST(HostileFiles, TheServiceTouchesOnlyWhatIsItsOwn)
+{
+    CTempDir dir;
+    const std::string program = ProgramPath("VostraHardwareService.exe");
+    std::ofstream(dir / "precious") << "keep me";
+    std::filesystem::create_symlink(dir / "precious", dir / "link.log");
+    std::string out;
+    EXPECT_EQ(RunProgram({"/bin/sh", "-c",
+                          "'" + program + "' --foreground --no-control --log-file '" +
+                              (dir / "link.log") + "' 2>&1"},
+                         &out),
+              1);
+    EXPECT_NE(out.find("cannot open log file " + (dir / "link.log")), std::string::npos) << out;
+    EXPECT_EQ(ReadFile(dir / "precious"), "keep me");
+
+    // A runtime directory that is a link, or open to others, is not used.
+    std::filesystem::create_directories(dir / "elsewhere");
+    std::filesystem::create_directories(dir / "runtime");
+    std::filesystem::create_directory_symlink(dir / "elsewhere", dir / "runtime/zelbin");
+    ::setenv("XDG_RUNTIME_DIR", (dir / "runtime").c_str(), 1);
+    EXPECT_EQ(RunProgram({"/bin/sh", "-c", "'" + program + "' -start 2>&1"}, &out), 1);
+    EXPECT_NE(out.find("is not a private directory of this user; not used"), std::string::npos)
+        << out;
+    EXPECT_TRUE(std::filesystem::is_empty(dir / "elsewhere"));
+
+    // A pid file that names another process: -stop leaves that process alone.
+    std::filesystem::remove(dir / "runtime/zelbin");
+    std::filesystem::create_directory(dir / "runtime/zelbin");
+    std::filesystem::permissions(dir / "runtime/zelbin", std::filesystem::perms::owner_all);
+    CChildProcess other({"/bin/sleep", "30"});
+    std::ofstream(dir / "runtime/zelbin/VostraHardwareService.pid") << other.Pid() << "\n";
+    EXPECT_EQ(RunProgram({program, "-stop"}, &out), 0);
+    EXPECT_NE(out.find("not running"), std::string::npos) << out;
+    EXPECT_EQ(::kill(other.Pid(), 0), 0);
+    other.Kill(SIGKILL);
+    ::unsetenv("XDG_RUNTIME_DIR");
+}
+
+// A unit file's ExecStart names the program whatever its folder holds: quotes, backslashes,
+// a newline, a specifier, a variable.
+TEST(HostileFiles, UnitFilesQuoteTheProgramPath)
+{
+    const struct
+    {
+        std::string path;
+        std::string quoted;
+    } cases[] = {
+        {"/opt/zelbin/x.exe", "\"/opt/zelbin/x.exe\""},
+        {"/a \"b\"/x", "\"/a \\\"b\\\"/x\""},
+        {"/back\\slash", "\"/back\\\\slash\""},
+        {"/new\nline/x", "\"/new\\x0aline/x\""},
+        {"/100%/x", "\"/100%%/x\""},
+        {"/$HOME/x", "\"/$$HOME/x\""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(SystemdQuoted(c.path), c.quoted);
 }
 } // namespace

@@ -8,7 +8,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace
 {
@@ -155,12 +157,49 @@ TEST_F(LogReaderTest, TheTextLimitDiscardsTheOldestText)
     EXPECT_EQ(small.text, u"4\r\n");
 }
 
-TEST_F(LogReaderTest, AMissingFileShowsNothing)
+// What is not a regular file is refused at once with its reason: the open never waits (a FIFO)
+// and nothing endless is read (a device).
+TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
 {
-    follower.SetLogFile(u"/nonexistent/zelbin.log", box);
-    EXPECT_FALSE(follower.IsLogFileOpen());
-    follower.ReadNewLogData(box);
+    const std::string fifo = path + ".fifo";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const struct
+    {
+        std::string path;
+        const char* error;
+    } cases[] = {
+        {"/nonexistent/zelbin.log", "/nonexistent/zelbin.log: No such file or directory"},
+        {fifo, ": not a regular file; not followed"},
+        {"/dev/zero", "/dev/zero: not a regular file; not followed"},
+        {"/tmp", "/tmp: not a regular file; not followed"},
+    };
+    for (const auto& c : cases)
+    {
+        CLogFollower refused;
+        refused.SetLogFile(std::u16string(c.path.begin(), c.path.end()), box);
+        EXPECT_FALSE(refused.IsLogFileOpen()) << c.path;
+        EXPECT_NE(refused.GetError().find(c.error), std::string::npos) << refused.GetError();
+        refused.ReadNewLogData(box);
+    }
     EXPECT_EQ(box.inserts, 0);
+    std::remove(fifo.c_str());
+}
+
+// A line without a line feed is read in pieces of 65536 bytes at most, never whole: memory
+// stays bounded whatever the file holds, and the pieces join up to the whole line.
+TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
+{
+    const std::string line(3 * 65536 + 10, 'x');
+    Append(line + "\r\nnext\r\n");
+    CLogFileReader reader;
+    ASSERT_TRUE(reader.Open(path));
+    std::u16string piece;
+    std::vector<size_t> sizes;
+    while (reader.ReadLine(piece))
+        sizes.push_back(piece.size());
+    EXPECT_EQ(sizes, (std::vector<size_t>{65536, 65536, 65536, 11, 5})); // "next\r"
+    follower.SetLogFile(wide, box);
+    EXPECT_EQ(box.text, std::u16string(line.begin(), line.end()) + u"\r\nnext\r\n");
 }
 
 TEST_F(LogReaderTest, AFileRemovedWhileFollowedKeepsWhatWasShown)

@@ -117,6 +117,24 @@ TEST_F(ZelbinctlTest, LogPrintsTheFileAndFollowsItThroughAClear)
     EXPECT_EQ(follow.Wait(), 0);
 }
 
+// Every byte the file holds comes out once: NUL bytes, a line of 200 000 bytes, CR LF as LF.
+TEST_F(ZelbinctlTest, LogOutputIsExact)
+{
+    service.Control("say marker");
+    ASSERT_TRUE(service.LogContains("marker"));
+    const std::string longLine(200000, 'x');
+    {
+        std::ofstream log(service.LogPath(), std::ios::binary | std::ios::app);
+        log << std::string("a\0b\r\n", 5) << longLine << "\r\nlast\r\n";
+    }
+    const Result r = RunCtl({"log"});
+    const std::string expected = std::string("a\0b\n", 4) + longLine + "\nlast\n";
+    // The service logs zelbinctl's own connection behind these lines.
+    EXPECT_NE(r.out.find(" DEBUG marker\n" + expected), std::string::npos)
+        << r.out.size() << " bytes printed";
+    EXPECT_EQ(r.out.find("marker"), r.out.rfind("marker")); // once
+}
+
 TEST_F(ZelbinctlTest, WatchSurvivesTheServiceStoppingAndStartingAgain)
 {
     CChildProcess watch(Ctl({"--json", "receivers", "--watch"}));
@@ -143,8 +161,18 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
                                                {"mask", "set", "loud"},
                                                {"login-requirement", "--login", "on"},
                                                {"payload-test", "1", "--type", "Essay"},
+                                               {"send", "abc", "0,0,00"},
+                                               {"send", "7x", "0,0,00"},
+                                               {"send", "-1", "0,0,00"},
+                                               {"send", "4294967296", "0,0,00"},
+                                               {"payload-test", "0x"},
+                                               {"sample-quiz", "3x"},
+                                               {"mask", "set", "0x100000000"},
+                                               {"--wait", "5s", "status"},
                                                {}})
-        EXPECT_EQ(RunCtl(bad).status, 1);
+        EXPECT_EQ(RunCtl(bad).status, 1) << (bad.empty() ? "" : bad[0]);
+    // The largest identifier is one: it is sent, so the missing service is what fails.
+    EXPECT_EQ(RunCtl({"--wait", "100", "send", "4294967295", "0,0,00"}).status, 2);
     r = RunCtl({"templates"});
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 19);
     EXPECT_EQ(r.out.substr(0, 14), "0\tNew Command\t");

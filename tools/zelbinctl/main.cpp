@@ -6,6 +6,7 @@
 #include "catalogue.h"
 #include "commandtext.h"
 #include "logreader.h"
+#include "numbers.h"
 #include "receiverlist.h"
 #include "serviceclient.h"
 #include "trace.h"
@@ -129,10 +130,7 @@ bool ParseMask(const std::string& text, uint32_t& iMask)
         return false;
     if (std::isdigit(static_cast<unsigned char>(text[0])))
     {
-        char* end = nullptr;
-        const unsigned long v = std::strtoul(text.c_str(), &end, 0);
-        iMask = static_cast<uint32_t>(v);
-        return end && *end == '\0';
+        return ParseWholeNumber(text, UINT32_MAX, iMask);
     }
     iMask = 0;
     if (text == "none")
@@ -258,12 +256,16 @@ public:
             m_control.Note("the log was cleared");
         m_iLength = 0;
     }
+    // A terminal has no limit: the text streams through in parts.
+    size_t GetStreamChunk() override { return 64 * 1024; }
     void Insert(const std::u16string& batch) override
     {
-        std::u16string text = batch;
-        for (size_t at = text.find(u"\r\n"); at != std::u16string::npos;
-             at = text.find(u"\r\n", at))
-            text.erase(at, 1);
+        // CR LF becomes LF in one pass; every other unit, NUL included, goes out as it is.
+        std::u16string text;
+        text.reserve(batch.size());
+        for (size_t i = 0; i < batch.size(); ++i)
+            if (batch[i] != u'\r' || i + 1 >= batch.size() || batch[i + 1] != u'\n')
+                text += batch[i];
         m_iLength += batch.size();
         if (text.empty())
             return;
@@ -279,7 +281,8 @@ public:
         }
         else
         {
-            std::fputs(Utf8(text).c_str(), stdout);
+            const std::string bytes = Utf8(text);
+            std::fwrite(bytes.data(), 1, bytes.size(), stdout);
         }
         std::fflush(stdout);
     }
@@ -301,7 +304,11 @@ void CControl::FollowLog()
             logPath = path;
     }
     if (!logPath.empty() && logPath != log.GetLogFilePath())
+    {
         log.SetLogFile(logPath, *pLogOut);
+        if (!log.IsLogFileOpen() && !log.GetError().empty())
+            std::fprintf(stderr, "zelbinctl: %s\n", log.GetError().c_str());
+    }
     else
         log.ReadNewLogData(*pLogOut);
 }
@@ -424,7 +431,9 @@ int Run(Options& o)
     {
         if (args.size() != 2)
             return Usage("send takes RECEIVER_ID and TEXT");
-        iReceiver = static_cast<uint32_t>(std::strtoul(args[0].c_str(), nullptr, 0));
+        if (!ParseWholeNumber(args[0], UINT32_MAX, iReceiver))
+            return Usage("RECEIVER_ID must be a number from 0 to 4294967295, not \"" + args[0] +
+                         "\"");
         texts.push_back(CleanCommandText(Wide(args[1])));
         args.clear();
     }
@@ -452,7 +461,9 @@ int Run(Options& o)
             settings.classResponseWindow = Wide(v);
         if (args.size() != 1)
             return Usage("payload-test takes RECEIVER_ID and options");
-        iReceiver = static_cast<uint32_t>(std::strtoul(args[0].c_str(), nullptr, 0));
+        if (!ParseWholeNumber(args[0], UINT32_MAX, iReceiver))
+            return Usage("RECEIVER_ID must be a number from 0 to 4294967295, not \"" + args[0] +
+                         "\"");
         payload = BuildPayloadTest(settings);
         iLatencyMs = std::max(0, payload.iLatencyMs);
         args.clear();
@@ -469,8 +480,10 @@ int Run(Options& o)
     {
         if (args.size() != 1)
             return Usage("sample-quiz takes COUNT");
-        texts.push_back(
-            SampleQuizText(static_cast<uint32_t>(std::strtoul(args[0].c_str(), nullptr, 0))));
+        uint32_t iCount = 0;
+        if (!ParseWholeNumber(args[0], UINT32_MAX, iCount))
+            return Usage("COUNT must be a number from 0 to 4294967295, not \"" + args[0] + "\"");
+        texts.push_back(SampleQuizText(iCount));
         args.clear();
     }
     else if (command == "network-name")
@@ -604,7 +617,12 @@ int main(int argc, char** argv)
         return 0;
     }
     if (TakeOption(args, "--wait", v))
-        o.iWaitMs = std::atoi(v.c_str());
+        if (!ParseWholeNumber(v, INT32_MAX, o.iWaitMs))
+        {
+            std::fprintf(stderr, "zelbinctl: --wait must be a number of milliseconds, not \"%s\"\n",
+                         v.c_str());
+            return 1;
+        }
     o.bJson = TakeFlag(args, "--json");
     o.bTrace = TakeFlag(args, "--trace");
     if (o.bTrace)
