@@ -212,6 +212,11 @@ TEST(HostilePeers, StopWithABacklogEndsCleanly)
 // descriptors are free again, clients are served.
 TEST(HostilePeers, AcceptPausesWhenDescriptorsRunOut)
 {
+#if defined(__SANITIZE_ADDRESS__)
+    // UndefinedBehaviorSanitizer checks a vtable's memory through a pipe of its own: with no
+    // descriptor left it reports every virtual call as a bad one. The plain build runs this.
+    GTEST_SKIP() << "needs free descriptors for the sanitizers' own checks";
+#endif
     CStandIn service({}, "", {"/usr/bin/prlimit", "--nofile=96", "--"});
     ASSERT_NE(service.Port(), 0);
     std::vector<int> fds;

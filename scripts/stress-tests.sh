@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
+# Runs tests many times in a row while other processes keep every CPU busy, and stops at the
+# first failure: a test that waits for a condition passes under load, one that guesses at timing
+# does not.
+#   scripts/stress-tests.sh [-n RUNS] [-d BUILD_DIR] [-R CTEST_REGEX] [-L CTEST_LABELS] [--no-load]
+# Examples:
+#   scripts/stress-tests.sh -n 30 -R 'mainframe|dialogs|payloadrun|startup|shutdown'
+#   scripts/stress-tests.sh -n 20                       # the whole plain suite
+#   scripts/stress-tests.sh -n 10 -d build-tsan -L 'transport|service'
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=20
+dir=build
+select=()
+load=1
+while [ $# -gt 0 ]; do
+    case $1 in
+    -n) runs=$2; shift 2 ;;
+    -d) dir=$2; shift 2 ;;
+    -R | -L) select+=("$1" "$2"); shift 2 ;;
+    --no-load) load=0; shift ;;
+    *) echo "unknown argument $1" >&2; exit 2 ;;
+    esac
+done
+hogs=()
+stop_load() { for p in "${hogs[@]}"; do kill "$p" 2>/dev/null || true; done; }
+trap stop_load EXIT
+if ((load)); then
+    for _ in $(seq "$(nproc)"); do
+        (while :; do :; done) &
+        hogs+=($!)
+    done
+fi
+for i in $(seq "$runs"); do
+    if ! ctest --test-dir "$dir" "${select[@]}" -j "$(nproc)" --output-on-failure >"/tmp/stress-$$.log" 2>&1; then
+        grep -E "Failed|Timeout|\*\*\*" "/tmp/stress-$$.log" || true
+        echo "run $i of $runs failed; the whole output is in /tmp/stress-$$.log"
+        exit 1
+    fi
+    echo "run $i of $runs: $(grep -oE '[0-9]+ tests failed out of [0-9]+' "/tmp/stress-$$.log")"
+done
+rm -f "/tmp/stress-$$.log"
+echo "$runs runs passed"
