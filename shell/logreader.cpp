@@ -242,6 +242,25 @@ void CLogFollower::Reopen()
     }
 }
 
+namespace
+{
+bool FileExists(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+off_t FileSize(const std::string& path)
+{
+    struct stat st
+    {
+    };
+    return ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+}
+} // namespace
+
 // Enough to tell one log line's time stamp and text from another's.
 constexpr size_t LAST_BYTES_CHECKED = 64;
 
@@ -257,7 +276,13 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
     // A file replaced under the same name counts as cleared, whatever its size; so does one that
     // is now shorter than what was read of it, or whose last bytes read are gone (cleared and
     // written again before any notice in between).
-    const bool bReplaced = !m_file.IsStillAt(utf8Path);
+    // Another file under the name (a rotation, or the log deleted and made anew): the service may
+    // still be writing the open one, so that is read to its end first; the view moves to the
+    // new file once there is something in it.
+    m_bStale = !m_file.IsStillAt(utf8Path) || !FileExists(utf8Path);
+    const bool bReplaced = m_bStale && FileSize(utf8Path) > 0;
+    if (m_bStale && !bReplaced)
+        m_iLastSize = m_file.GetSize();
     const uint32_t iSize = bReplaced ? 0 : m_file.GetSize();
     const long iPosition = m_file.Tell();
     if (iSize < m_iLastSize || bReplaced || iPosition > static_cast<long>(iSize) ||
@@ -265,6 +290,7 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
     {
         // Cleared or replaced by the service: start over from the file's beginning.
         Reopen();
+        m_bStale = false;
         target.Empty();
         m_iLastSize = 0;
         m_file.Seek(0, SEEK_SET);

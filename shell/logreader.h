@@ -92,6 +92,9 @@ public:
     // Appends what was added to the file since the last read, as one batch.
     void ReadNewLogData(ILogTextTarget& target);
     bool IsLogFileOpen() const { return m_bOpen; }
+    // The open file is no longer the one under its name (rotated, or deleted): its owner should
+    // ask the service where it logs now.
+    bool IsFollowingAStaleFile() const { return m_bStale; }
     // Why the file is not followed (not a regular file, cannot be opened); empty when it is.
     const std::string& GetError() const { return m_file.GetError(); }
 
@@ -103,6 +106,7 @@ private:
     // between two notices, even when it has grown past the old size since.
     std::string m_lastBytes;
     std::u16string m_path;
+    bool m_bStale = false;
 };
 
 // Lines end in CR LF in the view; a line without CR stays open for its rest.

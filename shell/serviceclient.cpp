@@ -36,6 +36,7 @@ public:
     ~CServiceClientImpl() override;
     bool WasConnectedAtStart() const { return m_bConnectedAtStart; }
     bool IsStarting() const { return m_bStarting; }
+    std::atomic<int> m_iRequestTimeoutMs{SERVICE_REQUEST_TIMEOUT_MS};
     void CancelRequests()
     {
         if (m_pEndpoint)
@@ -339,7 +340,7 @@ void CServiceClientImpl::OnDisconnectedMessage(uint32_t iId, CByteBuffer* pBuffe
 void CServiceClientImpl::SendAndWait(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pResponse)
 {
     if (m_pEndpoint)
-        m_pEndpoint->SendRequest(pRequest, pResponse, SERVICE_REQUEST_TIMEOUT_MS);
+        m_pEndpoint->SendRequest(pRequest, pResponse, m_iRequestTimeoutMs);
 }
 
 void CServiceClientImpl::SendReceiverCommand(uint32_t iReceiverID, const std::u16string& text)
@@ -415,6 +416,14 @@ CServiceClient::CServiceClient(EStart eStart)
 bool CServiceClient::WasConnectedAtStart() const
 {
     return m_pImpl->WasConnectedAtStart();
+}
+void CServiceClient::SetRequestTimeout(int iMilliseconds)
+{
+    m_pImpl->m_iRequestTimeoutMs = iMilliseconds;
+}
+int CServiceClient::GetRequestTimeout() const
+{
+    return m_pImpl->m_iRequestTimeoutMs;
 }
 bool CServiceClient::IsStarting() const
 {

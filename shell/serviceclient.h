@@ -63,6 +63,10 @@ public:
     uint32_t GetLogMask();
     void ClearLog();
 
+    // How long a request waits for its answer: 10000 ms unless an owner (a test) wants less.
+    void SetRequestTimeout(int iMilliseconds);
+    int GetRequestTimeout() const;
+
     // Whether the first connection attempt, the one the constructor starts, succeeded: false
     // while it runs and when the service was not found then.
     bool WasConnectedAtStart() const;

@@ -467,8 +467,12 @@ void CMainFrame::OnLogUpdated()
 {
     if (m_bLogPathPending)
         RequestLogFilePath();
-    if (m_pView)
-        m_pView->ReadNewLogData();
+    if (!m_pView)
+        return;
+    m_pView->ReadNewLogData();
+    // The followed file was rotated away or deleted: the service may log elsewhere now.
+    if (m_pView->IsFollowingAStaleFile())
+        RequestLogFilePath();
 }
 
 void CMainFrame::OnConnected()

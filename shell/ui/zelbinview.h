@@ -28,6 +28,7 @@ public:
     // log file and reads it.
     void OnInitialUpdate();
     bool IsLogFileOpen() const { return m_follower.IsLogFileOpen(); }
+    bool IsFollowingAStaleFile() const { return m_follower.IsFollowingAStaleFile(); }
     // Why the service's log file is not shown; empty when it is.
     QString GetLogError() const { return QString::fromStdString(m_follower.GetError()); }
     // A copy of the text for the printer, wrapped at the page's width: the screen shows long

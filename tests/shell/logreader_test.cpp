@@ -202,6 +202,26 @@ TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
     EXPECT_EQ(box.text, std::u16string(line.begin(), line.end()) + u"\r\nnext\r\n");
 }
 
+// A rotation: the file is renamed and a new, empty one made under the name while the service
+// still writes the old one. Those lines show; the view moves to the new file once it is written.
+TEST_F(LogReaderTest, ARotatedLogIsFollowedUntilTheNewFileIsWritten)
+{
+    Append("before\r\n");
+    follower.SetLogFile(wide, box);
+    std::ofstream service(path, std::ios::binary | std::ios::app); // the service's open file
+    std::rename(path.c_str(), (path + ".1").c_str());
+    std::ofstream(path, std::ios::binary).close();
+    service << "after the rotation\r\n" << std::flush;
+    follower.ReadNewLogData(box);
+    EXPECT_EQ(box.text, u"before\r\nafter the rotation\r\n");
+    EXPECT_TRUE(follower.IsFollowingAStaleFile());
+    Append("in the new file\r\n");
+    follower.ReadNewLogData(box);
+    EXPECT_EQ(box.text, u"in the new file\r\n");
+    EXPECT_FALSE(follower.IsFollowingAStaleFile());
+    std::remove((path + ".1").c_str());
+}
+
 TEST_F(LogReaderTest, AFileRemovedWhileFollowedKeepsWhatWasShown)
 {
     Append("kept\r\n");
