@@ -268,7 +268,6 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
 {
     if (!m_bOpen)
         return;
-    const size_t iLengthBefore = target.GetTextLength();
     target.MoveCaretToEnd();
     std::u16string batch;
     std::string utf8Path;
@@ -330,6 +329,9 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
         }
     }
     m_lastBytes = m_file.PeekBefore(m_file.Tell(), LAST_BYTES_CHECKED);
+    // Measured just before the insertion: a control emptied above and given exactly as many
+    // characters as it held before has taken them, not refused them.
+    const size_t iLengthBefore = target.GetTextLength();
     target.Insert(batch);
     const size_t iLengthAfter = target.GetTextLength();
     if (iLengthAfter != 0 && iLengthAfter == iLengthBefore && !batch.empty())

@@ -33,10 +33,15 @@ public:
             text += batch;
         ++inserts;
     }
-    void ReplaceAll(const std::u16string& batch) override { text = batch; }
+    void ReplaceAll(const std::u16string& batch) override
+    {
+        text = batch;
+        ++replaces;
+    }
 
     std::u16string text;
     int inserts = 0;
+    int replaces = 0;
     int empties = 0;
 
 private:
@@ -204,6 +209,18 @@ TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
 
 // A rotation: the file is renamed and a new, empty one made under the name while the service
 // still writes the old one. Those lines show; the view moves to the new file once it is written.
+// Cleared and written again to exactly its old length: the new text shows once.
+TEST_F(LogReaderTest, AFileRewrittenToTheSameLengthShowsOnce)
+{
+    Append("AAAA\r\nBBBB\r\n");
+    follower.SetLogFile(wide, box);
+    Truncate("CCCC\r\nDDDD\r\n");
+    follower.ReadNewLogData(box);
+    follower.ReadNewLogData(box);
+    EXPECT_EQ(box.text, u"CCCC\r\nDDDD\r\n");
+    EXPECT_EQ(box.replaces, 0);
+}
+
 TEST_F(LogReaderTest, ARotatedLogIsFollowedUntilTheNewFileIsWritten)
 {
     Append("before\r\n");
