@@ -25,10 +25,14 @@
 #include <arpa/inet.h>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <netinet/tcp.h>
+#include <spawn.h>
 #include <sstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
 #include <zmq.h>
 
 namespace
@@ -606,6 +610,67 @@ long RssKiB(pid_t pid)
     return 0;
 }
 
+// A program run to its end: wall time and peak resident memory (from the kernel's accounting).
+struct RunCost
+{
+    double ms;
+    long maxKiB;
+};
+RunCost RunToEnd(const std::vector<std::string>& argv)
+{
+    const auto t = Clock::now();
+    std::vector<char*> args;
+    for (const auto& a : argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    RunCost cost{0, 0};
+    if (::posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ) == 0)
+    {
+        // Sampled every millisecond: the kernel's own peak for a spawned child also counts the
+        // parent's pages it shared before its exec.
+        int status = 0;
+        while (::waitpid(pid, &status, WNOHANG) == 0)
+        {
+            cost.maxKiB = std::max(cost.maxKiB, RssKiB(pid));
+            std::this_thread::sleep_for(std::chrono::milliseconds(1)); // a sampling period
+        }
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    cost.ms = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+    return cost;
+}
+
+// zelbinctl log of a large log file, streamed to a pipe: its time against wc -l on the same file
+// (warm cache: both read it after it was written), and its memory, which must not grow with the
+// file.
+void LargeLog(size_t bytes)
+{
+    CTempDir dir;
+    const std::string path = dir / "large.log";
+    {
+        std::ofstream out(path, std::ios::binary);
+        const std::string line =
+            "2026-12-06 10:00:00.000 DEBUG the quick brown fox jumps over the lazy dog\r\n";
+        std::string block;
+        while (block.size() < 1 << 20)
+            block += line;
+        for (size_t written = 0; written < bytes; written += block.size())
+            out << block;
+    }
+    CStandIn service({"--no-control", "--mask", "0"}, path);
+    const RunCost wc = RunToEnd({"/usr/bin/wc", "-l", path});
+    const RunCost ctl = RunToEnd({ProgramPath("zelbinctl"), "log"});
+    const std::string size = std::to_string(bytes >> 20) + " MiB";
+    Add({"zelbinctl log of a " + size + " log", "ms", ctl.ms, "wc -l, same file", wc.ms,
+         "streams (memory below)"});
+    Add({"zelbinctl log of a " + size + " log, peak memory", "MiB", ctl.maxKiB / 1024.0,
+         "wc -l, same file", wc.maxKiB / 1024.0, "flat whatever the size"});
+}
+
 void Memory(int floodSeconds)
 {
     CTempDir dir;
@@ -670,10 +735,10 @@ int main(int argc, char** argv)
         const std::string a = argv[i];
         if (a == "--help")
         {
-            std::printf(
-                "usage: zelbin_bench [--quick] [--json PATH] [--flood-seconds N]\n"
-                "       [--only "
-                "round-trip|stand-in|events|send|log-view|discovery|window|receivers|memory]\n");
+            std::printf("usage: zelbin_bench [--quick] [--json PATH] [--flood-seconds N]\n"
+                        "       [--only "
+                        "round-trip|stand-in|events|send|log-view|discovery|window|receivers|large-"
+                        "log|memory]\n");
             return 0;
         }
         if (a == "--quick")
@@ -712,6 +777,8 @@ int main(int argc, char** argv)
         WindowStart();
     if (wanted("receivers"))
         ReceiverList(quick ? 10000 : 100000);
+    if (wanted("large-log"))
+        LargeLog(quick ? size_t{64} << 20 : size_t{1} << 30);
     if (wanted("memory"))
         Memory(quick ? 5 : floodSeconds);
     WriteJson(json);

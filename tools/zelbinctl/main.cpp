@@ -70,6 +70,9 @@ const LogCategory CATEGORIES[] = {
 std::string Utf8(const std::u16string& text)
 {
     std::string out;
+    if (Utf16ToUtf8(text, out)) // the usual case, in one pass
+        return out;
+    out.clear();
     for (size_t i = 0; i < text.size(); ++i)
     {
         // Unpaired surrogates cannot be written: show a replacement character for them.
