@@ -183,8 +183,9 @@ bool CLogFileReader::ReadLine(std::u16string& line)
     for (;;)
     {
         const size_t iAvailable = m_iEnd - m_iBegin;
-        pFeed = static_cast<const char*>(
-            std::memchr(m_buffer.data() + m_iBegin, '\n', std::min(iAvailable, LOG_LINE_CHUNK)));
+        if (iAvailable > 0)
+            pFeed = static_cast<const char*>(std::memchr(m_buffer.data() + m_iBegin, '\n',
+                                                         std::min(iAvailable, LOG_LINE_CHUNK)));
         if (pFeed || iAvailable >= LOG_LINE_CHUNK || !Fill())
             break;
     }

@@ -83,6 +83,7 @@ private:
     std::unique_ptr<CServiceLocator> m_pLocator;
     CCriticalSection m_locatorLock;
     std::atomic<bool> m_bClosing{false};
+    CEvent m_closingEvent; // set with m_bClosing: a look-up under way ends at once
     CCriticalSection m_queueLock;
     std::deque<CRefPtr<CByteBuffer>> m_queue;
     Handler m_dispatchTable[SERVICE_DISPATCH_TABLE_SIZE] = {};
@@ -134,9 +135,10 @@ CServiceClientImpl::CServiceClientImpl(CServiceClient::EStart eStart)
 CServiceClientImpl::~CServiceClientImpl()
 {
     m_bClosing = true;
+    m_closingEvent.Set();
     m_pSink = nullptr;
     if (m_starter.joinable())
-        m_starter.join(); // a look-up under way ends within 2 s
+        m_starter.join(); // a look-up under way ends at once
     if (m_pEndpoint)
     {
         m_pEndpoint->AllowRequests(); // the goodbye waits for its answer, as it always did
@@ -181,7 +183,8 @@ bool CServiceClientImpl::Connect()
     std::vector<uint16_t> ports;
     try
     {
-        ports = FindServicePorts(SERVICE_HOST, SERVICE_IDENTIFIER, SERVICE_LOOKUP_TIMEOUT_MS);
+        ports = FindServicePorts(SERVICE_HOST, SERVICE_IDENTIFIER, SERVICE_LOOKUP_TIMEOUT_MS, {},
+                                 &m_closingEvent);
     }
     catch (CExceptionBase& error)
     {

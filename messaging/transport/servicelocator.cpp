@@ -149,18 +149,22 @@ private:
 };
 
 std::vector<uint16_t> LookUp(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
-                             const CLocatorEndpoint& endpoint, int iGraceMs)
+                             const CLocatorEndpoint& endpoint, int iGraceMs, CEvent* pCancel)
 {
     try
     {
         CFoundListener listener;
         CServiceLocator locator(pszHost, identifier, &listener, endpoint);
         locator.Start();
-        CWaitHandle* handles[1] = {&listener.m_found};
+        CWaitHandle* handles[2] = {&listener.m_found, pCancel};
+        const int iHandles = pCancel ? 2 : 1;
         for (int i = 0; i < 3; ++i)
         {
             locator.SendLookupRequest();
-            if (CThreadBase::WaitForEvents(handles, 1, iTimeoutMs / 3) == 0)
+            const int r = CThreadBase::WaitForEvents(handles, iHandles, iTimeoutMs / 3);
+            if (r == 1)
+                return {};
+            if (r == 0)
             {
                 if (iGraceMs > 0)
                 {
@@ -183,12 +187,14 @@ std::vector<uint16_t> LookUp(const char* pszHost, const uint8_t identifier[16], 
 uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
                          const CLocatorEndpoint& endpoint)
 {
-    const std::vector<uint16_t> ports = LookUp(pszHost, identifier, iTimeoutMs, endpoint, 0);
+    const std::vector<uint16_t> ports =
+        LookUp(pszHost, identifier, iTimeoutMs, endpoint, 0, nullptr);
     return ports.empty() ? 0 : ports.front();
 }
 
 std::vector<uint16_t> FindServicePorts(const char* pszHost, const uint8_t identifier[16],
-                                       int iTimeoutMs, const CLocatorEndpoint& endpoint)
+                                       int iTimeoutMs, const CLocatorEndpoint& endpoint,
+                                       CEvent* pCancel)
 {
-    return LookUp(pszHost, identifier, iTimeoutMs, endpoint, SERVICE_LOOKUP_GRACE_MS);
+    return LookUp(pszHost, identifier, iTimeoutMs, endpoint, SERVICE_LOOKUP_GRACE_MS, pCancel);
 }

@@ -85,5 +85,7 @@ uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int 
 inline constexpr int SERVICE_LOOKUP_GRACE_MS = 100;
 // The same look-up, returning every distinct port that answered (first answer first): a caller
 // that cannot connect to one tries the next.
+// A set pCancel ends the look-up at once, with no port (its owner is going away).
 std::vector<uint16_t> FindServicePorts(const char* pszHost, const uint8_t identifier[16],
-                                       int iTimeoutMs, const CLocatorEndpoint& endpoint = {});
+                                       int iTimeoutMs, const CLocatorEndpoint& endpoint = {},
+                                       CEvent* pCancel = nullptr);

@@ -1,10 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Faults and soak, bounded in time: the service killed mid-stream, restarted hundreds of times,
-// flooding two clients at once, and its log file deleted, replaced and truncated while followed.
-// Nothing that the protocol promises is lost, and nothing leaks.
+// Faults and soak, bounded in time: the service killed mid-stream, restarted a hundred times,
+// flooding two clients at once. Nothing that the protocol promises is lost, and nothing leaks.
 
 #include "eventpump.h"
-#include "logreader.h"
 #include "serviceclient.h"
 #include "standin.h"
 #include "waithandle.h"
@@ -74,8 +72,8 @@ TEST(Faults, ServiceKilledWhileFloodingIsFollowedAndRejoined)
     CTempDir dir;
     auto service =
         std::make_unique<CStandIn>(std::vector<std::string>{"--receiver", "1:A"}, dir / "s.log");
+    CEvents events; // outlives the client that reports to it
     CServiceClient client;
-    CEvents events;
     client.SetEventSink(&events);
     events.connected = client.IsConnected();
     ASSERT_TRUE(events.connected);
@@ -90,24 +88,26 @@ TEST(Faults, ServiceKilledWhileFloodingIsFollowedAndRejoined)
     EXPECT_EQ(client.GetLogMask(), 0x1Eu);
 }
 
-// Hundreds of service restarts: the client reconnects every time and keeps no thread or
-// descriptor of a connection that is gone.
-TEST(Faults, FiveHundredRestartsLeaveNothingBehind)
+// A hundred service restarts (ZELBIN_SOAK_ROUNDS for more): the client reconnects every time
+// and keeps no thread or descriptor of a connection that is gone.
+TEST(Faults, RestartsLeaveNothingBehind)
 {
     CTempDir dir;
+    const char* env = std::getenv("ZELBIN_SOAK_ROUNDS");
+    const int rounds = env ? std::atoi(env) : 100;
+    CEvents events; // outlives the client that reports to it
     CServiceClient client;
-    CEvents events;
     client.SetEventSink(&events);
     const size_t threads = CountEntries("/proc/self/task");
     const size_t descriptors = CountEntries("/proc/self/fd");
-    for (int i = 0; i < 500; ++i)
+    for (int i = 0; i < rounds; ++i)
     {
         CStandIn service({"--announce-interval", "0"}, dir / "s.log");
         ASSERT_TRUE(events.Pump(client, [&] { return events.connected; })) << "restart " << i;
         service.Stop(i % 2 ? SIGKILL : SIGTERM);
         ASSERT_TRUE(events.Pump(client, [&] { return !events.connected; })) << "restart " << i;
     }
-    EXPECT_EQ(events.connects, 500);
+    EXPECT_EQ(events.connects, rounds);
     // The last loss is still being handled (a look-up of up to 2 s, then the I/O thread goes);
     // then the client is as it was before the first restart: waiting for the service.
     EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/task") <= threads; }, 10s));
@@ -136,45 +136,4 @@ TEST(Faults, TwoClientsUnderAFloodSeeEveryReceiverChange)
     EXPECT_GT(b.logEvents, 0);
 }
 
-class CText : public ILogTextTarget
-{
-public:
-    size_t GetTextLength() override { return text.size(); }
-    size_t GetTextLimit() override { return 0x4FFFFF; }
-    void MoveCaretToEnd() override {}
-    void Empty() override { text.clear(); }
-    void Insert(const std::u16string& batch) override { text += batch; }
-    void ReplaceAll(const std::u16string& batch) override { text = batch; }
-    std::u16string text;
-};
-
-TEST(Faults, LogFileDeletedReplacedAndTruncatedWhileFollowed)
-{
-    CTempDir dir;
-    const std::string path = dir / "service.log";
-    std::ofstream(path, std::ios::binary) << "first\r\n";
-    CLogFollower follower;
-    CText view;
-    follower.SetLogFile(std::u16string(path.begin(), path.end()), view);
-    EXPECT_EQ(view.text, u"first\r\n");
-
-    // Replaced by a new file under the same name: the view starts over with the new one.
-    std::ofstream(dir / "new.log", std::ios::binary) << "second file\r\n";
-    std::filesystem::rename(dir / "new.log", path);
-    follower.ReadNewLogData(view);
-    EXPECT_EQ(view.text, u"second file\r\n");
-
-    // Truncated and written again, shorter than before: a new start.
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << "third\r\n";
-    follower.ReadNewLogData(view);
-    EXPECT_EQ(view.text, u"third\r\n");
-
-    // Deleted: what was shown stays; when it comes back, the view follows the new file.
-    std::filesystem::remove(path);
-    follower.ReadNewLogData(view);
-    EXPECT_EQ(view.text, u"third\r\n");
-    std::ofstream(path, std::ios::binary) << "back\r\n";
-    follower.ReadNewLogData(view);
-    EXPECT_EQ(view.text, u"back\r\n");
-}
 } // namespace

@@ -246,5 +246,8 @@ TEST_F(LogReaderTest, AFileRemovedWhileFollowedKeepsWhatWasShown)
     std::remove(path.c_str());
     follower.ReadNewLogData(box); // the open file is still readable; nothing new in it
     EXPECT_EQ(box.text, u"kept\r\n");
+    Append("back\r\n"); // made anew under the name: the view follows the new file
+    follower.ReadNewLogData(box);
+    EXPECT_EQ(box.text, u"back\r\n");
 }
 } // namespace

@@ -504,7 +504,8 @@ int Run(Options& o)
     CStdoutLog logOut(control);
     control.pLogOut = &logOut;
     CSignalHandle signals;
-    CServiceClient client;
+    // The look-up runs beside the wait below, so --wait bounds the whole search.
+    CServiceClient client(CServiceClient::EStart::Background);
     control.pClient = &client;
     client.SetEventSink(&control);
     control.bConnected = client.IsConnected();
