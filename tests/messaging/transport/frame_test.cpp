@@ -66,21 +66,42 @@ TEST_F(FrameTest, FramesWithoutClientOrListenerAreDropped)
     EXPECT_EQ(sink.InboundCount(), 0u);
 }
 
-TEST_F(FrameTest, HugeLengthPrefixIsAProtocolErrorNotAnAllocation)
+// A length prefix of 16 MiB begins a frame; one byte more, or anything absurd, is a protocol
+// error, not an allocation.
+TEST(FrameLimits, LengthPrefixesAtAndOverSixteenMebibytes)
 {
-    ASSERT_TRUE(pair.PeerSend(Bytes("FF FF FF F0 01 02")));
-    CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
-    ASSERT_EQ(WaitForHandles(handles, 1, 1000), 0);
-    try
+    const struct
     {
-        pair.messaging->OnReadable();
-        FAIL() << "no exception";
-    }
-    catch (CExceptionBase& error)
+        const char* prefix;
+        int error;
+    } cases[] = {{"00 FF FF FF", 0},
+                 {"01 00 00 00", 0},
+                 {"01 00 00 01", EMSGSIZE},
+                 {"FF FF FF F0", EMSGSIZE}};
+    for (const auto& c : cases)
     {
-        EXPECT_EQ(error.GetErrorCode(), EMSGSIZE);
+        CLoopbackPair pair;
+        CRecordingSink sink;
+        CRefPtr<CRecordingClient> client(new CRecordingClient);
+        pair.messaging->SetListener(&sink);
+        pair.messaging->SetClient(client.Get());
+        ASSERT_TRUE(pair.PeerSend(Bytes(std::string(c.prefix) + " 01 02")));
+        CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
+        ASSERT_EQ(WaitForHandles(handles, 1, 1000), 0);
+        int error = 0;
+        try
+        {
+            pair.messaging->OnReadable();
+        }
+        catch (CExceptionBase& e)
+        {
+            error = e.GetErrorCode();
+        }
+        EXPECT_EQ(error, c.error) << c.prefix;
+        EXPECT_EQ(sink.InboundCount(), 0u);
+        EXPECT_EQ(pair.messaging->GetFrameDeadline() != 0, c.error == 0) << c.prefix;
+        pair.messaging->SetClient(nullptr);
     }
-    EXPECT_EQ(sink.InboundCount(), 0u);
 }
 
 TEST_F(FrameTest, PeerClosingMidFrameThrowsLibraryErrorZero)
