@@ -508,10 +508,10 @@ void LogView(size_t totalBytes, size_t noticeBytes, const char* name)
 void Discovery()
 {
     CTempDir dir;
+    CCounting sink; // outlives the client that reports to it
     auto t = Clock::now();
     CServiceClient client; // no service: the bounded look-up, then a waiting locator
     const double absent = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-    CCounting sink;
     client.SetEventSink(&sink);
     t = Clock::now();
     CStandIn service({"--no-control"}, dir / "s.log");

@@ -83,16 +83,18 @@ TEST(ServiceClient, AbsentServiceThenItsAnnouncementConnects)
 TEST(ServiceClient, MessagesBeforeTheSinkAreKeptForIt)
 {
     CStandIn service({"--receiver", "1:A", "--receiver", "2:B"});
+    CEvents events; // outlives the client that reports to it
     CServiceClient client;
     ASSERT_TRUE(client.IsConnected());
     // The list went out before this answer on the same connection: it is in the queue now.
     ASSERT_EQ(client.GetLogMask(), 0x1Eu);
-    CEvents events;
     client.SetEventSink(&events);
-    EXPECT_EQ(events.pendings, 1);
+    EXPECT_GE(events.pendings, 1); // handed over at once
     ASSERT_TRUE(events.PumpUntil(client, [&] { return events.Saw("receiver 2 1 B"); }));
-    EXPECT_EQ(events.log,
-              (std::vector<std::string>{"connected", "receiver 1 1 A", "receiver 2 1 B"}));
+    std::vector<std::string> seen; // log notices may come between, as the service logs
+    std::copy_if(events.log.begin(), events.log.end(), std::back_inserter(seen),
+                 [](const std::string& e) { return e != "log"; });
+    EXPECT_EQ(seen, (std::vector<std::string>{"connected", "receiver 1 1 A", "receiver 2 1 B"}));
 }
 
 TEST(ServiceClient, KilledServiceIsFollowedAndTheMaskReadAnew)
@@ -100,9 +102,9 @@ TEST(ServiceClient, KilledServiceIsFollowedAndTheMaskReadAnew)
     CTempDir dir;
     auto service =
         std::make_unique<CStandIn>(std::vector<std::string>{"--mask", "0x12"}, dir / "s.log");
+    CEvents events; // outlives the client that reports to it
     CServiceClient client;
     ASSERT_TRUE(client.IsConnected());
-    CEvents events;
     client.SetEventSink(&events);
     EXPECT_EQ(client.GetLogMask(), 0x12u);
     service->Control("say before the end");
@@ -125,8 +127,8 @@ TEST(ServiceClient, KilledServiceIsFollowedAndTheMaskReadAnew)
 TEST(ServiceClient, ProcessMessagesHonoursItsCount)
 {
     CStandIn service({"--mask", "0"}); // no log lines, so no log events among the five
+    CEvents events;                    // outlives the client that reports to it
     CServiceClient client;
-    CEvents events;
     client.SetEventSink(&events);
     // The receiver list comes right after the registration, before any answer: once the mask
     // is answered, everything the connection brought is queued.
@@ -149,10 +151,10 @@ TEST(ServiceClient, FailedHandshakeStaysDisconnected)
 {
     CTestPeer peer(CTestPeer::EHandshake::Wrong);
     CFakeAnswerer answerer(peer.Port());
+    CEvents events; // outlives the client that reports to it
     CServiceClient client;
     EXPECT_FALSE(client.IsConnected());
     ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() >= 1; }));
-    CEvents events;
     client.SetEventSink(&events);
     EXPECT_FALSE(events.PumpUntil(
         client, [&] { return client.IsConnected(); }, 500ms));
