@@ -48,6 +48,14 @@ TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
     EXPECT_EQ(
         r.out,
         "{\"id\":7,\"state\":1,\"name\":\"Room1\"}\n{\"id\":9,\"state\":1,\"name\":\"Lab\"}\n");
+    // A name with a backslash, a quote and a tab comes out as valid JSON.
+    service.Control("rename 9 a\\b\"c\td");
+    EXPECT_TRUE(WaitUntil(
+        [&]
+        {
+            return RunCtl({"--json", "receivers"}).out.find("\"name\":\"a\\\\b\\\"c\\u0009d\"") !=
+                   std::string::npos;
+        }));
 
     EXPECT_EQ(RunCtl({"mask", "set", "debug,raw"}).status, 0);
     EXPECT_TRUE(service.LogContains("set the log mask to 0x18"));
