@@ -310,6 +310,41 @@ TEST(StandIn, ReceiverCommandsAreLoggedRawAndDecoded)
     EXPECT_EQ(client.Mask(), 0x1Eu); // still serving
 }
 
+// A client that took the handshake and never registered gets neither events nor answers; the
+// service logs what it ignored.
+TEST(StandIn, AnUnregisteredClientGetsNothing)
+{
+    CStandIn service({"--receiver", "1:A"});
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(service.Port());
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    uint8_t handshake[16];
+    ASSERT_TRUE(ReadAll(fd, handshake, 16));
+    const ByteVector ask = Frame(Bytes("00 00 00 0E 02 00 00 00 07")); // GetLogMaskRequest
+    ASSERT_TRUE(WriteAll(fd, ask.data(), ask.size()));
+    EXPECT_TRUE(service.LogContains("Client 1: message 14 before registration; ignored"));
+    // An event for every registered client: once the registered one has it, the unregistered
+    // one, listed first, would have had it too.
+    CConnectionManager manager;
+    CClient registered(manager, service.Port());
+    ASSERT_TRUE(registered.connected);
+    service.Control("appear 2 B");
+    ASSERT_TRUE(WaitUntil(
+        [&]
+        {
+            const auto r = registered.listener.Records();
+            return std::any_of(r.begin(), r.end(),
+                               [](const ReceiverRecord& x) { return x.iReceiverID == 2; });
+        }));
+    uint8_t byte = 0;
+    EXPECT_EQ(::recv(fd, &byte, 1, MSG_DONTWAIT), -1); // nothing came: no answer, no event
+    EXPECT_EQ(errno, EAGAIN);
+    ::close(fd);
+}
+
 // Each bad input closes or ignores its own client only; the other client is served throughout.
 TEST(StandIn, BadInputAffectsOnlyItsOwnClient)
 {
