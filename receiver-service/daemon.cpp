@@ -275,3 +275,16 @@ int WaitForStopSignal()
     }
     return signal;
 }
+
+int RunProgramMain(int (*pMain)(int, char**), int argc, char** argv)
+{
+    try
+    {
+        return pMain(argc, argv);
+    }
+    catch (const std::exception& error)
+    {
+        std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
+        return 1;
+    }
+}

@@ -37,3 +37,7 @@ int UninstallUnit(const std::string& program, const std::string& unitDir);
 // WaitForStopSignal receives them; call before starting threads.
 void BlockStopSignals();
 int WaitForStopSignal();
+
+// Runs a program's main: nothing it meets (an unusable runtime directory, say) ends it with an
+// abort; the reason is printed and the status (1) says that it failed.
+int RunProgramMain(int (*pMain)(int, char**), int argc, char** argv);

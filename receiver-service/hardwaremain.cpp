@@ -219,17 +219,7 @@ int Main(int argc, char** argv)
     return UninstallUnit(PROGRAM, a.unitDir);
 }
 
-// Nothing the service meets (an unusable runtime directory, say) ends it with an abort: the
-// reason is printed and the status says it failed.
 int main(int argc, char** argv)
 {
-    try
-    {
-        return Main(argc, argv);
-    }
-    catch (const std::exception& error)
-    {
-        std::fprintf(stderr, "%s: %s\n", argv[0], error.what());
-        return 1;
-    }
+    return RunProgramMain(Main, argc, argv);
 }

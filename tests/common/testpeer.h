@@ -82,6 +82,26 @@ inline int ListenOnLoopback(uint16_t& iPort)
     return fd;
 }
 
+// A raw connection to the service that has read the handshake; -1 when that failed.
+inline int ConnectRaw(uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval bound{10, 0}; // no read waits longer than this for the service
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    uint8_t handshake[16];
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        !ReadAll(fd, handshake, 16))
+    {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
 class CTestPeer
 {
 public:

@@ -315,14 +315,8 @@ TEST(StandIn, ReceiverCommandsAreLoggedRawAndDecoded)
 TEST(StandIn, AnUnregisteredClientGetsNothing)
 {
     CStandIn service({"--receiver", "1:A"});
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(service.Port());
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    uint8_t handshake[16];
-    ASSERT_TRUE(ReadAll(fd, handshake, 16));
+    const int fd = ConnectRaw(service.Port());
+    ASSERT_GE(fd, 0);
     const ByteVector ask = Frame(Bytes("00 00 00 0E 02 00 00 00 07")); // GetLogMaskRequest
     ASSERT_TRUE(WriteAll(fd, ask.data(), ask.size()));
     EXPECT_TRUE(service.LogContains("Client 1: message 14 before registration; ignored"));
@@ -369,14 +363,8 @@ TEST(StandIn, BadInputAffectsOnlyItsOwnClient)
     };
     for (const auto& c : cases)
     {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(service.Port());
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-        uint8_t handshake[16];
-        ASSERT_TRUE(ReadAll(fd, handshake, 16));
+        const int fd = ConnectRaw(service.Port());
+        ASSERT_GE(fd, 0);
         ByteVector bytes = registration;
         bytes.insert(bytes.end(), c.bytes.begin(), c.bytes.end());
         ASSERT_TRUE(WriteAll(fd, bytes.data(), bytes.size()));
