@@ -247,6 +247,13 @@ void CMainFrame::CreateMenus()
                })
         ->setCheckable(true);
 
+    AddCommand(pView, ID_VIEW_FOLLOW, QStringLiteral("&Follow Log"),
+               QStringLiteral("Keep the end of the log in view as it grows"),
+               [this] { m_pView->SetFollow(Action(ID_VIEW_FOLLOW)->isChecked()); })
+        ->setCheckable(true);
+    Action(ID_VIEW_FOLLOW)->setChecked(true);
+    connect(m_pView, &CZelbinView::FollowStateChanged, this, &CMainFrame::OnFollowStateChanged);
+
     QMenu* pLog = menuBar()->addMenu(QStringLiteral("Log"));
     AddCommand(pLog, ID_LOG_START_LOGGING, QStringLiteral("Start Logging"),
                QStringLiteral("Tell the service to log the chosen categories"),
@@ -672,6 +679,18 @@ void CMainFrame::OnPrintPreview()
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* p) { m_pView->PrintWrapped(p); });
     preview.exec();
+}
+
+// While the view is paused, the status bar counts what came meanwhile.
+void CMainFrame::OnFollowStateChanged()
+{
+    Action(ID_VIEW_FOLLOW)->setChecked(m_pView->IsFollowing()); // paused shows unticked
+    const int iNew = m_pView->GetNewLinesWhilePaused();
+    if (!m_pView->IsFollowing() && iNew > 0)
+        ShowStatus(
+            QStringLiteral("%1 new line%2, End to follow").arg(iNew).arg(iNew == 1 ? "" : "s"));
+    else if (m_pView->IsFollowing() && m_pStatusBar)
+        m_pStatusBar->clearMessage(); // "Ready" comes back
 }
 
 // The File menu lists the recent files (at most four) above Exit, numbered as the framework does.

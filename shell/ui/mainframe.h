@@ -64,6 +64,7 @@ enum ECommandID : int
     ID_EXTRAS_SAMPLE_QUIZ = 32784,
     ID_EXTRAS_NETWORK_NAME = 32785,
     ID_LOG_CLEAR = 32787,
+    ID_VIEW_FOLLOW = 32790, // the log view's Follow (an addition; checked by default)
 };
 
 // The private messages, posted to the frame as events (posting is thread-safe).
@@ -165,6 +166,7 @@ private:
     void OpenFile(const QString& path);
     void OnOpen();
     void UpdateRecentFileItems();
+    void OnFollowStateChanged();
     void OnPrint();
     void OnPrintDirect();
     void OnPrintPreview();

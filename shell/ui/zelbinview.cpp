@@ -5,12 +5,14 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QPrinter>
 #include <QSaveFile>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QWheelEvent>
 
 namespace
 {
@@ -31,11 +33,88 @@ QString ToControlText(const std::u16string& text)
 }
 } // namespace
 
+class CZelbinView::CGuard
+{
+public:
+    explicit CGuard(CZelbinView* pView) : m_pView(pView) { ++m_pView->m_iOwnChanges; }
+    ~CGuard() { --m_pView->m_iOwnChanges; }
+
+private:
+    CZelbinView* m_pView;
+};
+
 CZelbinView::CZelbinView(QWidget* pParent) : QPlainTextEdit(pParent)
 {
     setObjectName(QStringLiteral("logView"));
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setFont(QFont(QStringLiteral("monospace")));
+    // What the user does to the view pauses following; what the view does itself does not.
+    connect(this, &QPlainTextEdit::selectionChanged, this,
+            [this]
+            {
+                if (!m_iOwnChanges && textCursor().hasSelection())
+                    Pause();
+            });
+    connect(this, &QPlainTextEdit::cursorPositionChanged, this,
+            [this]
+            {
+                if (!m_iOwnChanges && !textCursor().atEnd())
+                    Pause();
+            });
+    connect(verticalScrollBar(), &QAbstractSlider::actionTriggered, this,
+            [this]
+            {
+                // The action is applied after this signal: look once it has been.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this]
+                    {
+                        if (verticalScrollBar()->value() < verticalScrollBar()->maximum())
+                            Pause();
+                    },
+                    Qt::QueuedConnection);
+            });
+}
+
+void CZelbinView::Pause()
+{
+    if (m_bPaused)
+        return;
+    m_bPaused = true;
+    m_iNewLines = 0;
+    emit FollowStateChanged();
+}
+
+void CZelbinView::SetFollow(bool bFollow)
+{
+    m_bFollow = bFollow;
+    if (bFollow)
+        ResumeFollowing();
+    else
+        emit FollowStateChanged();
+}
+
+void CZelbinView::ResumeFollowing()
+{
+    m_bFollow = true;
+    m_bPaused = false;
+    m_iNewLines = 0;
+    MoveCaretToEnd();
+    emit FollowStateChanged();
+}
+
+void CZelbinView::keyPressEvent(QKeyEvent* pEvent)
+{
+    QPlainTextEdit::keyPressEvent(pEvent);
+    if (pEvent->key() == Qt::Key_End && (pEvent->modifiers() & Qt::ControlModifier))
+        ResumeFollowing();
+}
+
+void CZelbinView::wheelEvent(QWheelEvent* pEvent)
+{
+    QPlainTextEdit::wheelEvent(pEvent);
+    if (verticalScrollBar()->value() < verticalScrollBar()->maximum())
+        Pause();
 }
 
 namespace
@@ -78,6 +157,9 @@ size_t CZelbinView::GetTextLength()
 
 void CZelbinView::MoveCaretToEnd()
 {
+    if (!IsFollowing())
+        return; // the user's caret, selection and scroll position stay
+    CGuard guard(this);
     QTextCursor cursor = textCursor();
     cursor.movePosition(QTextCursor::End);
     setTextCursor(cursor);
@@ -86,6 +168,7 @@ void CZelbinView::MoveCaretToEnd()
 
 void CZelbinView::Empty()
 {
+    CGuard guard(this);
     CNoUndo noUndo(this);
     clear();
 }
@@ -98,9 +181,31 @@ void CZelbinView::Insert(const std::u16string& batch)
     // Like an edit control, a full control refuses the insertion; the reader then replaces.
     if (GetTextLength() + static_cast<size_t>(text.size()) > m_iTextLimit)
         return;
+    CGuard guard(this);
     CNoUndo noUndo(this);
-    textCursor().insertText(text);
-    ensureCursorVisible();
+    if (IsFollowing())
+    {
+        textCursor().insertText(text);
+        ensureCursorVisible();
+        return;
+    }
+    // Paused: appended at the end behind the user's back.
+    const int iScroll = verticalScrollBar()->value();
+    const int iColumn = horizontalScrollBar()->value();
+    // Kept as numbers: a cursor, the user's or a copy, at the end would be pushed along.
+    const int iAnchor = textCursor().anchor();
+    const int iPosition = textCursor().position();
+    QTextCursor end(document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(text);
+    QTextCursor kept(document());
+    kept.setPosition(iAnchor);
+    kept.setPosition(iPosition, QTextCursor::KeepAnchor);
+    setTextCursor(kept);
+    verticalScrollBar()->setValue(iScroll);
+    horizontalScrollBar()->setValue(iColumn);
+    m_iNewLines += static_cast<int>(text.count(QLatin1Char('\n')));
+    emit FollowStateChanged();
 }
 
 void CZelbinView::ReplaceAll(const std::u16string& batch)
@@ -108,6 +213,7 @@ void CZelbinView::ReplaceAll(const std::u16string& batch)
     QString text = ToControlText(batch);
     if (static_cast<size_t>(text.size()) > m_iTextLimit)
         text = text.right(static_cast<qsizetype>(m_iTextLimit)); // the newest text survives
+    CGuard guard(this);
     CNoUndo noUndo(this);
     setPlainText(text);
     MoveCaretToEnd();

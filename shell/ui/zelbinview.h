@@ -37,6 +37,17 @@ public:
     void PrintWrapped(QPrinter* pPrinter) const;
     void SetTextLimit(size_t iLimit) { m_iTextLimit = iLimit; }
 
+    // Follow (the default): each notice puts the caret at the end. The view pauses when the user
+    // scrolls up, moves the caret away from the end or selects text, or when Follow is turned
+    // off: new text is still appended, but the caret, the selection and the scroll position stay
+    // where the user left them. Ctrl+End, or turning Follow on, follows again.
+    void SetFollow(bool bFollow);
+    bool GetFollow() const { return m_bFollow; }
+    bool IsFollowing() const { return m_bFollow && !m_bPaused; }
+    void ResumeFollowing();
+    // Lines appended since the view paused.
+    int GetNewLinesWhilePaused() const { return m_iNewLines; }
+
     // ILogTextTarget, counted in characters as the control holds them.
     size_t GetTextLength() override;
     size_t GetTextLimit() override { return m_iTextLimit; }
@@ -45,9 +56,25 @@ public:
     void Insert(const std::u16string& batch) override;
     void ReplaceAll(const std::u16string& batch) override;
 
+signals:
+    // Following stopped or started again, or lines came while paused.
+    void FollowStateChanged();
+
+protected:
+    void keyPressEvent(QKeyEvent* pEvent) override;
+    void wheelEvent(QWheelEvent* pEvent) override;
+
 private:
+    void Pause();
+    // Changes the view makes itself, which must not read as the user's.
+    class CGuard;
+
     CLogFollower m_follower;
     size_t m_iTextLimit = DEFAULT_TEXT_LIMIT;
+    bool m_bFollow = true;
+    bool m_bPaused = false;
+    int m_iNewLines = 0;
+    int m_iOwnChanges = 0;
 };
 
 // The document: the view's text and its modified flag.

@@ -21,9 +21,11 @@
 #include <QPointer>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSettings>
 #include <QStatusBar>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
 #include <csignal>
@@ -276,7 +278,7 @@ private slots:
         QCOMPARE(prompts, QStringList{QStringLiteral("save")});
         QCOMPARE(ReadFile(dir / "first.log"), std::string("line one \xC3\xA9\r\nline two"));
         QCOMPARE(frame.windowTitle(), QStringLiteral("first.log - Zelbin"));
-        pView->MoveCaretToEnd();
+        pView->moveCursor(QTextCursor::End); // where the technician types
         pView->insertPlainText(QStringLiteral(" edited"));
         frame.Action(ID_FILE_SAVE)->trigger(); // no second question
         QCOMPARE(prompts.size(), qsizetype(1));
@@ -348,6 +350,72 @@ private slots:
             QVERIFY(!frame.Action(id)->icon().isNull());
         QCOMPARE(frame.Action(ID_EDIT_CUT)->toolTip(), QStringLiteral("Cut"));
         QCOMPARE(frame.Action(ID_FILE_PRINT)->toolTip(), QStringLiteral("Print..."));
+    }
+
+    // Follow: selecting, scrolling up or turning Follow off pauses it; new lines are appended
+    // while the selection and the scroll position stay, and the status bar counts them; Ctrl+End
+    // or Follow follows again.
+    void FollowPausesForTheUserAndResumes()
+    {
+        CTempDir dir;
+        const std::string path = dir / "follow.log";
+        std::string text;
+        for (int i = 0; i < 200; ++i)
+            text += "line " + std::to_string(i) + "\r\n";
+        std::ofstream(path, std::ios::binary) << text;
+        CMainFrame frame;
+        QVERIFY(frame.Create());
+        frame.resize(600, 300);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        CZelbinView* pView = frame.GetActiveView();
+        pView->SetLogFile(std::u16string(path.begin(), path.end()));
+        QVERIFY(pView->IsFollowing());
+        QVERIFY(pView->textCursor().atEnd());
+        const auto append = [&](int n)
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::app);
+            for (int i = 0; i < n; ++i)
+                out << "more " << i << "\r\n";
+            out.close();
+            pView->ReadNewLogData();
+        };
+
+        // A selection pauses; new lines leave it where it is.
+        QTextCursor selection(pView->document()->findBlockByNumber(10));
+        selection.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+        pView->setTextCursor(selection);
+        QVERIFY(!pView->IsFollowing());
+        append(3);
+        QCOMPARE(pView->textCursor().selectedText(), QStringLiteral("line 10"));
+        QCOMPARE(pView->GetNewLinesWhilePaused(), 3);
+        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("3 new lines, End to follow"));
+        QTest::keyClick(pView, Qt::Key_End, Qt::ControlModifier);
+        QVERIFY(pView->IsFollowing());
+        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("Ready"));
+        append(1);
+        QVERIFY(pView->textCursor().atEnd());
+
+        // Scrolling up pauses; the scroll position stays.
+        pView->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+        QTRY_VERIFY(!pView->IsFollowing());
+        append(50);
+        QCOMPARE(pView->verticalScrollBar()->value(), 0);
+        QCOMPARE(frame.statusBar()->currentMessage(),
+                 QStringLiteral("50 new lines, End to follow"));
+
+        // Follow off and on again from the View menu.
+        frame.Action(ID_VIEW_FOLLOW)->trigger();
+        QVERIFY(frame.Action(ID_VIEW_FOLLOW)->isChecked());
+        QVERIFY(pView->IsFollowing());
+        QVERIFY(pView->textCursor().atEnd());
+        frame.Action(ID_VIEW_FOLLOW)->trigger();
+        QVERIFY(!frame.Action(ID_VIEW_FOLLOW)->isChecked());
+        const int before = pView->textCursor().position();
+        append(1);
+        QCOMPARE(pView->textCursor().position(), before);
+        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("1 new line, End to follow"));
+        QVERIFY(pView->toPlainText().endsWith(QStringLiteral("more 0\n")));
     }
 
     void TheViewsTextLimitKeepsTheNewestText()
