@@ -77,10 +77,26 @@ void CClientObject::AbandonRequests()
         m_pWaiting->Abandon();
 }
 
+namespace
+{
+// How deep this thread is in listener calls of AfterAttach: a listener that sets the listener
+// from its own call must not wait for that call to end.
+thread_local int t_iListenerCallDepth = 0;
+} // namespace
+
 void CClientEndpoint::SetListener(IClientListener* pListener)
 {
-    CAutoLock lock(m_endpointLock);
-    m_pListener = pListener;
+    {
+        CAutoLock lock(m_endpointLock);
+        m_pListener = pListener;
+    }
+    // A call to the old listener already under way on another thread ends before its owner may
+    // let it go.
+    if (t_iListenerCallDepth == 0)
+    {
+        std::unique_lock<std::mutex> calls(m_callMutex);
+        m_callsDone.wait(calls, [this] { return m_iCallsInFlight == 0; });
+    }
 }
 
 void CClientEndpoint::Deliver(CByteBuffer* pBuffer)
@@ -107,13 +123,22 @@ void CClientEndpoint::AfterAttach(bool bConnected)
     {
         CAutoLock lock(m_endpointLock);
         pListener = m_pListener;
+        if (!pListener)
+            return;
+        std::lock_guard<std::mutex> calls(m_callMutex);
+        ++m_iCallsInFlight;
     }
-    if (!pListener)
-        return;
+    ++t_iListenerCallDepth;
     if (bConnected)
         pListener->OnConnected();
     else
         pListener->OnDisconnected();
+    --t_iListenerCallDepth;
+    {
+        std::lock_guard<std::mutex> calls(m_callMutex);
+        --m_iCallsInFlight;
+    }
+    m_callsDone.notify_all();
 }
 
 void MakeClientEndpoint(CRefPtr<CClientEndpoint>& pOut, IClientListener* pListener)

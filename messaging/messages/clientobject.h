@@ -8,6 +8,8 @@
 #include "transportinterfaces.h"
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 // The connection manager attaches it to a messaging socket and detaches it (three nulls).
 // m_clientLock guards the three connection fields and is held across a whole request/response
@@ -72,6 +74,8 @@ class CClientEndpoint : public CClientObject
 public:
     explicit CClientEndpoint(IClientListener* pListener) : m_pListener(pListener) {}
 
+    // Once it returns, the old listener is called no more: a connection change that was being
+    // reported to it on another thread has finished.
     void SetListener(IClientListener* pListener);
     void Deliver(CByteBuffer* pBuffer) override;
     // Sends the registration message (identifier 1) under the client lock, so that it goes out
@@ -83,6 +87,9 @@ public:
 private:
     CCriticalSection m_endpointLock;
     IClientListener* m_pListener;
+    std::mutex m_callMutex; // guards m_iCallsInFlight
+    std::condition_variable m_callsDone;
+    int m_iCallsInFlight = 0; // listener calls of AfterAttach under way
 };
 
 void MakeClientEndpoint(CRefPtr<CClientEndpoint>& pOut, IClientListener* pListener);
