@@ -52,11 +52,14 @@ int CheckTransfer(int r)
 }
 
 // What is left of a whole call's time-out; an infinite one stays infinite.
-int RemainingMs(int64_t iDeadline, int iTimeoutMs)
+int RemainingMs(std::chrono::steady_clock::time_point deadline, int iTimeoutMs)
 {
     if (iTimeoutMs < 0)
         return iTimeoutMs;
-    return static_cast<int>(std::max<int64_t>(0, iDeadline - SteadyNowMs()));
+    // Rounded up: a wait never ends before the whole time-out has passed.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<int64_t>(0, left.count()));
 }
 } // namespace
 
@@ -83,11 +86,6 @@ void CFrameReader::Uncharge()
 {
     g_iPartialFrameBytes -= m_iCharged;
     m_iCharged = 0;
-}
-
-size_t CFrameReader::GetPartialFrameBytes()
-{
-    return g_iPartialFrameBytes.load();
 }
 
 bool CFrameReader::IsComplete() const
@@ -233,7 +231,7 @@ void CMessagingSocket::OnReadable()
     if (!m_pReader->IsInProgress())
         m_iFrameDeadline = 0;
     else if (m_iFrameDeadline == 0)
-        m_iFrameDeadline = SteadyNowMs() + m_iFrameTimeoutMs;
+        m_iFrameDeadline = SteadyNowMs() + m_iFrameTimeoutMs + 1; // the clock truncates: round up
 }
 
 void CMessagingSocket::Send(CByteBuffer* pBuffer)
@@ -285,10 +283,10 @@ bool CMessagingSocket::ReadFully(uint8_t* pBuffer, int32_t iLength, int iTimeout
         return iLength == 0;
     int32_t iDone = 0;
     CWaitHandle* handles[1] = {pEvent};
-    const int64_t iDeadline = SteadyNowMs() + iTimeoutMs;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
     while (iDone < iLength)
     {
-        if (CThreadBase::WaitForEvents(handles, 1, RemainingMs(iDeadline, iTimeoutMs)) != 0)
+        if (CThreadBase::WaitForEvents(handles, 1, RemainingMs(deadline, iTimeoutMs)) != 0)
             break;
         const uint8_t iEvents = pEvent->Enumerate();
         if (iEvents & (SOCKET_EVENT_ERROR | SOCKET_EVENT_CLOSE))
@@ -323,7 +321,7 @@ bool CMessagingSocket::WriteFully(const uint8_t* pBuffer, int32_t iLength, int i
         return iLength == 0;
     int32_t iDone = 0;
     CWaitHandle* handles[1] = {pEvent};
-    const int64_t iDeadline = SteadyNowMs() + iTimeoutMs;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs);
     while (iDone < iLength)
     {
         const int r = m_pSocket->Send(pBuffer + iDone, iLength - iDone);
@@ -344,7 +342,7 @@ bool CMessagingSocket::WriteFully(const uint8_t* pBuffer, int32_t iLength, int i
         bool bEnd = false;
         while (!bWritable && !bEnd)
         {
-            if (CThreadBase::WaitForEvents(handles, 1, RemainingMs(iDeadline, iTimeoutMs)) != 0)
+            if (CThreadBase::WaitForEvents(handles, 1, RemainingMs(deadline, iTimeoutMs)) != 0)
             {
                 bEnd = true;
                 break;
