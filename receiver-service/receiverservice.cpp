@@ -385,12 +385,6 @@ void CReceiverService::Announce()
     m_pLookup->SendTo(m_options.lookup.group.c_str(), m_options.lookup.port, reply, sizeof reply);
 }
 
-size_t CReceiverService::GetFloodCount()
-{
-    std::lock_guard<std::mutex> g(m_floodMutex);
-    return m_floods.size();
-}
-
 size_t CReceiverService::GetClientCount()
 {
     std::lock_guard<std::mutex> g(m_mutex);

@@ -77,8 +77,6 @@ public:
 
     uint64_t GetReceiverCommandCount() const { return m_iReceiverCommands.load(); }
     size_t GetClientCount();
-    // Log floods whose threads are still kept (running, or finished and not yet let go).
-    size_t GetFloodCount();
 
     // Called by connections on the dispatch thread.
     void OnMessage(CServiceConnection* pConnection, CByteBuffer* pBuffer);

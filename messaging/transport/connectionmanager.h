@@ -45,7 +45,6 @@ public:
     // For tests: how many I/O threads exist now, and how many sockets they serve in all.
     int GetThreadCount();
     int GetSocketCount();
-    CMessageDispatchThread* GetDispatchThread() const { return m_pDispatchThread.get(); }
 
     static void StartSocketLibrary(bool& bStarted);
     static void StopSocketLibrary(bool& bStarted);

@@ -61,9 +61,6 @@ public:
     // CSystemException(ENOBUFS) when the process holds MAX_PARTIAL_FRAME_BYTES of partial frames.
     int Step(CSocket* pSocket) override;
 
-    // Body bytes of unfinished frames in the whole process.
-    static size_t GetPartialFrameBytes();
-
 private:
     void Uncharge();
     size_t m_iCharged = 0; // this frame's body bytes counted in the process-wide total

@@ -66,13 +66,7 @@ CZelbinView::CZelbinView(QWidget* pParent) : QPlainTextEdit(pParent)
             {
                 // The action is applied after this signal: look once it has been.
                 QMetaObject::invokeMethod(
-                    this,
-                    [this]
-                    {
-                        if (verticalScrollBar()->value() < verticalScrollBar()->maximum())
-                            Pause();
-                    },
-                    Qt::QueuedConnection);
+                    this, [this] { PauseIfScrolledUp(); }, Qt::QueuedConnection);
             });
 }
 
@@ -113,6 +107,11 @@ void CZelbinView::keyPressEvent(QKeyEvent* pEvent)
 void CZelbinView::wheelEvent(QWheelEvent* pEvent)
 {
     QPlainTextEdit::wheelEvent(pEvent);
+    PauseIfScrolledUp();
+}
+
+void CZelbinView::PauseIfScrolledUp()
+{
     if (verticalScrollBar()->value() < verticalScrollBar()->maximum())
         Pause();
 }

@@ -66,6 +66,8 @@ protected:
 
 private:
     void Pause();
+    // The user scrolled: following pauses unless the end is still in view.
+    void PauseIfScrolledUp();
     // Changes the view makes itself, which must not read as the user's.
     class CGuard;
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -202,10 +203,12 @@ private:
                 c->Send(handshake);
                 break;
             case EHandshake::Drip:
-                for (int i = 0; i < 15 && !c->closed; ++i)
+                for (int i = 0; i < 15; ++i)
                 {
-                    if (i > 0)
-                        std::this_thread::sleep_for(std::chrono::milliseconds(700));
+                    // The pace between bytes; the drip ends early once the client hangs up.
+                    pollfd hangUp{c->fd, POLLRDHUP, 0};
+                    if (i > 0 && ::poll(&hangUp, 1, 700) != 0)
+                        break;
                     WriteAll(c->fd, &handshake[static_cast<size_t>(i)], 1);
                 }
                 break;

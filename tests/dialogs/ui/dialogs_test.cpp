@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The texts that leave each dialog and Extras command, as the stand-in service receives them.
 
+#include "dialogservice.h"
 #include "mainframe.h"
 #include "qtestmain.h"
 #include "sendcommanddlg.h"
@@ -28,25 +29,12 @@ QStringList Received(CStandIn& service, const std::string& target)
 }
 } // namespace
 
-class DialogsTest : public QObject
+class DialogsTest : public QObject, protected CDialogService
 {
     Q_OBJECT
-private:
-    std::unique_ptr<CStandIn> service;
-    std::unique_ptr<CServiceClient> client;
-
 private slots:
-    void init()
-    {
-        service = std::make_unique<CStandIn>(std::vector<std::string>{"--receiver", "7:Room1"});
-        client = std::make_unique<CServiceClient>();
-        QVERIFY(client->IsConnected());
-    }
-    void cleanup()
-    {
-        client.reset();
-        service.reset();
-    }
+    void init() { StartService(); }
+    void cleanup() { StopService(); }
 
     void SendCommandSendsTemplatesAndEditsCleaned()
     {

@@ -3,6 +3,7 @@
 // pause after each, input made during a run discarded (never replayed), Stop, and totals up to
 // the largest the field can give without building a text ahead of its turn.
 
+#include "dialogservice.h"
 #include "qtestmain.h"
 #include "serviceclient.h"
 #include "standin.h"
@@ -13,27 +14,15 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-class PayloadRunTest : public QObject
+class PayloadRunTest : public QObject, protected CDialogService
 {
     Q_OBJECT
 private:
-    std::unique_ptr<CStandIn> service;
-    std::unique_ptr<CServiceClient> client;
-
     size_t Received() { return service->ReceivedCommands("receiver 7").size(); }
 
 private slots:
-    void init()
-    {
-        service = std::make_unique<CStandIn>(std::vector<std::string>{"--receiver", "7:Room1"});
-        client = std::make_unique<CServiceClient>();
-        QVERIFY(client->IsConnected());
-    }
-    void cleanup()
-    {
-        client.reset();
-        service.reset();
-    }
+    void init() { StartService(); }
+    void cleanup() { StopService(); }
 
     void SendsOneTextPerQuestionWithTheDefaultsShown()
     {
