@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -13,37 +14,82 @@
 
 namespace
 {
-// Decodes UTF-8, turning every byte that starts no valid sequence into U+FFFD.
+// The length of the valid UTF-8 sequence at p (of n bytes) and its code point; 0 when the byte at
+// p starts none.
+size_t DecodeSequence(const uint8_t* p, size_t n, uint32_t& cp)
+{
+    const uint8_t b = p[0];
+    const size_t len = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    if (len == 0 || len > n)
+        return 0;
+    cp = b & (0x7F >> len);
+    for (size_t k = 1; k < len; ++k)
+    {
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (p[k] & 0x3F);
+    }
+    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return len;
+}
+
+// Walks UTF-8 as UTF-16 units, every byte that starts no valid sequence read as U+FFFD. Decoding
+// and counting share it, so that a count made without building the text matches the text.
+template <class Emit> void WalkLenient(const char* pText, size_t n, Emit&& emit)
+{
+    const auto* p = reinterpret_cast<const uint8_t*>(pText);
+    for (size_t i = 0; i < n;)
+    {
+        uint32_t cp = p[i];
+        const size_t len = cp < 0x80 ? 1 : DecodeSequence(p + i, n - i, cp);
+        if (len == 0)
+        {
+            emit(u'\uFFFD');
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000)
+        {
+            emit(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            emit(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        }
+        else
+        {
+            emit(static_cast<char16_t>(cp));
+        }
+        i += len;
+    }
+}
+
 std::u16string DecodeLenient(const char* p, size_t n)
 {
     std::u16string out;
     out.reserve(n);
-    for (size_t i = 0; i < n;)
-    {
-        const auto b = static_cast<uint8_t>(p[i]);
-        if (b < 0x80)
-        {
-            out += static_cast<char16_t>(b);
-            ++i;
-            continue;
-        }
-        const size_t len = (b & 0xE0) == 0xC0   ? 2
-                           : (b & 0xF0) == 0xE0 ? 3
-                           : (b & 0xF8) == 0xF0 ? 4
-                                                : 0;
-        std::u16string one;
-        if (len && i + len <= n && Utf8ToUtf16(std::string_view(p + i, len), one))
-        {
-            out += one;
-            i += len;
-        }
-        else
-        {
-            out += u'\uFFFD';
-            ++i;
-        }
-    }
+    WalkLenient(p, n, [&out](char16_t c) { out += c; });
     return out;
+}
+
+// The number of UTF-16 units DecodeLenient makes of the same bytes.
+size_t LenientLength(std::string_view bytes)
+{
+    // Plain ASCII, the usual log line, is told eight bytes at a time.
+    uint64_t any = 0;
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8)
+    {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        any |= word;
+    }
+    for (; i < bytes.size(); ++i)
+        any |= static_cast<uint8_t>(bytes[i]);
+    if ((any & 0x8080808080808080ULL) == 0)
+        return bytes.size();
+    size_t iUnits = 0;
+    WalkLenient(bytes.data(), bytes.size(), [&iUnits](char16_t) { ++iUnits; });
+    return iUnits;
 }
 
 // How many bytes at the end of an unfinished line belong to a character not yet fully written.
@@ -174,9 +220,9 @@ bool CLogFileReader::Fill()
     return true;
 }
 
-bool CLogFileReader::ReadLine(std::u16string& line)
+bool CLogFileReader::ReadLineBytes(std::string_view& bytes)
 {
-    line.clear();
+    bytes = {};
     if (m_fd < 0)
         return false;
     const char* pFeed = nullptr;
@@ -204,10 +250,18 @@ bool CLogFileReader::ReadLine(std::u16string& line)
         iLength -= iTail;
         iConsumed -= iTail;
     }
-    line = DecodeLenient(pBuffer, iLength);
+    bytes = std::string_view(pBuffer, iLength);
     m_iBegin += iConsumed;
     // Nothing was consumed when the only bytes left belong to an unfinished character.
     return iConsumed > 0;
+}
+
+bool CLogFileReader::ReadLine(std::u16string& line)
+{
+    std::string_view bytes;
+    const bool bRead = ReadLineBytes(bytes);
+    line = DecodeLenient(bytes.data(), bytes.size());
+    return bRead;
 }
 
 void AppendLogLine(const std::u16string& line, std::u16string& batch)
@@ -222,11 +276,17 @@ void AppendLogLine(const std::u16string& line, std::u16string& batch)
 
 void CLogFollower::SetLogFile(const std::u16string& path, ILogTextTarget& target)
 {
+    if (SetLogFile(path))
+        ReadNewLogData(target);
+}
+
+bool CLogFollower::SetLogFile(const std::u16string& path)
+{
     if (path == m_path)
-        return;
+        return false;
     m_path = path;
     Reopen();
-    ReadNewLogData(target);
+    return true;
 }
 
 void CLogFollower::Reopen()
@@ -265,12 +325,30 @@ off_t FileSize(const std::string& path)
 // Enough to tell one log line's time stamp and text from another's.
 constexpr size_t LAST_BYTES_CHECKED = 64;
 
+uint64_t CLogFollower::GetUnreadSize() const
+{
+    if (!m_bOpen)
+        return 0;
+    const auto iSize = static_cast<long>(m_file.GetSize());
+    const long iPosition = m_file.Tell();
+    return static_cast<uint64_t>(iSize >= iPosition ? iSize - iPosition : iSize);
+}
+
 void CLogFollower::ReadNewLogData(ILogTextTarget& target)
 {
     if (!m_bOpen)
         return;
     target.MoveCaretToEnd();
     std::u16string batch;
+    if (CollectNewLogData(target, batch))
+        InsertBatch(batch, target);
+}
+
+bool CLogFollower::CollectNewLogData(ILogTextTarget& target, std::u16string& batch)
+{
+    batch.clear();
+    if (!m_bOpen)
+        return false;
     std::string utf8Path;
     Utf16ToUtf8(m_path, utf8Path);
     // A file replaced under the same name counts as cleared, whatever its size; so does one that
@@ -308,11 +386,19 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
         m_iLastSize = iSize;
     }
     const size_t iLimit = target.GetTextLimit();
+    // A line feed read is at most one unit more (CR LF), so less than the limit cannot empty.
+    const long iAdded = static_cast<long>(m_file.GetSize()) - m_file.Tell();
+    if (iAdded > 0 && static_cast<size_t>(iAdded) + batch.size() + 1 >= iLimit &&
+        !SkipToLastEmptying(target, batch))
+    {
+        Close();
+        return false;
+    }
     // One UTF-16 unit per byte at most (CR LF stays two): room for all that was added, so that
     // a large notice does not copy its batch over and over while it grows.
-    const long iAdded = static_cast<long>(m_file.GetSize()) - m_file.Tell();
-    if (iAdded > 0)
-        batch.reserve(batch.size() + std::min(static_cast<size_t>(iAdded), iLimit));
+    const long iLeft = static_cast<long>(m_file.GetSize()) - m_file.Tell();
+    if (iLeft > 0)
+        batch.reserve(batch.size() + std::min(static_cast<size_t>(iLeft), iLimit));
     std::u16string line;
     const size_t iStreamChunk = target.GetStreamChunk();
     while (m_file.ReadLine(line))
@@ -330,6 +416,69 @@ void CLogFollower::ReadNewLogData(ILogTextTarget& target)
         }
     }
     m_lastBytes = m_file.PeekBefore(m_file.Tell(), LAST_BYTES_CHECKED);
+    return true;
+}
+
+namespace
+{
+// The units a line's bytes add to a batch (see AppendLogLine).
+size_t AppendedLength(std::string_view bytes)
+{
+    size_t iCarriageReturns = 0;
+    while (iCarriageReturns < bytes.size() && bytes[bytes.size() - 1 - iCarriageReturns] == '\r')
+        ++iCarriageReturns;
+    const size_t iUnits = LenientLength(bytes) - iCarriageReturns;
+    return iCarriageReturns ? iUnits + 2 : iUnits;
+}
+
+// How often a long read reports its progress.
+constexpr uint64_t PROGRESS_STEP = 16 * 1024 * 1024;
+} // namespace
+
+bool CLogFollower::SkipToLastEmptying(ILogTextTarget& target, std::u16string& batch)
+{
+    // Each time the batch reaches the limit it is emptied, so only what follows the last time
+    // can survive: that point is found by counting what each line adds, without building text.
+    const size_t iLimit = target.GetTextLimit();
+    const long iFrom = m_file.Tell();
+    const auto iTotal = static_cast<uint64_t>(m_file.GetSize()) - static_cast<uint64_t>(iFrom);
+    long iResume = -1;
+    size_t iUnits = batch.size();
+    uint64_t iNextReport = PROGRESS_STEP;
+    std::string_view bytes;
+    while (m_file.ReadLineBytes(bytes))
+    {
+        iUnits += AppendedLength(bytes);
+        if (iUnits + 1 >= iLimit)
+        {
+            iUnits = 0;
+            iResume = m_file.Tell();
+        }
+        const auto iDone = static_cast<uint64_t>(m_file.Tell() - iFrom);
+        if (iDone >= iNextReport)
+        {
+            if (!target.OnReadProgress(iDone, std::max(iDone, iTotal)))
+                return false;
+            iNextReport = iDone + PROGRESS_STEP;
+        }
+    }
+    if (iResume >= 0)
+    {
+        batch.clear();
+        target.Empty();
+    }
+    m_file.Seek(iResume >= 0 ? iResume : iFrom, SEEK_SET);
+    return true;
+}
+
+void CLogFollower::Close()
+{
+    m_file.Close();
+    m_bOpen = false;
+}
+
+void CLogFollower::InsertBatch(const std::u16string& batch, ILogTextTarget& target)
+{
     // Measured just before the insertion: a control emptied above and given exactly as many
     // characters as it held before has taken them, not refused them.
     const size_t iLengthBefore = target.GetTextLength();

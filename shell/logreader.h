@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // A line longer than this is read in pieces of at most this many bytes: a file without line
@@ -41,6 +42,8 @@ public:
     // A character whose bytes are not all written yet is left for the next read; bytes that are
     // no UTF-8 read as U+FFFD.
     bool ReadLine(std::u16string& line);
+    // The same line as its bytes, valid until the next read.
+    bool ReadLineBytes(std::string_view& bytes);
     // False when another file now stands under the path (the service replaced its log); true
     // when it is still the open one, or when nothing stands there.
     bool IsStillAt(const std::string& path) const;
@@ -79,6 +82,9 @@ public:
     // units as they are read, so that a large file streams through bounded memory. A control
     // takes each notice's text in one batch.
     virtual size_t GetStreamChunk() { return std::numeric_limits<size_t>::max(); }
+    // A read that brings more than the limit reports how far it has come (bytes of the file);
+    // false stops it, and the file is closed.
+    virtual bool OnReadProgress(uint64_t /*iDone*/, uint64_t /*iTotal*/) { return true; }
 };
 
 // The log view's state and its reading rules, without any widget.
@@ -87,10 +93,19 @@ class CLogFollower
 public:
     // A path equal to the current one changes nothing; another reopens and reads.
     void SetLogFile(const std::u16string& path, ILogTextTarget& target);
+    // The same without reading; false when the path is the current one.
+    bool SetLogFile(const std::u16string& path);
     const std::u16string& GetLogFilePath() const { return m_path; }
     void Reopen();
     // Appends what was added to the file since the last read, as one batch.
     void ReadNewLogData(ILogTextTarget& target);
+    // ReadNewLogData in two steps, for a reader on another thread: the first reads the batch,
+    // emptying the target (or streaming into it) as the text limit demands, and is false when
+    // the target stopped it; the second inserts it, replacing the text when the control refuses.
+    bool CollectNewLogData(ILogTextTarget& target, std::u16string& batch);
+    static void InsertBatch(const std::u16string& batch, ILogTextTarget& target);
+    // Bytes added to the file since the last read.
+    uint64_t GetUnreadSize() const;
     bool IsLogFileOpen() const { return m_bOpen; }
     // The open file is no longer the one under its name (rotated, or deleted): its owner should
     // ask the service where it logs now.
@@ -99,6 +114,10 @@ public:
     const std::string& GetError() const { return m_file.GetError(); }
 
 private:
+    // Moves the reading position past the last point at which the limit empties the batch.
+    bool SkipToLastEmptying(ILogTextTarget& target, std::u16string& batch);
+    void Close();
+
     CLogFileReader m_file;
     bool m_bOpen = false;
     uint32_t m_iLastSize = 0;

@@ -253,6 +253,14 @@ void CMainFrame::CreateMenus()
         ->setCheckable(true);
     Action(ID_VIEW_FOLLOW)->setChecked(true);
     connect(m_pView, &CZelbinView::FollowStateChanged, this, &CMainFrame::OnFollowStateChanged);
+    connect(m_pView, &CZelbinView::ReadingProgress, this,
+            [this](int iPercent)
+            {
+                if (iPercent < 100)
+                    ShowStatus(QStringLiteral("Reading the log\u2026 %1 %").arg(iPercent));
+                else if (m_pStatusBar)
+                    m_pStatusBar->clearMessage();
+            });
 
     QMenu* pLog = menuBar()->addMenu(QStringLiteral("Log"));
     AddCommand(pLog, ID_LOG_START_LOGGING, QStringLiteral("Start Logging"),

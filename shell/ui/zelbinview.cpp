@@ -14,6 +14,8 @@
 #include <QTextDocument>
 #include <QWheelEvent>
 
+#include <functional>
+
 namespace
 {
 // The control keeps line ends as block breaks: CR LF becomes one. One pass, one allocation: a
@@ -131,22 +133,182 @@ private:
 };
 } // namespace
 
+CZelbinView::~CZelbinView()
+{
+    StopBackgroundRead();
+}
+
+QString CZelbinView::GetLogError() const
+{
+    return m_bReading ? QString() : QString::fromStdString(m_follower.GetError());
+}
+
 void CZelbinView::SetLogFile(const std::u16string& path)
 {
-    m_follower.SetLogFile(path, *this);
+    if (path == m_follower.GetLogFilePath())
+        return;
+    StopBackgroundRead();
+    m_follower.SetLogFile(path);
+    ReadNewLogData();
 }
 
 void CZelbinView::ReadNewLogData()
 {
-    m_follower.ReadNewLogData(*this);
+    if (m_bReading)
+    {
+        m_bReadAgain = true; // applied in order once the large read is shown
+        return;
+    }
+    if (m_follower.GetUnreadSize() > BACKGROUND_READ_BYTES)
+        StartBackgroundRead();
+    else
+        m_follower.ReadNewLogData(*this);
 }
 
 void CZelbinView::OnInitialUpdate()
 {
     if (m_iTextLimit == DEFAULT_TEXT_LIMIT)
         m_iTextLimit = RAISED_TEXT_LIMIT;
+    StopBackgroundRead();
     m_follower.Reopen();
     ReadNewLogData();
+}
+
+namespace
+{
+// The view as the reading thread sees it: its length when the read began and its limit. What the
+// read does to it is recorded and applied on the view's own thread afterwards.
+class CDeferredTarget : public ILogTextTarget
+{
+public:
+    CDeferredTarget(size_t iLength, size_t iLimit, std::function<bool(uint64_t, uint64_t)> progress)
+        : m_iLength(iLength), m_iLimit(iLimit), m_progress(std::move(progress))
+    {
+    }
+    size_t GetTextLength() override { return m_iLength; }
+    size_t GetTextLimit() override { return m_iLimit; }
+    void MoveCaretToEnd() override {}
+    void Empty() override
+    {
+        m_iLength = 0;
+        bEmptied = true;
+    }
+    // A control takes its text in one batch: the read never streams into it.
+    void Insert(const std::u16string&) override {}
+    void ReplaceAll(const std::u16string&) override {}
+    bool OnReadProgress(uint64_t iDone, uint64_t iTotal) override
+    {
+        return m_progress(iDone, iTotal);
+    }
+
+    bool bEmptied = false;
+
+private:
+    size_t m_iLength;
+    size_t m_iLimit;
+    std::function<bool(uint64_t, uint64_t)> m_progress;
+};
+} // namespace
+
+void CZelbinView::StartBackgroundRead()
+{
+    m_bReading = true;
+    m_bReadAgain = false;
+    const unsigned iGeneration = m_iReadGeneration;
+    emit ReadingProgress(0);
+    m_reader = std::thread(
+        [this, iGeneration, iLength = GetTextLength(), iLimit = m_iTextLimit]
+        {
+            CDeferredTarget target(iLength, iLimit,
+                                   [this, iGeneration](uint64_t iDone, uint64_t iTotal)
+                                   {
+                                       const int iPercent = static_cast<int>(iDone * 100 / iTotal);
+                                       QMetaObject::invokeMethod(
+                                           this,
+                                           [this, iGeneration, iPercent]
+                                           {
+                                               if (iGeneration == m_iReadGeneration)
+                                                   emit ReadingProgress(std::min(iPercent, 99));
+                                           },
+                                           Qt::QueuedConnection);
+                                       return !m_bStopReader;
+                                   });
+            std::u16string batch;
+            const bool bRead = m_follower.CollectNewLogData(target, batch);
+            QString text = ToControlText(batch);
+            QMetaObject::invokeMethod(
+                this,
+                [this, iGeneration, bRead, bEmptied = target.bEmptied, text = std::move(text)]
+                { OnBackgroundReadDone(iGeneration, bRead, bEmptied, text); },
+                Qt::QueuedConnection);
+        });
+}
+
+void CZelbinView::OnBackgroundReadDone(unsigned iGeneration, bool bRead, bool bEmptied,
+                                       QString text)
+{
+    if (iGeneration != m_iReadGeneration)
+        return;
+    m_reader.join();
+    if (!bRead)
+    {
+        m_bReading = false;
+        return;
+    }
+    MoveCaretToEnd();
+    if (bEmptied)
+        Empty();
+    // A control too full for the text refuses it, and the text then replaces its own.
+    const size_t iLength = GetTextLength();
+    if (iLength != 0 && iLength + static_cast<size_t>(text.size()) > m_iTextLimit)
+    {
+        Empty();
+        if (static_cast<size_t>(text.size()) > m_iTextLimit)
+            text = text.right(static_cast<qsizetype>(m_iTextLimit));
+    }
+    m_pending = std::move(text);
+    m_iPendingEnd = m_pending.size();
+    m_iInsertAt = static_cast<int>(GetTextLength());
+    InsertNextPiece(iGeneration);
+}
+
+// The pieces go in from the last to the first, each in front of the one before: the newest lines
+// show at once, and the older ones fill in above them.
+void CZelbinView::InsertNextPiece(unsigned iGeneration)
+{
+    if (iGeneration != m_iReadGeneration)
+        return;
+    qsizetype iStart = std::max<qsizetype>(0, m_iPendingEnd - INSERT_PIECE_CHARS);
+    if (iStart > 0 && m_pending.at(iStart).isLowSurrogate())
+        --iStart; // a character is never split between two pieces
+    InsertText(m_pending.mid(iStart, m_iPendingEnd - iStart), m_iInsertAt);
+    m_iPendingEnd = iStart;
+    if (m_iPendingEnd > 0)
+    {
+        // The rest after the events that came meanwhile: the window answers between pieces.
+        QMetaObject::invokeMethod(
+            this, [this, iGeneration] { InsertNextPiece(iGeneration); }, Qt::QueuedConnection);
+        return;
+    }
+    m_pending.clear();
+    m_bReading = false;
+    emit ReadingProgress(100);
+    if (m_bReadAgain)
+        ReadNewLogData();
+}
+
+void CZelbinView::StopBackgroundRead()
+{
+    ++m_iReadGeneration;
+    if (m_reader.joinable())
+    {
+        m_bStopReader = true;
+        m_reader.join();
+        m_bStopReader = false;
+    }
+    m_bReading = false;
+    m_bReadAgain = false;
+    m_pending.clear();
 }
 
 size_t CZelbinView::GetTextLength()
@@ -175,28 +337,36 @@ void CZelbinView::Empty()
 void CZelbinView::Insert(const std::u16string& batch)
 {
     const QString text = ToControlText(batch);
-    if (text.isEmpty())
-        return;
     // Like an edit control, a full control refuses the insertion; the reader then replaces.
     if (GetTextLength() + static_cast<size_t>(text.size()) > m_iTextLimit)
         return;
+    InsertText(text);
+}
+
+void CZelbinView::InsertText(const QString& text, int iAt)
+{
+    if (text.isEmpty())
+        return;
     CGuard guard(this);
     CNoUndo noUndo(this);
+    QTextCursor at(document());
+    if (iAt < 0)
+        at.movePosition(QTextCursor::End);
+    else
+        at.setPosition(iAt);
     if (IsFollowing())
     {
-        textCursor().insertText(text);
-        ensureCursorVisible();
+        at.insertText(text);
+        MoveCaretToEnd();
         return;
     }
-    // Paused: appended at the end behind the user's back.
+    // Paused: inserted behind the user's back.
     const int iScroll = verticalScrollBar()->value();
     const int iColumn = horizontalScrollBar()->value();
     // Kept as numbers: a cursor, the user's or a copy, at the end would be pushed along.
     const int iAnchor = textCursor().anchor();
     const int iPosition = textCursor().position();
-    QTextCursor end(document());
-    end.movePosition(QTextCursor::End);
-    end.insertText(text);
+    at.insertText(text);
     QTextCursor kept(document());
     kept.setPosition(iAnchor);
     kept.setPosition(iPosition, QTextCursor::KeepAnchor);

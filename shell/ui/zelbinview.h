@@ -7,7 +7,9 @@
 #include "logreader.h"
 
 #include <QPlainTextEdit>
+#include <atomic>
 #include <memory>
+#include <thread>
 
 class QPrinter;
 class QTextDocument;
@@ -19,7 +21,13 @@ public:
     static constexpr size_t DEFAULT_TEXT_LIMIT = 0xFFFFF;
     static constexpr size_t RAISED_TEXT_LIMIT = 0x4FFFFF;
 
+    // A notice that brings more than this is read on a thread of its own, and its text is put
+    // into the control in pieces: the window stays responsive while a large log opens.
+    static constexpr uint64_t BACKGROUND_READ_BYTES = 1024 * 1024;
+    static constexpr int INSERT_PIECE_CHARS = 256 * 1024;
+
     explicit CZelbinView(QWidget* pParent = nullptr);
+    ~CZelbinView() override;
 
     // The frame hands the path over once; a path equal to the current one changes nothing.
     void SetLogFile(const std::u16string& path);
@@ -27,10 +35,12 @@ public:
     // Runs when the view is first shown with its document: raises the text limit, reopens the
     // log file and reads it.
     void OnInitialUpdate();
-    bool IsLogFileOpen() const { return m_follower.IsLogFileOpen(); }
-    bool IsFollowingAStaleFile() const { return m_follower.IsFollowingAStaleFile(); }
+    // While a large read runs, the file counts as open and not stale; its notices wait for it.
+    bool IsLogFileOpen() const { return m_bReading || m_follower.IsLogFileOpen(); }
+    bool IsFollowingAStaleFile() const { return !m_bReading && m_follower.IsFollowingAStaleFile(); }
     // Why the service's log file is not shown; empty when it is.
-    QString GetLogError() const { return QString::fromStdString(m_follower.GetError()); }
+    QString GetLogError() const;
+    bool IsReading() const { return m_bReading; }
     // A copy of the text for the printer, wrapped at the page's width: the screen shows long
     // lines unwrapped, paper cannot.
     std::unique_ptr<QTextDocument> CreatePrintDocument() const;
@@ -59,12 +69,21 @@ public:
 signals:
     // Following stopped or started again, or lines came while paused.
     void FollowStateChanged();
+    // A large read's progress in percent; 100 when its text is all shown.
+    void ReadingProgress(int iPercent);
 
 protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
     void wheelEvent(QWheelEvent* pEvent) override;
 
 private:
+    void StartBackgroundRead();
+    void OnBackgroundReadDone(unsigned iGeneration, bool bRead, bool bEmptied, QString text);
+    void InsertNextPiece(unsigned iGeneration);
+    // Stops a large read and drops what it has not shown yet.
+    void StopBackgroundRead();
+    // At iAt, or at the end when it is negative.
+    void InsertText(const QString& text, int iAt = -1);
     void Pause();
     // The user scrolled: following pauses unless the end is still in view.
     void PauseIfScrolledUp();
@@ -77,6 +96,15 @@ private:
     bool m_bPaused = false;
     int m_iNewLines = 0;
     int m_iOwnChanges = 0;
+
+    std::thread m_reader;
+    std::atomic<bool> m_bStopReader{false};
+    bool m_bReading = false;   // a large read, or the insertion of its text, is under way
+    bool m_bReadAgain = false; // notices came meanwhile
+    unsigned m_iReadGeneration = 0;
+    QString m_pending;           // the large read's text not yet in the control
+    qsizetype m_iPendingEnd = 0; // m_pending before this is still to be inserted
+    int m_iInsertAt = 0;         // where the large read's text goes
 };
 
 // The document: the view's text and its modified flag.

@@ -162,6 +162,67 @@ TEST_F(LogReaderTest, TheTextLimitDiscardsTheOldestText)
     EXPECT_EQ(small.text, u"4\r\n");
 }
 
+// A notice that brings more than the limit skips to the last point at which the limit empties
+// the batch, counting what each line adds instead of building it. Whatever the bytes, the result
+// must be that of the plain rule: every line built, the batch emptied whenever it reaches the
+// limit, a full control refusing and then replaced.
+TEST_F(LogReaderTest, ASkippedReadShowsWhatThePlainRuleShows)
+{
+    const std::vector<std::string> kinds = {"plain line\r\n",
+                                            "caf\xc3\xa9 \xe2\x82\xac\r\n",
+                                            "\xf0\x9f\x98\x80 four bytes\r\n",
+                                            "runs of returns\r\r\r\n",
+                                            "no return\n",
+                                            "bad \xff\xc3 bytes\r\n",
+                                            "\r\n",
+                                            "\n"};
+    std::vector<std::string> lines;
+    for (size_t i = 0; i < 400; ++i)
+        lines.push_back(std::to_string(i) + " " + kinds[i % kinds.size()]);
+    const auto plainRule = [&](const std::u16string& shown, const std::string& added, size_t limit)
+    {
+        Truncate(added);
+        CLogFileReader reader;
+        EXPECT_TRUE(reader.Open(path));
+        std::u16string batch, line;
+        bool bEmptied = false;
+        while (reader.ReadLine(line))
+        {
+            AppendLogLine(line, batch);
+            if (batch.size() + 1 >= limit)
+            {
+                batch.clear();
+                bEmptied = true;
+            }
+        }
+        const std::u16string before = bEmptied ? u"" : shown;
+        if (before.size() + batch.size() <= limit)
+            return before + batch;
+        return before.empty() ? before : batch;
+    };
+    // Up to the limit a line at a time, past it, and many times past it; a first notice leaves
+    // nothing or a few lines in the control.
+    for (const size_t limit : {size_t{64}, size_t{200}})
+        for (const size_t firstLines : {size_t{0}, size_t{2}})
+            for (size_t count = firstLines; count <= lines.size(); count += count < 120 ? 1 : 140)
+            {
+                std::string first, all;
+                for (size_t i = 0; i < count; ++i)
+                    (i < firstLines ? first : all) += lines[i];
+                all = first + all;
+                Truncate(first);
+                CTextBox box(limit);
+                CLogFollower reader;
+                reader.SetLogFile(wide, box);
+                const std::u16string shown = box.text;
+                std::ofstream(path, std::ios::binary | std::ios::app) << all.substr(first.size());
+                reader.ReadNewLogData(box);
+                EXPECT_EQ(box.text, plainRule(shown, all.substr(first.size()), limit))
+                    << "limit " << limit << ", " << count << " lines, " << firstLines << " first";
+                EXPECT_LE(box.empties, 1) << count << " lines";
+            }
+}
+
 // What is not a regular file is refused at once with its reason: the open never waits (a FIFO)
 // and nothing endless is read (a device).
 TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)

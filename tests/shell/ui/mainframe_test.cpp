@@ -23,6 +23,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -433,6 +434,52 @@ private slots:
         CZelbinView raised;
         raised.OnInitialUpdate();
         QCOMPARE(raised.GetTextLimit(), size_t{0x4FFFFF});
+    }
+
+    // More than 1 MiB is read on another thread and put in in pieces; a notice meanwhile is
+    // applied after it, and a view closed while it reads stops the read.
+    void ALargeLogIsReadInTheBackground()
+    {
+        CTempDir dir;
+        const std::string path = dir / "large.log";
+        std::string text;
+        std::vector<std::string> lines;
+        while (text.size() <= 1024 * 1024 + 1)
+        {
+            lines.push_back("line " + std::to_string(lines.size()));
+            text += lines.back() + "\r\n";
+        }
+        std::ofstream(path, std::ios::binary) << text;
+        const std::u16string wide(path.begin(), path.end());
+        {
+            CZelbinView closed;
+            closed.SetLogFile(wide);
+            QVERIFY(closed.IsReading());
+        }
+        CZelbinView view;
+        view.SetTextLimit(600000);
+        QSignalSpy progress(&view, &CZelbinView::ReadingProgress);
+        view.SetLogFile(wide);
+        QVERIFY(view.IsReading());
+        std::ofstream(path, std::ios::binary | std::ios::app) << "after\r\n";
+        view.ReadNewLogData();
+        QTRY_VERIFY(!view.IsReading());
+        QCOMPARE(progress.first().first().toInt(), 0);
+        QCOMPARE(progress.last().first().toInt(), 100);
+        // The batch is emptied whenever it reaches 599999 units (a line and its CR LF).
+        QString expected;
+        size_t iUnits = 0;
+        for (const std::string& line : lines)
+        {
+            expected += QString::fromStdString(line) + QLatin1Char('\n');
+            iUnits += line.size() + 2;
+            if (iUnits + 1 >= 600000)
+            {
+                expected.clear();
+                iUnits = 0;
+            }
+        }
+        QCOMPARE(view.toPlainText(), expected + QStringLiteral("after\n"));
     }
 };
 
