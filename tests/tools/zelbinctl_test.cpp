@@ -160,9 +160,9 @@ TEST_F(ZelbinctlTest, WatchSurvivesTheServiceStoppingAndStartingAgain)
 TEST(Zelbinctl, NoServiceAndUsageErrors)
 {
     Result r = RunCtl({"--wait", "100", "status"});
-    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "connected: no\nlog-mask: 0x00 (none)\nlog-file: \n");
-    EXPECT_EQ(RunCtl({"--wait", "100", "send", "1", "0,0,00"}).status, 2);
+    EXPECT_EQ(RunCtl({"--wait", "100", "send", "1", "0,0,00"}).status, 3);
     for (const std::vector<std::string>& bad :
          std::vector<std::vector<std::string>>{{"frobnicate"},
                                                {"send", "1"},
@@ -178,9 +178,9 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
                                                {"mask", "set", "0x100000000"},
                                                {"--wait", "5s", "status"},
                                                {}})
-        EXPECT_EQ(RunCtl(bad).status, 1) << (bad.empty() ? "" : bad[0]);
+        EXPECT_EQ(RunCtl(bad).status, 2) << (bad.empty() ? "" : bad[0]);
     // The largest identifier is one: it is sent, so the missing service is what fails.
-    EXPECT_EQ(RunCtl({"--wait", "100", "send", "4294967295", "0,0,00"}).status, 2);
+    EXPECT_EQ(RunCtl({"--wait", "100", "send", "4294967295", "0,0,00"}).status, 3);
     r = RunCtl({"templates"});
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 19);
     EXPECT_EQ(r.out.substr(0, 14), "0\tNew Command\t");

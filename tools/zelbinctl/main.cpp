@@ -29,8 +29,8 @@ namespace
 {
 using Clock = std::chrono::steady_clock;
 
-constexpr int EXIT_USAGE = 1;
-constexpr int EXIT_NOT_FOUND = 2;
+constexpr int EXIT_USAGE = 2;
+constexpr int EXIT_NOT_FOUND = 3;
 
 const char* const USAGE =
     "Usage: zelbinctl [--wait MS] [--json] [--trace] COMMAND [ARGUMENTS]\n"
@@ -57,7 +57,7 @@ const char* const USAGE =
     "  --json       one JSON object per line instead of text\n"
     "  --trace      write the messaging library's trace lines to standard error\n"
     "  --help       this text\n\n"
-    "Exit status: 0 done, 1 usage error, 2 the service was not found within --wait.\n";
+    "Exit status: 0 done, 2 usage error, 3 the service was not found within --wait.\n";
 
 struct LogCategory
 {
@@ -625,7 +625,7 @@ int main(int argc, char** argv)
         {
             std::fprintf(stderr, "zelbinctl: --wait must be a number of milliseconds, not \"%s\"\n",
                          v.c_str());
-            return 1;
+            return EXIT_USAGE;
         }
     o.bJson = TakeFlag(args, "--json");
     o.bTrace = TakeFlag(args, "--trace");
