@@ -47,10 +47,10 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     LSAN_OPTIONS=suppressions=$PWD/tests/lsan.supp \
     run_ctest --test-dir build-asan --output-on-failure -j "$jobs" --no-tests=error
 
-echo "== transport, service client and service tests under ThreadSanitizer =="
+echo "== messages, transport, service client and service tests under ThreadSanitizer =="
 build build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELBIN_SANITIZE=thread
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    run_ctest --test-dir build-tsan --output-on-failure -j "$jobs" --no-tests=error -L "transport|service"
+    run_ctest --test-dir build-tsan --output-on-failure -j "$jobs" --no-tests=error -L "messages|transport|service"
 
 echo "== fuzz targets, ${ZELBIN_FUZZ_SECONDS:=15} s each (clang, libFuzzer, ASan + UBSan) =="
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELBIN_FUZZ=ON \

@@ -128,19 +128,6 @@ public:
     CEvent found;
 };
 
-TEST(StandIn, IsFoundByLookUpAndByItsStartAnnouncement)
-{
-    CPortListener waiting;
-    CServiceLocator locator("127.0.0.1", SERVICE_IDENTIFIER, &waiting);
-    locator.Start();
-    CStandIn service;
-    ASSERT_NE(service.Port(), 0);
-    CWaitHandle* handles[1] = {&waiting.found};
-    ASSERT_EQ(WaitForHandles(handles, 1, 2000), 0);
-    EXPECT_EQ(waiting.m_port, service.Port());
-    EXPECT_EQ(FindServicePort("127.0.0.1", SERVICE_IDENTIFIER, 2000), service.Port());
-}
-
 TEST(StandIn, SendsTheHandshakeAndAnswersEveryRequest)
 {
     CStandIn service;
@@ -246,23 +233,6 @@ TEST(StandIn, LogFollowsTheMaskShrinksOnClearAndAnnouncesChanges)
     client.endpoint->Send(clear.Get());
     ASSERT_TRUE(WaitUntil([&] { return service.Log().size() < full; }));
     EXPECT_TRUE(WaitUntil([&] { return client.listener.CountOf(LogUpdatedEvent) > beforeClear; }));
-}
-
-TEST(StandIn, EventsGoToEveryClient)
-{
-    CStandIn service;
-    CConnectionManager manager;
-    CClient first(manager, service.Port());
-    CClient second(manager, service.Port());
-    ASSERT_TRUE(first.connected && second.connected);
-    service.Control("appear 11 Shared");
-    for (CClient* c : {&first, &second})
-        ASSERT_TRUE(WaitUntil(
-            [&]
-            {
-                const auto r = c->listener.Records();
-                return !r.empty() && r.back().iReceiverID == 11;
-            }));
 }
 
 TEST(StandIn, ReceiverCommandsAreLoggedRawAndDecoded)

@@ -60,19 +60,6 @@ TEST(RefCount, ObjectDiesExactlyOnceWhenTheLastPointerGoes)
     EXPECT_EQ(deaths, 2);
 }
 
-TEST(RefCount, FactoriesHandOutCountOne)
-{
-    CRefPtr<CEmptyRequest> request;
-    MakeEmptyRequest(request, GetLogFileRequest, GetLogFileResponse);
-    ASSERT_TRUE(request);
-    EXPECT_EQ(request->GetRefCount(), 1);
-    CRefPtr<CByteBuffer> buffer;
-    MakeByteBuffer(buffer, 0);
-    ASSERT_TRUE(buffer);
-    EXPECT_EQ(buffer->GetSize(), 0u);
-    EXPECT_EQ(buffer->Data(), nullptr);
-}
-
 // Copies on several threads at once, with and without the process-wide lock, lose no count.
 TEST(RefCount, ConcurrentCopiesKeepTheCount)
 {
@@ -101,17 +88,6 @@ TEST(RefCount, ConcurrentCopiesKeepTheCount)
         if (withLock)
             ReleaseRefCountLock();
     }
-}
-
-TEST(RefCount, LockLivesWhileItHasUsers)
-{
-    EXPECT_FALSE(RefCountLockExists());
-    AcquireRefCountLock();
-    AcquireRefCountLock();
-    ReleaseRefCountLock();
-    EXPECT_TRUE(RefCountLockExists());
-    ReleaseRefCountLock();
-    EXPECT_FALSE(RefCountLockExists());
 }
 
 TEST(Request, CorrelationValuesAreUniqueAmongLiveRequestsAndNeverZero)
@@ -144,15 +120,28 @@ TEST(Request, WaitTimesOutEmptyAndALateResponseIsHarmless)
     EXPECT_EQ(out.Get(), late.Get());
 }
 
-TEST(Request, ResponseSetOnAnotherThreadWakesTheWaiter)
+// A response given twice (a duplicate from the service) races the waiter as it wakes: the waiter
+// gets one of them whole, and every reference is accounted for (the sanitizer builds watch it).
+TEST(Request, ResponsesRacingTheWakingWaiter)
 {
-    CRefPtr<CEmptyRequest> request;
-    MakeEmptyRequest(request, GetLogFileRequest, GetLogFileResponse);
-    auto response = BufferOf(Bytes("00 00 00 0B 03 00 00 00 01 00 00"));
-    std::thread answer([&] { request->SetResponse(response.Get()); });
-    CRefPtr<CByteBuffer> out;
-    request->WaitForResponse(out, 10000);
-    answer.join();
-    EXPECT_EQ(out.Get(), response.Get());
+    for (int round = 0; round < 200; ++round)
+    {
+        CRefPtr<CEmptyRequest> request;
+        MakeEmptyRequest(request, GetLogFileRequest, GetLogFileResponse);
+        auto first = BufferOf(Bytes("00 00 00 0B 03 00 00 00 01 00 00"));
+        auto second = BufferOf(Bytes("00 00 00 0B 03 00 00 00 01 00 01"));
+        std::thread a([&] { request->SetResponse(first.Get()); });
+        std::thread b([&] { request->SetResponse(second.Get()); });
+        CRefPtr<CByteBuffer> out;
+        request->WaitForResponse(out, 10000);
+        a.join();
+        b.join();
+        ASSERT_TRUE(out.Get() == first.Get() || out.Get() == second.Get()) << round;
+        // Ours, the request's (the later one) and the waiter's.
+        EXPECT_EQ(first->GetRefCount() + second->GetRefCount(), 4) << round;
+        request.Reset();
+        out.Reset();
+        EXPECT_EQ(first->GetRefCount() + second->GetRefCount(), 2) << round;
+    }
 }
 } // namespace

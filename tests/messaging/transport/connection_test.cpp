@@ -326,22 +326,6 @@ TEST_F(ConnectionTest, PeerSendingAHugeLengthLosesOnlyItsOwnConnection)
     manager.DetachClient(other.Get());
 }
 
-TEST_F(ConnectionTest, ServiceGoingAwayAndComingBack)
-{
-    auto peer = std::make_unique<CTestPeer>(CTestPeer::EHandshake::Correct, AnswerLogMask);
-    ASSERT_TRUE(Connect(*peer));
-    EXPECT_EQ(AskLogMask(endpoint.Get()), 0x1Eu);
-    peer.reset(); // the service closes every connection
-    ASSERT_TRUE(WaitUntil([&] { return listener.disconnects == 1; }));
-    ASSERT_TRUE(WaitUntil([&] { return manager.GetThreadCount() == 0; }));
-    EXPECT_EQ(AskLogMask(endpoint.Get(), 100), 0u);
-
-    peer = std::make_unique<CTestPeer>(CTestPeer::EHandshake::Correct, AnswerLogMask);
-    ASSERT_TRUE(Connect(*peer));
-    EXPECT_EQ(listener.connects, 2);
-    EXPECT_EQ(AskLogMask(endpoint.Get()), 0x1Eu);
-}
-
 TEST_F(ConnectionTest, ConnectDetachCyclesLeaveNothingBehind)
 {
     const size_t descriptors = OpenDescriptors();
