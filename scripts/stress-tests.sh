@@ -7,7 +7,7 @@
 # Examples:
 #   scripts/stress-tests.sh -n 30 -R 'mainframe|dialogs|payloadrun|startup|shutdown'
 #   scripts/stress-tests.sh -n 20                       # the whole plain suite
-#   scripts/stress-tests.sh -n 10 -d build-tsan -L 'transport|service'
+#   scripts/stress-tests.sh -n 10 -d build-tsan -L 'messages|transport|service'
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=20

@@ -235,6 +235,27 @@ TEST(StandIn, LogFollowsTheMaskShrinksOnClearAndAnnouncesChanges)
     EXPECT_TRUE(WaitUntil([&] { return client.listener.CountOf(LogUpdatedEvent) > beforeClear; }));
 }
 
+// A burst of log lines is announced about fifty times a second, not once a line, and not only
+// at its end.
+TEST(StandIn, LogUpdatesOfABurstArePaced)
+{
+    CStandIn service;
+    CConnectionManager manager;
+    CClient client(manager, service.Port());
+    ASSERT_TRUE(client.connected);
+    const size_t before = client.listener.CountOf(LogUpdatedEvent);
+    const auto start = std::chrono::steady_clock::now();
+    service.Control("log 4000 1");
+    ASSERT_TRUE(WaitUntil([&] { return service.LogContains("Flood line 4000 of 4000"); }));
+    const size_t events = client.listener.CountOf(LogUpdatedEvent) - before;
+    const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                               std::chrono::steady_clock::now() - start)
+                               .count();
+    // One announcement, then at least 20 ms before the next.
+    EXPECT_LE(events, static_cast<size_t>(elapsedMs / 20 + 2)) << elapsedMs << " ms";
+    EXPECT_GE(events, 2u);
+}
+
 TEST(StandIn, ReceiverCommandsAreLoggedRawAndDecoded)
 {
     CStandIn service({"--receiver", "7:Room1", "--receiver", "8:Lab"});

@@ -103,6 +103,10 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
             return r.out == "7\t1\tROOM1234\n9\t1\tROOM1234\n";
         }))
         << "a class-wide class name renames every receiver";
+    // --latency pauses between questions.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunCtl({"payload-test", "9", "--total", "3", "--latency", "200"}).status, 0);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
 }
 
 TEST_F(ZelbinctlTest, LogPrintsTheFileAndFollowsItThroughAClear)
@@ -159,6 +163,12 @@ TEST_F(ZelbinctlTest, WatchSurvivesTheServiceStoppingAndStartingAgain)
 
 TEST(Zelbinctl, NoServiceAndUsageErrors)
 {
+    // Without --wait, the service is looked for during 3000 ms.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunCtl({"status"}).status, 3);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 3000ms);
+    EXPECT_LT(waited, 8000ms);
     Result r = RunCtl({"--wait", "100", "status"});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "connected: no\nlog-mask: 0x00 (none)\nlog-file: \n");
