@@ -428,9 +428,14 @@ private slots:
         view.SetTextLimit(20);
         view.SetLogFile(std::u16string(path.begin(), path.end()));
         QCOMPARE(view.toPlainText(), QStringLiteral("0123456789\n"));
-        std::ofstream(path, std::ios::binary | std::ios::app) << "abcdefghijklm\r\n";
+        // The control holds line ends as one character: 11 + 9 is exactly its limit.
+        std::ofstream(path, std::ios::binary | std::ios::app) << "abcdefgh\r\n";
         view.ReadNewLogData();
-        QCOMPARE(view.toPlainText(), QStringLiteral("abcdefghijklm\n"));
+        QCOMPARE(view.toPlainText(), QStringLiteral("0123456789\nabcdefgh\n"));
+        // One over: refused, and the new text replaces the old.
+        std::ofstream(path, std::ios::binary | std::ios::app) << "x\r\n";
+        view.ReadNewLogData();
+        QCOMPARE(view.toPlainText(), QStringLiteral("x\n"));
         CZelbinView raised;
         raised.OnInitialUpdate();
         QCOMPARE(raised.GetTextLimit(), size_t{0x4FFFFF});
