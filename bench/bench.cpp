@@ -671,6 +671,19 @@ void ReceiversListed(int count)
          "zelbinctl status, same service", status.ms, "below 1000 ms"});
 }
 
+// A log of the given size, of one typical service line over and over.
+void WriteLargeLog(const std::string& path, size_t bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    const std::string line =
+        "2026-12-06 10:00:00.000 DEBUG the quick brown fox jumps over the lazy dog\r\n";
+    std::string block;
+    while (block.size() < 1 << 20)
+        block += line;
+    for (size_t written = 0; written < bytes; written += block.size())
+        out << block;
+}
+
 // zelbinctl log of a large log file, streamed to a pipe: its time against wc -l on the same file
 // (warm cache: both read it after it was written), and its memory, which must not grow with the
 // file.
@@ -678,16 +691,7 @@ void LargeLog(size_t bytes)
 {
     CTempDir dir;
     const std::string path = dir / "large.log";
-    {
-        std::ofstream out(path, std::ios::binary);
-        const std::string line =
-            "2026-12-06 10:00:00.000 DEBUG the quick brown fox jumps over the lazy dog\r\n";
-        std::string block;
-        while (block.size() < 1 << 20)
-            block += line;
-        for (size_t written = 0; written < bytes; written += block.size())
-            out << block;
-    }
+    WriteLargeLog(path, bytes);
     CStandIn service({"--no-control", "--mask", "0"}, path);
     const RunCost wc = RunToEnd({"/usr/bin/wc", "-l", path});
     const RunCost ctl = RunToEnd({ProgramPath("zelbinctl"), "log"});
@@ -757,16 +761,7 @@ void LargeLogInView(size_t bytes)
 {
     CTempDir dir;
     const std::string path = dir / "large.log";
-    {
-        std::ofstream out(path, std::ios::binary);
-        const std::string line =
-            "2026-12-06 10:00:00.000 DEBUG the quick brown fox jumps over the lazy dog\r\n";
-        std::string block;
-        while (block.size() < 1 << 20)
-            block += line;
-        for (size_t written = 0; written < bytes; written += block.size())
-            out << block;
-    }
+    WriteLargeLog(path, bytes);
     if (DropCaches())
     {
         const RunCost wc = RunToEnd({"/usr/bin/wc", "-l", path});
