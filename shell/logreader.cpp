@@ -14,27 +14,6 @@
 
 namespace
 {
-// The length of the valid UTF-8 sequence at p (of n bytes) and its code point; 0 when the byte at
-// p starts none.
-size_t DecodeSequence(const uint8_t* p, size_t n, uint32_t& cp)
-{
-    const uint8_t b = p[0];
-    const size_t len = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
-    if (len == 0 || len > n)
-        return 0;
-    cp = b & (0x7F >> len);
-    for (size_t k = 1; k < len; ++k)
-    {
-        if ((p[k] & 0xC0) != 0x80)
-            return 0;
-        cp = (cp << 6) | (p[k] & 0x3F);
-    }
-    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-        return 0;
-    return len;
-}
-
 // Walks UTF-8 as UTF-16 units, every byte that starts no valid sequence read as U+FFFD. Decoding
 // and counting share it, so that a count made without building the text matches the text.
 template <class Emit> void WalkLenient(const char* pText, size_t n, Emit&& emit)
@@ -42,8 +21,8 @@ template <class Emit> void WalkLenient(const char* pText, size_t n, Emit&& emit)
     const auto* p = reinterpret_cast<const uint8_t*>(pText);
     for (size_t i = 0; i < n;)
     {
-        uint32_t cp = p[i];
-        const size_t len = cp < 0x80 ? 1 : DecodeSequence(p + i, n - i, cp);
+        uint32_t cp = 0;
+        const size_t len = Utf8SequenceAt(p + i, n - i, cp);
         if (len == 0)
         {
             emit(u'\uFFFD');

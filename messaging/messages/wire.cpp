@@ -86,6 +86,30 @@ bool Utf16ToUtf8(std::u16string_view text, std::string& out)
     return true;
 }
 
+size_t Utf8SequenceAt(const uint8_t* p, size_t n, uint32_t& cp)
+{
+    const uint8_t b = p[0];
+    if (b < 0x80)
+    {
+        cp = b;
+        return 1;
+    }
+    const size_t len = (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    if (len == 0 || len > n)
+        return 0;
+    cp = b & (0x7F >> len);
+    for (size_t k = 1; k < len; ++k)
+    {
+        if ((p[k] & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (p[k] & 0x3F);
+    }
+    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return len;
+}
+
 bool Utf8ToUtf16(std::string_view text, std::u16string& out)
 {
     out.clear();
@@ -94,43 +118,9 @@ bool Utf8ToUtf16(std::string_view text, std::u16string& out)
     const size_t n = text.size();
     for (size_t i = 0; i < n;)
     {
-        const uint8_t b = s[i];
         uint32_t cp = 0;
-        size_t len = 0;
-        if (b < 0x80)
-        {
-            cp = b;
-            len = 1;
-        }
-        else if ((b & 0xE0) == 0xC0)
-        {
-            cp = b & 0x1F;
-            len = 2;
-        }
-        else if ((b & 0xF0) == 0xE0)
-        {
-            cp = b & 0x0F;
-            len = 3;
-        }
-        else if ((b & 0xF8) == 0xF0)
-        {
-            cp = b & 0x07;
-            len = 4;
-        }
-        else
-        {
-            return false;
-        }
-        if (i + len > n)
-            return false;
-        for (size_t k = 1; k < len; ++k)
-        {
-            if ((s[i + k] & 0xC0) != 0x80)
-                return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        const size_t len = Utf8SequenceAt(s + i, n - i, cp);
+        if (len == 0)
             return false;
         if (cp >= 0x10000)
         {

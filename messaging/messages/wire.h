@@ -36,6 +36,9 @@ struct CReadCursor
 // UTF-8 sequence fails the conversion.
 bool Utf16ToUtf8(std::u16string_view text, std::string& out);
 bool Utf8ToUtf16(std::string_view text, std::u16string& out);
+// The length of the valid UTF-8 sequence at p (n bytes available) and its code point; 0 when the
+// byte at p starts none (a stray byte, a cut or overlong sequence, a surrogate, past U+10FFFF).
+size_t Utf8SequenceAt(const uint8_t* p, size_t n, uint32_t& cp);
 // Narrow text is in the current locale, as the C runtime converts it.
 bool NarrowToUtf16(const char* psz, std::u16string& out);
 bool Utf16ToNarrow(std::u16string_view text, std::string& out);
