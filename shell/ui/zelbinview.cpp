@@ -176,23 +176,20 @@ void CZelbinView::OnInitialUpdate()
 
 namespace
 {
-// The view as the reading thread sees it: its length when the read began and its limit. What the
-// read does to it is recorded and applied on the view's own thread afterwards.
+// The view as the reading thread sees it: its limit. Whether the read empties it is recorded and
+// applied on the view's own thread afterwards, with the insertion.
 class CDeferredTarget : public ILogTextTarget
 {
 public:
-    CDeferredTarget(size_t iLength, size_t iLimit, std::function<bool(uint64_t, uint64_t)> progress)
-        : m_iLength(iLength), m_iLimit(iLimit), m_progress(std::move(progress))
+    CDeferredTarget(size_t iLimit, std::function<bool(uint64_t, uint64_t)> progress)
+        : m_iLimit(iLimit), m_progress(std::move(progress))
     {
     }
-    size_t GetTextLength() override { return m_iLength; }
+    // Asked only when inserting, which the view's own thread does.
+    size_t GetTextLength() override { return 0; }
     size_t GetTextLimit() override { return m_iLimit; }
     void MoveCaretToEnd() override {}
-    void Empty() override
-    {
-        m_iLength = 0;
-        bEmptied = true;
-    }
+    void Empty() override { bEmptied = true; }
     // A control takes its text in one batch: the read never streams into it.
     void Insert(const std::u16string&) override {}
     void ReplaceAll(const std::u16string&) override {}
@@ -204,7 +201,6 @@ public:
     bool bEmptied = false;
 
 private:
-    size_t m_iLength;
     size_t m_iLimit;
     std::function<bool(uint64_t, uint64_t)> m_progress;
 };
@@ -217,9 +213,9 @@ void CZelbinView::StartBackgroundRead()
     const unsigned iGeneration = m_iReadGeneration;
     emit ReadingProgress(0);
     m_reader = std::thread(
-        [this, iGeneration, iLength = GetTextLength(), iLimit = m_iTextLimit]
+        [this, iGeneration, iLimit = m_iTextLimit]
         {
-            CDeferredTarget target(iLength, iLimit,
+            CDeferredTarget target(iLimit,
                                    [this, iGeneration](uint64_t iDone, uint64_t iTotal)
                                    {
                                        const int iPercent = static_cast<int>(iDone * 100 / iTotal);
@@ -258,14 +254,10 @@ void CZelbinView::OnBackgroundReadDone(unsigned iGeneration, bool bRead, bool bE
     MoveCaretToEnd();
     if (bEmptied)
         Empty();
-    // A control too full for the text refuses it, and the text then replaces its own.
-    const size_t iLength = GetTextLength();
-    if (iLength != 0 && iLength + static_cast<size_t>(text.size()) > m_iTextLimit)
-    {
+    // A control too full for the text refuses it, and the text then replaces its own. The text
+    // itself is below the limit: the read empties it whenever it reaches that.
+    if (GetTextLength() + static_cast<size_t>(text.size()) > m_iTextLimit)
         Empty();
-        if (static_cast<size_t>(text.size()) > m_iTextLimit)
-            text = text.right(static_cast<qsizetype>(m_iTextLimit));
-    }
     m_pending = std::move(text);
     m_iPendingEnd = m_pending.size();
     m_iInsertAt = static_cast<int>(GetTextLength());
