@@ -9,63 +9,33 @@
 
 namespace
 {
-// Serialises a sample of each class; the reader is a fresh instance of the same class.
+// A sample of each class, and a reader: a fresh instance of the same class.
 struct Sample
 {
     const char* name;
-    std::function<CRefPtr<IMessage>()> make;
-    std::function<CRefPtr<IMessage>()> reader;
+    CRefPtr<IMessage> sample;
+    CRefPtr<IMessage> reader;
 };
-
-CRefPtr<IMessage> Up(IMessage* p)
-{
-    return CRefPtr<IMessage>(p);
-}
 
 std::vector<Sample> Samples()
 {
+    const ReceiverRecord r[2] = {MakeReceiverRecord(1, 1, u"A\u00e9"),
+                                 MakeReceiverRecord(2, 2, u"B")};
+    const uint32_t v[2] = {1, 2}, sevens[2] = {7, 7};
+    CArgumentList a, mask;
+    a.Pack(2, ARG_UINT32, 3u, ARG_WSTRING, u"\u20ac");
+    mask.Pack(1, ARG_UINT32, 0x1Eu);
     return {
-        {"Registration", [] { return Up(new CRegistrationMessage(1)); },
-         [] { return Up(new CRegistrationMessage(9)); }},
-        {"StringResponse", [] { return Up(new CStringResponse(11, 3, u"/var/log/r\u00e9c.log")); },
-         [] { return Up(new CStringResponse(11, 0, u"keep")); }},
-        {"ReceiverList",
-         []
-         {
-             const ReceiverRecord r[2] = {MakeReceiverRecord(1, 1, u"A\u00e9"),
-                                          MakeReceiverRecord(2, 2, u"B")};
-             return Up(new CReceiverListMessage(8, r, 2));
-         },
-         [] { return Up(new CReceiverListMessage(8, nullptr, 0)); }},
-        {"IntegerList",
-         []
-         {
-             const uint32_t v[2] = {1, 2};
-             return Up(new CIntegerListMessage(12, 2, v));
-         },
-         []
-         {
-             const uint32_t v[2] = {7, 7};
-             return Up(new CIntegerListMessage(12, 2, v));
-         }},
-        {"ArgumentList",
-         []
-         {
-             CArgumentList a;
-             a.Pack(2, ARG_UINT32, 3u, ARG_WSTRING, u"\u20ac");
-             return Up(new CArgumentListMessage(9, &a));
-         },
-         [] { return Up(new CArgumentListMessage(9, nullptr)); }},
-        {"ArgumentListResponse",
-         []
-         {
-             CArgumentList a;
-             a.Pack(1, ARG_UINT32, 0x1Eu);
-             return Up(new CArgumentListResponse(15, 4, &a));
-         },
-         [] { return Up(new CArgumentListResponse(15, 14, nullptr)); }},
-        {"EmptyResponse", [] { return Up(new CEmptyResponse(7, 5)); },
-         [] { return Up(new CEmptyResponse(7, 6)); }},
+        {"Registration", new CRegistrationMessage(1), new CRegistrationMessage(9)},
+        {"StringResponse", new CStringResponse(11, 3, u"/var/log/r\u00e9c.log"),
+         new CStringResponse(11, 0, u"keep")},
+        {"ReceiverList", new CReceiverListMessage(8, r, 2),
+         new CReceiverListMessage(8, nullptr, 0)},
+        {"IntegerList", new CIntegerListMessage(12, 2, v), new CIntegerListMessage(12, 2, sevens)},
+        {"ArgumentList", new CArgumentListMessage(9, &a), new CArgumentListMessage(9, nullptr)},
+        {"ArgumentListResponse", new CArgumentListResponse(15, 4, &mask),
+         new CArgumentListResponse(15, 14, nullptr)},
+        {"EmptyResponse", new CEmptyResponse(7, 5), new CEmptyResponse(7, 6)},
     };
 }
 
@@ -75,8 +45,8 @@ TEST(Robustness, EveryTruncationIsRefusedAndChangesNothing)
     for (const Sample& s : Samples())
     {
         CRefPtr<CByteBuffer> full;
-        s.make()->Serialise(full);
-        CRefPtr<IMessage> reader = s.reader();
+        s.sample->Serialise(full);
+        const CRefPtr<IMessage>& reader = s.reader;
         CRefPtr<CByteBuffer> before;
         reader->Serialise(before);
         for (uint32_t n = 0; n < full->GetSize(); ++n)
@@ -113,26 +83,25 @@ TEST(Robustness, WrongIdentifierOrKindIsRefused)
 // Counts and lengths that the remaining bytes cannot hold fail at once, without allocating.
 TEST(Robustness, AbsurdCountsAndLengthsAreRefused)
 {
-    struct Case
+    CRefPtr<IMessage> list = new CReceiverListMessage(8, nullptr, 0),
+                      arguments = new CArgumentListMessage(9, nullptr),
+                      text = new CStringResponse(11, 0, nullptr);
+    const struct
     {
         const char* name;
-        std::function<CRefPtr<IMessage>()> reader;
+        IMessage* reader;
         const char* bytes;
     } cases[] = {
-        {"receiver count 2^31-1", [] { return Up(new CReceiverListMessage(8, nullptr, 0)); },
+        {"receiver count 2^31-1", list.Get(),
          "00 00 00 08 01 7F FF FF FF 00 00 00 01 00 00 00 01 00 00"},
-        {"receiver name longer than body",
-         [] { return Up(new CReceiverListMessage(8, nullptr, 0)); },
+        {"receiver name longer than body", list.Get(),
          "00 00 00 08 01 00 00 00 01 00 00 00 01 00 00 00 01 FF FF 41"},
-        {"argument count 2^31-1", [] { return Up(new CArgumentListMessage(9, nullptr)); },
-         "00 00 00 09 01 7F FF FF FF 00 00 00 00"},
-        {"argument blob 4 GiB", [] { return Up(new CArgumentListMessage(9, nullptr)); },
-         "00 00 00 09 01 00 00 00 01 FF FF FF FF 05"},
-        {"string length past end", [] { return Up(new CStringResponse(11, 0, nullptr)); },
-         "00 00 00 0B 03 00 00 00 01 00 10 41 42"},
+        {"argument count 2^31-1", arguments.Get(), "00 00 00 09 01 7F FF FF FF 00 00 00 00"},
+        {"argument blob 4 GiB", arguments.Get(), "00 00 00 09 01 00 00 00 01 FF FF FF FF 05"},
+        {"string length past end", text.Get(), "00 00 00 0B 03 00 00 00 01 00 10 41 42"},
     };
     for (const auto& c : cases)
-        EXPECT_FALSE(c.reader()->Deserialise(BufferOf(Bytes(c.bytes)).Get())) << c.name;
+        EXPECT_FALSE(c.reader->Deserialise(BufferOf(Bytes(c.bytes)).Get())) << c.name;
 }
 
 // A negative count on the wire is an empty list, as is zero.
