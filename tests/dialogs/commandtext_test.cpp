@@ -102,49 +102,25 @@ TEST(PayloadTest, TextsFollowTypeWindowAndQuestionNumber)
         size_t index;
         const char* text;
     } cases[] = {
-        {"yes/no",
-         {u"1", 0, g_questionTypes[0].pszResponsePreset, u"0", u"6000"},
-         1,
-         0,
-         "ff,ff,26,3,17,70,0,0,0,0,7,b,1,1,0,0,0,0"},
-        {"window 70000",
-         {u"1", 0, u"0x1", u"0", u"70000"},
-         1,
-         0,
-         "ff,ff,26,3,11,70,0,0,0,0,3,b,1,1"},
-        {"question 256",
-         {u"256", 0, u"0x1", u"0", u"0"},
-         256,
-         255,
-         "ff,ff,26,3,0,0,0,0,0,0,3,b,100,1"},
+        // clang-format off
+        {"yes/no", {u"1", 0, g_questionTypes[0].pszResponsePreset, u"0", u"6000"}, 1, 0, "ff,ff,26,3,17,70,0,0,0,0,7,b,1,1,0,0,0,0"},
+        {"window 70000", {u"1", 0, u"0x1", u"0", u"70000"}, 1, 0, "ff,ff,26,3,11,70,0,0,0,0,3,b,1,1"},
+        {"question 256", {u"256", 0, u"0x1", u"0", u"0"}, 256, 255, "ff,ff,26,3,0,0,0,0,0,0,3,b,100,1"},
         {"empty one-byte", {u"1", 2, u"", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,3,b,1,"},
-        {"empty four-byte",
-         {u"1", 6, u"", u"0", u"0"},
-         1,
-         0,
-         "ff,ff,26,3,0,0,0,0,0,0,6,25,0,1,0,1,"},
-        {"mixed prefixes",
-         {u"1", 0, u"0X1, 0x2", u"0", u"0"},
-         1,
-         0,
-         "ff,ff,26,3,0,0,0,0,0,0,4,b,1,0X1,2"},
+        {"empty four-byte", {u"1", 6, u"", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,6,25,0,1,0,1,"},
+        {"mixed prefixes", {u"1", 0, u"0X1, 0x2", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,4,b,1,0X1,2"},
         {"no selection", {u"1", -1, u"", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,6,25,0,1,0,1,"},
-        {"three back to back",
-         {u"3", 4, u"0x1", u"0", u"0"},
-         3,
-         2,
-         "ff,ff,26,3,0,0,0,0,0,0,3,b,3,1"},
+        {"three back to back", {u"3", 4, u"0x1", u"0", u"0"}, 3, 2, "ff,ff,26,3,0,0,0,0,0,0,3,b,3,1"},
         {"total 0", {u"0", 0, u"0x1", u"0", u"0"}, 0, 0, ""},
         {"total empty", {u"", 0, u"0x1", u"0", u"0"}, 0, 0, ""},
+        // clang-format on
     };
     for (const auto& c : cases)
     {
         run = BuildPayloadTest(c.settings);
         ASSERT_EQ(std::max(run.iTotal, 0), static_cast<int32_t>(c.count)) << c.name;
-        if (c.count)
-        {
-            EXPECT_EQ(Narrow(run.Text(static_cast<int32_t>(c.index) + 1)), c.text) << c.name;
-        }
+        const int32_t index = static_cast<int32_t>(c.index) + 1;
+        EXPECT_EQ(c.count ? Narrow(run.Text(index)) : "", c.text) << c.name;
     }
 }
 

@@ -114,18 +114,6 @@ TEST(PrimitiveEncoding, WritesTheseBytes)
     }
 }
 
-TEST(PrimitiveEncoding, SurrogatePairsRoundTripThroughUtf8)
-{
-    const std::u16string text = u"\U0001F600 \u00fc\u20ac";
-    std::string utf8;
-    ASSERT_TRUE(Utf16ToUtf8(text, utf8));
-    EXPECT_EQ(Hex(reinterpret_cast<const uint8_t*>(utf8.data()), utf8.size()),
-              "F0 9F 98 80 20 C3 BC E2 82 AC");
-    std::u16string back;
-    ASSERT_TRUE(Utf8ToUtf16(utf8, back));
-    EXPECT_EQ(back, text);
-}
-
 TEST(PrimitiveEncoding, InvalidUtf8ReadsAsNoString)
 {
     for (const char* bytes : {"00 02 C3 28", "00 02 C0 AF", "00 03 ED A0 80", "00 01 FF"})
@@ -232,16 +220,4 @@ TEST(RoundTrip, ReceiverNameIsCutTo31Characters)
     EXPECT_EQ(std::u16string(pRecords[0].szName), name40.substr(0, 31));
 }
 
-TEST(RoundTrip, RegistrationTracesItsIdentifier)
-{
-    CTraceRecorder trace;
-    CRefPtr<CRegistrationMessage> registration;
-    MakeRegistrationMessage(registration, 1);
-    registration->Trace();
-    CRefPtr<CEmptyMessage> other;
-    MakeEmptyMessage(other, 13);
-    other->Trace();
-    EXPECT_EQ(trace.Lines(),
-              std::vector<std::string>{"CRegistrationMessage: m_iRegistrationID = 1.\n"});
-}
 } // namespace

@@ -60,36 +60,6 @@ TEST(RefCount, ObjectDiesExactlyOnceWhenTheLastPointerGoes)
     EXPECT_EQ(deaths, 2);
 }
 
-// Copies on several threads at once, with and without the process-wide lock, lose no count.
-TEST(RefCount, ConcurrentCopiesKeepTheCount)
-{
-    for (bool withLock : {false, true})
-    {
-        if (withLock)
-            AcquireRefCountLock();
-        std::atomic<int> deaths = 0;
-        CRefPtr<CCounted> shared(new CCounted(deaths));
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 4; ++t)
-            threads.emplace_back(
-                [&]
-                {
-                    for (int i = 0; i < 20000; ++i)
-                    {
-                        CRefPtr<CCounted> copy = shared;
-                        CRefPtr<CCounted> another(copy);
-                    }
-                });
-        for (auto& t : threads)
-            t.join();
-        EXPECT_EQ(shared->GetRefCount(), 1);
-        shared.Reset();
-        EXPECT_EQ(deaths, 1);
-        if (withLock)
-            ReleaseRefCountLock();
-    }
-}
-
 TEST(Request, CorrelationValuesAreUniqueAmongLiveRequestsAndNeverZero)
 {
     std::vector<CRefPtr<CEmptyRequest>> live;

@@ -104,19 +104,6 @@ TEST(Robustness, AbsurdCountsAndLengthsAreRefused)
         EXPECT_FALSE(c.reader->Deserialise(BufferOf(Bytes(c.bytes)).Get())) << c.name;
 }
 
-// A negative count on the wire is an empty list, as is zero.
-TEST(Robustness, NegativeCountsReadAsEmpty)
-{
-    CRefPtr<CReceiverListMessage> list;
-    MakeReceiverListMessage(list, 8, nullptr, 0);
-    EXPECT_TRUE(list->Deserialise(BufferOf(Bytes("00 00 00 08 01 FF FF FF FF")).Get()));
-    EXPECT_EQ(list->GetRecords(nullptr), 0);
-    const ReceiverRecord r = MakeReceiverRecord(1, 1, u"x");
-    CRefPtr<CReceiverListMessage> negative;
-    MakeReceiverListMessage(negative, 8, &r, -3);
-    EXPECT_EQ(negative->GetRecords(nullptr), 0);
-}
-
 TEST(Peek, IdentifierAndCorrelationOnlyWhereTheBytesAreThere)
 {
     const struct

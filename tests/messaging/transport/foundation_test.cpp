@@ -51,14 +51,6 @@ TEST(ThreadBase, StopAndJoinEndTheBodyAndItNeverRunsAgain)
     EXPECT_EQ(thread.runs, 1);
 }
 
-TEST(ThreadBase, DestroyingARunningThreadStopsIt)
-{
-    auto* thread = new CLoopThread;
-    thread->Start();
-    EXPECT_TRUE(WaitUntil([&] { return thread->runs == 1; }));
-    delete thread;
-}
-
 TEST(Exceptions, ReportWritesCodeAndText)
 {
     CTraceRecorder trace;
@@ -76,20 +68,4 @@ TEST(Exceptions, ReportWritesCodeAndText)
     EXPECT_EQ(lines[2], "Exception (Error code = 5) : <null>\n");
 }
 
-TEST(Exceptions, CopiesBuildTheirOwnText)
-{
-    CSocketLibException original(0);
-    const char* text = original.GetErrorText();
-    ASSERT_NE(text, nullptr);
-    CExceptionBase copy = original;
-    EXPECT_EQ(copy.GetErrorCode(), 0);
-    const char* copyText = copy.GetErrorText();
-    ASSERT_NE(copyText, nullptr);
-    EXPECT_NE(copyText, text);
-    EXPECT_STREQ(copyText, "Unknown error");
-    errno = EPIPE;
-    CSocketException fromErrno;
-    EXPECT_EQ(fromErrno.GetErrorCode(), EPIPE);
-    EXPECT_EQ(fromErrno.GetErrorSource(), CExceptionBase::SOURCE_SYSTEM);
-}
 } // namespace

@@ -56,16 +56,6 @@ TEST_F(FrameTest, TwoFramesInOneSegmentAndAnEmptyFrameAreAllHandedOn)
     EXPECT_TRUE(sink.inbound[2].empty());
 }
 
-TEST_F(FrameTest, FramesWithoutClientOrListenerAreDropped)
-{
-    pair.messaging->SetClient(nullptr);
-    ASSERT_TRUE(pair.PeerSend(Frame(Bytes("00 00 00 0D 01"))));
-    CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
-    ASSERT_EQ(WaitForHandles(handles, 1, 1000), 0);
-    pair.messaging->OnReadable();
-    EXPECT_EQ(sink.InboundCount(), 0u);
-}
-
 // A length prefix of 16 MiB begins a frame; one byte more, or anything absurd, is a protocol
 // error, not an allocation.
 TEST(FrameLimits, LengthPrefixesAtAndOverSixteenMebibytes)

@@ -44,29 +44,17 @@ private slots:
 
         // Opens the state from inside the main loop, then asks for the shutdown once a modal
         // window (or the running test) is up.
+        auto* pToolbar = frame->GetReceiversToolbar();
+        const std::function<void()> open[] = {
+            [] {},
+            [&] { frame->Action(ID_APP_ABOUT)->trigger(); },
+            [&] { frame->Action(ID_EXTRAS_NETWORK_NAME)->trigger(); },
+            [&] { pToolbar->OnSendCommand(); },
+            [&] { pToolbar->OnTestPayload(); },
+            [&] { frame->Action(ID_FILE_PRINT_PREVIEW)->trigger(); },
+        };
+        QTimer::singleShot(0, frame, open[state]);
         bool bRequested = false;
-        QTimer::singleShot(0, frame,
-                           [&]
-                           {
-                               switch (state)
-                               {
-                               case 1:
-                                   frame->Action(ID_APP_ABOUT)->trigger();
-                                   break;
-                               case 2:
-                                   frame->Action(ID_EXTRAS_NETWORK_NAME)->trigger();
-                                   break;
-                               case 3:
-                                   frame->GetReceiversToolbar()->OnSendCommand();
-                                   break;
-                               case 4:
-                                   frame->GetReceiversToolbar()->OnTestPayload();
-                                   break;
-                               case 5:
-                                   frame->Action(ID_FILE_PRINT_PREVIEW)->trigger();
-                                   break;
-                               }
-                           });
         QTimer poll;
         connect(&poll, &QTimer::timeout,
                 [&]
