@@ -10,6 +10,7 @@
 #include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <poll.h>
@@ -55,6 +56,14 @@ inline CRefPtr<CByteBuffer> BufferOf(const std::vector<uint8_t>& bytes)
     CRefPtr<CByteBuffer> p;
     MakeByteBufferCopy(p, bytes.data(), static_cast<uint32_t>(bytes.size()));
     return p;
+}
+
+// Entries of a directory: /proc/self/fd counts open descriptors, /proc/self/task threads.
+inline size_t CountEntries(const char* dir)
+{
+    std::error_code error;
+    std::filesystem::directory_iterator it(dir, error);
+    return error ? 0 : static_cast<size_t>(std::distance(it, {}));
 }
 
 // Polls a condition until it holds or the deadline passes; returns whether it held.

@@ -9,23 +9,9 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
-
 namespace
 {
 using namespace std::chrono_literals;
-
-size_t CountEntries(const char* dir)
-{
-    size_t n = 0;
-    if (DIR* d = ::opendir(dir))
-    {
-        while (::readdir(d))
-            ++n;
-        ::closedir(d);
-    }
-    return n;
-}
 
 // A service killed in the middle of a log flood: the client notices, empties its receivers and
 // takes the next service's receivers, mask and log file.
