@@ -556,7 +556,7 @@ void WindowStart()
     }
     {
         CTestPeer silent; // takes the connection, never answers
-        CFakeAnswerer answerer(silent.Port());
+        CLookupResponder answerer(silent.Port());
         const double bare = baseline();
         const double ms = zelbin();
         silent.Shutdown(); // the goodbye need not wait out its time-out

@@ -188,32 +188,6 @@ private slots:
         QCOMPARE(calls.size(), 1);
     }
 
-    // A build without support contacts says so, invents no address, and links the
-    // documentation installed beside the program.
-    void SupportPageWithoutContactsLinksTheDocumentation()
-    {
-        QStringList calls;
-        CStaticLink::SetOpener(
-            [&](const QString& target)
-            {
-                calls << target;
-                return true;
-            });
-        CAboutSheet sheet(u"About", nullptr, 0, u"Zelbin", u"Description", u"", u"");
-        QVERIFY(!sheet.findChild<CStaticLink*>(QStringLiteral("1021"))); // no e-mail
-        QVERIFY(sheet.findChild<QLabel*>(QStringLiteral("1022"))
-                    ->text()
-                    .startsWith(QStringLiteral("No support contact was set")));
-        QCOMPARE(sheet.findChild<QLabel*>(QStringLiteral("1023"))->text(),
-                 QStringLiteral("none given"));
-        QVERIFY(sheet.findChild<QLabel*>(QStringLiteral("1027")));
-        auto* pWeb = sheet.findChild<CStaticLink*>(QStringLiteral("1020"));
-        QVERIFY(pWeb);
-        pWeb->Activate();
-        QCOMPARE(calls,
-                 QStringList{QStringLiteral("file://") + QCoreApplication::applicationDirPath() +
-                             QStringLiteral("/README.md")});
-    }
 };
 
 ZELBIN_QTEST_MAIN(AboutTest)

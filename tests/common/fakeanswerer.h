@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A look-up answerer that is not the service: it answers every look-up request with the port it
-// is given (a stale service's, a test peer's), on the fixed group in the test's namespace.
+// Look-up answerers that are not the service, on the fixed group in the test's namespace: one
+// that answers each request as the test's policy says (with nothing, bad replies, a stale or
+// foreign service's port) and records when requests came.
 #pragma once
 
 #include "catalogue.h"
@@ -8,42 +9,75 @@
 #include "testpeer.h"
 #include "waithandle.h"
 
+#include <chrono>
 #include <thread>
 
-// Answers every look-up request with the given port, as a stale or foreign service would.
-class CFakeAnswerer
+inline ByteVector LookupReply(uint16_t port)
+{
+    ByteVector reply(SERVICE_LOOKUP_REPLY_SIZE);
+    BuildLookupReply(SERVICE_IDENTIFIER, port, reply.data());
+    return reply;
+}
+
+class CLookupResponder
 {
 public:
-    explicit CFakeAnswerer(uint16_t port)
-        : m_socket(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, SERVICE_LOCATOR_INTERFACE, 0)
+    using Clock = std::chrono::steady_clock;
+    using Policy = std::function<std::vector<ByteVector>(int request)>; // numbered from 1
+
+    explicit CLookupResponder(Policy policy)
+        : m_socket(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, SERVICE_LOCATOR_INTERFACE, 0),
+          m_policy(std::move(policy))
     {
-        BuildLookupReply(SERVICE_IDENTIFIER, port, m_reply);
         m_socket.CreateReadNetworkEvent();
-        m_thread = std::thread(
-            [this]
-            {
-                CWaitHandle* handles[2] = {&m_stop, m_socket.GetNetworkEvent()};
-                while (WaitForHandles(handles, 2, WAIT_INFINITE) == 1)
-                {
-                    uint8_t datagram[64];
-                    if (m_socket.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ)
-                        if (IsLookupRequest(datagram, m_socket.Receive(datagram, sizeof datagram),
-                                            SERVICE_IDENTIFIER))
-                            m_socket.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, m_reply,
-                                            sizeof m_reply);
-                }
-            });
+        m_thread = std::thread([this] { Run(); });
     }
-    ~CFakeAnswerer()
+    // Answers every request with this port, as a stale or foreign service would.
+    explicit CLookupResponder(uint16_t port)
+        : CLookupResponder([port](int) { return std::vector<ByteVector>{LookupReply(port)}; })
+    {
+    }
+    ~CLookupResponder()
     {
         m_stop.Set();
         m_thread.join();
     }
+    void Send(const ByteVector& datagram)
+    {
+        m_socket.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, datagram.data(),
+                        static_cast<int>(datagram.size()));
+    }
+    std::vector<Clock::time_point> Requests()
+    {
+        std::lock_guard<std::mutex> g(m_mutex);
+        return m_requests;
+    }
 
 private:
+    void Run()
+    {
+        CWaitHandle* handles[2] = {&m_stop, m_socket.GetNetworkEvent()};
+        while (WaitForHandles(handles, 2, WAIT_INFINITE) == 1)
+        {
+            uint8_t datagram[1024];
+            if (!(m_socket.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ) ||
+                !IsLookupRequest(datagram, m_socket.Receive(datagram, sizeof datagram),
+                                 SERVICE_IDENTIFIER))
+                continue;
+            std::unique_lock<std::mutex> g(m_mutex);
+            m_requests.push_back(Clock::now());
+            const int number = static_cast<int>(m_requests.size());
+            g.unlock();
+            for (const ByteVector& reply : m_policy(number))
+                Send(reply);
+        }
+    }
+
     CMulticastSocket m_socket;
-    uint8_t m_reply[SERVICE_LOOKUP_REPLY_SIZE];
+    Policy m_policy;
     CEvent m_stop;
+    std::mutex m_mutex;
+    std::vector<Clock::time_point> m_requests;
     std::thread m_thread;
 };
 

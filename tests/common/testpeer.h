@@ -132,7 +132,6 @@ public:
     {
         Correct,
         Wrong,
-        Partial, // 15 bytes, then silence
         Drip,    // 15 bytes one at a time, 700 ms apart, then silence
         CloseAtOnce,
     };
@@ -196,10 +195,6 @@ private:
                 break;
             case EHandshake::Wrong:
                 handshake[15] ^= 0xFF;
-                c->Send(handshake);
-                break;
-            case EHandshake::Partial:
-                handshake.pop_back();
                 c->Send(handshake);
                 break;
             case EHandshake::Drip:

@@ -149,22 +149,6 @@ TEST_F(LogReaderTest, AFileClearedAndWrittenAgainStartsTheViewOver)
     }
 }
 
-TEST_F(LogReaderTest, TheTextLimitDiscardsTheOldestText)
-{
-    CTextBox small(20);
-    follower.SetLogFile(wide, small);
-    Append("0123456789\r\n"); // 12 characters shown
-    follower.ReadNewLogData(small);
-    EXPECT_EQ(small.text, u"0123456789\r\n");
-    Append("abcdefgh\r\n"); // 10 more would pass the limit: the control refuses, the batch replaces
-    follower.ReadNewLogData(small);
-    EXPECT_EQ(small.text, u"abcdefgh\r\n");
-    // A batch that reaches the limit is dropped with the text, the line that reached it too.
-    Append("1234567\r\n2345678\r\n3\r\n4\r\n");
-    follower.ReadNewLogData(small);
-    EXPECT_EQ(small.text, u"4\r\n");
-}
-
 // A notice that brings more than the limit skips to the last point at which the limit empties
 // the batch, counting what each line adds instead of building it. Whatever the bytes, the result
 // must be that of the plain rule: every line built, the batch emptied whenever it reaches the

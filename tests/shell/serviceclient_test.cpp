@@ -90,7 +90,7 @@ TEST(ServiceClient, ProcessMessagesHonoursItsCount)
 TEST(ServiceClient, FailedHandshakeStaysDisconnected)
 {
     CTestPeer peer(CTestPeer::EHandshake::Wrong);
-    CFakeAnswerer answerer(peer.Port());
+    CLookupResponder answerer(peer.Port());
     CEvents events; // outlives the client that reports to it
     CServiceClient client;
     EXPECT_FALSE(client.IsConnected());
@@ -105,7 +105,7 @@ TEST(ServiceClient, FailedHandshakeStaysDisconnected)
 // real service's announcement; with both answering, it tries them in turn.
 TEST(ServiceClient, ARefusingAnswerDoesNotKeepTheClientFromTheRealService)
 {
-    CFakeAnswerer stale(RefusingPort());
+    CLookupResponder stale(RefusingPort());
     {
         CEvents events; // outlives the client that reports to it
         CServiceClient client;
@@ -129,7 +129,7 @@ TEST(ServiceClient, ARefusingAnswerDoesNotKeepTheClientFromTheRealService)
 TEST(ServiceClient, UnansweredRequestsTimeOut)
 {
     CTestPeer peer; // never answers
-    CFakeAnswerer answerer(peer.Port());
+    CLookupResponder answerer(peer.Port());
     CEvents events;
     auto client = std::make_unique<CServiceClient>();
     EXPECT_EQ(client->GetRequestTimeout(), 10000);

@@ -13,12 +13,6 @@ namespace
 {
 using namespace std::chrono_literals;
 
-ByteVector Body(IMessage* pMessage)
-{
-    const ByteVector frame = FrameOf(pMessage);
-    return ByteVector(frame.begin() + 4, frame.end());
-}
-
 uint32_t CorrelationOf(const ByteVector& body)
 {
     return (uint32_t{body[5]} << 24) | (body[6] << 16) | (body[7] << 8) | body[8];
@@ -177,66 +171,6 @@ TEST_F(ConnectionTest, EventsArriveInOrderOnTheDispatchThread)
         EXPECT_EQ(listener.messages[i][12], static_cast<uint8_t>(i)) << i; // low byte of the id
     EXPECT_EQ(listener.threads.size(), 1u);
     EXPECT_EQ(listener.threads.count(std::this_thread::get_id()), 0u);
-}
-
-TEST_F(ConnectionTest, MismatchedLateAndUncorrelatedResponses)
-{
-    std::mutex mutex;
-    std::vector<ByteVector> requests;
-    CTestPeer peer(CTestPeer::EHandshake::Correct,
-                   [&](CTestPeer::CConnection& c, const ByteVector& body)
-                   {
-                       const uint32_t id = PeekMessageID(BufferOf(body).Get());
-                       if (id == GetLogFileRequest) // right correlation value, wrong identifier
-                       {
-                           CRefPtr<CStringResponse> wrong;
-                           MakeStringResponse(wrong, GetLogMaskResponse, CorrelationOf(body), u"x");
-                           c.Send(FrameOf(wrong.Get()));
-                       }
-                       std::lock_guard<std::mutex> g(mutex);
-                       requests.push_back(body);
-                   });
-    ASSERT_TRUE(Connect(peer));
-    auto c = [&] { return peer.Connection(0); };
-
-    CRefPtr<CEmptyRequest> logFile;
-    MakeEmptyRequest(logFile, GetLogFileRequest, GetLogFileResponse);
-    CRefPtr<CByteBuffer> response;
-    endpoint->SendRequest(logFile.Get(), response, 200);
-    EXPECT_FALSE(response);
-
-    // No one answers this one in time; the answer that comes later is dropped.
-    CRefPtr<CEmptyRequest> mask;
-    MakeEmptyRequest(mask, GetLogMaskRequest, GetLogMaskResponse);
-    endpoint->SendRequest(mask.Get(), response, 100);
-    EXPECT_FALSE(response);
-    CArgumentList list;
-    list.Pack(1, ARG_UINT32, 7u);
-    CRefPtr<CArgumentListResponse> late;
-    MakeArgumentListResponse(late, GetLogMaskResponse, mask->GetCorrelationID(), &list);
-    c()->Send(FrameOf(late.Get()));
-
-    // A response with correlation value 0 is unsolicited: it is delivered like an event.
-    CRefPtr<CEmptyResponse> uncorrelated;
-    MakeEmptyResponse(uncorrelated, ClientClosingResponse, 0);
-    c()->Send(FrameOf(uncorrelated.Get()));
-    CRefPtr<CEmptyMessage> marker;
-    MakeEmptyMessage(marker, LogUpdatedEvent);
-    c()->Send(FrameOf(marker.Get()));
-    ASSERT_TRUE(WaitUntil([&] { return listener.Count() == 2; }));
-    {
-        std::lock_guard<std::mutex> g(listener.mutex);
-        EXPECT_EQ(listener.messages[0], Body(uncorrelated.Get()));
-        EXPECT_EQ(listener.messages[1], Body(marker.Get()));
-    }
-
-    // No request, nothing sent; the next one-way message is the fourth frame.
-    endpoint->SendRequest(nullptr, response, 100);
-    CRefPtr<CEmptyMessage> clear;
-    MakeEmptyMessage(clear, ClearLogMessage);
-    endpoint->Send(clear.Get());
-    ASSERT_TRUE(WaitUntil([&] { return c()->FrameCount() == 4; }));
-    EXPECT_EQ(PeekMessageID(BufferOf(c()->FrameAt(3)).Get()), ClearLogMessage);
 }
 
 TEST_F(ConnectionTest, HandshakeFailuresAreFalseWithTheirTraceLine)

@@ -45,7 +45,7 @@ private slots:
                      QStringLiteral("Looking for the receiver service\u2026"));
         }
         CTestPeer silent; // takes the handshake and the registration, answers nothing
-        CFakeAnswerer answerer(silent.Port());
+        CLookupResponder answerer(silent.Port());
         CMainFrame frame;
         QVERIFY(frame.Create());
         frame.show();
