@@ -1,17 +1,17 @@
 // SPDX-License-Identifier: MIT
 // A program started by a test: its standard input is a pipe the test writes to, its standard
-// output is collected, and it is ended (and reaped) when the test is done with it.
+// output goes to a file of its own that the test reads, and it is ended (and reaped) when the
+// test is done with it.
 #pragma once
 
 #include "testutil.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
-#include <mutex>
 #include <spawn.h>
 #include <string>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -22,56 +22,41 @@ class CChildProcess
 public:
     explicit CChildProcess(const std::vector<std::string>& argv)
     {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0)
+        char name[] = "/tmp/zelbin-output-XXXXXX";
+        const int out = ::mkostemp(name, O_CLOEXEC);
+        m_outputPath = name;
+        int in[2];
+        if (out < 0 || ::pipe2(in, O_CLOEXEC) != 0)
             return;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, out, 1);
         // The program ends with the test even when the test dies first: a test's crash must not
-        // leave a service running that holds the test runner's output open.
+        // leave a service running on the test's ports.
         std::vector<std::string> full = {"/usr/bin/setpriv", "--pdeathsig", "KILL", "--"};
         full.insert(full.end(), argv.begin(), argv.end());
         std::vector<char*> args;
-        for (const auto& a : full)
-            args.push_back(const_cast<char*>(a.c_str()));
+        for (auto& a : full)
+            args.push_back(a.data());
         args.push_back(nullptr);
         if (::posix_spawn(&m_pid, args[0], &actions, nullptr, args.data(), environ) != 0)
             m_pid = -1;
         posix_spawn_file_actions_destroy(&actions);
         ::close(in[0]);
-        ::close(out[1]);
+        ::close(out);
         m_stdin = in[1];
-        m_stdout = out[0];
-        m_reader = std::thread(
-            [this]
-            {
-                char buffer[4096];
-                for (;;)
-                {
-                    const ssize_t n = ::read(m_stdout, buffer, sizeof buffer);
-                    if (n <= 0)
-                        return;
-                    std::lock_guard<std::mutex> g(m_mutex);
-                    m_output.append(buffer, static_cast<size_t>(n));
-                }
-            });
     }
     ~CChildProcess()
     {
         Kill(SIGKILL);
         Wait();
-        if (m_stdin >= 0)
-            ::close(m_stdin);
-        if (m_reader.joinable())
-            m_reader.join();
-        ::close(m_stdout);
+        CloseStdin();
+        ::unlink(m_outputPath.c_str());
     }
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    bool Started() const { return m_pid > 0; }
     pid_t Pid() const { return m_pid; }
     void Write(const std::string& text)
     {
@@ -79,21 +64,11 @@ public:
     }
     void CloseStdin()
     {
-        ::close(m_stdin);
+        if (m_stdin >= 0)
+            ::close(m_stdin);
         m_stdin = -1;
     }
-    // All the output, once the process has ended and closed its end of the pipe.
-    std::string FinalOutput()
-    {
-        if (m_reader.joinable())
-            m_reader.join();
-        return Output();
-    }
-    std::string Output()
-    {
-        std::lock_guard<std::mutex> g(m_mutex);
-        return m_output;
-    }
+    std::string Output() const { return ReadFile(m_outputPath); }
     bool WaitForOutput(const std::string& text,
                        std::chrono::milliseconds deadline = std::chrono::seconds(10))
     {
@@ -107,33 +82,22 @@ public:
     // Waits for the process to end (up to the deadline); its exit status, or -1.
     int Wait(std::chrono::milliseconds deadline = std::chrono::seconds(20))
     {
-        if (m_pid <= 0)
-            return -1;
-        if (!m_bReaped)
+        const auto reaped = [&]
         {
-            const bool bEnded = WaitUntil(
-                [&]
-                {
-                    const pid_t r = ::waitpid(m_pid, &m_iStatus, WNOHANG);
-                    return r == m_pid || r < 0;
-                },
-                deadline);
-            if (!bEnded)
-                return -1;
-            m_bReaped = true;
-        }
+            const pid_t r = ::waitpid(m_pid, &m_iStatus, WNOHANG);
+            return m_bReaped = r == m_pid || r < 0;
+        };
+        if (m_pid <= 0 || (!m_bReaped && !WaitUntil(reaped, deadline)))
+            return -1;
         return WIFEXITED(m_iStatus) ? WEXITSTATUS(m_iStatus) : 128 + WTERMSIG(m_iStatus);
     }
 
 private:
     pid_t m_pid = -1;
     int m_stdin = -1;
-    int m_stdout = -1;
     int m_iStatus = 0;
     bool m_bReaped = false;
-    std::mutex m_mutex;
-    std::string m_output;
-    std::thread m_reader;
+    std::string m_outputPath;
 };
 
 // Runs a program to its end and returns its exit status, with its output in *pOutput.
@@ -143,7 +107,7 @@ inline int RunProgram(const std::vector<std::string>& argv, std::string* pOutput
     CChildProcess child(argv);
     child.CloseStdin();
     const int status = child.Wait(deadline);
-    if (pOutput && status >= 0)
-        *pOutput = child.FinalOutput();
+    if (pOutput)
+        *pOutput = child.Output();
     return status;
 }

@@ -132,7 +132,7 @@ public:
     {
         Correct,
         Wrong,
-        Drip,    // 15 bytes one at a time, 700 ms apart, then silence
+        Drip, // 15 bytes one at a time, 700 ms apart, then silence
         CloseAtOnce,
     };
 

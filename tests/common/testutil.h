@@ -11,9 +11,11 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <poll.h>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -56,6 +58,14 @@ inline CRefPtr<CByteBuffer> BufferOf(const std::vector<uint8_t>& bytes)
     CRefPtr<CByteBuffer> p;
     MakeByteBufferCopy(p, bytes.data(), static_cast<uint32_t>(bytes.size()));
     return p;
+}
+
+inline std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
 }
 
 // Entries of a directory: /proc/self/fd counts open descriptors, /proc/self/task threads.

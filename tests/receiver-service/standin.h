@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
+#include <memory>
 #include <sstream>
 
 inline std::string ProgramPath(const std::string& name)
@@ -36,26 +36,14 @@ private:
     std::string m_path;
 };
 
-inline std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class CStandIn
 {
 public:
-    // prefix: a program that runs the service (prlimit with its options, say).
-    explicit CStandIn(const std::vector<std::string>& extra = {}, const std::string& logPath = "",
-                      const std::vector<std::string>& prefix = {})
+    explicit CStandIn(const std::vector<std::string>& extra = {}, const std::string& logPath = "")
         : m_logPath(logPath.empty() ? m_dir / "service.log" : logPath)
     {
-        std::vector<std::string> argv = prefix;
-        for (const char* a : {"VostraHardwareService.exe", "--foreground", "--log-file"})
-            argv.push_back(argv.size() == prefix.size() ? ProgramPath(a) : a);
-        argv.push_back(m_logPath);
+        std::vector<std::string> argv = {ProgramPath("VostraHardwareService.exe"), "--foreground",
+                                         "--log-file", m_logPath};
         argv.insert(argv.end(), extra.begin(), extra.end());
         m_pProcess = std::make_unique<CChildProcess>(argv);
         if (m_pProcess->WaitForOutput("listening on 127.0.0.1:"))
