@@ -355,17 +355,6 @@ TEST(StandIn, RegisterAndCloseStormLeavesTheServiceServing)
     EXPECT_EQ(service.Stop(), 0);
 }
 
-TEST(StandIn, ScenarioStepsRunInTime)
-{
-    CTempDir dir;
-    std::ofstream(dir / "scenario.txt") << "# receivers that come and go\nat 0 appear 1 First\n"
-                                           "at 50 appear 2 Second\nat 100 go 1\nat 150 log 200 1\n";
-    CStandIn service({"--scenario", dir / "scenario.txt"});
-    CClient client(service.Port());
-    ASSERT_TRUE(WaitUntil([&] { return client.listener.HasReceiver(1, 2); }));
-    EXPECT_TRUE(service.LogContains("Flood line 200 of 200"));
-}
-
 // Gone, or ended and waiting to be reaped by whoever adopted it.
 bool HasEnded(int pid)
 {

@@ -63,28 +63,6 @@ TEST(ServiceClient, MessagesBeforeTheSinkAreKeptForIt)
     EXPECT_EQ(seen, (std::vector<std::string>{"connected", "receiver 1 1 A", "receiver 2 1 B"}));
 }
 
-// Count rule of ProcessMessages: with 2 and five queued, two are dispatched and 3 are left.
-TEST(ServiceClient, ProcessMessagesHonoursItsCount)
-{
-    CStandIn service({"--mask", "0"}); // no log lines, so no log events among the five
-    CEvents events;                    // outlives the client that reports to it
-    CServiceClient client;
-    client.SetEventSink(&events);
-    // The receiver list comes right after the registration, before any answer: once the mask
-    // is answered, everything the connection brought is queued.
-    EXPECT_EQ(client.GetLogMask(), 0u);
-    EXPECT_EQ(client.ProcessMessages(-1), 0u);
-    events.log.clear();
-    events.pendings = 0;
-    for (int i = 0; i < 5; ++i)
-        service.Control("appear " + std::to_string(10 + i) + " R");
-    ASSERT_TRUE(WaitUntil([&] { return events.pendings >= 5; }));
-    EXPECT_EQ(client.ProcessMessages(2), 3u);
-    EXPECT_EQ(events.log.size(), 2u);
-    EXPECT_EQ(client.ProcessMessages(-1), 0u);
-    EXPECT_EQ(events.log.size(), 5u);
-}
-
 // A service found by look-up whose handshake is wrong leaves the client disconnected: it waits
 // for an announcement, and nothing tries the bad one again.
 TEST(ServiceClient, FailedHandshakeStaysDisconnected)

@@ -254,25 +254,6 @@ TEST_F(ConnectionTest, IdleConnectionCostsNoCpu)
     EXPECT_LT(CpuSeconds() - before, 0.1);
 }
 
-TEST_F(ConnectionTest, PeerSendingAHugeLengthLosesOnlyItsOwnConnection)
-{
-    CTestPeer peer(CTestPeer::EHandshake::Correct, AnswerLogMask);
-    CRefPtr<CRecordingClient> other(new CRecordingClient);
-    ASSERT_TRUE(manager.ConnectClientObject(other.Get(), "127.0.0.1", peer.Port(),
-                                            SERVICE_IDENTIFIER, true));
-    ASSERT_TRUE(Connect(peer));
-    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 2; }));
-    CTraceRecorder trace;
-    peer.Connection(1)->Send(Bytes("7F FF FF FF 00 00"));
-    ASSERT_TRUE(WaitUntil([&] { return listener.disconnects == 1; }));
-    EXPECT_FALSE(endpoint->IsConnected());
-    EXPECT_TRUE(trace.Contains("Exception (Error code = " + std::to_string(EMSGSIZE) +
-                               ") : Message too long\n"));
-    EXPECT_EQ(AskLogMask(other.Get()), 0x1Eu);
-    EXPECT_EQ(other->disconnects, 0);
-    manager.DetachClient(other.Get());
-}
-
 TEST_F(ConnectionTest, ConnectDetachCyclesLeaveNothingBehind)
 {
     const size_t descriptors = CountEntries("/proc/self/fd");

@@ -185,6 +185,8 @@ private slots:
         QVERIFY(app.GetMainFrame() == nullptr);
     }
 
+    // Both programs run, each with its quoted path and the switch; without the hardware
+    // program the software one is not run either.
     void ServiceCommandsRunBothProgramsQuotedInOrder()
     {
         CTempDir dir;
@@ -193,41 +195,30 @@ private slots:
         const std::string record = dir / "commands.txt";
         for (const char* name : {HARDWARE_SERVICE_PROGRAM, SOFTWARE_SERVICE_PROGRAM})
         {
-            const std::string path = programs + name;
-            std::ofstream(path) << "#!/bin/sh\necho \"$0 $*\" >> '" << record << "'\n";
-            std::filesystem::permissions(path, std::filesystem::perms::owner_all);
+            std::ofstream(programs + name) << "#!/bin/sh\necho \"$0 $*\" >> '" << record << "'\n";
+            std::filesystem::permissions(programs + name, std::filesystem::perms::owner_all);
         }
         CMainFrame frame;
         QVERIFY(frame.Create());
         frame.SetServiceDirectory(programs);
         frame.Action(ID_SERVICE_STOP)->trigger();
-        // Both run, each with its quoted path and the switch; they run side by side, so the
-        // record's order is theirs (that the hardware program goes first shows below).
-        auto lines = [&]
+        // They run side by side, so the record's order is theirs.
+        const auto lines = [&]
         {
-            QStringList l = QString::fromStdString(ReadFile(record))
-                                .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+            QStringList l = QString::fromStdString(ReadFile(record)).split(QLatin1Char('\n'));
             l.sort();
-            return l;
+            return l.join(QLatin1Char('|'));
         };
-        const QStringList both = {
-            QString::fromStdString(programs + HARDWARE_SERVICE_PROGRAM + " -stop"),
-            QString::fromStdString(programs + SOFTWARE_SERVICE_PROGRAM + " -stop")};
+        const QString both =
+            QString::fromStdString("|" + programs + HARDWARE_SERVICE_PROGRAM + " -stop|" +
+                                   programs + SOFTWARE_SERVICE_PROGRAM + " -stop");
         QTRY_COMPARE(lines(), both);
-        QCOMPARE(QString::fromStdString(ServiceCommandLine("/a b/x.exe", "-i")),
-                 QStringLiteral("\"/a b/x.exe\" -i"));
-
-        // Without the hardware program, the software one is not run either: only the marker
-        // that runs afterwards reaches the record.
         std::filesystem::remove(programs + HARDWARE_SERVICE_PROGRAM);
         frame.Action(ID_SERVICE_START)->trigger();
-        QVERIFY(!RunServiceCommand(programs + HARDWARE_SERVICE_PROGRAM, "-start"));
+        // A marker run afterwards: once it is in the record, a software -start would be too.
         QVERIFY(RunServiceCommand(programs + SOFTWARE_SERVICE_PROGRAM, "-marker"));
         QTRY_VERIFY(QString::fromStdString(ReadFile(record)).endsWith(QStringLiteral("-marker\n")));
-        QStringList withMarker = both;
-        withMarker << QString::fromStdString(programs + SOFTWARE_SERVICE_PROGRAM + " -marker");
-        withMarker.sort();
-        QCOMPARE(lines(), withMarker);
+        QVERIFY(!QString::fromStdString(ReadFile(record)).contains(QStringLiteral("-start")));
     }
 
     void ToolbarButtonsOpenTheDialogsForTheSelectedReceiver()
@@ -333,8 +324,8 @@ private slots:
         QVERIFY(ReadFile(dir / "direct.pdf").rfind("%PDF", 0) == 0);
     }
 
-    // The status bar: the connection beside the idle prompt, which comes back after any other
-    // line; a command that cannot go out says so.
+    // The status bar: the idle prompt comes back after any other line; a command that cannot go
+    // out says so.
     void TheStatusBarTellsTheConnectionAndWhatWasNotSent()
     {
         CMainFrame frame;
@@ -346,11 +337,6 @@ private slots:
                  QStringLiteral("Not sent: the receiver service is not connected"));
         frame.statusBar()->clearMessage(); // as a menu's prompt goes away
         QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("Ready"));
-        // The toolbar shows pictures with the commands' names as tips.
-        for (int id : {ID_FILE_SAVE, ID_EDIT_CUT, ID_EDIT_COPY, ID_EDIT_PASTE, ID_FILE_PRINT})
-            QVERIFY(!frame.Action(id)->icon().isNull());
-        QCOMPARE(frame.Action(ID_EDIT_CUT)->toolTip(), QStringLiteral("Cut"));
-        QCOMPARE(frame.Action(ID_FILE_PRINT)->toolTip(), QStringLiteral("Print..."));
     }
 
     // Follow: selecting, scrolling up or turning Follow off pauses it; new lines are appended
