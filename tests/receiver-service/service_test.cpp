@@ -6,6 +6,7 @@
 
 #include "connectionmanager.h"
 #include "daemon.h"
+#include "recordinglistener.h"
 #include "servicelocator.h"
 #include "standin.h"
 #include "testpeer.h"
@@ -20,52 +21,6 @@ using namespace std::chrono_literals;
 
 const ByteVector REGISTRATION = Frame(Bytes("00 00 00 01 01 00 00 00 01"));
 const ByteVector ASK_MASK = Frame(Bytes("00 00 00 0E 02 00 00 00 07")); // GetLogMaskRequest
-
-class CListener : public IClientListener
-{
-public:
-    void OnMessage(CByteBuffer* pBuffer) override
-    {
-        std::lock_guard<std::mutex> g(mutex);
-        messages.emplace_back(pBuffer->Data(), pBuffer->Data() + pBuffer->GetSize());
-    }
-    void OnConnected() override {}
-    void OnDisconnected() override { ++disconnects; }
-    // Receiver records of every status event received so far, in order.
-    std::vector<ReceiverRecord> Records()
-    {
-        std::vector<ReceiverRecord> records;
-        std::lock_guard<std::mutex> g(mutex);
-        for (const auto& m : messages)
-        {
-            CRefPtr<CReceiverListMessage> list;
-            MakeReceiverListMessage(list, ReceiverStatusEvent, nullptr, 0);
-            if (!list->Deserialise(BufferOf(m).Get()))
-                continue;
-            const ReceiverRecord* p = nullptr;
-            const int n = list->GetRecords(&p);
-            records.insert(records.end(), p, p + n);
-        }
-        return records;
-    }
-    bool HasReceiver(uint32_t id, uint32_t state = 1)
-    {
-        const auto r = Records();
-        return std::any_of(r.begin(), r.end(),
-                           [&](const ReceiverRecord& x)
-                           { return x.iReceiverID == id && x.iState == state; });
-    }
-    size_t CountOf(uint32_t id)
-    {
-        std::lock_guard<std::mutex> g(mutex);
-        return std::count_if(messages.begin(), messages.end(),
-                             [&](const ByteVector& m)
-                             { return PeekMessageID(BufferOf(m).Get()) == id; });
-    }
-    std::mutex mutex;
-    std::vector<ByteVector> messages;
-    std::atomic<int> disconnects = 0;
-};
 
 // A client of the messaging library connected to the stand-in.
 class CClient
@@ -103,7 +58,7 @@ public:
         endpoint->Send(m.Get());
     }
 
-    CListener listener;
+    CRecordingListener listener;
     CRefPtr<CClientEndpoint> endpoint;
     bool connected = false;
 

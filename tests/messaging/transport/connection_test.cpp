@@ -4,6 +4,7 @@
 
 #include "connectionmanager.h"
 #include "exceptions.h"
+#include "recordinglistener.h"
 #include "transporttest.h"
 
 #include <chrono>
@@ -50,30 +51,6 @@ double CpuSeconds()
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
            (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
-
-class CRecordingListener : public IClientListener
-{
-public:
-    void OnMessage(CByteBuffer* pBuffer) override
-    {
-        std::lock_guard<std::mutex> g(mutex);
-        messages.emplace_back(pBuffer->Data(), pBuffer->Data() + pBuffer->GetSize());
-        threads.insert(std::this_thread::get_id());
-    }
-    void OnConnected() override { ++connects; }
-    void OnDisconnected() override { ++disconnects; }
-    size_t Count()
-    {
-        std::lock_guard<std::mutex> g(mutex);
-        return messages.size();
-    }
-
-    std::mutex mutex;
-    std::vector<ByteVector> messages;
-    std::set<std::thread::id> threads;
-    std::atomic<int> connects = 0;
-    std::atomic<int> disconnects = 0;
-};
 
 // Holds the dispatch thread inside a delivery until released, so that detaches queue up behind.
 class CBusyDispatch : public IClientListener

@@ -1,0 +1,67 @@
+// SPDX-License-Identifier: MIT
+// A client listener that records what the messaging library delivers to it: the messages, the
+// threads they came on, connects and disconnects, and the receiver records among them.
+#pragma once
+
+#include "clientobject.h"
+#include "message.h"
+#include "testutil.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+class CRecordingListener : public IClientListener
+{
+public:
+    void OnMessage(CByteBuffer* pBuffer) override
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        messages.emplace_back(pBuffer->Data(), pBuffer->Data() + pBuffer->GetSize());
+        threads.insert(std::this_thread::get_id());
+    }
+    void OnConnected() override { ++connects; }
+    void OnDisconnected() override { ++disconnects; }
+    size_t Count()
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        return messages.size();
+    }
+    size_t CountOf(uint32_t id)
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        return std::count_if(messages.begin(), messages.end(),
+                             [&](const std::vector<uint8_t>& m)
+                             { return PeekMessageID(BufferOf(m).Get()) == id; });
+    }
+    // Receiver records of every status event received so far, in order.
+    std::vector<ReceiverRecord> Records()
+    {
+        std::vector<ReceiverRecord> records;
+        std::lock_guard<std::mutex> g(mutex);
+        for (const auto& m : messages)
+        {
+            CRefPtr<CReceiverListMessage> list =
+                new CReceiverListMessage(ReceiverStatusEvent, nullptr, 0);
+            const ReceiverRecord* p = nullptr;
+            const int n = list->Deserialise(BufferOf(m).Get()) ? list->GetRecords(&p) : 0;
+            records.insert(records.end(), p, p + n);
+        }
+        return records;
+    }
+    bool HasReceiver(uint32_t id)
+    {
+        const auto r = Records();
+        return std::any_of(r.begin(), r.end(),
+                           [&](const ReceiverRecord& x) { return x.iReceiverID == id; });
+    }
+
+    std::mutex mutex;
+    std::vector<std::vector<uint8_t>> messages;
+    std::set<std::thread::id> threads;
+    std::atomic<int> connects = 0;
+    std::atomic<int> disconnects = 0;
+};
