@@ -103,33 +103,6 @@ private slots:
         QVERIFY(!ReadAboutTextFile(QString(), read, nullptr));
     }
 
-    void TitleFontShrinksUntilItFits()
-    {
-        const QFont base = QApplication::font();
-        const QString title = QStringLiteral("Zelbin Diagnostics for Receivers");
-        QCOMPARE(FitTitleFontHeight(title, 100000, base), 12);
-        QCOMPARE(FitTitleFontHeight(title, 1, base), 4);
-        auto width = [&](int height)
-        {
-            QFont f = base;
-            f.setBold(true);
-            f.setPixelSize(height);
-            return QFontMetrics(f).horizontalAdvance(title);
-        };
-        // A width that the height-9 title just fits and the height-10 one does not.
-        const int between = width(9) + 1;
-        if (width(10) >= between)
-            QCOMPARE(FitTitleFontHeight(title, between, base), 9);
-    }
-
-    void VersionLineHasVersionTimeAndDate()
-    {
-        const QRegularExpression format(
-            QStringLiteral("^Version \\d+\\.\\d+\\.\\d+\\.\\d+ \\d\\d:\\d\\d:\\d\\d [A-Z][a-z]{2} "
-                           "[ \\d]\\d \\d{4} $"));
-        QVERIFY2(format.match(VersionLine()).hasMatch(), qPrintable(VersionLine()));
-    }
-
     void LinksOpenMailAndWebTargets_data()
     {
         QTest::addColumn<QString>("text");
@@ -163,29 +136,6 @@ private slots:
         QTest::mouseClick(&link, Qt::LeftButton);
         QCOMPARE(calls, QStringList{opened});
         QCOMPARE(link.GetColour(), CStaticLink::VISITED_COLOUR);
-    }
-
-    void SpaceBarOpensAndFailureOnlyBeeps()
-    {
-        QStringList calls;
-        CStaticLink::SetOpener(
-            [&](const QString& target)
-            {
-                calls << target;
-                return false; // the platform could not open it
-            });
-        CStaticLink link(QStringLiteral("http://zelbin.example"), false, true);
-        QCOMPARE(link.focusPolicy(), Qt::StrongFocus);
-        QTest::keyClick(&link, Qt::Key_Space);
-        QCOMPARE(calls, QStringList{QStringLiteral("http://zelbin.example")});
-        QCOMPARE(link.GetColour(), CStaticLink::NORMAL_COLOUR);
-
-        CStaticLink inactive(QStringLiteral("http://zelbin.example"), false, false);
-        inactive.Activate();
-        QCOMPARE(calls.size(), 1);
-        CStaticLink empty(QString(), false, true);
-        empty.Activate();
-        QCOMPARE(calls.size(), 1);
     }
 
 };

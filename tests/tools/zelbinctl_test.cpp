@@ -60,8 +60,13 @@ TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
     EXPECT_EQ(RunCtl({"mask", "set", "debug,raw"}).status, 0);
     EXPECT_TRUE(service.LogContains("set the log mask to 0x18"));
     EXPECT_EQ(RunCtl({"mask"}).out, "0x18 (raw,debug)\n");
+    // The service logs only what its mask asks for: with 0, nothing at all.
     EXPECT_EQ(RunCtl({"mask", "set", "0x0"}).status, 0);
     EXPECT_EQ(RunCtl({"--json", "mask"}).out, "{\"log-mask\":0,\"log-mask-names\":\"none\"}\n");
+    const std::string before = service.Log();
+    service.Control("say nobody hears this");
+    EXPECT_EQ(RunCtl({"send", "7", "0,0,0D,1f"}).status, 0);
+    EXPECT_EQ(service.Log(), before);
 }
 
 TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
@@ -73,6 +78,14 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
         std::string logged;
     } cases[] = {
         {{"send", "7", "0 x1F, 0x20"}, "0x1F,20\n", "RAW To receiver 7: 0x1F,20\r\n"},
+        {{"send", "7", "0,0,0D,1f"},
+         "0,0,0D,1f\n",
+         "PROCESSED To receiver 7: Chanel Set and Query (0x0D), short address 0000, parameters "
+         "1F\r\n"},
+        {{"send", "7", "0,0,zz"}, "0,0,zz\n", "field 3 \"zz\" is not hexadecimal"},
+        {{"send", "7", "0,0,100"}, "0,0,100\n", "field 3 \"100\" is above ff"},
+        {{"send", "7", "0,0"}, "0,0\n", "too few fields"},
+        {{"send", "7", "0,,1"}, "0,,1\n", "empty field 2"},
         {{"login-requirement", "--login", "on", "--team", "off"},
          "0,0,06,3\n",
          "RAW To all receivers: 0,0,06,3\r\n"},
@@ -151,8 +164,16 @@ TEST_F(ZelbinctlTest, WatchSurvivesTheServiceStoppingAndStartingAgain)
 {
     CChildProcess watch(Ctl({"--json", "receivers", "--watch"}));
     ASSERT_TRUE(watch.WaitForOutput("{\"id\":9,\"state\":1,\"name\":\"Lab\"}\n"));
-    service.Control("go 7");
-    EXPECT_TRUE(watch.WaitForOutput("{\"id\":7,\"state\":2,\"name\":\"Room1\"}\n"));
+    // Every change the service reports, in order.
+    for (const char* control :
+         {"appear 5 New one", "rename 7 Renamed", "state 9 3", "go 5", "appear 5 Back"})
+        EXPECT_EQ(service.Control(control), "ok\n") << control;
+    EXPECT_EQ(service.Control("go 42"), "no receiver 42\n");
+    EXPECT_TRUE(watch.WaitForOutput("{\"id\":5,\"state\":1,\"name\":\"New one\"}\n"
+                                    "{\"id\":7,\"state\":1,\"name\":\"Renamed\"}\n"
+                                    "{\"id\":9,\"state\":3,\"name\":\"Lab\"}\n"
+                                    "{\"id\":5,\"state\":2,\"name\":\"New one\"}\n"
+                                    "{\"id\":5,\"state\":1,\"name\":\"Back\"}\n"));
     service.Stop();
     EXPECT_TRUE(watch.WaitForOutput("disconnected"));
     CStandIn again({"--receiver", "12:Again"});

@@ -99,22 +99,4 @@ TEST(ArgumentList, UnpackHonoursCompatiblePairsOnly)
     EXPECT_FALSE(list.Unpack(1, ARG_WSTRING, &u32));
 }
 
-TEST(ArgumentList, ShortEntriesFailTheReadOut)
-{
-    // Entries of the right type byte but too few value bytes, as a peer might send them.
-    auto bytes = Bytes("00 00 00 03 00 00 00 03 05 00 01 00 00 00 00 00 00 00 03 0A 00 09");
-    CReadCursor c{bytes.data(), bytes.data() + bytes.size()};
-    CArgumentList list;
-    ASSERT_TRUE(list.Read(c));
-    ASSERT_EQ(list.GetCount(), 3);
-    uint32_t u32 = 0;
-    std::optional<std::u16string> wide;
-    EXPECT_FALSE(list.Unpack(1, ARG_UINT32, &u32));
-    uint8_t u8 = 0;
-    EXPECT_FALSE(list.Unpack(2, ARG_UINT32, &u32, ARG_UINT8, &u8));
-    CArgumentList::CReadValue v;
-    EXPECT_FALSE(list.ReadEntry(1, ARG_UINT8, v)); // empty entry: no type byte
-    EXPECT_FALSE(list.ReadEntry(2, ARG_WSTRING, v));
-}
-
 } // namespace

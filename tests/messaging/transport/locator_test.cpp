@@ -97,14 +97,4 @@ TEST(Locator, WaitingLocatorAcceptsAnAnnouncementAndReportsOnce)
     EXPECT_EQ(listener.ports, std::vector<uint16_t>{6001});
 }
 
-TEST(Locator, StoppedLocatorReportsZero)
-{
-    CPortListener listener;
-    {
-        CServiceLocator locator("127.0.0.1", SERVICE_IDENTIFIER, &listener);
-        locator.Start();
-    }
-    EXPECT_EQ(listener.ports, std::vector<uint16_t>{0});
-}
-
 } // namespace
