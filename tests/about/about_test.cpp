@@ -87,22 +87,6 @@ private slots:
         QCOMPARE(TabTexts(noDescription).first(), QStringLiteral("License"));
     }
 
-    void LicenceFilesInUtf16AndInTheLocalesEncoding()
-    {
-        QByteArray utf16("\xFF\xFE", 2);
-        const QString text = QStringLiteral("Licen\u00e7a \u20ac");
-        utf16.append(reinterpret_cast<const char*>(text.utf16()), text.size() * 2);
-        QString read;
-        QVERIFY(ReadAboutTextFile(Write(QStringLiteral("utf16.txt"), utf16), read, nullptr));
-        QCOMPARE(read, text);
-        QVERIFY(ReadAboutTextFile(Write(QStringLiteral("locale.txt"), text.toLocal8Bit()), read,
-                                  nullptr));
-        QCOMPARE(read, text);
-        QVERIFY(ReadAboutTextFile(Write(QStringLiteral("empty.txt"), QByteArray()), read, nullptr));
-        QCOMPARE(read, QString());
-        QVERIFY(!ReadAboutTextFile(QString(), read, nullptr));
-    }
-
     void LinksOpenMailAndWebTargets_data()
     {
         QTest::addColumn<QString>("text");

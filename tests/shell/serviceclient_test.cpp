@@ -44,25 +44,6 @@ TEST(ServiceClient, AbsentServiceThenItsAnnouncementConnects)
     EXPECT_EQ(client.GetLogMask(), 0x1Eu);
 }
 
-// What the service sends before the owner installs its sink (the receiver list right after the
-// registration) waits in the queue and is handed over when the sink is set.
-TEST(ServiceClient, MessagesBeforeTheSinkAreKeptForIt)
-{
-    CStandIn service({"--receiver", "1:A", "--receiver", "2:B"});
-    CEvents events; // outlives the client that reports to it
-    CServiceClient client;
-    ASSERT_TRUE(client.IsConnected());
-    // The list went out before this answer on the same connection: it is in the queue now.
-    ASSERT_EQ(client.GetLogMask(), 0x1Eu);
-    client.SetEventSink(&events);
-    EXPECT_GE(events.pendings, 1); // handed over at once
-    ASSERT_TRUE(events.Pump(client, [&] { return events.Saw("receiver 2 1 B"); }));
-    std::vector<std::string> seen; // log notices may come between, as the service logs
-    std::copy_if(events.log.begin(), events.log.end(), std::back_inserter(seen),
-                 [](const std::string& e) { return e != "log"; });
-    EXPECT_EQ(seen, (std::vector<std::string>{"connected", "receiver 1 1 A", "receiver 2 1 B"}));
-}
-
 // A service found by look-up whose handshake is wrong leaves the client disconnected: it waits
 // for an announcement, and nothing tries the bad one again.
 TEST(ServiceClient, FailedHandshakeStaysDisconnected)

@@ -76,33 +76,20 @@ TEST(Encoding, EveryClassSerialisesToTheseBytes)
     }
 }
 
-// Primitive encodings, each written alone into an exactly sized block.
+// Primitive encodings that no argument list writes, each alone into an exactly sized block: what
+// the wire cannot carry goes as empty.
 TEST(PrimitiveEncoding, WritesTheseBytes)
 {
-    struct Case
+    const struct
     {
         const char* name;
         uint32_t size;
         std::function<void(CWriteCursor&)> write;
         const char* expected;
     } cases[] = {
-        {"double 1.0", 8, [](CWriteCursor& c) { WriteDouble(c, 1.0); }, "3F F0 00 00 00 00 00 00"},
-        {"float 1.0", 4, [](CWriteCursor& c) { WriteFloat(c, 1.0f); }, "3F 80 00 00"},
-        {"wide abc", 5, [](CWriteCursor& c) { WriteWString(c, u"abc"); }, "00 03 61 62 63"},
-        {"wide null", 2, [](CWriteCursor& c) { WriteWString(c, nullptr); }, "00 00"},
         {"wide empty", 2, [](CWriteCursor& c) { WriteWString(c, u""); }, "00 00"},
         {"lone surrogate", 2, [](CWriteCursor& c) { WriteWString(c, u"a\xD800"); }, "00 00"},
-        {"narrow abc", 5, [](CWriteCursor& c) { WriteString(c, "abc"); }, "00 03 61 62 63"},
-        {"bool 7", 1, [](CWriteCursor& c) { WriteBool(c, 7); }, "01"},
-        {"u16", 2, [](CWriteCursor& c) { WriteUInt16(c, 0xBEEF); }, "BE EF"},
         {"blob null", 4, [](CWriteCursor& c) { WriteBlob(c, nullptr, 9); }, "00 00 00 00"},
-        {"blob", 6,
-         [](CWriteCursor& c)
-         {
-             const uint8_t b[] = {9, 8};
-             WriteBlob(c, b, 2);
-         },
-         "00 00 00 02 09 08"},
     };
     for (const auto& c : cases)
     {

@@ -104,29 +104,4 @@ TEST(Robustness, AbsurdCountsAndLengthsAreRefused)
         EXPECT_FALSE(c.reader->Deserialise(BufferOf(Bytes(c.bytes)).Get())) << c.name;
 }
 
-TEST(Peek, IdentifierAndCorrelationOnlyWhereTheBytesAreThere)
-{
-    const struct
-    {
-        const char* bytes;
-        uint32_t id;
-        uint32_t correlation;
-    } cases[] = {
-        {"", 0, 0},
-        {"00 00 01", 0, 0},
-        {"00 00 00 0D 01", 13, 0},
-        {"00 00 00 0F 03 00 00 00", 15, 0}, // 8 bytes: too short for a correlation value
-        {"00 00 00 0F 03 00 00 00 2A", 15, 42},
-        {"00 00 00 0E 02 00 00 00 2A", 14, 0},      // a request: no correlation is peeked
-        {"00 00 00 08 01 00 00 00 2A 00 00", 8, 0}, // one-way, whatever bytes 5 to 8 hold
-    };
-    for (const auto& c : cases)
-    {
-        auto buffer = BufferOf(Bytes(c.bytes));
-        EXPECT_EQ(PeekMessageID(buffer.Get()), c.id) << c.bytes;
-        EXPECT_EQ(PeekCorrelationID(buffer.Get()), c.correlation) << c.bytes;
-    }
-    EXPECT_EQ(PeekMessageID(nullptr), 0u);
-    EXPECT_EQ(PeekCorrelationID(nullptr), 0u);
-}
 } // namespace
