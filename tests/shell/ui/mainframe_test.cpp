@@ -72,32 +72,9 @@ class MainFrameTest : public QObject
 {
     Q_OBJECT
 private slots:
-    // The list is sent once, right after registration: it must survive however early it comes.
-    void ReceiversOfARunningServiceAreListedAtEveryStart()
-    {
-        CStandIn service({"--receiver", "7:Room1", "--receiver", "8:Lab"});
-        for (int i = 0; i < 10; ++i)
-        {
-            CMainFrame frame;
-            QVERIFY(frame.Create());
-            QTRY_COMPARE(frame.GetReceiversToolbar()->GetListWidget()->count(), 2);
-            QTRY_VERIFY(frame.GetLogMenu().bLogging); // the mask of the connection at start
-            QVERIFY(frame.GetLogMenu().bConnected);
-        }
-    }
-
-    // No service, or one that never answers: the frame is built and shown before any look-up or
-    // request has ended, and says that it is looking.
+    // A service that never answers: the frame is built and shown before any request has ended.
     void TheWindowDoesNotWaitForTheService()
     {
-        {
-            CMainFrame frame; // nothing answers the look-up, which takes 2 s
-            QVERIFY(frame.Create());
-            frame.show();
-            QVERIFY(frame.GetServiceClient()->IsStarting());
-            QCOMPARE(frame.GetConnectionText(),
-                     QStringLiteral("Looking for the receiver service\u2026"));
-        }
         CTestPeer silent; // takes the handshake and the registration, answers nothing
         CLookupResponder answerer(silent.Port());
         CMainFrame frame;
@@ -113,31 +90,74 @@ private slots:
         silent.Shutdown(); // so that the goodbye does not wait out its 10 s
     }
 
-    // Service -> Stop, then Start: the new service writes another file, and the view follows it.
-    void ARestartedServicesNewLogFileIsFollowed()
+    // The list is sent once, right after registration: it must survive however early it comes.
+    // The toolbar's buttons open their dialogs for the selected receiver's identifier.
+    void ReceiversOfARunningServiceAreListedAtEveryStart()
+    {
+        CStandIn service({"--receiver", "7:Room1", "--receiver", "8:Lab"});
+        for (int i = 0; i < 10; ++i)
+        {
+            CMainFrame frame;
+            QVERIFY(frame.Create());
+            QTRY_COMPARE(ListTexts(frame),
+                         (QStringList{QStringLiteral("Room1"), QStringLiteral("Lab")}));
+            QTRY_VERIFY(frame.GetLogMenu().bLogging); // the mask of the connection at start
+            QVERIFY(frame.GetLogMenu().bConnected);
+            if (i < 9)
+                continue;
+            CReceiversToolbar* pToolbar = frame.GetReceiversToolbar();
+            QStringList opened;
+            pToolbar->SetDialogRunner(
+                [&](QDialog& dialog)
+                {
+                    if (auto* pSend = qobject_cast<CSendCommandDlg*>(&dialog))
+                        opened << QStringLiteral("send %1").arg(pSend->GetReceiverID());
+                    if (auto* pTest = qobject_cast<CTestResponsePayload*>(&dialog))
+                        opened << QStringLiteral("test %1").arg(pTest->GetReceiverID());
+                });
+            pToolbar->GetListWidget()->setCurrentRow(1);
+            QTest::mouseClick(pToolbar->GetSendCommandButton(), Qt::LeftButton);
+            QTest::mouseClick(pToolbar->GetTestPayloadButton(), Qt::LeftButton);
+            QCOMPARE(opened, (QStringList{QStringLiteral("send 8"), QStringLiteral("test 8")}));
+        }
+    }
+
+    // The service's log shows as it grows, non-ASCII and long lines whole; Clear empties it before
+    // the next line; a restarted service that logs to another file is followed there.
+    void TheLogViewFollowsTheServicesLog()
     {
         CTempDir dir;
         auto service = std::make_unique<CStandIn>(std::vector<std::string>{}, dir / "first.log");
         CMainFrame frame;
         QVERIFY(frame.Create());
+        frame.GetActiveView()->OnInitialUpdate();
         frame.show();
+        const auto shown = [&](const QString& text)
+        { return frame.GetActiveView()->toPlainText().contains(text); };
         QTRY_VERIFY(!frame.IsLogPathPending());
-        service->Control("say before the restart");
-        QTRY_VERIFY(
-            frame.GetActiveView()->toPlainText().contains(QStringLiteral("before the restart")));
+        service->Control("say gr\xC3\xBC\xC3\x9F dich, " + std::string(280, 'x'));
+        QTRY_VERIFY(shown(QStringLiteral("DEBUG gr\u00fc\u00df dich, ") +
+                          QString(280, QLatin1Char('x')) + QLatin1Char('\n')));
+        frame.Action(ID_LOG_CLEAR)->trigger();
+        QTRY_VERIFY(service->Log().find("dich") == std::string::npos);
+        service->Control("say after the clear");
+        QTRY_VERIFY(shown(QStringLiteral("after the clear")));
+        QVERIFY(!shown(QStringLiteral("dich")));
+
         service.reset();
         QTRY_VERIFY(!frame.GetLogMenu().bConnected);
         service = std::make_unique<CStandIn>(std::vector<std::string>{}, dir / "second.log");
         QTRY_VERIFY_WITH_TIMEOUT(frame.GetLogMenu().bConnected, 10000);
         service->Control("say after the restart");
-        QTRY_VERIFY(
-            frame.GetActiveView()->toPlainText().contains(QStringLiteral("after the restart")));
+        QTRY_VERIFY(shown(QStringLiteral("after the restart")));
     }
 
+    // No service yet: the frame is shown at once and says that it is looking.
     void LogItemsFollowTheConnection()
     {
         CMainFrame frame; // the service is not there yet
         QVERIFY(frame.Create());
+        QVERIFY(frame.GetServiceClient()->IsStarting());
         QCOMPARE(frame.GetConnectionText(),
                  QStringLiteral("Looking for the receiver service\u2026"));
         QTRY_VERIFY_WITH_TIMEOUT(!frame.GetServiceClient()->IsStarting(), 5000); // not found
@@ -205,27 +225,6 @@ private slots:
         QVERIFY(!frame.Action(ID_LOG_SHOW_RAW)->isEnabled());
     }
 
-    void TheLogViewShowsTheServicesLog()
-    {
-        CStandIn service;
-        CMainFrame frame;
-        QVERIFY(frame.Create());
-        frame.GetActiveView()->OnInitialUpdate();
-        frame.show();
-        QTRY_VERIFY(!frame.IsLogPathPending());
-        service.Control("say gr\xC3\xBC\xC3\x9F dich, " + std::string(280, 'x'));
-        QTRY_VERIFY(frame.GetActiveView()->toPlainText().contains(
-            QStringLiteral("DEBUG gr\u00fc\u00df dich, ") + QString(280, QLatin1Char('x')) +
-            QLatin1Char('\n')));
-        frame.Action(ID_LOG_CLEAR)->trigger();
-        QTRY_VERIFY(service.Log().find("dich") ==
-                    std::string::npos); // cleared before the next line
-        service.Control("say after the clear");
-        QTRY_VERIFY(
-            frame.GetActiveView()->toPlainText().contains(QStringLiteral("after the clear")));
-        QVERIFY(!frame.GetActiveView()->toPlainText().contains(QStringLiteral("dich")));
-    }
-
     void ClosingAfterLogTextAsksNothing()
     {
         CStandIn service;
@@ -285,29 +284,6 @@ private slots:
         QVERIFY(RunServiceCommand(programs + SOFTWARE_SERVICE_PROGRAM, "-marker"));
         QTRY_VERIFY(QString::fromStdString(ReadFile(record)).endsWith(QStringLiteral("-marker\n")));
         QVERIFY(!QString::fromStdString(ReadFile(record)).contains(QStringLiteral("-start")));
-    }
-
-    void ToolbarButtonsOpenTheDialogsForTheSelectedReceiver()
-    {
-        CStandIn service({"--receiver", "7:Room1", "--receiver", "8:Lab"});
-        CMainFrame frame;
-        QVERIFY(frame.Create());
-        QTRY_COMPARE(ListTexts(frame).size(), qsizetype(2));
-        CReceiversToolbar* pToolbar = frame.GetReceiversToolbar();
-        QStringList opened;
-        pToolbar->SetDialogRunner(
-            [&](QDialog& dialog)
-            {
-                if (auto* pSend = qobject_cast<CSendCommandDlg*>(&dialog))
-                    opened << QStringLiteral("send %1").arg(pSend->GetReceiverID());
-                if (auto* pTest = qobject_cast<CTestResponsePayload*>(&dialog))
-                    opened << QStringLiteral("test %1").arg(pTest->GetReceiverID());
-            });
-        pToolbar->GetListWidget()->setCurrentRow(1);
-        QTest::mouseClick(pToolbar->GetSendCommandButton(), Qt::LeftButton);
-        QTest::mouseClick(pToolbar->GetTestPayloadButton(), Qt::LeftButton);
-        // The identifier, never the position.
-        QCOMPARE(opened, (QStringList{QStringLiteral("send 8"), QStringLiteral("test 8")}));
     }
 
     // Save asks for a name once, then writes to it; a failed save says why and changes nothing;
