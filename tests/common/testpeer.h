@@ -111,7 +111,6 @@ public:
         int fd = -1;
         std::mutex mutex;
         std::vector<ByteVector> frames; // bodies, in arrival order
-        std::atomic<bool> closed{false};
 
         bool Send(const ByteVector& bytes) { return WriteAll(fd, bytes.data(), bytes.size()); }
         size_t FrameCount()
@@ -219,16 +218,13 @@ private:
 
     void ReadLoop(CConnection& c)
     {
-        for (;;)
+        uint8_t prefix[4];
+        while (ReadAll(c.fd, prefix, 4))
         {
-            uint8_t prefix[4];
-            if (!ReadAll(c.fd, prefix, 4))
-                break;
-            const uint32_t n =
-                (uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) | prefix[3];
-            ByteVector body(n);
-            if (!ReadAll(c.fd, body.data(), n))
-                break;
+            ByteVector body((uint32_t{prefix[0]} << 24) | (prefix[1] << 16) | (prefix[2] << 8) |
+                            prefix[3]);
+            if (!ReadAll(c.fd, body.data(), body.size()))
+                return;
             {
                 std::lock_guard<std::mutex> g(c.mutex);
                 c.frames.push_back(body);
@@ -236,7 +232,6 @@ private:
             if (m_onFrame)
                 m_onFrame(c, body);
         }
-        c.closed = true;
     }
 
     EHandshake m_eHandshake;

@@ -268,23 +268,6 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
 INSTANTIATE_TEST_SUITE_P(Programs, ServiceProgramsTest,
                          testing::Values("VostraHardwareService", "VostraSoftwareService"));
 
-// The window's Service menu runs "-stop": it ends a service started in the foreground as well.
-TEST(ServicePrograms, StopEndsAForegroundServiceAndStartLeavesItAlone)
-{
-    CTempDir runtime;
-    ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
-    CStandIn service;
-    ASSERT_NE(service.Port(), 0);
-    const std::string program = ProgramPath("VostraHardwareService.exe");
-    std::string out;
-    ASSERT_EQ(RunProgram({program, "-start"}, &out), 0);
-    EXPECT_NE(out.find("already running"), std::string::npos) << out;
-    ASSERT_EQ(RunProgram({program, "-stop"}, &out), 0);
-    EXPECT_NE(out.find("stopped"), std::string::npos) << out;
-    EXPECT_EQ(service.Process().Wait(std::chrono::seconds(5)), 0);
-    EXPECT_FALSE(std::filesystem::exists(runtime / "zelbin/VostraHardwareService.pid"));
-}
-
 // A mistyped option or number is refused with its reason and exit status 2; nothing starts.
 TEST(ServicePrograms, BadOptionsAreRefused)
 {

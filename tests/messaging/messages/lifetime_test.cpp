@@ -19,20 +19,6 @@ struct CCounted : virtual CRefCounted
     std::atomic<int>& m_deaths;
 };
 
-// Reached through two bases, an object still has one count.
-struct CLeft : virtual CRefCounted
-{
-};
-struct CRight : virtual CRefCounted
-{
-};
-struct CBoth : CLeft, CRight
-{
-    explicit CBoth(std::atomic<int>& deaths) : m_deaths(deaths) {}
-    ~CBoth() override { ++m_deaths; }
-    std::atomic<int>& m_deaths;
-};
-
 TEST(RefCount, ObjectDiesExactlyOnceWhenTheLastPointerGoes)
 {
     std::atomic<int> deaths = 0;
@@ -50,14 +36,6 @@ TEST(RefCount, ObjectDiesExactlyOnceWhenTheLastPointerGoes)
         EXPECT_EQ(deaths, 0);
     }
     EXPECT_EQ(deaths, 1);
-
-    CBoth* both = new CBoth(deaths);
-    {
-        CRefPtr<CLeft> left(both);
-        CRefPtr<CRight> right(both);
-        EXPECT_EQ(both->GetRefCount(), 2);
-    }
-    EXPECT_EQ(deaths, 2);
 }
 
 TEST(Request, CorrelationValuesAreUniqueAmongLiveRequestsAndNeverZero)

@@ -231,22 +231,6 @@ TEST_F(ConnectionTest, IdleConnectionCostsNoCpu)
     EXPECT_LT(CpuSeconds() - before, 0.1);
 }
 
-TEST_F(ConnectionTest, ConnectDetachCyclesLeaveNothingBehind)
-{
-    const size_t descriptors = CountEntries("/proc/self/fd");
-    CTestPeer peer;
-    for (int i = 0; i < 200; ++i)
-    {
-        ASSERT_TRUE(Connect(peer)) << i;
-        manager.DetachClient(endpoint.Get());
-    }
-    peer.Shutdown();
-    EXPECT_EQ(manager.GetThreadCount(), 0);
-    EXPECT_EQ(listener.connects, 200);
-    EXPECT_EQ(listener.disconnects, 200);
-    EXPECT_EQ(CountEntries("/proc/self/fd"), descriptors);
-}
-
 // A detach that the application makes is reported once. The socket's close must not leave a
 // second detach queued behind a busy dispatch thread, where it would find and end the connection
 // the client has made again by then.
@@ -268,20 +252,6 @@ TEST_F(ConnectionTest, ADetachQueuedBehindBusyDispatchLeavesTheNewConnectionAlon
     EXPECT_EQ(listener.disconnects, 1);
 }
 
-// The client object outlives the manager here on purpose: the service must still see the close.
-TEST(ConnectionManager, DestroyingTheManagerClosesEveryConnection)
-{
-    CTestPeer peer;
-    CRefPtr<CRecordingClient> client(new CRecordingClient);
-    {
-        CConnectionManager manager;
-        ASSERT_TRUE(manager.ConnectClientObject(client.Get(), "127.0.0.1", peer.Port(),
-                                                SERVICE_IDENTIFIER, true));
-        ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 1; }));
-    }
-    EXPECT_TRUE(WaitUntil([&] { return peer.Connection(0)->closed.load(); }));
-    EXPECT_FALSE(RefCountLockExists());
-}
 } // namespace
 
 // A client whose socket its I/O thread has already closed keeps that thread until its own detach

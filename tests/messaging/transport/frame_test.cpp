@@ -94,30 +94,6 @@ TEST(FrameLimits, LengthPrefixesAtAndOverSixteenMebibytes)
     }
 }
 
-TEST_F(FrameTest, PeerClosingMidFrameThrowsLibraryErrorZero)
-{
-    ASSERT_TRUE(pair.PeerSend(Bytes("00 00 00 10 41 42")));
-    pair.ClosePeer();
-    CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
-    ASSERT_EQ(WaitForHandles(handles, 1, 1000), 0);
-    // Data comes before the close: the first enumeration reports it as readable.
-    EXPECT_EQ(pair.messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ,
-              SOCKET_EVENT_READ);
-    try
-    {
-        pair.messaging->OnReadable();
-        FAIL() << "no exception";
-    }
-    catch (CExceptionBase& error)
-    {
-        EXPECT_EQ(error.GetErrorCode(), 0);
-        EXPECT_STREQ(error.GetErrorText(), "Unknown error");
-    }
-    EXPECT_EQ(sink.InboundCount(), 0u);
-    // Everything read: now the close is reported.
-    EXPECT_TRUE(pair.messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_CLOSE);
-}
-
 TEST_F(FrameTest, QueuedBuffersGoOutInOrderAndEmptyOnesSendNothing)
 {
     pair.messaging->Send(nullptr); // idle: nothing to write
