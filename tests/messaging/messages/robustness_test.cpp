@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Received bytes that do not read as their class: rejected, object untouched, nothing read past
-// the end of the buffer (the sanitizer build checks the last point).
+// Received bytes: what reads as its class reads back whole; what does not is rejected with the
+// object untouched and nothing read past the end of the buffer (the sanitizer build checks the
+// last point).
 
 #include "message.h"
 #include "testutil.h"
@@ -9,7 +10,8 @@
 
 namespace
 {
-// A sample of each class, and a reader: a fresh instance of the same class.
+// A sample of each class, with non-ASCII text and extreme values, and a reader: a fresh instance
+// of the same class.
 struct Sample
 {
     const char* name;
@@ -19,28 +21,31 @@ struct Sample
 
 std::vector<Sample> Samples()
 {
-    const ReceiverRecord r[2] = {MakeReceiverRecord(1, 1, u"A\u00e9"),
-                                 MakeReceiverRecord(2, 2, u"B")};
-    const uint32_t v[2] = {1, 2}, sevens[2] = {7, 7};
-    CArgumentList a, mask;
+    const char16_t* name = u"K\u00fcche \u0420\u0443\u0441 \U0001F600";
+    const ReceiverRecord r[3] = {MakeReceiverRecord(1, 0, name), MakeReceiverRecord(2, 1, u""),
+                                 MakeReceiverRecord(0xFFFFFFFF, 2, u"x")};
+    const uint32_t v[3] = {1, 0x80000000, 0xFFFFFFFF}, sevens[3] = {7, 7, 7};
+    const uint8_t blob[] = {0, 1, 2, 255};
+    CArgumentList a, all;
     a.Pack(2, ARG_UINT32, 3u, ARG_WSTRING, u"\u20ac");
-    mask.Pack(1, ARG_UINT32, 0x1Eu);
+    all.Pack(5, ARG_WSTRING, name, ARG_DOUBLE, -2.5, ARG_BLOB, blob, 4u, ARG_BOOL, true, ARG_WCHAR,
+             u'\u20ac');
     return {
-        {"Registration", new CRegistrationMessage(1), new CRegistrationMessage(9)},
-        {"StringResponse", new CStringResponse(11, 3, u"/var/log/r\u00e9c.log"),
-         new CStringResponse(11, 0, u"keep")},
-        {"ReceiverList", new CReceiverListMessage(8, r, 2),
+        {"Registration", new CRegistrationMessage(-5), new CRegistrationMessage(9)},
+        {"StringResponse", new CStringResponse(11, 3, name), new CStringResponse(11, 0, u"keep")},
+        {"ReceiverList", new CReceiverListMessage(8, r, 3),
          new CReceiverListMessage(8, nullptr, 0)},
-        {"IntegerList", new CIntegerListMessage(12, 2, v), new CIntegerListMessage(12, 2, sevens)},
+        {"IntegerList", new CIntegerListMessage(12, 3, v), new CIntegerListMessage(12, 3, sevens)},
         {"ArgumentList", new CArgumentListMessage(9, &a), new CArgumentListMessage(9, nullptr)},
-        {"ArgumentListResponse", new CArgumentListResponse(15, 4, &mask),
+        {"ArgumentListResponse", new CArgumentListResponse(15, 4, &all),
          new CArgumentListResponse(15, 14, nullptr)},
         {"EmptyResponse", new CEmptyResponse(7, 5), new CEmptyResponse(7, 6)},
     };
 }
 
-// Every proper prefix of a valid message is refused and leaves the reader as it was.
-TEST(Robustness, EveryTruncationIsRefusedAndChangesNothing)
+// Every proper prefix of a valid message is refused and leaves the reader as it was; the whole
+// message reads back to the very bytes it came from.
+TEST(Robustness, EveryTruncationIsRefusedAndTheWholeReadsBack)
 {
     for (const Sample& s : Samples())
     {
@@ -57,7 +62,10 @@ TEST(Robustness, EveryTruncationIsRefusedAndChangesNothing)
             reader->Serialise(after);
             EXPECT_EQ(Hex(after.Get()), Hex(before.Get())) << s.name << " cut to " << n;
         }
-        EXPECT_TRUE(reader->Deserialise(full.Get())) << s.name;
+        ASSERT_TRUE(reader->Deserialise(full.Get())) << s.name;
+        CRefPtr<CByteBuffer> back;
+        reader->Serialise(back);
+        EXPECT_EQ(Hex(back.Get()), Hex(full.Get())) << s.name;
     }
 }
 
