@@ -16,6 +16,8 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace
 {
 QStringList TabTexts(const CAboutSheet& sheet)
@@ -45,18 +47,16 @@ private slots:
     void PagesWithAndWithoutTheLicence()
     {
         const QString licence =
-            Write(QStringLiteral("License.txt"),
+            Write(u"License.txt"_s,
                   QByteArray("MIT License\r\n\r\nPermission is hereby\r\ngranted, free\r\n"));
         CAboutSheet with(u"About Zelbin Application.", nullptr, 0, u"Zelbin",
                          u"Use this application.", u"", licence.toStdU16String().c_str());
-        QCOMPARE(TabTexts(with),
-                 (QStringList{QStringLiteral("Description"), QStringLiteral("License"),
-                              QStringLiteral("Intellectual Property"),
-                              QStringLiteral("Technical Support")}));
-        QCOMPARE(with.windowTitle(), QStringLiteral("About Zelbin Application."));
+        QCOMPARE(TabTexts(with), (QStringList{u"Description"_s, u"License"_s,
+                                              u"Intellectual Property"_s, u"Technical Support"_s}));
+        QCOMPARE(with.windowTitle(), u"About Zelbin Application."_s);
         // Wrapped once, by the page: the file's own line breaks within a paragraph are gone.
-        QCOMPARE(with.findChild<QPlainTextEdit*>(QStringLiteral("1008"))->toPlainText(),
-                 QStringLiteral("MIT License\n\nPermission is hereby granted, free"));
+        QCOMPARE(with.findChild<QPlainTextEdit*>(u"1008"_s)->toPlainText(),
+                 u"MIT License\n\nPermission is hereby granted, free"_s);
         bool bBoxShown = false;
         QTimer::singleShot(
             0,
@@ -64,37 +64,35 @@ private slots:
             {
                 if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
                 {
-                    bBoxShown = pBox->text().contains(QStringLiteral("was not found"));
+                    bBoxShown = pBox->text().contains(u"was not found"_s);
                     pBox->accept();
                 }
             });
-        const QString missing = dir.filePath(QStringLiteral("Missing.txt"));
+        const QString missing = dir.filePath(u"Missing.txt"_s);
         CAboutSheet without(u"About", nullptr, 0, u"Zelbin", u"Description", u"",
                             missing.toStdU16String().c_str());
         QVERIFY(bBoxShown); // the error box comes before the sheet
-        QCOMPARE(TabTexts(without), (QStringList{QStringLiteral("Description"),
-                                                 QStringLiteral("Intellectual Property"),
-                                                 QStringLiteral("Technical Support")}));
+        QCOMPARE(TabTexts(without), (QStringList{u"Description"_s, u"Intellectual Property"_s,
+                                                 u"Technical Support"_s}));
         CAboutSheet noDescription(u"About", nullptr, 0, u"Zelbin", u"", u"",
                                   licence.toStdU16String().c_str());
-        QCOMPARE(TabTexts(noDescription).first(), QStringLiteral("License"));
+        QCOMPARE(TabTexts(noDescription).first(), u"License"_s);
     }
 
     void LinksOpenMailAndWebTargets_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("opened");
-        QTest::newRow("e-mail address") << QStringLiteral("support@zelbin.example")
-                                        << QStringLiteral("mailto:support@zelbin.example;");
+        QTest::newRow("e-mail address")
+            << u"support@zelbin.example"_s << u"mailto:support@zelbin.example;"_s;
         QTest::newRow("label and address")
-            << QStringLiteral("E-mail: a.b@c.example") << QStringLiteral("mailto:a.b@c.example;");
-        QTest::newRow("two addresses") << QStringLiteral("x@y.example z@w.example")
-                                       << QStringLiteral("mailto:x@y.example;z@w.example;");
-        QTest::newRow("web address") << QStringLiteral("http://zelbin.example/help")
-                                     << QStringLiteral("http://zelbin.example/help");
-        QTest::newRow("short address") << QStringLiteral("a@b") << QStringLiteral("a@b;");
-        QTest::newRow("mailto kept")
-            << QStringLiteral("MAILTO:q@r.example") << QStringLiteral("MAILTO:q@r.example;");
+            << u"E-mail: a.b@c.example"_s << u"mailto:a.b@c.example;"_s;
+        QTest::newRow("two addresses")
+            << u"x@y.example z@w.example"_s << u"mailto:x@y.example;z@w.example;"_s;
+        QTest::newRow("web address")
+            << u"http://zelbin.example/help"_s << u"http://zelbin.example/help"_s;
+        QTest::newRow("short address") << u"a@b"_s << u"a@b;"_s;
+        QTest::newRow("mailto kept") << u"MAILTO:q@r.example"_s << u"MAILTO:q@r.example;"_s;
     }
     void LinksOpenMailAndWebTargets()
     {

@@ -21,6 +21,8 @@
 #include <QPushButton>
 #include <QTimer>
 
+using namespace Qt::StringLiterals;
+
 namespace
 {
 QStringList Received(CStandIn& service, const std::string& target)
@@ -58,18 +60,18 @@ private slots:
         CSendCommandDlg dialog(7, client.get());
         QCOMPARE(dialog.GetCommandList()->currentIndex(), 0);
         QCOMPARE(dialog.GetCommandList()->count(), 19);
-        QCOMPARE(dialog.GetCommandEdit()->selectedText(), QStringLiteral("<Short Addr High>"));
+        QCOMPARE(dialog.GetCommandEdit()->selectedText(), u"<Short Addr High>"_s);
         dialog.OnSend();
         dialog.GetCommandList()->setCurrentIndex(18);
         dialog.OnSend();
-        dialog.GetCommandEdit()->setText(QStringLiteral("0X1F,0x20"));
+        dialog.GetCommandEdit()->setText(u"0X1F,0x20"_s);
         dialog.OnSend();
         dialog.OnSend(); // twice: sent twice, the text unchanged
-        QCOMPARE(dialog.GetCommandEdit()->text(), QStringLiteral("0X1F,0x20"));
+        QCOMPARE(dialog.GetCommandEdit()->text(), u"0X1F,0x20"_s);
         const QStringList expected = {
-            QStringLiteral("<ShortAddrHigh>,<ShortAddrLow>,<CommandID>,<...>"),
-            QStringLiteral("ff,ff,26,03,00,00,00,00,00,00,<CommandLength>,<Command>,<...>"),
-            QStringLiteral("0X1F,20"), QStringLiteral("0X1F,20")};
+            u"<ShortAddrHigh>,<ShortAddrLow>,<CommandID>,<...>"_s,
+            u"ff,ff,26,03,00,00,00,00,00,00,<CommandLength>,<Command>,<...>"_s, u"0X1F,20"_s,
+            u"0X1F,20"_s};
         QTRY_COMPARE(Received(*service, "receiver 7"), expected);
 
         CSendCommandDlg noClient(7, nullptr);
@@ -78,8 +80,7 @@ private slots:
         service.reset(); // the service goes: a send says that it could not go out
         QTRY_VERIFY(!client->IsConnected());
         dialog.OnSend();
-        QCOMPARE(dialog.GetStatusText(),
-                 QStringLiteral("Not sent: the receiver service is not connected"));
+        QCOMPARE(dialog.GetStatusText(), u"Not sent: the receiver service is not connected"_s);
     }
 
     void TabVisitsPlaceholdersThenMovesTheFocusOn()
@@ -88,15 +89,15 @@ private slots:
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         QLineEdit* pEdit = dialog.GetCommandEdit();
-        auto* pSend = dialog.findChild<QPushButton*>(QStringLiteral("1004"));
+        auto* pSend = dialog.findChild<QPushButton*>(u"1004"_s);
         const struct
         {
             QString text;
             QStringList selections; // after focus, then after each Tab
         } cases[] = {
-            {QStringLiteral("0x0D,0x<ChannelID>"), {QStringLiteral("<ChannelID>")}},
-            {QStringLiteral("0x__,0x__"), {QStringLiteral("__"), QStringLiteral("__")}},
-            {QStringLiteral("0x<open,0x__"), {QString()}},
+            {u"0x0D,0x<ChannelID>"_s, {u"<ChannelID>"_s}},
+            {u"0x__,0x__"_s, {u"__"_s, u"__"_s}},
+            {u"0x<open,0x__"_s, {QString()}},
         };
         for (const auto& c : cases)
         {
@@ -116,7 +117,7 @@ private slots:
             QVERIFY(!pEdit->hasFocus());
         }
         // Key releases reach no control.
-        QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, QStringLiteral("a"));
+        QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, u"a"_s);
         QVERIFY(QCoreApplication::sendEvent(pEdit, &release));
     }
 
@@ -133,8 +134,7 @@ private slots:
             QCOMPARE(frame.Action(ID_EXTRAS_REQUIRE_TEAM)->isChecked(), frame.IsTeamRequired());
         }
         QTRY_COMPARE(Received(*service, "all receivers"),
-                     (QStringList{QStringLiteral("0,0,06,3"), QStringLiteral("0,0,06,7"),
-                                  QStringLiteral("0,0,06,5"), QStringLiteral("0,0,06,2")}));
+                     (QStringList{u"0,0,06,3"_s, u"0,0,06,7"_s, u"0,0,06,5"_s, u"0,0,06,2"_s}));
 
         QString typed;
         bool bAccept = true;
@@ -157,17 +157,12 @@ private slots:
             QString sent; // empty: nothing is sent
             QString shownNext;
         } names[] = {
-            {QStringLiteral("ROOM12"), true, QStringLiteral("0,0,05,52,4F,4F,4D,31,32,0,0"),
-             QStringLiteral("ROOM12")},
-            {QStringLiteral("ABCDEFGH"), true, QStringLiteral("0,0,05,41,42,43,44,45,46,47,48"),
-             QStringLiteral("ABCDEFGH")},
-            {QStringLiteral("XY"), true, QStringLiteral("0,0,05,58,59,0,0,0,0,0,0"),
-             QStringLiteral("XY")},
-            {QStringLiteral("0123456789"), true, QStringLiteral("0,0,05,30,31,32,33,34,35,36,37"),
-             QStringLiteral("01234567")},
-            {QStringLiteral("cancelled"), false, QString(), QStringLiteral("01234567")},
-            {QStringLiteral("\u20ac"), true, QStringLiteral("0,0,05,20AC,0,0,0,0,0,0,0"),
-             QStringLiteral("\u20ac")},
+            {u"ROOM12"_s, true, u"0,0,05,52,4F,4F,4D,31,32,0,0"_s, u"ROOM12"_s},
+            {u"ABCDEFGH"_s, true, u"0,0,05,41,42,43,44,45,46,47,48"_s, u"ABCDEFGH"_s},
+            {u"XY"_s, true, u"0,0,05,58,59,0,0,0,0,0,0"_s, u"XY"_s},
+            {u"0123456789"_s, true, u"0,0,05,30,31,32,33,34,35,36,37"_s, u"01234567"_s},
+            {u"cancelled"_s, false, QString(), u"01234567"_s},
+            {u"\u20ac"_s, true, u"0,0,05,20AC,0,0,0,0,0,0,0"_s, u"\u20ac"_s},
         };
         QStringList sent = Received(*service, "all receivers");
         for (const auto& n : names)
@@ -182,42 +177,42 @@ private slots:
         }
         frame.Action(ID_EXTRAS_NETWORK_NAME)->trigger();
         QCOMPARE(shownAtOpening,
-                 QStringLiteral("\u20ac")); // the dialog opens on the name last confirmed
+                 u"\u20ac"_s); // the dialog opens on the name last confirmed
 
         for (int i = 1; i <= 33; ++i)
             frame.Action(ID_EXTRAS_SAMPLE_QUIZ)->trigger();
         QTRY_VERIFY(Received(*service, "all receivers").size() >= sent.size() + 1 + 33);
         const QStringList all = Received(*service, "all receivers");
-        QVERIFY(all[all.size() - 33].startsWith(QStringLiteral("0,0,0A,85,0A,")));
-        QVERIFY(all[all.size() - 2].startsWith(QStringLiteral("0,0,0A,81,0A,")));
-        QVERIFY(all[all.size() - 1].startsWith(QStringLiteral("0,0,0A,85,0A,")));
+        QVERIFY(all[all.size() - 33].startsWith(u"0,0,0A,85,0A,"_s));
+        QVERIFY(all[all.size() - 2].startsWith(u"0,0,0A,81,0A,"_s));
+        QVERIFY(all[all.size() - 1].startsWith(u"0,0,0A,85,0A,"_s));
     }
 
     void SendsOneTextPerQuestionWithTheDefaultsShown()
     {
         CTestResponsePayload dialog(7, client.get());
-        QCOMPARE(dialog.GetTotalEdit()->text(), QStringLiteral("100"));
-        QCOMPARE(dialog.GetQuestionTypeList()->currentText(), QStringLiteral("Math"));
-        QCOMPARE(dialog.GetLatencyEdit()->text(), QStringLiteral("10000"));
-        QCOMPARE(dialog.GetWindowEdit()->text(), QStringLiteral("6000"));
-        dialog.GetResponseEdit()->setText(QStringLiteral("typed by hand"));
+        QCOMPARE(dialog.GetTotalEdit()->text(), u"100"_s);
+        QCOMPARE(dialog.GetQuestionTypeList()->currentText(), u"Math"_s);
+        QCOMPARE(dialog.GetLatencyEdit()->text(), u"10000"_s);
+        QCOMPARE(dialog.GetWindowEdit()->text(), u"6000"_s);
+        dialog.GetResponseEdit()->setText(u"typed by hand"_s);
         dialog.GetQuestionTypeList()->setCurrentIndex(2);
-        QCOMPARE(dialog.GetResponseEdit()->text(), QStringLiteral("0x27,0x85,0x95,0xd,0x0"));
+        QCOMPARE(dialog.GetResponseEdit()->text(), u"0x27,0x85,0x95,0xd,0x0"_s);
 
-        dialog.GetTotalEdit()->setText(QStringLiteral("0"));
+        dialog.GetTotalEdit()->setText(u"0"_s);
         dialog.OnStartTest();
         QVERIFY(!dialog.IsRunning()); // a total of 0 sends nothing
-        dialog.GetTotalEdit()->setText(QStringLiteral("3"));
-        dialog.GetLatencyEdit()->setText(QStringLiteral("0"));
-        dialog.GetWindowEdit()->setText(QStringLiteral("70000"));
-        dialog.GetResponseEdit()->setText(QStringLiteral("0X1, 0x2"));
+        dialog.GetTotalEdit()->setText(u"3"_s);
+        dialog.GetLatencyEdit()->setText(u"0"_s);
+        dialog.GetWindowEdit()->setText(u"70000"_s);
+        dialog.GetResponseEdit()->setText(u"0X1, 0x2"_s);
         dialog.OnStartTest();
         QTRY_VERIFY(!dialog.IsRunning());
         const std::vector<std::string> expected = {"ff,ff,26,3,11,70,0,0,0,0,4,b,1,0X1,2",
                                                    "ff,ff,26,3,11,70,0,0,0,0,4,b,2,0X1,2",
                                                    "ff,ff,26,3,11,70,0,0,0,0,4,b,3,0X1,2"};
         QTRY_VERIFY(service->ReceivedCommands("receiver 7") == expected);
-        QCOMPARE(dialog.GetProgressLabel()->text(), QStringLiteral("Sent 3 question(s)"));
+        QCOMPARE(dialog.GetProgressLabel()->text(), u"Sent 3 question(s)"_s);
     }
 
     // Clicks on the greyed Start Test, keys in the fields and Escape during a run go nowhere:
@@ -227,15 +222,14 @@ private slots:
         CTestResponsePayload dialog(7, client.get());
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
-        dialog.GetTotalEdit()->setText(QStringLiteral("2"));
-        dialog.GetLatencyEdit()->setText(QStringLiteral("300"));
+        dialog.GetTotalEdit()->setText(u"2"_s);
+        dialog.GetLatencyEdit()->setText(u"300"_s);
         dialog.OnStartTest();
         QVERIFY(dialog.IsRunning());
-        QCOMPARE(dialog.GetProgressLabel()->text(),
-                 QStringLiteral("Question 1 of 2, about 0 s left"));
+        QCOMPARE(dialog.GetProgressLabel()->text(), u"Question 1 of 2, about 0 s left"_s);
         QVERIFY(!dialog.GetStartButton()->isEnabled());
         QTest::mouseClick(dialog.GetStartButton(), Qt::LeftButton);
-        QTest::keyClicks(dialog.GetTotalEdit(), QStringLiteral("99"));
+        QTest::keyClicks(dialog.GetTotalEdit(), u"99"_s);
         QTest::keyClick(&dialog, Qt::Key_Escape);
         dialog.reject();
         dialog.close();
@@ -244,7 +238,7 @@ private slots:
         QCoreApplication::processEvents(); // anything held back would be delivered now
         QVERIFY(!dialog.IsRunning());
         QVERIFY(dialog.isVisible());
-        QCOMPARE(dialog.GetTotalEdit()->text(), QStringLiteral("2"));
+        QCOMPARE(dialog.GetTotalEdit()->text(), u"2"_s);
         QCOMPARE(dialog.GetSentCount(), int64_t{2});
         QTRY_COMPARE(SentTo7(), size_t{2});
         dialog.reject(); // closing works again once the run is over
@@ -256,10 +250,10 @@ private slots:
     void StopEndsALongRunAfterItsPause_data()
     {
         QTest::addColumn<QString>("total");
-        QTest::newRow("defaults") << QStringLiteral("100");
-        QTest::newRow("a million") << QStringLiteral("1000000");
-        QTest::newRow("largest") << QStringLiteral("2147483647");
-        QTest::newRow("beyond, as _wtoi reads it") << QStringLiteral("99999999999");
+        QTest::newRow("defaults") << u"100"_s;
+        QTest::newRow("a million") << u"1000000"_s;
+        QTest::newRow("largest") << u"2147483647"_s;
+        QTest::newRow("beyond, as _wtoi reads it") << u"99999999999"_s;
     }
     void StopEndsALongRunAfterItsPause()
     {
@@ -267,7 +261,7 @@ private slots:
         CTestResponsePayload dialog(7, client.get());
         dialog.show();
         dialog.GetTotalEdit()->setText(total);
-        dialog.GetLatencyEdit()->setText(QStringLiteral("200"));
+        dialog.GetLatencyEdit()->setText(u"200"_s);
         dialog.OnStartTest();
         QTRY_COMPARE(SentTo7(), size_t{1}); // the first text left at once
         QVERIFY(dialog.GetStopButton()->isEnabled());
@@ -275,8 +269,7 @@ private slots:
         QVERIFY(dialog.IsRunning()); // until the pause is over
         QTRY_VERIFY(!dialog.IsRunning());
         QCOMPARE(dialog.GetSentCount(), int64_t{1});
-        QVERIFY(
-            dialog.GetProgressLabel()->text().startsWith(QStringLiteral("Stopped after 1 of ")));
+        QVERIFY(dialog.GetProgressLabel()->text().startsWith(u"Stopped after 1 of "_s));
         QVERIFY(!dialog.GetStopButton()->isEnabled());
         QVERIFY(dialog.GetStartButton()->isEnabled());
         QCOMPARE(SentTo7(), size_t{1});

@@ -35,6 +35,8 @@
 #include <QTextLayout>
 #include <csignal>
 
+using namespace Qt::StringLiterals;
+
 namespace
 {
 // Counts the close handler's runs, so a test can tell a close from a shutdown.
@@ -99,8 +101,7 @@ private slots:
         {
             CMainFrame frame;
             QVERIFY(frame.Create());
-            QTRY_COMPARE(ListTexts(frame),
-                         (QStringList{QStringLiteral("Room1"), QStringLiteral("Lab")}));
+            QTRY_COMPARE(ListTexts(frame), (QStringList{u"Room1"_s, u"Lab"_s}));
             QTRY_VERIFY(frame.GetLogMenu().bLogging); // the mask of the connection at start
             QVERIFY(frame.GetLogMenu().bConnected);
             if (i < 9)
@@ -111,14 +112,14 @@ private slots:
                 [&](QDialog& dialog)
                 {
                     if (auto* pSend = qobject_cast<CSendCommandDlg*>(&dialog))
-                        opened << QStringLiteral("send %1").arg(pSend->GetReceiverID());
+                        opened << u"send %1"_s.arg(pSend->GetReceiverID());
                     if (auto* pTest = qobject_cast<CTestResponsePayload*>(&dialog))
-                        opened << QStringLiteral("test %1").arg(pTest->GetReceiverID());
+                        opened << u"test %1"_s.arg(pTest->GetReceiverID());
                 });
             pToolbar->GetListWidget()->setCurrentRow(1);
             QTest::mouseClick(pToolbar->GetSendCommandButton(), Qt::LeftButton);
             QTest::mouseClick(pToolbar->GetTestPayloadButton(), Qt::LeftButton);
-            QCOMPARE(opened, (QStringList{QStringLiteral("send 8"), QStringLiteral("test 8")}));
+            QCOMPARE(opened, (QStringList{u"send 8"_s, u"test 8"_s}));
         }
     }
 
@@ -136,20 +137,20 @@ private slots:
         { return frame.GetActiveView()->toPlainText().contains(text); };
         QTRY_VERIFY(!frame.IsLogPathPending());
         service->Control("say gr\xC3\xBC\xC3\x9F dich, " + std::string(280, 'x'));
-        QTRY_VERIFY(shown(QStringLiteral("DEBUG gr\u00fc\u00df dich, ") +
-                          QString(280, QLatin1Char('x')) + QLatin1Char('\n')));
+        QTRY_VERIFY(shown(u"DEBUG gr\u00fc\u00df dich, "_s + QString(280, QLatin1Char('x')) +
+                          QLatin1Char('\n')));
         frame.Action(ID_LOG_CLEAR)->trigger();
         QTRY_VERIFY(service->Log().find("dich") == std::string::npos);
         service->Control("say after the clear");
-        QTRY_VERIFY(shown(QStringLiteral("after the clear")));
-        QVERIFY(!shown(QStringLiteral("dich")));
+        QTRY_VERIFY(shown(u"after the clear"_s));
+        QVERIFY(!shown(u"dich"_s));
 
         service.reset();
         QTRY_VERIFY(!frame.GetLogMenu().bConnected);
         service = std::make_unique<CStandIn>(std::vector<std::string>{}, dir / "second.log");
         QTRY_VERIFY_WITH_TIMEOUT(frame.GetLogMenu().bConnected, 10000);
         service->Control("say after the restart");
-        QTRY_VERIFY(shown(QStringLiteral("after the restart")));
+        QTRY_VERIFY(shown(u"after the restart"_s));
     }
 
     // No service yet: the frame is shown at once and says that it is looking.
@@ -158,8 +159,7 @@ private slots:
         CMainFrame frame; // the service is not there yet
         QVERIFY(frame.Create());
         QVERIFY(frame.GetServiceClient()->IsStarting());
-        QCOMPARE(frame.GetConnectionText(),
-                 QStringLiteral("Looking for the receiver service\u2026"));
+        QCOMPARE(frame.GetConnectionText(), u"Looking for the receiver service\u2026"_s);
         QTRY_VERIFY_WITH_TIMEOUT(!frame.GetServiceClient()->IsStarting(), 5000); // not found
         const int categories[] = {ID_LOG_SHOW_DEBUG, ID_LOG_SHOW_VERBOSE, ID_LOG_SHOW_PROCESSED,
                                   ID_LOG_SHOW_RAW};
@@ -171,16 +171,16 @@ private slots:
             QVERIFY(frame.Action(id)->isEnabled());
         frame.OnClearLog(); // accepted while disconnected: nothing happens, nothing breaks
         // The idle prompt; a command that cannot go out says so, until the next prompt.
-        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("Ready"));
+        QCOMPARE(frame.statusBar()->currentMessage(), u"Ready"_s);
         frame.Action(ID_EXTRAS_SAMPLE_QUIZ)->trigger();
         QCOMPARE(frame.statusBar()->currentMessage(),
-                 QStringLiteral("Not sent: the receiver service is not connected"));
+                 u"Not sent: the receiver service is not connected"_s);
         frame.statusBar()->clearMessage(); // as a menu's prompt goes away
-        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("Ready"));
+        QCOMPARE(frame.statusBar()->currentMessage(), u"Ready"_s);
 
         CStandIn service;
         QTRY_VERIFY_WITH_TIMEOUT(frame.Action(ID_LOG_SHOW_DEBUG)->isChecked(), 5000);
-        QCOMPARE(frame.GetConnectionText(), QStringLiteral("Connected to the receiver service"));
+        QCOMPARE(frame.GetConnectionText(), u"Connected to the receiver service"_s);
         for (int id : categories)
             QVERIFY(frame.Action(id)->isEnabled() &&
                     frame.Action(id)->isChecked()); // mask 0x1E read anew
@@ -196,15 +196,15 @@ private slots:
         QVERIFY(frame.Create());
         QTRY_VERIFY(frame.GetLogMenu().bLogging); // the first mask, of the connection at start
         frame.Action(ID_LOG_STOP_LOGGING)->trigger();
-        QTRY_COMPARE(ServiceMask(), QStringLiteral("0x00"));
+        QTRY_COMPARE(ServiceMask(), u"0x00"_s);
         QVERIFY(frame.Action(ID_LOG_START_LOGGING)->isEnabled());
         frame.Action(ID_LOG_SHOW_DEBUG)->trigger();
-        QTRY_COMPARE(ServiceMask(), QStringLiteral("0x0e"));
+        QTRY_COMPARE(ServiceMask(), u"0x0e"_s);
         QVERIFY(!frame.Action(ID_LOG_SHOW_DEBUG)->isChecked());
         QVERIFY(frame.Action(ID_LOG_START_LOGGING)->isEnabled());
         QVERIFY(!frame.Action(ID_LOG_STOP_LOGGING)->isEnabled());
         frame.Action(ID_LOG_START_LOGGING)->trigger();
-        QTRY_COMPARE(ServiceMask(), QStringLiteral("0x0e"));
+        QTRY_COMPARE(ServiceMask(), u"0x0e"_s);
     }
 
     void ReceiversComeGoAndAreEmptiedOnDisconnection()
@@ -213,18 +213,16 @@ private slots:
             std::make_unique<CStandIn>(std::vector<std::string>{"--receiver", "7:Room1"});
         CMainFrame frame;
         QVERIFY(frame.Create());
-        QTRY_COMPARE(ListTexts(frame), QStringList{QStringLiteral("Room1")});
+        QTRY_COMPARE(ListTexts(frame), QStringList{u"Room1"_s});
         QVERIFY(frame.GetReceiversToolbar()->GetSendCommandButton()->isEnabled());
         service->Control("appear 8 Lab");
-        QTRY_COMPARE(ListTexts(frame),
-                     (QStringList{QStringLiteral("Room1"), QStringLiteral("Lab")}));
+        QTRY_COMPARE(ListTexts(frame), (QStringList{u"Room1"_s, u"Lab"_s}));
         service->Control("rename 7 Renamed");
         service->Control("go 8");
         QTRY_COMPARE(ListTexts(frame),
-                     QStringList{QStringLiteral("Room1")}); // a new name shows at a rebuild only
+                     QStringList{u"Room1"_s}); // a new name shows at a rebuild only
         service->Control("appear 8 Lab again");
-        QTRY_COMPARE(ListTexts(frame),
-                     (QStringList{QStringLiteral("Room1"), QStringLiteral("Lab again")}));
+        QTRY_COMPARE(ListTexts(frame), (QStringList{u"Room1"_s, u"Lab again"_s}));
         service.reset();
         QTRY_VERIFY(ListTexts(frame).isEmpty());
         QVERIFY(!frame.GetReceiversToolbar()->GetSendCommandButton()->isEnabled());
@@ -239,7 +237,7 @@ private slots:
         QPointer<CMainFrame> frame(pFrame);
         QVERIFY(pFrame->Create());
         pFrame->show();
-        pFrame->GetActiveView()->insertPlainText(QStringLiteral("typed by the technician"));
+        pFrame->GetActiveView()->insertPlainText(u"typed by the technician"_s);
         QVERIFY(pFrame->GetDocument()->IsModified());
         const int closes = CTestFrame::s_iCloses;
         QVERIFY(pFrame->close());
@@ -289,8 +287,8 @@ private slots:
         frame.Action(ID_SERVICE_START)->trigger();
         // A marker run afterwards: once it is in the record, a software -start would be too.
         QVERIFY(RunServiceCommand(programs + SOFTWARE_SERVICE_PROGRAM, "-marker"));
-        QTRY_VERIFY(QString::fromStdString(ReadFile(record)).endsWith(QStringLiteral("-marker\n")));
-        QVERIFY(!QString::fromStdString(ReadFile(record)).contains(QStringLiteral("-start")));
+        QTRY_VERIFY(QString::fromStdString(ReadFile(record)).endsWith(u"-marker\n"_s));
+        QVERIFY(!QString::fromStdString(ReadFile(record)).contains(u"-start"_s));
     }
 
     // Save asks for a name once, then writes to it; a failed save says why and changes nothing;
@@ -300,25 +298,25 @@ private slots:
         CTempDir dir;
         CMainFrame frame;
         QVERIFY(frame.Create());
-        QCOMPARE(frame.windowTitle(), QStringLiteral("Untitled - Zelbin"));
+        QCOMPARE(frame.windowTitle(), u"Untitled - Zelbin"_s);
         QStringList prompts, errors;
         QString answer = QString::fromStdString(dir / "first");
         frame.SetFileNamePrompt(
             [&](bool bSave)
             {
-                prompts << (bSave ? QStringLiteral("save") : QStringLiteral("open"));
+                prompts << (bSave ? u"save"_s : u"open"_s);
                 return answer;
             });
         frame.SetErrorReporter([&](const QString& text) { errors << text; });
         CZelbinView* pView = frame.GetActiveView();
-        pView->setPlainText(QStringLiteral("line one \u00e9\nline two"));
+        pView->setPlainText(u"line one \u00e9\nline two"_s);
 
         frame.Action(ID_FILE_SAVE)->trigger();
-        QCOMPARE(prompts, QStringList{QStringLiteral("save")});
+        QCOMPARE(prompts, QStringList{u"save"_s});
         QCOMPARE(ReadFile(dir / "first.log"), std::string("line one \xC3\xA9\r\nline two"));
-        QCOMPARE(frame.windowTitle(), QStringLiteral("first.log - Zelbin"));
+        QCOMPARE(frame.windowTitle(), u"first.log - Zelbin"_s);
         pView->moveCursor(QTextCursor::End); // where the technician types
-        pView->insertPlainText(QStringLiteral(" edited"));
+        pView->insertPlainText(u" edited"_s);
         frame.Action(ID_FILE_SAVE)->trigger(); // no second question
         QCOMPARE(prompts.size(), qsizetype(1));
         QCOMPARE(ReadFile(dir / "first.log"), std::string("line one \xC3\xA9\r\nline two edited"));
@@ -330,12 +328,10 @@ private slots:
             errors.clear();
             frame.Action(ID_FILE_SAVE_AS)->trigger();
             QCOMPARE(errors.size(), qsizetype(1));
-            QVERIFY(
-                errors[0].startsWith(QStringLiteral("The log could not be saved as \"") + answer));
-            QCOMPARE(frame.windowTitle(), QStringLiteral("first.log - Zelbin"));
+            QVERIFY(errors[0].startsWith(u"The log could not be saved as \""_s + answer));
+            QCOMPARE(frame.windowTitle(), u"first.log - Zelbin"_s);
         }
         QCOMPARE(ReadFile(dir / "first.log"), std::string("line one \xC3\xA9\r\nline two edited"));
-
     }
 
     // Printed text wraps at the page's width (the screen keeps long lines whole); Print Direct
@@ -346,7 +342,7 @@ private slots:
         CMainFrame frame;
         QVERIFY(frame.Create());
         CZelbinView* pView = frame.GetActiveView();
-        pView->setPlainText(QString(2000, QLatin1Char('x')) + QStringLiteral(" end"));
+        pView->setPlainText(QString(2000, QLatin1Char('x')) + u" end"_s);
         auto pPrint = pView->CreatePrintDocument();
         pPrint->setPageSize(QSizeF(400, 600));
         QVERIFY(pPrint->pageCount() >= 1); // lays the copy out
@@ -395,12 +391,12 @@ private slots:
         pView->setTextCursor(selection);
         QVERIFY(!pView->IsFollowing());
         append(3);
-        QCOMPARE(pView->textCursor().selectedText(), QStringLiteral("line 10"));
+        QCOMPARE(pView->textCursor().selectedText(), u"line 10"_s);
         QCOMPARE(pView->GetNewLinesWhilePaused(), 3);
-        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("3 new lines, End to follow"));
+        QCOMPARE(frame.statusBar()->currentMessage(), u"3 new lines, End to follow"_s);
         QTest::keyClick(pView, Qt::Key_End, Qt::ControlModifier);
         QVERIFY(pView->IsFollowing());
-        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("Ready"));
+        QCOMPARE(frame.statusBar()->currentMessage(), u"Ready"_s);
         append(1);
         QVERIFY(pView->textCursor().atEnd());
 
@@ -409,8 +405,7 @@ private slots:
         QTRY_VERIFY(!pView->IsFollowing());
         append(50);
         QCOMPARE(pView->verticalScrollBar()->value(), 0);
-        QCOMPARE(frame.statusBar()->currentMessage(),
-                 QStringLiteral("50 new lines, End to follow"));
+        QCOMPARE(frame.statusBar()->currentMessage(), u"50 new lines, End to follow"_s);
 
         // Follow off and on again from the View menu.
         frame.Action(ID_VIEW_FOLLOW)->trigger();
@@ -422,8 +417,8 @@ private slots:
         const int before = pView->textCursor().position();
         append(1);
         QCOMPARE(pView->textCursor().position(), before);
-        QCOMPARE(frame.statusBar()->currentMessage(), QStringLiteral("1 new line, End to follow"));
-        QVERIFY(pView->toPlainText().endsWith(QStringLiteral("more 0\n")));
+        QCOMPARE(frame.statusBar()->currentMessage(), u"1 new line, End to follow"_s);
+        QVERIFY(pView->toPlainText().endsWith(u"more 0\n"_s));
     }
 
     void TheViewsTextLimitKeepsTheNewestText()
@@ -434,15 +429,15 @@ private slots:
         CZelbinView view;
         view.SetTextLimit(20);
         view.SetLogFile(std::u16string(path.begin(), path.end()));
-        QCOMPARE(view.toPlainText(), QStringLiteral("0123456789\n"));
+        QCOMPARE(view.toPlainText(), u"0123456789\n"_s);
         // The control holds line ends as one character: 11 + 9 is exactly its limit.
         std::ofstream(path, std::ios::binary | std::ios::app) << "abcdefgh\r\n";
         view.ReadNewLogData();
-        QCOMPARE(view.toPlainText(), QStringLiteral("0123456789\nabcdefgh\n"));
+        QCOMPARE(view.toPlainText(), u"0123456789\nabcdefgh\n"_s);
         // One over: refused, and the new text replaces the old.
         std::ofstream(path, std::ios::binary | std::ios::app) << "x\r\n";
         view.ReadNewLogData();
-        QCOMPARE(view.toPlainText(), QStringLiteral("x\n"));
+        QCOMPARE(view.toPlainText(), u"x\n"_s);
         CZelbinView raised;
         raised.OnInitialUpdate();
         QCOMPARE(raised.GetTextLimit(), size_t{0x4FFFFF});
@@ -491,7 +486,7 @@ private slots:
                 iUnits = 0;
             }
         }
-        QCOMPARE(view.toPlainText(), expected + QStringLiteral("after\n"));
+        QCOMPARE(view.toPlainText(), expected + u"after\n"_s);
     }
 };
 

@@ -18,6 +18,8 @@
 #include <QTimer>
 #include <csignal>
 
+using namespace Qt::StringLiterals;
+
 class ShutdownTest : public QObject
 {
     Q_OBJECT
@@ -66,7 +68,7 @@ private slots:
                     {
                         if (!pTest->IsRunning())
                         {
-                            pTest->GetLatencyEdit()->setText(QStringLiteral("100"));
+                            pTest->GetLatencyEdit()->setText(u"100"_s);
                             pTest->OnStartTest();
                         }
                         if (pTest->GetSentCount() < 2)
