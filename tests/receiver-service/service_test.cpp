@@ -278,10 +278,8 @@ TEST(ServicePrograms, BadOptionsAreRefused)
     } cases[] = {
         {{"--port", "65535x"}, "--port needs a number from 0 to 65535, not \"65535x\""},
         {{"--port", "65536"}, "--port needs a number from 0 to 65535, not \"65536\""},
-        {{"--port", "-1"}, "not \"-1\""},
         {{"--mask", "0x100000000"}, "--mask needs a number from 0 to 4294967295"},
         {{"--receiver", "7x:Room"}, "--receiver needs ID:NAME"},
-        {{"--announce-interval", "5s"}, "not \"5s\""},
         {{"--bogus", "1"}, "unknown or incomplete option \"--bogus\""},
     };
     for (const auto& c : cases)

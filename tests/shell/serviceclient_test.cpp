@@ -44,22 +44,6 @@ TEST(ServiceClient, AbsentServiceThenItsAnnouncementConnects)
     EXPECT_EQ(client.GetLogMask(), 0x1Eu);
 }
 
-// A service found by look-up whose handshake is wrong leaves the client disconnected: it waits
-// for an announcement, and nothing tries the bad one again.
-TEST(ServiceClient, FailedHandshakeStaysDisconnected)
-{
-    CTestPeer peer(CTestPeer::EHandshake::Wrong);
-    CLookupResponder answerer(peer.Port());
-    CEvents events; // outlives the client that reports to it
-    CServiceClient client;
-    EXPECT_FALSE(client.IsConnected());
-    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() >= 1; }));
-    client.SetEventSink(&events);
-    EXPECT_FALSE(events.Pump(
-        client, [&] { return client.IsConnected(); }, 500ms));
-    EXPECT_EQ(peer.ConnectionCount(), 1u);
-}
-
 // A stale answer with a port that refuses connections: the client goes on waiting and takes the
 // real service's announcement; with both answering, it tries them in turn.
 TEST(ServiceClient, ARefusingAnswerDoesNotKeepTheClientFromTheRealService)

@@ -52,20 +52,18 @@ TEST(Locator, WithNoServiceSendsExactlyThreeRequestsEvery666Ms)
     }
 }
 
+// A wrong identifier byte, a byte short or over, a wrong code: no reply of these counts.
 TEST(Locator, RepliesThatAreNotExactlyOursAreIgnored)
 {
     CLookupResponder responder(
         [](int)
         {
-            ByteVector wrongId = LookupReply(1);
-            wrongId[10] ^= 1;
-            ByteVector shorter = LookupReply(2);
-            shorter.pop_back();
-            ByteVector longer = LookupReply(3);
-            longer.push_back(0);
-            ByteVector wrongCode = LookupReply(4);
-            wrongCode[3] = 100;
-            return Replies{wrongId, shorter, longer, wrongCode};
+            Replies replies(4, LookupReply(1));
+            replies[0][10] ^= 1;
+            replies[1].pop_back();
+            replies[2].push_back(0);
+            replies[3][3] = 100;
+            return replies;
         });
     EXPECT_EQ(FindServicePort("127.0.0.1", SERVICE_IDENTIFIER, 300), 0);
     EXPECT_EQ(responder.Requests().size(), 3u);
