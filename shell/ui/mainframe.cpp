@@ -4,6 +4,9 @@
 #include "mainframe.h"
 #include "catalogue.h"
 #include "commandtext.h"
+#include "filterpane.h"
+#include "findbar.h"
+#include "highlighting.h"
 #include "receiverstoolbar.h"
 #include "servicecontrol.h"
 #include "setnetworknamedlg.h"
@@ -16,15 +19,19 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QSettings>
+#include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
 #include <QToolBar>
+#include <QVBoxLayout>
 
 namespace
 {
@@ -98,8 +105,24 @@ bool CMainFrame::Create()
     if (!m_pShutdowner->Start())
         return false;
 
+    // The view with the find bar under it, and the filter pane below both.
     m_pView = new CZelbinView(this);
-    setCentralWidget(m_pView);
+    m_pFindBar = new CFindBar(m_pView);
+    m_pFilterPane = new CFilterPane(m_pView);
+    auto* pTop = new QWidget;
+    auto* pTopLayout = new QVBoxLayout(pTop);
+    pTopLayout->setContentsMargins(0, 0, 0, 0);
+    pTopLayout->setSpacing(0);
+    pTopLayout->addWidget(m_pView, 1);
+    pTopLayout->addWidget(m_pFindBar);
+    auto* pSplitter = new QSplitter(Qt::Vertical, this);
+    pSplitter->addWidget(pTop);
+    pSplitter->addWidget(m_pFilterPane);
+    pSplitter->setStretchFactor(0, 3);
+    pSplitter->setStretchFactor(1, 1);
+    setCentralWidget(pSplitter);
+    m_pHighlighter = new CLogHighlighter(m_pView->document());
+    ApplyHighlightRules();
     m_pDoc = std::make_unique<CZelbinDoc>(m_pView);
     CreateMenus();
     UpdateRecentFileItems();
@@ -175,6 +198,78 @@ QAction* CMainFrame::AddCommand(QMenu* pMenu, int iID, const QString& text, cons
         addAction(pAction); // accelerator only
     m_actions[iID] = pAction;
     return pAction;
+}
+
+// Find, the filter pane and highlighting: additions to the Edit and View menus.
+void CMainFrame::CreateLogTools(QMenu* pEdit, QMenu* pView)
+{
+    pEdit->addSeparator();
+    AddCommand(
+        pEdit, ID_EDIT_FIND, QStringLiteral("&Find\u2026\tCtrl+F"),
+        QStringLiteral("Find text in the log"), [this] { m_pFindBar->Open(); },
+        QKeySequence(QStringLiteral("Ctrl+F")));
+    // Without a pattern, F3 opens the bar to ask for one.
+    const auto find = [this](bool bBackward)
+    {
+        if (m_pFindBar->isHidden() || m_pFindBar->GetEdit()->text().isEmpty())
+            m_pFindBar->Open();
+        else if (bBackward)
+            m_pFindBar->FindPrevious();
+        else
+            m_pFindBar->FindNext();
+    };
+    AddCommand(
+        pEdit, ID_EDIT_REPEAT, QStringLiteral("Find &Next\tF3"),
+        QStringLiteral("Select the next match"), [find] { find(false); }, QKeySequence(Qt::Key_F3));
+    AddCommand(
+        pEdit, ID_EDIT_FIND_PREVIOUS, QStringLiteral("Find Pre&vious\tShift+F3"),
+        QStringLiteral("Select the previous match"), [find] { find(true); },
+        QKeySequence(Qt::SHIFT | Qt::Key_F3));
+
+    pView->addSeparator();
+    AddCommand(
+        pView, ID_VIEW_FILTER, QStringLiteral("Fi&lter\tCtrl+Shift+F"),
+        QStringLiteral("Show the lines that match a pattern in a pane below the log"),
+        [this]
+        {
+            if (Action(ID_VIEW_FILTER)->isChecked())
+                m_pFilterPane->Open();
+            else
+                m_pFilterPane->Close();
+        },
+        QKeySequence(QStringLiteral("Ctrl+Shift+F")))
+        ->setCheckable(true);
+    connect(m_pFilterPane, &CFilterPane::Closed, this,
+            [this] { Action(ID_VIEW_FILTER)->setChecked(false); });
+    AddCommand(pView, ID_VIEW_HIGHLIGHTING, QStringLiteral("&Highlighting\u2026"),
+               QStringLiteral("Choose the colours of lines that match patterns"),
+               [this] { OnHighlighting(); });
+}
+
+void CMainFrame::ApplyHighlightRules()
+{
+    QSettings settings(QStringLiteral("Kivra Technologies"), QStringLiteral("Zelbin"));
+    m_pHighlighter->SetRules(LoadHighlightRules(settings), m_pView->palette());
+}
+
+void CMainFrame::OnHighlighting()
+{
+    QSettings settings(QStringLiteral("Kivra Technologies"), QStringLiteral("Zelbin"));
+    CHighlightingDlg dialog(LoadHighlightRules(settings), this);
+    const bool bAccepted = m_runHighlightingDialog ? m_runHighlightingDialog(dialog)
+                                                   : dialog.exec() == QDialog::Accepted;
+    if (!bAccepted)
+        return;
+    SaveHighlightRules(settings, dialog.GetRules());
+    ApplyHighlightRules();
+}
+
+// A new theme brings new palette colours: the rules' colours follow it.
+void CMainFrame::changeEvent(QEvent* pEvent)
+{
+    QMainWindow::changeEvent(pEvent);
+    if (pEvent->type() == QEvent::PaletteChange && m_pHighlighter)
+        ApplyHighlightRules();
 }
 
 void CMainFrame::CreateMenus()
@@ -261,6 +356,7 @@ void CMainFrame::CreateMenus()
                 else if (m_pStatusBar)
                     m_pStatusBar->clearMessage();
             });
+    CreateLogTools(pEdit, pView);
 
     QMenu* pLog = menuBar()->addMenu(QStringLiteral("Log"));
     AddCommand(pLog, ID_LOG_START_LOGGING, QStringLiteral("Start Logging"),

@@ -16,6 +16,10 @@
 #include <map>
 #include <memory>
 
+class CFilterPane;
+class CFindBar;
+class CHighlightingDlg;
+class CLogHighlighter;
 class CReceiversToolbar;
 class CZelbinView;
 class CZelbinDoc;
@@ -65,6 +69,12 @@ enum ECommandID : int
     ID_EXTRAS_NETWORK_NAME = 32785,
     ID_LOG_CLEAR = 32787,
     ID_VIEW_FOLLOW = 32790, // the log view's Follow (an addition; checked by default)
+    // The log tool's additions: find, filter, highlighting.
+    ID_EDIT_FIND = 57636,
+    ID_EDIT_REPEAT = 57640,
+    ID_EDIT_FIND_PREVIOUS = 32791,
+    ID_VIEW_FILTER = 32792,
+    ID_VIEW_HIGHLIGHTING = 32793,
 };
 
 // The private messages, posted to the frame as events (posting is thread-safe).
@@ -90,6 +100,8 @@ public:
     // Applies every enable and check rule to the actions (also run before a menu shows).
     void UpdateCommandUI();
     CZelbinView* GetActiveView() const { return m_pView; }
+    CFindBar* GetFindBar() const { return m_pFindBar; }
+    CFilterPane* GetFilterPane() const { return m_pFilterPane; }
     CZelbinDoc* GetDocument() const { return m_pDoc.get(); }
     CReceiversToolbar* GetReceiversToolbar() const { return m_pReceiversToolbar; }
     CServiceClient* GetServiceClient() const { return m_pServiceClient.get(); }
@@ -115,6 +127,13 @@ public:
     {
         m_runNetworkNameDialog = std::move(runner);
     }
+
+    // How View > Highlighting… runs its dialog (tests answer it without a person).
+    void SetHighlightingDialogRunner(std::function<bool(CHighlightingDlg&)> runner)
+    {
+        m_runHighlightingDialog = std::move(runner);
+    }
+    void OnHighlighting();
 
     // IServiceClientEvents
     bool OnMessagesPending() override;
@@ -148,10 +167,13 @@ public:
 protected:
     void closeEvent(QCloseEvent* pEvent) override;
     void showEvent(QShowEvent* pEvent) override;
+    void changeEvent(QEvent* pEvent) override;
     void customEvent(QEvent* pEvent) override;
 
 private:
     void CreateMenus();
+    void CreateLogTools(QMenu* pEdit, QMenu* pView);
+    void ApplyHighlightRules();
     QAction* AddCommand(QMenu* pMenu, int iID, const QString& text, const QString& prompt,
                         std::function<void()> handler, QKeySequence shortcut = {});
     void RequestLogMask();
@@ -186,6 +208,10 @@ private:
     char16_t m_szNetworkName[10] = {};
 
     CZelbinView* m_pView = nullptr;
+    CFindBar* m_pFindBar = nullptr;
+    CFilterPane* m_pFilterPane = nullptr;
+    CLogHighlighter* m_pHighlighter = nullptr;
+    std::function<bool(CHighlightingDlg&)> m_runHighlightingDialog;
     std::unique_ptr<CZelbinDoc> m_pDoc;
     std::map<int, QAction*> m_actions;
     std::string m_serviceDirectory;

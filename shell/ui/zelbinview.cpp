@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QPrinter>
 #include <QSaveFile>
 #include <QScrollBar>
@@ -110,6 +111,101 @@ void CZelbinView::wheelEvent(QWheelEvent* pEvent)
 {
     QPlainTextEdit::wheelEvent(pEvent);
     PauseIfScrolledUp();
+}
+
+void CZelbinView::SetFindPattern(const CLogPattern& pattern)
+{
+    m_findPattern = pattern;
+    viewport()->update();
+}
+
+void CZelbinView::paintEvent(QPaintEvent* pEvent)
+{
+    QPlainTextEdit::paintEvent(pEvent);
+    if (!m_findPattern.IsValid())
+        return;
+    // Only the lines in view are searched, each time they are painted.
+    QPainter painter(viewport());
+    QColor fill = palette().color(QPalette::Highlight);
+    fill.setAlpha(96);
+    const QPointF offset = contentOffset();
+    for (QTextBlock block = firstVisibleBlock(); block.isValid(); block = block.next())
+    {
+        const QRectF box = blockBoundingGeometry(block).translated(offset);
+        if (box.top() > viewport()->height())
+            break;
+        const QTextLayout* pLayout = block.layout();
+        m_findPattern.ForEachMatch(block.text(),
+                                   [&](int iStart, int iLength)
+                                   {
+                                       const QTextLine line = pLayout->lineForTextPosition(iStart);
+                                       if (!line.isValid())
+                                           return;
+                                       const qreal x = line.cursorToX(iStart);
+                                       painter.fillRect(QRectF(box.left() + x, box.top() + line.y(),
+                                                               line.cursorToX(iStart + iLength) - x,
+                                                               line.height()),
+                                                        fill);
+                                   });
+    }
+}
+
+int CZelbinView::SelectMatch(const CLogPattern& pattern, bool bBackward)
+{
+    const QTextCursor current = textCursor();
+    const int iFrom = bBackward ? current.selectionStart() : current.selectionEnd();
+    // The matches of a line, after (or before) the position; the first (or last) one found.
+    int iFound = -1, iLength = 0;
+    const auto search = [&](const QTextBlock& block, int iAfter, int iBefore)
+    {
+        pattern.ForEachMatch(block.text(),
+                             [&](int iStart, int n)
+                             {
+                                 const int iAt = block.position() + iStart;
+                                 if (iAt >= iAfter && iAt + n <= iBefore &&
+                                     (bBackward || iFound < 0))
+                                 {
+                                     iFound = iAt;
+                                     iLength = n;
+                                 }
+                             });
+        return iFound >= 0;
+    };
+    const QTextBlock start = document()->findBlock(iFrom);
+    const int iEnd = document()->characterCount();
+    bool bFound = false;
+    if (!bBackward)
+    {
+        for (QTextBlock b = start; b.isValid() && !bFound; b = b.next())
+            bFound = search(b, iFrom, iEnd);
+        for (QTextBlock b = document()->firstBlock(); b.isValid() && !bFound; b = b.next())
+            bFound = search(b, 0, iEnd); // round the end
+    }
+    else
+    {
+        for (QTextBlock b = start; b.isValid() && !bFound; b = b.previous())
+            bFound = search(b, 0, iFrom);
+        for (QTextBlock b = document()->lastBlock(); b.isValid() && !bFound; b = b.previous())
+            bFound = search(b, 0, iEnd);
+    }
+    if (!bFound)
+        return -1;
+    QTextCursor match(document());
+    match.setPosition(iFound);
+    match.setPosition(iFound + iLength, QTextCursor::KeepAnchor);
+    setTextCursor(match); // the user's choice: following pauses
+    centerCursor();
+    return iFound;
+}
+
+void CZelbinView::GoToLine(int iLine)
+{
+    const QTextBlock block = document()->findBlockByNumber(iLine);
+    if (!block.isValid())
+        return;
+    setTextCursor(QTextCursor(block)); // the user's choice: following pauses
+    centerCursor();
+    setFocus();
 }
 
 void CZelbinView::PauseIfScrolledUp()

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "logreader.h"
+#include "logsearch.h"
 
 #include <QPlainTextEdit>
 #include <atomic>
@@ -58,6 +59,15 @@ public:
     // Lines appended since the view paused.
     int GetNewLinesWhilePaused() const { return m_iNewLines; }
 
+    // The find bar's pattern: its matches in view are highlighted as they are painted, so the
+    // highlights are right whatever the text became since.
+    void SetFindPattern(const CLogPattern& pattern);
+    // Selects the first match after the selection (or before it), going round the end; the
+    // match's position, or -1.
+    int SelectMatch(const CLogPattern& pattern, bool bBackward);
+    // Puts the caret at the start of the line (from 0) and scrolls it into the middle.
+    void GoToLine(int iLine);
+
     // ILogTextTarget, counted in characters as the control holds them.
     size_t GetTextLength() override;
     size_t GetTextLimit() override { return m_iTextLimit; }
@@ -75,6 +85,7 @@ signals:
 protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
     void wheelEvent(QWheelEvent* pEvent) override;
+    void paintEvent(QPaintEvent* pEvent) override;
 
 private:
     void StartBackgroundRead();
@@ -91,6 +102,7 @@ private:
     class CGuard;
 
     CLogFollower m_follower;
+    CLogPattern m_findPattern;
     size_t m_iTextLimit = DEFAULT_TEXT_LIMIT;
     bool m_bFollow = true;
     bool m_bPaused = false;

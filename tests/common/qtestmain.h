@@ -6,6 +6,7 @@
 #include "netns.h"
 
 #include <QApplication>
+#include <QStandardPaths>
 #include <QTest>
 
 #define ZELBIN_QTEST_MAIN(TestClass)                                                               \
@@ -16,6 +17,7 @@
         if (!std::getenv("QT_QPA_PLATFORM"))                                                       \
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);                                           \
         QApplication app(argc, argv);                                                              \
+        QStandardPaths::setTestModeEnabled(true); /* settings of their own, not the user's */      \
         TestClass test;                                                                            \
         return QTest::qExec(&test, argc, argv);                                                    \
     }

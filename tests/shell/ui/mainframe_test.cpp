@@ -6,6 +6,9 @@
 // service that logs elsewhere, and the log view on a real file.
 
 #include "fakeanswerer.h"
+#include "filterpane.h"
+#include "findbar.h"
+#include "highlighting.h"
 #include "mainframe.h"
 #include "qtestmain.h"
 #include "receiverstoolbar.h"
@@ -19,6 +22,8 @@
 #include "zelbinview.h"
 
 #include <QAction>
+#include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
@@ -29,10 +34,12 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTableWidget>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QTextLayout>
+#include <QToolButton>
 #include <csignal>
 
 using namespace Qt::StringLiterals;
@@ -419,6 +426,139 @@ private slots:
         QCOMPARE(pView->textCursor().position(), before);
         QCOMPARE(frame.statusBar()->currentMessage(), u"1 new line, End to follow"_s);
         QVERIFY(pView->toPlainText().endsWith(u"more 0\n"_s));
+    }
+
+    // Find and the filter pane over a growing log: counts, F3 and Shift+F3 going round the end,
+    // filtered lines with their numbers growing as lines arrive, and both right again at once
+    // after the view is emptied (a clear, or the text limit's new batch).
+    void FindAndFilterStayRightAcrossAClearAndTheLimit()
+    {
+        CTempDir dir;
+        const std::string path = dir / "find.log";
+        std::ofstream(path, std::ios::binary)
+            << "alpha\r\nan ERROR here\r\nbeta\r\nerror, error\r\n";
+        CMainFrame frame;
+        QVERIFY(frame.Create());
+        CZelbinView* pView = frame.GetActiveView();
+        pView->SetTextLimit(60);
+        pView->SetLogFile(std::u16string(path.begin(), path.end()));
+        CFindBar* pFind = frame.GetFindBar();
+        CFilterPane* pFilter = frame.GetFilterPane();
+        const auto append = [&](const std::string& text)
+        {
+            std::ofstream(path, std::ios::binary | std::ios::app) << text;
+            pView->ReadNewLogData();
+        };
+        const auto rows = [&]
+        {
+            QStringList texts;
+            for (int i = 0; i < pFilter->GetList()->model()->rowCount(); ++i)
+                texts << pFilter->GetList()->model()->index(i, 0).data().toString();
+            return texts;
+        };
+
+        frame.Action(ID_EDIT_FIND)->trigger();
+        QVERIFY(!pFind->isHidden());
+        pFind->GetEdit()->setText(u"error"_s);
+        QCOMPARE(pFind->GetCountText(), u"3 matches"_s);
+        frame.Action(ID_EDIT_REPEAT)->trigger();
+        QCOMPARE(pFind->GetCountText(), u"1 of 3"_s);
+        QCOMPARE(pView->textCursor().selectedText(), u"ERROR"_s);
+        QVERIFY(!pView->IsFollowing());                 // the user's selection holds the view
+        frame.Action(ID_EDIT_FIND_PREVIOUS)->trigger(); // round the start to the last
+        QCOMPARE(pFind->GetCountText(), u"3 of 3"_s);
+        QCOMPARE(pView->textCursor().blockNumber(), 3);
+        pFind->GetCaseButton()->click(); // the selection is still a match: the second of two
+        QCOMPARE(pFind->GetCountText(), u"2 of 2"_s);
+
+        frame.Action(ID_VIEW_FILTER)->trigger();
+        QVERIFY(!pFilter->isHidden() && pFilter->GetList()->isHidden()); // no pattern yet
+        pFilter->GetEdit()->setText(u"e"_s);
+        QCOMPARE(rows(), (QStringList{u"2: an ERROR here"_s, u"3: beta"_s, u"4: error, error"_s}));
+        append("gamma error\r\n");
+        QCOMPARE(rows().last(), u"5: gamma error"_s);
+        QCOMPARE(pFind->GetCountText(), u"2 of 3"_s); // the selected match keeps its number
+        pFilter->Activate(0);
+        QCOMPARE(pView->textCursor().blockNumber(), 1);
+
+        append("over the limit: the view holds this batch alone, error\r\n"); // 55 characters
+        QCOMPARE(rows(),
+                 QStringList{u"1: over the limit: the view holds this batch alone, error"_s});
+        QCOMPARE(pFind->GetCountText(), u"1 match"_s);
+        pView->Empty();
+        QVERIFY(rows().isEmpty());
+        QCOMPARE(pFind->GetCountText(), u"0 matches"_s);
+        append("error again\r\n");
+        QCOMPARE(rows(), QStringList{u"1: error again"_s});
+
+        pFind->GetRegexButton()->click();
+        pFind->GetEdit()->setText(u"err(or"_s);
+        QCOMPARE(pFind->GetCountText(), u"Not a regular expression"_s);
+        QVERIFY(!pFind->FindNext());
+        pFilter->GetRegexButton()->click();
+        pFilter->GetEdit()->setText(u"^e.*n$"_s);
+        QCOMPARE(rows(), QStringList{u"1: error again"_s});
+        QTest::keyClick(pFind->GetEdit(), Qt::Key_Escape);
+        QVERIFY(pFind->isHidden());
+        QTest::keyClick(pFilter->GetEdit(), Qt::Key_Escape);
+        QVERIFY(pFilter->isHidden() && !frame.Action(ID_VIEW_FILTER)->isChecked());
+    }
+
+    // Lines take the first matching rule's colours; the rules edited in View > Highlighting…
+    // are kept and come back in the next window, an empty list included. A tone follows the
+    // palette: light on a dark base, dark on a light one.
+    void HighlightRulesAreSavedAndRestored()
+    {
+        QSettings(u"Kivra Technologies"_s, u"Zelbin"_s).remove(u"Highlighting"_s);
+        const auto colourOf = [](CMainFrame& frame, const QString& line)
+        {
+            CZelbinView* pView = frame.GetActiveView();
+            pView->setPlainText(line);
+            const auto formats = pView->document()->firstBlock().layout()->formats();
+            return formats.isEmpty() ? QColor() : formats[0].format.foreground().color();
+        };
+        const QString debug = u"2026-12-06 10:00:00.000 DEBUG boom"_s;
+        {
+            CMainFrame frame;
+            QVERIFY(frame.Create());
+            const QPalette palette = frame.GetActiveView()->palette();
+            QCOMPARE(colourOf(frame, debug), ResolveHighlightColour(u"Purple"_s, palette, false));
+            QCOMPARE(colourOf(frame, debug + u" failed"_s),
+                     ResolveHighlightColour(u"Red"_s, palette, false)); // the first rule wins
+            frame.SetHighlightingDialogRunner(
+                [](CHighlightingDlg& dialog)
+                {
+                    dialog.GetTable()->setRowCount(0);
+                    dialog.AddRule({u"boom"_s, u"Link"_s, u"Orange"_s});
+                    return true;
+                });
+            frame.Action(ID_VIEW_HIGHLIGHTING)->trigger();
+            QCOMPARE(colourOf(frame, debug), palette.color(QPalette::Link));
+        }
+        {
+            CMainFrame again;
+            QVERIFY(again.Create());
+            QCOMPARE(colourOf(again, debug),
+                     again.GetActiveView()->palette().color(QPalette::Link));
+            again.SetHighlightingDialogRunner(
+                [](CHighlightingDlg& dialog)
+                {
+                    dialog.RemoveCurrentRule();
+                    return true;
+                });
+            again.Action(ID_VIEW_HIGHLIGHTING)->trigger();
+        }
+        CMainFrame third;
+        QVERIFY(third.Create());
+        QCOMPARE(colourOf(third, debug), QColor());
+        QSettings(u"Kivra Technologies"_s, u"Zelbin"_s).remove(u"Highlighting"_s);
+
+        QPalette dark, light;
+        dark.setColor(QPalette::Base, Qt::black);
+        light.setColor(QPalette::Base, Qt::white);
+        QVERIFY(ResolveHighlightColour(u"Red"_s, dark, false).lightness() > 128);
+        QVERIFY(ResolveHighlightColour(u"Red"_s, light, false).lightness() < 128);
+        QVERIFY(!ResolveHighlightColour(u"no such colour"_s, light, false).isValid());
     }
 
     void TheViewsTextLimitKeepsTheNewestText()
