@@ -7,6 +7,8 @@
 #include "childprocess.h"
 #include "eventpump.h"
 #include "fakeanswerer.h"
+#include "filterpane.h"
+#include "findbar.h"
 #include "mainframe.h"
 #include "message.h"
 #include "netns.h"
@@ -19,9 +21,13 @@
 #include "zelbinview.h"
 
 #include <QApplication>
+#include <QLineEdit>
+#include <QListView>
 #include <QListWidget>
 #include <QMainWindow>
+#include <QTextBlock>
 #include <QTimer>
+#include <QVBoxLayout>
 #include <algorithm>
 #include <arpa/inet.h>
 #include <chrono>
@@ -806,6 +812,152 @@ void Memory(int floodSeconds)
          "bounded"});
 }
 
+namespace
+{
+// The longest the user-interface thread goes without running a 1 ms timer while it lives.
+class CStallMeter
+{
+public:
+    CStallMeter()
+    {
+        m_tick.setInterval(1);
+        QObject::connect(
+            &m_tick, &QTimer::timeout,
+            [this]
+            {
+                const auto now = Clock::now();
+                m_ms =
+                    std::max(m_ms, std::chrono::duration<double, std::milli>(now - m_last).count());
+                m_last = now;
+            });
+        m_tick.start();
+    }
+    double Ms() const { return m_ms; }
+
+private:
+    QTimer m_tick;
+    Clock::time_point m_last = Clock::now();
+    double m_ms = 0;
+};
+
+// Runs the event loop until the condition holds.
+void PumpEvents(const std::function<bool()>& done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+}
+
+double MsSince(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+} // namespace
+
+// Find and the filter pane over a full view: the time until the first highlights are painted,
+// until the count is known and until the pane lists its lines, against one QString::indexOf
+// pass over the same text for the same word.
+void FindAndFilterInView(size_t chars)
+{
+    QWidget window;
+    auto* pView = new CZelbinView(&window);
+    auto* pFind = new CFindBar(pView, &window);
+    auto* pFilter = new CFilterPane(pView, &window);
+    auto* pLayout = new QVBoxLayout(&window);
+    for (QWidget* p : {static_cast<QWidget*>(pView), static_cast<QWidget*>(pFind),
+                       static_cast<QWidget*>(pFilter)})
+        pLayout->addWidget(p);
+    window.resize(1000, 800);
+    window.show();
+    QString text;
+    for (int i = 0; static_cast<size_t>(text.size()) < chars; ++i)
+        text += QStringLiteral("2026-12-06 10:00:00.000 DEBUG Flood line %1: the quick brown fox "
+                               "jumps over the lazy dog\n")
+                    .arg(i);
+    pView->setPlainText(text);
+    PumpEvents([] { return true; });
+
+    auto t = Clock::now();
+    qsizetype iFound = 0;
+    for (qsizetype i = text.indexOf(u"line 7"); i >= 0; i = text.indexOf(u"line 7", i + 1))
+        ++iFound;
+    const double scanMs = MsSince(t);
+    pFind->Open();
+    t = Clock::now();
+    pFind->GetEdit()->setText(QStringLiteral("line 7"));
+    pView->viewport()->grab(); // paints the view now, highlights included
+    const double paintMs = MsSince(t);
+    PumpEvents([&] { return pFind->GetIndex().GetMatchCount() == iFound; });
+    const double countMs = MsSince(t);
+    pFilter->Open();
+    t = Clock::now();
+    pFilter->GetEdit()->setText(QStringLiteral("line 7"));
+    PumpEvents([&] { return pFilter->GetList()->model()->rowCount() == iFound; });
+    pFilter->GetList()->repaint();
+    const double filterMs = MsSince(t);
+    const std::string size = std::to_string(chars / 1000000) + " M characters";
+    Add({"find over " + size + ", first highlight painted", "ms", paintMs,
+         "indexOf over the same text", scanMs, "within 100 ms"});
+    Add({"find over " + size + ", all matches counted", "ms", countMs, "indexOf over the same text",
+         scanMs, "for reference"});
+    Add({"filter pane over " + size + ", lines listed", "ms", filterMs,
+         "indexOf over the same text", scanMs, "within 300 ms"});
+}
+
+// The window following a flood of 10 000 lines a second with find's highlights and the filter
+// pane active: the longest user-interface stall, and resident memory idle, half-way and at the
+// end.
+void FloodWithFindAndFilter(int seconds)
+{
+    CTempDir dir;
+    CStandIn service({}, dir / "s.log");
+    CMainFrame frame;
+    if (!frame.Create())
+        return;
+    frame.GetActiveView()->OnInitialUpdate(); // the text limit the program sets
+    frame.resize(1000, 800);
+    frame.show();
+    PumpEvents([&] { return !frame.IsLogPathPending(); });
+    frame.GetFindBar()->Open();
+    frame.GetFindBar()->GetEdit()->setText(QStringLiteral("lazy dog"));
+    frame.GetFilterPane()->Open();
+    frame.GetFilterPane()->GetEdit()->setText(QStringLiteral("line 7"));
+    PumpEvents([] { return true; });
+    const long idle = RssKiB(::getpid());
+    std::vector<long> samples;
+    CStallMeter stalls;
+    service.Control("log 10000 " + std::to_string(seconds));
+    const std::string last = "Flood line " + std::to_string(seconds * 10000) + " ";
+    const auto end = Clock::now() + std::chrono::seconds(seconds + 60);
+    auto nextSample = Clock::now() + std::chrono::seconds(1);
+    const QString lastLine = QString::fromStdString(last);
+    const auto shown = [&]
+    {
+        const QTextBlock block = frame.GetActiveView()->document()->lastBlock();
+        return block.text().contains(lastLine) || block.previous().text().contains(lastLine);
+    };
+    const auto start = Clock::now();
+    while (!shown() && Clock::now() < end)
+    {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        if (Clock::now() >= nextSample)
+        {
+            samples.push_back(RssKiB(::getpid()));
+            nextSample += std::chrono::seconds(1);
+        }
+    }
+    const long atEnd = RssKiB(::getpid());
+    const long half = samples.empty() ? atEnd : samples[samples.size() / 2];
+    std::printf("(the flood took %.1f s; the view holds %d lines)\n", MsSince(start) / 1000,
+                frame.GetActiveView()->document()->blockCount());
+    const std::string span = std::to_string(seconds) + " s of 10000 lines/s, find and filter on";
+    Add({"flood in the window, longest stall, " + span, "ms", stalls.Ms(), "limit", 50,
+         "below 50 ms"});
+    Add({"flood in the window, memory at the end", "MiB", atEnd / 1024.0, "idle", idle / 1024.0,
+         "bounded"});
+    Add({"flood in the window, memory at the end vs half-way", "MiB", atEnd / 1024.0, "half-way",
+         half / 1024.0, "about 1x"});
+}
+
 void WriteJson(const std::string& path)
 {
     std::ofstream out(path);
@@ -839,7 +991,7 @@ int main(int argc, char** argv)
             std::printf("usage: zelbin_bench [--quick] [--json PATH] [--flood-seconds N]\n"
                         "       [--only "
                         "round-trip|stand-in|events|send|log-view|discovery|window|receivers|large-"
-                        "log|memory]\n");
+                        "log|memory|find]\n");
             return 0;
         }
         if (a == "--quick")
@@ -886,6 +1038,10 @@ int main(int argc, char** argv)
         LargeLogInView(quick ? size_t{64} << 20 : size_t{1} << 30);
     if (wanted("memory"))
         Memory(quick ? 5 : floodSeconds);
+    if (wanted("find"))
+        FindAndFilterInView(quick ? mb : 5 * mb);
+    if (wanted("find"))
+        FloodWithFindAndFilter(quick ? 5 : 60);
     WriteJson(json);
     std::printf("written to %s\n", json.c_str());
     return 0;

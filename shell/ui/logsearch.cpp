@@ -72,10 +72,16 @@ CMatchIndex::CMatchIndex(QTextDocument* pDocument, QObject* pParent)
     connect(pDocument, &QTextDocument::contentsChange, this, &CMatchIndex::OnContentsChange);
 }
 
+// Built on the next turn of the event loop: the view paints the new pattern's highlights
+// first, and a pattern typed letter by letter is looked for once.
 void CMatchIndex::SetPattern(const CLogPattern& pattern)
 {
     m_pattern = pattern;
-    Rebuild();
+    m_lines.clear();
+    m_iMatches = 0;
+    m_iScannedLines = 0;
+    emit Rebuilt();
+    m_rebuild.start(0);
 }
 
 void CMatchIndex::Flush()
@@ -116,6 +122,7 @@ void CMatchIndex::OnContentsChange(int iPosition, int iRemoved, int iAdded)
 void CMatchIndex::Rebuild()
 {
     m_rebuild.stop();
+    m_rebuild.setInterval(100);
     m_lines.clear();
     m_iMatches = 0;
     m_iScannedLines = 0;

@@ -123,7 +123,7 @@ std::string MaskNames(uint32_t iMask)
     std::string names;
     for (const auto& c : CATEGORIES)
         if (iMask & c.bit)
-            names += (names.empty() ? "" : ",") + std::string(c.name);
+            names.append(names.empty() ? "" : ",").append(c.name);
     return names.empty() ? "none" : names;
 }
 

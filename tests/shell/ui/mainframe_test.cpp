@@ -460,44 +460,45 @@ private slots:
         frame.Action(ID_EDIT_FIND)->trigger();
         QVERIFY(!pFind->isHidden());
         pFind->GetEdit()->setText(u"error"_s);
-        QCOMPARE(pFind->GetCountText(), u"3 matches"_s);
+        QTRY_COMPARE(pFind->GetCountText(), u"3 matches"_s);
         frame.Action(ID_EDIT_REPEAT)->trigger();
-        QCOMPARE(pFind->GetCountText(), u"1 of 3"_s);
+        QTRY_COMPARE(pFind->GetCountText(), u"1 of 3"_s);
         QCOMPARE(pView->textCursor().selectedText(), u"ERROR"_s);
         QVERIFY(!pView->IsFollowing());                 // the user's selection holds the view
         frame.Action(ID_EDIT_FIND_PREVIOUS)->trigger(); // round the start to the last
-        QCOMPARE(pFind->GetCountText(), u"3 of 3"_s);
+        QTRY_COMPARE(pFind->GetCountText(), u"3 of 3"_s);
         QCOMPARE(pView->textCursor().blockNumber(), 3);
         pFind->GetCaseButton()->click(); // the selection is still a match: the second of two
-        QCOMPARE(pFind->GetCountText(), u"2 of 2"_s);
+        QTRY_COMPARE(pFind->GetCountText(), u"2 of 2"_s);
 
         frame.Action(ID_VIEW_FILTER)->trigger();
         QVERIFY(!pFilter->isHidden() && pFilter->GetList()->isHidden()); // no pattern yet
         pFilter->GetEdit()->setText(u"e"_s);
-        QCOMPARE(rows(), (QStringList{u"2: an ERROR here"_s, u"3: beta"_s, u"4: error, error"_s}));
+        QTRY_COMPARE(rows(),
+                     (QStringList{u"2: an ERROR here"_s, u"3: beta"_s, u"4: error, error"_s}));
         append("gamma error\r\n");
-        QCOMPARE(rows().last(), u"5: gamma error"_s);
-        QCOMPARE(pFind->GetCountText(), u"2 of 3"_s); // the selected match keeps its number
+        QTRY_COMPARE(rows().last(), u"5: gamma error"_s);
+        QTRY_COMPARE(pFind->GetCountText(), u"2 of 3"_s); // the selected match keeps its number
         pFilter->Activate(0);
         QCOMPARE(pView->textCursor().blockNumber(), 1);
 
         append("over the limit: the view holds this batch alone, error\r\n"); // 55 characters
-        QCOMPARE(rows(),
-                 QStringList{u"1: over the limit: the view holds this batch alone, error"_s});
-        QCOMPARE(pFind->GetCountText(), u"1 match"_s);
+        QTRY_COMPARE(rows(),
+                     QStringList{u"1: over the limit: the view holds this batch alone, error"_s});
+        QTRY_COMPARE(pFind->GetCountText(), u"1 match"_s);
         pView->Empty();
         QVERIFY(rows().isEmpty());
-        QCOMPARE(pFind->GetCountText(), u"0 matches"_s);
+        QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
         append("error again\r\n");
-        QCOMPARE(rows(), QStringList{u"1: error again"_s});
+        QTRY_COMPARE(rows(), QStringList{u"1: error again"_s});
 
         pFind->GetRegexButton()->click();
         pFind->GetEdit()->setText(u"err(or"_s);
-        QCOMPARE(pFind->GetCountText(), u"Not a regular expression"_s);
+        QTRY_COMPARE(pFind->GetCountText(), u"Not a regular expression"_s);
         QVERIFY(!pFind->FindNext());
         pFilter->GetRegexButton()->click();
         pFilter->GetEdit()->setText(u"^e.*n$"_s);
-        QCOMPARE(rows(), QStringList{u"1: error again"_s});
+        QTRY_COMPARE(rows(), QStringList{u"1: error again"_s});
         QTest::keyClick(pFind->GetEdit(), Qt::Key_Escape);
         QVERIFY(pFind->isHidden());
         QTest::keyClick(pFilter->GetEdit(), Qt::Key_Escape);
