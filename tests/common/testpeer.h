@@ -24,12 +24,8 @@ using ByteVector = std::vector<uint8_t>;
 inline ByteVector Frame(const ByteVector& body)
 {
     const auto n = static_cast<uint32_t>(body.size());
-    ByteVector frame(4 + body.size());
-    frame[0] = uint8_t(n >> 24);
-    frame[1] = uint8_t(n >> 16);
-    frame[2] = uint8_t(n >> 8);
-    frame[3] = uint8_t(n);
-    std::copy(body.begin(), body.end(), frame.begin() + 4);
+    ByteVector frame = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+    frame.insert(frame.end(), body.begin(), body.end());
     return frame;
 }
 
@@ -40,44 +36,41 @@ inline ByteVector FrameOf(IMessage* pMessage)
     return Frame(ByteVector(bytes->Data(), bytes->Data() + bytes->GetSize()));
 }
 
-inline bool WriteAll(int fd, const uint8_t* p, size_t n)
+// Sends or receives exactly n bytes; false when the connection ends first.
+template <class Byte, class Transfer> bool TransferAll(Byte* p, size_t n, Transfer transfer)
 {
-    while (n)
-    {
-        const ssize_t r = ::send(fd, p, n, MSG_NOSIGNAL);
-        if (r <= 0)
+    for (ssize_t r = 0; n; p += r, n -= static_cast<size_t>(r))
+        if ((r = transfer(p, n)) <= 0)
             return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
     return true;
 }
-
+inline bool WriteAll(int fd, const uint8_t* p, size_t n)
+{
+    return TransferAll(p, n,
+                       [fd](const uint8_t* q, size_t k) { return ::send(fd, q, k, MSG_NOSIGNAL); });
+}
 inline bool ReadAll(int fd, uint8_t* p, size_t n)
 {
-    while (n)
-    {
-        const ssize_t r = ::recv(fd, p, n, 0);
-        if (r <= 0)
-            return false;
-        p += r;
-        n -= static_cast<size_t>(r);
-    }
-    return true;
+    return TransferAll(p, n, [fd](uint8_t* q, size_t k) { return ::recv(fd, q, k, 0); });
+}
+
+inline sockaddr_in Loopback(uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
 }
 
 // A listening socket on 127.0.0.1 with an ephemeral port.
 inline int ListenOnLoopback(uint16_t& iPort)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const int one = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    ::listen(fd, 128);
+    sockaddr_in address = Loopback(0);
     socklen_t n = sizeof address;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&address), n);
+    ::listen(fd, 128);
     ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &n);
     iPort = ntohs(address.sin_port);
     return fd;
@@ -87,20 +80,15 @@ inline int ListenOnLoopback(uint16_t& iPort)
 inline int ConnectRaw(uint16_t port)
 {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(port);
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const sockaddr_in address = Loopback(port);
     const timeval bound{10, 0}; // no read waits longer than this for the service
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
     uint8_t handshake[16];
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        !ReadAll(fd, handshake, 16))
-    {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+        ReadAll(fd, handshake, 16))
+        return fd;
+    ::close(fd);
+    return -1;
 }
 
 class CTestPeer

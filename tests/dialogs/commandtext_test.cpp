@@ -62,15 +62,6 @@ TEST(CommandText, PlaceholdersAreVisitedLeftToRightAngleBracketsFirst)
     }
 }
 
-TEST(CommandText, TemplateNamesByCommandIdentifier)
-{
-    EXPECT_EQ(std::u16string(CommandNameOf(0x0D)), u"Chanel Set and Query");
-    EXPECT_EQ(std::u16string(CommandNameOf(0x05)), u"Class Name");
-    EXPECT_EQ(std::u16string(CommandNameOf(0x26)), u"Payload Test Command");
-    EXPECT_EQ(std::u16string(CommandNameOf(0x00)), u"FW Info Query");
-    EXPECT_EQ(CommandNameOf(0x99), nullptr);
-}
-
 TEST(CommandText, LeadingIntegerLikeTheRuntime)
 {
     const struct

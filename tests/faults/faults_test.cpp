@@ -65,26 +65,4 @@ TEST(Faults, RestartsLeaveNothingBehind)
     EXPECT_TRUE(WaitUntil([&] { return CountEntries("/proc/self/fd") <= descriptors; }, 10s));
 }
 
-TEST(Faults, TwoClientsUnderAFloodSeeEveryReceiverChange)
-{
-    CStandIn service;
-    CEvents a, b; // the sinks outlive the clients that report to them
-    CServiceClient first;
-    CServiceClient second;
-    first.SetEventSink(&a);
-    second.SetEventSink(&b);
-    service.Control("log 3000 2");
-    for (int i = 0; i < 200; ++i)
-        service.Control("appear " + std::to_string(1000 + i) + " R");
-    for (int i = 0; i < 200; i += 2)
-        service.Control("go " + std::to_string(1000 + i));
-    std::set<uint32_t> expected;
-    for (int i = 1; i < 200; i += 2)
-        expected.insert(1000 + static_cast<uint32_t>(i));
-    ASSERT_TRUE(a.Pump(first, [&] { return a.receivers == expected; }));
-    ASSERT_TRUE(b.Pump(second, [&] { return b.receivers == expected; }));
-    EXPECT_GT(a.logEvents, 0);
-    EXPECT_GT(b.logEvents, 0);
-}
-
 } // namespace

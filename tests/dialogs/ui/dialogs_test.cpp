@@ -74,8 +74,6 @@ private slots:
             u"0X1F,20"_s};
         QTRY_COMPARE(Received(*service, "receiver 7"), expected);
 
-        CSendCommandDlg noClient(7, nullptr);
-        noClient.OnSend(); // no client: nothing happens
         QVERIFY(dialog.GetStatusText().isEmpty());
         service.reset(); // the service goes: a send says that it could not go out
         QTRY_VERIFY(!client->IsConnected());
@@ -158,8 +156,6 @@ private slots:
             QString shownNext;
         } names[] = {
             {u"ROOM12"_s, true, u"0,0,05,52,4F,4F,4D,31,32,0,0"_s, u"ROOM12"_s},
-            {u"ABCDEFGH"_s, true, u"0,0,05,41,42,43,44,45,46,47,48"_s, u"ABCDEFGH"_s},
-            {u"XY"_s, true, u"0,0,05,58,59,0,0,0,0,0,0"_s, u"XY"_s},
             {u"0123456789"_s, true, u"0,0,05,30,31,32,33,34,35,36,37"_s, u"01234567"_s},
             {u"cancelled"_s, false, QString(), u"01234567"_s},
             {u"\u20ac"_s, true, u"0,0,05,20AC,0,0,0,0,0,0,0"_s, u"\u20ac"_s},
@@ -251,7 +247,6 @@ private slots:
     {
         QTest::addColumn<QString>("total");
         QTest::newRow("defaults") << u"100"_s;
-        QTest::newRow("a million") << u"1000000"_s;
         QTest::newRow("largest") << u"2147483647"_s;
         QTest::newRow("beyond, as _wtoi reads it") << u"99999999999"_s;
     }

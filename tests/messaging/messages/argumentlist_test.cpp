@@ -19,44 +19,32 @@ std::string WireHex(const CArgumentList& list)
 
 TEST(ArgumentList, PackWritesEveryTypeCode)
 {
+    static const uint8_t BLOB[] = {0xAA, 0xBB};
     struct Case
     {
         const char* name;
         std::function<void(CArgumentList&)> pack;
         const char* expected;
     } cases[] = {
-        {"5 and 10", [](CArgumentList& l) { l.Pack(2, ARG_UINT32, 1, ARG_WSTRING, u"abc"); },
-         "00 00 00 02 00 00 00 05 05 00 00 00 01 00 00 00 06 0A 00 03 61 62 63"},
-        {"uint8 low byte", [](CArgumentList& l) { l.Pack(1, ARG_UINT8, 0x1FF); },
-         "00 00 00 01 00 00 00 02 01 FF"},
+        // clang-format off
+        {"5 and 10", [](CArgumentList& l) { l.Pack(2, ARG_UINT32, 1, ARG_WSTRING, u"abc"); }, "00 00 00 02 00 00 00 05 05 00 00 00 01 00 00 00 06 0A 00 03 61 62 63"},
+        {"uint8 low byte", [](CArgumentList& l) { l.Pack(1, ARG_UINT8, 0x1FF); }, "00 00 00 01 00 00 00 02 01 FF"},
         {"bool", [](CArgumentList& l) { l.Pack(1, ARG_BOOL, 2); }, "00 00 00 01 00 00 00 02 02 01"},
-        {"char zero-extended", [](CArgumentList& l) { l.Pack(1, ARG_CHAR, char(0xE9)); },
-         "00 00 00 01 00 00 00 03 03 00 E9"},
-        {"uint16", [](CArgumentList& l) { l.Pack(1, ARG_UINT16, 0x12345); },
-         "00 00 00 01 00 00 00 03 04 23 45"},
-        {"float from double", [](CArgumentList& l) { l.Pack(1, ARG_FLOAT, 1.0); },
-         "00 00 00 01 00 00 00 05 06 3F 80 00 00"},
-        {"double", [](CArgumentList& l) { l.Pack(1, ARG_DOUBLE, 1.0); },
-         "00 00 00 01 00 00 00 09 07 3F F0 00 00 00 00 00 00"},
-        {"narrow", [](CArgumentList& l) { l.Pack(1, ARG_STRING, "hi"); },
-         "00 00 00 01 00 00 00 05 08 00 02 68 69"},
-        {"null wide", [](CArgumentList& l) { l.Pack(1, ARG_WSTRING, nullptr); },
-         "00 00 00 01 00 00 00 03 0A 00 00"},
-        {"blob",
-         [](CArgumentList& l)
-         {
-             const uint8_t b[] = {0xAA, 0xBB};
-             l.Pack(1, ARG_BLOB, b, 2u);
-         },
-         "00 00 00 01 00 00 00 07 09 00 00 00 02 AA BB"},
-        {"wchar", [](CArgumentList& l) { l.Pack(1, ARG_WCHAR, u'\u20ac'); },
-         "00 00 00 01 00 00 00 03 0B 20 AC"},
+        {"char zero-extended", [](CArgumentList& l) { l.Pack(1, ARG_CHAR, char(0xE9)); }, "00 00 00 01 00 00 00 03 03 00 E9"},
+        {"uint16", [](CArgumentList& l) { l.Pack(1, ARG_UINT16, 0x12345); }, "00 00 00 01 00 00 00 03 04 23 45"},
+        {"float from double", [](CArgumentList& l) { l.Pack(1, ARG_FLOAT, 1.0); }, "00 00 00 01 00 00 00 05 06 3F 80 00 00"},
+        {"double", [](CArgumentList& l) { l.Pack(1, ARG_DOUBLE, 1.0); }, "00 00 00 01 00 00 00 09 07 3F F0 00 00 00 00 00 00"},
+        {"narrow", [](CArgumentList& l) { l.Pack(1, ARG_STRING, "hi"); }, "00 00 00 01 00 00 00 05 08 00 02 68 69"},
+        {"null wide", [](CArgumentList& l) { l.Pack(1, ARG_WSTRING, nullptr); }, "00 00 00 01 00 00 00 03 0A 00 00"},
+        {"blob", [](CArgumentList& l) { l.Pack(1, ARG_BLOB, BLOB, 2u); }, "00 00 00 01 00 00 00 07 09 00 00 00 02 AA BB"},
+        {"wchar", [](CArgumentList& l) { l.Pack(1, ARG_WCHAR, u'\u20ac'); }, "00 00 00 01 00 00 00 03 0B 20 AC"},
         {"code 0 empties", [](CArgumentList& l) { l.Pack(2, ARG_UINT32, 1, 0, 5); }, "00 00 00 00"},
         {"code 12 empties", [](CArgumentList& l) { l.Pack(1, 12, 5); }, "00 00 00 00"},
         {"count 0", [](CArgumentList& l) { l.Pack(0, ARG_UINT32, 5); }, "00 00 00 00"},
         {"too few values", [](CArgumentList& l) { l.Pack(2, ARG_UINT32, 5); }, "00 00 00 00"},
         {"text for a number", [](CArgumentList& l) { l.Pack(1, ARG_UINT32, u"5"); }, "00 00 00 00"},
         {"number for text", [](CArgumentList& l) { l.Pack(1, ARG_WSTRING, 5); }, "00 00 00 00"},
+        // clang-format on
     };
     for (const auto& c : cases)
     {

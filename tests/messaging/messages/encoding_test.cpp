@@ -36,32 +36,21 @@ TEST(Encoding, EveryClassSerialisesToTheseBytes)
         CRefPtr<IMessage> message;
         std::string expected;
     } cases[] = {
+        // clang-format off
         {"Registration", new CRegistrationMessage(1), "00 00 00 01 01 00 00 00 01"},
         {"ClearLog", new CEmptyMessage(ClearLogMessage), "00 00 00 12 01"},
-        {"SetLogMask0x10", new CIntegerListMessage(SetLogMaskMessage, 1, &mask),
-         "00 00 00 0C 01 00 00 00 10"},
-        {"StopLoggingSendsZero", new CIntegerListMessage(SetLogMaskMessage, 1, &zero),
-         "00 00 00 0C 01 00 00 00 00"},
-        {"ReceiverCommandToClass", new CArgumentListMessage(ReceiverCommand, &toClass),
-         "00 00 00 09 01 00 00 00 02 00 00 00 05 05 00 00 00 00 00 00 00 05 0A 00 02 61 62"},
-        {"ArgumentListOf5And10", new CArgumentListMessage(40, &fiveAndAbc),
-         "00 00 00 28 01 00 00 00 02 00 00 00 05 05 00 00 00 01 00 00 00 06 0A 00 03 61 62 63"},
-        {"GetLogMaskRequest", new CEmptyRequest(GetLogMaskRequest, GetLogMaskResponse),
-         "00 00 00 0E 02 CC CC CC CC"},
-        {"GetLogMaskResponse0x1E",
-         new CArgumentListResponse(GetLogMaskResponse, 0x01020304, &maskAnswer),
-         "00 00 00 0F 03 01 02 03 04 00 00 00 01 00 00 00 05 05 00 00 00 1E"},
-        {"ReceiverStatusOneRecord", new CReceiverListMessage(ReceiverStatusEvent, &r1, 1),
-         "00 00 00 08 01 00 00 00 01 00 00 00 07 00 00 00 01 00 02 52 31"},
-        {"ReceiverStatusNoRecords", new CReceiverListMessage(ReceiverStatusEvent, nullptr, 0),
-         "00 00 00 08 01 00 00 00 00"},
-        {"LogFilePathNonAscii",
-         new CStringResponse(GetLogFileResponse, 0xA0B0C0D0, u"/t\u00e9\u20ac"),
-         "00 00 00 0B 03 A0 B0 C0 D0 00 07 2F 74 C3 A9 E2 82 AC"},
-        {"NullStringResponse", new CStringResponse(GetLogFileResponse, 9, nullptr),
-         "00 00 00 0B 03 00 00 00 09 00 00"},
-        {"ClosingResponse", new CEmptyResponse(ClientClosingResponse, 0xFFFFFFFF),
-         "00 00 00 07 03 FF FF FF FF"},
+        {"SetLogMask0x10", new CIntegerListMessage(SetLogMaskMessage, 1, &mask), "00 00 00 0C 01 00 00 00 10"},
+        {"StopLoggingSendsZero", new CIntegerListMessage(SetLogMaskMessage, 1, &zero), "00 00 00 0C 01 00 00 00 00"},
+        {"ReceiverCommandToClass", new CArgumentListMessage(ReceiverCommand, &toClass), "00 00 00 09 01 00 00 00 02 00 00 00 05 05 00 00 00 00 00 00 00 05 0A 00 02 61 62"},
+        {"ArgumentListOf5And10", new CArgumentListMessage(40, &fiveAndAbc), "00 00 00 28 01 00 00 00 02 00 00 00 05 05 00 00 00 01 00 00 00 06 0A 00 03 61 62 63"},
+        {"GetLogMaskRequest", new CEmptyRequest(GetLogMaskRequest, GetLogMaskResponse), "00 00 00 0E 02 CC CC CC CC"},
+        {"GetLogMaskResponse0x1E", new CArgumentListResponse(GetLogMaskResponse, 0x01020304, &maskAnswer), "00 00 00 0F 03 01 02 03 04 00 00 00 01 00 00 00 05 05 00 00 00 1E"},
+        {"ReceiverStatusOneRecord", new CReceiverListMessage(ReceiverStatusEvent, &r1, 1), "00 00 00 08 01 00 00 00 01 00 00 00 07 00 00 00 01 00 02 52 31"},
+        {"ReceiverStatusNoRecords", new CReceiverListMessage(ReceiverStatusEvent, nullptr, 0), "00 00 00 08 01 00 00 00 00"},
+        {"LogFilePathNonAscii", new CStringResponse(GetLogFileResponse, 0xA0B0C0D0, u"/t\u00e9\u20ac"), "00 00 00 0B 03 A0 B0 C0 D0 00 07 2F 74 C3 A9 E2 82 AC"},
+        {"NullStringResponse", new CStringResponse(GetLogFileResponse, 9, nullptr), "00 00 00 0B 03 00 00 00 09 00 00"},
+        {"ClosingResponse", new CEmptyResponse(ClientClosingResponse, 0xFFFFFFFF), "00 00 00 07 03 FF FF FF FF"},
+        // clang-format on
     };
     for (const auto& c : cases)
     {

@@ -54,20 +54,6 @@ TEST(Request, CorrelationValuesAreUniqueAmongLiveRequestsAndNeverZero)
     EXPECT_EQ(live.front()->GetKind(), MESSAGE_KIND_REQUEST);
 }
 
-TEST(Request, WaitTimesOutEmptyAndALateResponseIsHarmless)
-{
-    CRefPtr<CEmptyRequest> request;
-    MakeEmptyRequest(request, GetLogMaskRequest, GetLogMaskResponse);
-    CRefPtr<CByteBuffer> out = BufferOf({1});
-    request->WaitForResponse(out, 20);
-    EXPECT_FALSE(out);
-
-    auto late = BufferOf(Bytes("00 00 00 0F 03 00 00 00 01"));
-    request->SetResponse(late.Get());
-    request->WaitForResponse(out, 0);
-    EXPECT_EQ(out.Get(), late.Get());
-}
-
 // A response given twice (a duplicate from the service) races the waiter as it wakes: the waiter
 // gets one of them whole, and every reference is accounted for (the sanitizer builds watch it).
 TEST(Request, ResponsesRacingTheWakingWaiter)

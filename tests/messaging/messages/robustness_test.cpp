@@ -69,47 +69,34 @@ TEST(Robustness, EveryTruncationIsRefusedAndTheWholeReadsBack)
     }
 }
 
-TEST(Robustness, WrongIdentifierOrKindIsRefused)
-{
-    CRefPtr<CEmptyResponse> response;
-    MakeEmptyResponse(response, 7, 0);
-    const struct
-    {
-        const char* bytes;
-        bool accepted;
-    } cases[] = {
-        {"00 00 00 07 03 00 00 00 05", true},
-        {"00 00 00 07 02 00 00 00 05", false}, // a request with the response's identifier
-        {"00 00 00 08 03 00 00 00 05", false},
-        {"00 00 00 07 01", false},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(response->Deserialise(BufferOf(Bytes(c.bytes)).Get()), c.accepted) << c.bytes;
-    EXPECT_FALSE(response->Deserialise(nullptr));
-}
-
-// Counts and lengths that the remaining bytes cannot hold fail at once, without allocating.
-TEST(Robustness, AbsurdCountsAndLengthsAreRefused)
+// A wrong identifier or kind, counts and lengths that the remaining bytes cannot hold: refused at
+// once, without allocating.
+TEST(Robustness, WrongHeadersAndAbsurdCountsAreRefused)
 {
     CRefPtr<IMessage> list = new CReceiverListMessage(8, nullptr, 0),
                       arguments = new CArgumentListMessage(9, nullptr),
-                      text = new CStringResponse(11, 0, nullptr);
+                      text = new CStringResponse(11, 0, nullptr), empty = new CEmptyResponse(7, 0);
     const struct
     {
         const char* name;
         IMessage* reader;
         const char* bytes;
+        bool accepted;
     } cases[] = {
-        {"receiver count 2^31-1", list.Get(),
-         "00 00 00 08 01 7F FF FF FF 00 00 00 01 00 00 00 01 00 00"},
-        {"receiver name longer than body", list.Get(),
-         "00 00 00 08 01 00 00 00 01 00 00 00 01 00 00 00 01 FF FF 41"},
-        {"argument count 2^31-1", arguments.Get(), "00 00 00 09 01 7F FF FF FF 00 00 00 00"},
-        {"argument blob 4 GiB", arguments.Get(), "00 00 00 09 01 00 00 00 01 FF FF FF FF 05"},
-        {"string length past end", text.Get(), "00 00 00 0B 03 00 00 00 01 00 10 41 42"},
+        // clang-format off
+        {"the right header", empty.Get(), "00 00 00 07 03 00 00 00 05", true},
+        {"a request with the response's identifier", empty.Get(), "00 00 00 07 02 00 00 00 05", false},
+        {"another identifier", empty.Get(), "00 00 00 08 03 00 00 00 05", false},
+        {"one-way kind", empty.Get(), "00 00 00 07 01", false},
+        {"receiver count 2^31-1", list.Get(), "00 00 00 08 01 7F FF FF FF 00 00 00 01 00 00 00 01 00 00", false},
+        {"receiver name longer than body", list.Get(), "00 00 00 08 01 00 00 00 01 00 00 00 01 00 00 00 01 FF FF 41", false},
+        {"argument count 2^31-1", arguments.Get(), "00 00 00 09 01 7F FF FF FF 00 00 00 00", false},
+        {"argument blob 4 GiB", arguments.Get(), "00 00 00 09 01 00 00 00 01 FF FF FF FF 05", false},
+        {"string length past end", text.Get(), "00 00 00 0B 03 00 00 00 01 00 10 41 42", false},
+        // clang-format on
     };
     for (const auto& c : cases)
-        EXPECT_FALSE(c.reader->Deserialise(BufferOf(Bytes(c.bytes)).Get())) << c.name;
+        EXPECT_EQ(c.reader->Deserialise(BufferOf(Bytes(c.bytes)).Get()), c.accepted) << c.name;
+    EXPECT_FALSE(empty->Deserialise(nullptr));
 }
-
 } // namespace

@@ -301,13 +301,15 @@ TEST(DispatchLimits, InboundQueueIsBoundedPerConnectionAndInAll)
         uint32_t size;
         bool taken;
     } steps[] = {
+        // clang-format off
         {0, half, true}, {0, half - 129, true}, // 129 bytes under the share
-        {0, 1, true},                           // at it: 32 MiB
-        {0, 0, false},                          // over it
-        {1, half, true}, {1, half, true},       {2, half, true}, {2, half, true},
+        {0, 1, true},  // at it: 32 MiB
+        {0, 0, false}, // over it
+        {1, half, true}, {1, half, true}, {2, half, true}, {2, half, true},
         {3, half, true}, {3, half - 129, true}, // 129 bytes under 128 MiB in all
-        {4, 1, true},                           // at it
-        {4, 0, false},                          // over it, though client 4 is far under its share
+        {4, 1, true},  // at it
+        {4, 0, false}, // over it, though client 4 is far under its share
+        // clang-format on
     };
     for (size_t i = 0; i < std::size(steps); ++i)
         EXPECT_EQ(queue(steps[i].client, steps[i].size), steps[i].taken) << "step " << i;

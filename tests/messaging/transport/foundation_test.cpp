@@ -3,54 +3,13 @@
 
 #include "exceptions.h"
 #include "testutil.h"
-#include "threadbase.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cerrno>
 
 namespace
 {
-class CLoopThread : public CThreadBase
-{
-public:
-    ~CLoopThread() override
-    {
-        Stop();
-        Join();
-    }
-    std::atomic<int> runs = 0;
-    std::atomic<bool> left = false;
-
-protected:
-    void Run() override
-    {
-        ++runs;
-        CWaitHandle* handles[1] = {GetStopEvent()};
-        while (WaitForEvents(handles, 1, WAIT_INFINITE) != 0)
-        {
-        }
-        left = true;
-    }
-};
-
-TEST(ThreadBase, StopAndJoinEndTheBodyAndItNeverRunsAgain)
-{
-    CLoopThread thread;
-    thread.Join(); // not started: returns at once
-    thread.Start();
-    thread.Start();
-    EXPECT_TRUE(WaitUntil([&] { return thread.runs == 1; }));
-    EXPECT_FALSE(thread.left);
-    thread.Stop();
-    thread.Join();
-    EXPECT_TRUE(thread.left);
-    thread.Start();
-    thread.Join();
-    EXPECT_EQ(thread.runs, 1);
-}
-
 TEST(Exceptions, ReportWritesCodeAndText)
 {
     CTraceRecorder trace;
