@@ -496,6 +496,9 @@ private slots:
         pFind->GetEdit()->setText(u"err(or"_s);
         QTRY_COMPARE(pFind->GetCountText(), u"Not a regular expression"_s);
         QVERIFY(!pFind->FindNext());
+        pFind->GetEdit()->setText(u"z*"_s); // only empty matches, which count for nothing
+        QVERIFY(!pFind->FindNext());
+        QCOMPARE(pFind->GetCountText(), u"0 matches"_s);
         pFilter->GetRegexButton()->click();
         pFilter->GetEdit()->setText(u"^e.*n$"_s);
         QTRY_COMPARE(rows(), QStringList{u"1: error again"_s});
