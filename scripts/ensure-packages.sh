@@ -10,6 +10,7 @@ ZELBIN_PACKAGES=(
     libgtest-dev libgmock-dev clang libclang-rt-14-dev libzmq3-dev
     iproute2 util-linux procps
     xvfb xauth xdotool imagemagick
+    tshark tcpdump
 )
 
 zelbin_ensure_packages() {
