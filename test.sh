@@ -75,6 +75,10 @@ for t in "${targets[@]}"; do
 done
 ((failed)) && exit 1
 
+echo "== Debian package: lintian, AppStream metadata, desktop entry, the unpacked programs =="
+./package.sh >/dev/null
+tests/package_test.sh build-release/zelbin_*_amd64.deb
+
 echo "== benchmarks, quick run (no thresholds: it checks that they work) =="
 ./bench.sh --quick --json build-release/results.json
 closing

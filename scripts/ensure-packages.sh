@@ -11,6 +11,7 @@ ZELBIN_PACKAGES=(
     iproute2 util-linux procps
     xvfb xauth xdotool imagemagick
     tshark tcpdump
+    dpkg-dev lintian help2man appstream desktop-file-utils
 )
 
 zelbin_ensure_packages() {

@@ -24,8 +24,12 @@ using ByteVector = std::vector<uint8_t>;
 inline ByteVector Frame(const ByteVector& body)
 {
     const auto n = static_cast<uint32_t>(body.size());
-    ByteVector frame = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
-    frame.insert(frame.end(), body.begin(), body.end());
+    ByteVector frame(4 + body.size());
+    frame[0] = uint8_t(n >> 24);
+    frame[1] = uint8_t(n >> 16);
+    frame[2] = uint8_t(n >> 8);
+    frame[3] = uint8_t(n);
+    std::copy(body.begin(), body.end(), frame.begin() + 4);
     return frame;
 }
 
