@@ -4,6 +4,8 @@
 
 #include "standin.h"
 
+#include <nlohmann/json.hpp>
+
 #include <gtest/gtest.h>
 
 namespace
@@ -48,15 +50,24 @@ TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
     EXPECT_EQ(
         r.out,
         "{\"id\":7,\"state\":1,\"name\":\"Room1\"}\n{\"id\":9,\"state\":1,\"name\":\"Lab\"}\n");
-    // A name with a backslash, a quote and a tab comes out as valid JSON.
-    service.Control("rename 9 a\\b\"c\td");
-    EXPECT_TRUE(WaitUntil(
-        [&]
-        {
-            return RunCtl({"--json", "receivers"}).out.find("\"name\":\"a\\\\b\\\"c\\u0009d\"") !=
-                   std::string::npos;
-        }));
-
+    // Names with quotes, backslashes, control characters and non-ASCII text come out as JSON
+    // that reads back to the very name.
+    for (const std::string name :
+         {"a\\b\"c\td\x07\x1B[1m", "K\xC3\xBC\xC3\x9F\xE2\x82\xAC \xF0\x9F\x98\x80"})
+    {
+        service.Control("rename 9 " + name);
+        EXPECT_TRUE(WaitUntil(
+            [&]
+            {
+                std::istringstream lines(RunCtl({"--json", "receivers"}).out);
+                std::string line;
+                while (std::getline(lines, line))
+                    if (nlohmann::json::parse(line, nullptr, false).value("name", "") == name)
+                        return true;
+                return false;
+            }))
+            << name;
+    }
     EXPECT_EQ(RunCtl({"mask", "set", "debug,raw"}).status, 0);
     EXPECT_TRUE(service.LogContains("set the log mask to 0x18"));
     EXPECT_EQ(RunCtl({"mask"}).out, "0x18 (raw,debug)\n");

@@ -13,12 +13,16 @@
 #include "waithandle.h"
 #include "wire.h"
 
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/signalfd.h>
@@ -99,23 +103,13 @@ std::u16string Wide(const std::string& text)
     return out;
 }
 
-std::string Json(const std::string& text)
+// One JSON object a line, its keys in the order given. Texts are valid UTF-8 by then (Utf8
+// replaces what is not).
+void PrintJson(const nlohmann::ordered_json& object)
 {
-    std::string out = "\"";
-    for (unsigned char c : text)
-    {
-        if (c == '"' || c == '\\')
-            out += std::string("\\") + static_cast<char>(c);
-        else if (c < 0x20)
-        {
-            char buffer[8];
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-            out += buffer;
-        }
-        else
-            out += static_cast<char>(c);
-    }
-    return out + "\"";
+    std::printf(
+        "%s\n",
+        object.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace).c_str());
 }
 
 std::string MaskNames(uint32_t iMask)
@@ -228,8 +222,7 @@ public:
     void PrintReceiver(uint32_t iId, uint32_t iState, const std::u16string& name)
     {
         if (bJson)
-            std::printf("{\"id\":%u,\"state\":%u,\"name\":%s}\n", iId, iState,
-                        Json(Utf8(name)).c_str());
+            PrintJson({{"id", iId}, {"state", iState}, {"name", Utf8(name)}});
         else
             std::printf("%u\t%u\t%s\n", iId, iState, Utf8(name).c_str());
         std::fflush(stdout);
@@ -237,7 +230,7 @@ public:
     void Note(const char* what)
     {
         if (bJson)
-            std::printf("{\"event\":%s}\n", Json(what).c_str());
+            PrintJson({{"event", what}});
         else
             std::fprintf(stderr, "zelbinctl: %s\n", what);
         std::fflush(stdout);
@@ -278,7 +271,7 @@ public:
             while (start < text.size())
             {
                 const size_t end = std::min(text.find(u'\n', start), text.size());
-                std::printf("{\"line\":%s}\n", Json(Utf8(text.substr(start, end - start))).c_str());
+                PrintJson({{"line", Utf8(text.substr(start, end - start))}});
                 start = end + 1;
             }
         }
@@ -351,31 +344,72 @@ struct Options
     int iWaitMs = 3000;
     bool bJson = false;
     bool bTrace = false;
-    std::vector<std::string> args;
 };
 
-bool TakeOption(std::vector<std::string>& args, const std::string& name, std::string& value)
+// What the command line asks for, as typed: the numbers and names are checked afterwards, each
+// with a message of its own.
+struct Request
 {
-    for (size_t i = 0; i + 1 < args.size(); ++i)
-        if (args[i] == name)
-        {
-            value = args[i + 1];
-            args.erase(args.begin() + static_cast<long>(i),
-                       args.begin() + static_cast<long>(i) + 2);
-            return true;
-        }
-    return false;
-}
+    std::string command;
+    bool bWatch = false;
+    bool bFollow = false;
+    bool bSetMask = false;
+    std::string wait, mask, receiver, text, count, name, login, team;
+    std::optional<std::string> type, total, response, latency, window;
+};
 
-bool TakeFlag(std::vector<std::string>& args, const std::string& name)
+// The command line through CLI11; false, with the problem, on a usage error.
+bool ParseCommandLine(int argc, char** argv, Options& o, Request& r, std::string& problem)
 {
-    for (size_t i = 0; i < args.size(); ++i)
-        if (args[i] == name)
-        {
-            args.erase(args.begin() + static_cast<long>(i));
-            return true;
-        }
-    return false;
+    CLI::App app("", "zelbinctl");
+    app.set_help_flag(); // the help is zelbinctl's own text
+    app.fallthrough();   // the options before the command may also follow it
+    app.require_subcommand(1, 1);
+    app.add_option("--wait", r.wait);
+    app.add_flag("--json", o.bJson);
+    app.add_flag("--trace", o.bTrace);
+    for (const char* name : {"status", "clear-log", "templates"})
+        app.add_subcommand(name);
+    app.add_subcommand("receivers")->add_flag("--watch", r.bWatch);
+    app.add_subcommand("log")->add_flag("--follow", r.bFollow);
+    CLI::App* pMask = app.add_subcommand("mask")->require_subcommand(0, 1);
+    pMask->add_subcommand("set")->add_option("MASK", r.mask)->required();
+    CLI::App* pSend = app.add_subcommand("send");
+    pSend->add_option("RECEIVER_ID", r.receiver)->required();
+    pSend->add_option("TEXT", r.text)->required();
+    CLI::App* pPayload = app.add_subcommand("payload-test");
+    pPayload->add_option("RECEIVER_ID", r.receiver)->required();
+    pPayload->add_option("--type", r.type);
+    pPayload->add_option("--total", r.total);
+    pPayload->add_option("--response", r.response);
+    pPayload->add_option("--latency", r.latency);
+    pPayload->add_option("--window", r.window);
+    CLI::App* pLogin = app.add_subcommand("login-requirement");
+    pLogin->add_option("--login", r.login)->required()->check(CLI::IsMember({"on", "off"}));
+    pLogin->add_option("--team", r.team)->required()->check(CLI::IsMember({"on", "off"}));
+    app.add_subcommand("sample-quiz")->add_option("COUNT", r.count)->required();
+    app.add_subcommand("network-name")->add_option("NAME", r.name)->required();
+    try
+    {
+        app.parse(argc, argv);
+    }
+    catch (const CLI::ParseError& error)
+    {
+        problem = error.what();
+        // A word where a command goes that is none of them: say which.
+        const std::vector<std::string> extras = app.remaining();
+        if (app.get_subcommands().empty() && !extras.empty())
+            problem = "unknown command \"" + extras.front() + "\"";
+        return false;
+    }
+    r.command = app.get_subcommands().front()->get_name();
+    r.bSetMask = pMask->got_subcommand("set");
+    if (!r.wait.empty() && !ParseWholeNumber(r.wait, INT32_MAX, o.iWaitMs))
+    {
+        problem = "--wait must be a number of milliseconds, not \"" + r.wait + "\"";
+        return false;
+    }
+    return true;
 }
 
 int Usage(const std::string& problem)
@@ -391,115 +425,73 @@ int Templates(bool bJson)
         const std::string name = Utf8(g_commandTemplates[i].pszName);
         const std::string text = Utf8(g_commandTemplates[i].pszTemplate);
         if (bJson)
-            std::printf("{\"index\":%d,\"name\":%s,\"template\":%s}\n", i, Json(name).c_str(),
-                        Json(text).c_str());
+            PrintJson({{"index", i}, {"name", name}, {"template", text}});
         else
             std::printf("%d\t%s\t%s\n", i, name.c_str(), text.c_str());
     }
     return 0;
 }
 
-int Run(Options& o)
+int Run(const Options& o, const Request& r)
 {
-    std::vector<std::string>& args = o.args;
-    if (args.empty())
-        return Usage("no command");
-    const std::string command = args[0];
-    args.erase(args.begin());
+    const std::string& command = r.command;
     if (command == "templates")
         return Templates(o.bJson);
 
-    // Parse everything before connecting, so a usage error costs no look-up.
+    // Checked before connecting, so a usage error costs no look-up.
     CControl control;
     control.bJson = o.bJson;
+    control.bWatchReceivers = r.bWatch;
+    control.bFollowLog = r.bFollow;
     std::vector<std::u16string> texts; // command texts to send, in order
     uint32_t iReceiver = 0;
     int32_t iLatencyMs = 0;
     PayloadTestRun payload; // its texts are built one at a time as they are sent
-    bool bSetMask = false;
     uint32_t iNewMask = 0;
-    if (command == "receivers")
-        control.bWatchReceivers = TakeFlag(args, "--watch");
-    else if (command == "log")
-        control.bFollowLog = TakeFlag(args, "--follow");
-    else if (command == "mask" && !args.empty())
-    {
-        if (args.size() != 2 || args[0] != "set" || !ParseMask(args[1], iNewMask))
-            return Usage(
-                "mask set takes a number or category names (debug,verbose,processed,raw or none)");
-        bSetMask = true;
-        args.clear();
-    }
-    else if (command == "send")
-    {
-        if (args.size() != 2)
-            return Usage("send takes RECEIVER_ID and TEXT");
-        if (!ParseWholeNumber(args[0], UINT32_MAX, iReceiver))
-            return Usage("RECEIVER_ID must be a number from 0 to 4294967295, not \"" + args[0] +
-                         "\"");
-        texts.push_back(CleanCommandText(Wide(args[1])));
-        args.clear();
-    }
+    if (r.bSetMask && !ParseMask(r.mask, iNewMask))
+        return Usage(
+            "mask set takes a number or category names (debug,verbose,processed,raw or none)");
+    if ((command == "send" || command == "payload-test") &&
+        !ParseWholeNumber(r.receiver, UINT32_MAX, iReceiver))
+        return Usage("RECEIVER_ID must be a number from 0 to 4294967295, not \"" + r.receiver +
+                     "\"");
+    if (command == "send")
+        texts.push_back(CleanCommandText(Wide(r.text)));
     else if (command == "payload-test")
     {
         PayloadTestSettings settings;
-        std::string v;
-        if (TakeOption(args, "--type", v))
+        if (r.type)
         {
             settings.iQuestionType = -1;
             for (int i = 0; i < QUESTION_TYPE_COUNT; ++i)
-                if (Wide(v) == g_questionTypes[i].pszName || v == std::to_string(i))
+                if (Wide(*r.type) == g_questionTypes[i].pszName || *r.type == std::to_string(i))
                     settings.iQuestionType = i;
             if (settings.iQuestionType < 0)
-                return Usage("unknown question type \"" + v + "\"");
+                return Usage("unknown question type \"" + *r.type + "\"");
             settings.response = g_questionTypes[settings.iQuestionType].pszResponsePreset;
         }
-        if (TakeOption(args, "--total", v))
-            settings.totalQuestions = Wide(v);
-        if (TakeOption(args, "--response", v))
-            settings.response = Wide(v);
-        if (TakeOption(args, "--latency", v))
-            settings.latency = Wide(v);
-        if (TakeOption(args, "--window", v))
-            settings.classResponseWindow = Wide(v);
-        if (args.size() != 1)
-            return Usage("payload-test takes RECEIVER_ID and options");
-        if (!ParseWholeNumber(args[0], UINT32_MAX, iReceiver))
-            return Usage("RECEIVER_ID must be a number from 0 to 4294967295, not \"" + args[0] +
-                         "\"");
+        const std::pair<const std::optional<std::string>*, std::u16string*> fields[] = {
+            {&r.total, &settings.totalQuestions},
+            {&r.response, &settings.response},
+            {&r.latency, &settings.latency},
+            {&r.window, &settings.classResponseWindow}};
+        for (const auto& [pTyped, pSetting] : fields)
+            if (*pTyped)
+                *pSetting = Wide(**pTyped);
         payload = BuildPayloadTest(settings);
         iLatencyMs = std::max(0, payload.iLatencyMs);
-        args.clear();
     }
     else if (command == "login-requirement")
-    {
-        std::string login, team;
-        if (!TakeOption(args, "--login", login) || !TakeOption(args, "--team", team) ||
-            (login != "on" && login != "off") || (team != "on" && team != "off"))
-            return Usage("login-requirement takes --login on|off --team on|off");
-        texts.push_back(LoginRequirementText(team == "on", login == "on"));
-    }
+        texts.push_back(LoginRequirementText(r.team == "on", r.login == "on"));
     else if (command == "sample-quiz")
     {
-        if (args.size() != 1)
-            return Usage("sample-quiz takes COUNT");
         uint32_t iCount = 0;
-        if (!ParseWholeNumber(args[0], UINT32_MAX, iCount))
-            return Usage("COUNT must be a number from 0 to 4294967295, not \"" + args[0] + "\"");
+        if (!ParseWholeNumber(r.count, UINT32_MAX, iCount))
+            return Usage("COUNT must be a number from 0 to 4294967295, not \"" + r.count + "\"");
         texts.push_back(SampleQuizText(iCount));
-        args.clear();
     }
     else if (command == "network-name")
-    {
-        if (args.size() != 1)
-            return Usage("network-name takes NAME");
-        texts.push_back(NetworkNameText(Wide(args[0]).substr(0, NETWORK_NAME_LENGTH)));
-        args.clear();
-    }
-    else if (command != "status" && command != "mask" && command != "clear-log")
-        return Usage("unknown command \"" + command + "\"");
-    if (!args.empty())
-        return Usage("unexpected \"" + args[0] + "\"");
+        texts.push_back(NetworkNameText(Wide(r.name).substr(0, NETWORK_NAME_LENGTH)));
 
     CStdoutLog logOut(control);
     control.pLogOut = &logOut;
@@ -522,10 +514,10 @@ int Run(Options& o)
         if (bConnected)
             client.GetLogFilePath(path);
         if (o.bJson)
-            std::printf(
-                "{\"connected\":%s,\"log-mask\":%u,\"log-mask-names\":%s,\"log-file\":%s}\n",
-                bConnected ? "true" : "false", iMask, Json(MaskNames(iMask)).c_str(),
-                Json(Utf8(path)).c_str());
+            PrintJson({{"connected", bConnected},
+                       {"log-mask", iMask},
+                       {"log-mask-names", MaskNames(iMask)},
+                       {"log-file", Utf8(path)}});
         else
             std::printf("connected: %s\nlog-mask: 0x%02x (%s)\nlog-file: %s\n",
                         bConnected ? "yes" : "no", iMask, MaskNames(iMask).c_str(),
@@ -569,12 +561,11 @@ int Run(Options& o)
     }
     if (command == "mask")
     {
-        if (bSetMask)
+        if (r.bSetMask)
             client.SetLogMask(iNewMask);
-        const uint32_t iMask = bSetMask ? iNewMask : client.GetLogMask();
+        const uint32_t iMask = r.bSetMask ? iNewMask : client.GetLogMask();
         if (o.bJson)
-            std::printf("{\"log-mask\":%u,\"log-mask-names\":%s}\n", iMask,
-                        Json(MaskNames(iMask)).c_str());
+            PrintJson({{"log-mask", iMask}, {"log-mask-names", MaskNames(iMask)}});
         else
             std::printf("0x%02x (%s)\n", iMask, MaskNames(iMask).c_str());
         return 0;
@@ -594,7 +585,7 @@ int Run(Options& o)
             bPayload ? payload.Text(static_cast<int32_t>(i + 1)) : texts[static_cast<size_t>(i)];
         client.SendReceiverCommand(iReceiver, text);
         if (o.bJson)
-            std::printf("{\"receiver\":%u,\"sent\":%s}\n", iReceiver, Json(Utf8(text)).c_str());
+            PrintJson({{"receiver", iReceiver}, {"sent", Utf8(text)}});
         else
             std::printf("%s\n", Utf8(text).c_str());
         std::fflush(stdout);
@@ -612,23 +603,17 @@ int Run(Options& o)
 int main(int argc, char** argv)
 {
     std::signal(SIGPIPE, SIG_IGN);
-    Options o;
-    std::vector<std::string> args(argv + 1, argv + argc);
-    std::string v;
-    if (TakeFlag(args, "--help") || TakeFlag(args, "-h"))
-    {
-        std::fputs(USAGE, stdout);
-        return 0;
-    }
-    if (TakeOption(args, "--wait", v))
-        if (!ParseWholeNumber(v, INT32_MAX, o.iWaitMs))
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
         {
-            std::fprintf(stderr, "zelbinctl: --wait must be a number of milliseconds, not \"%s\"\n",
-                         v.c_str());
-            return EXIT_USAGE;
+            std::fputs(USAGE, stdout);
+            return 0;
         }
-    o.bJson = TakeFlag(args, "--json");
-    o.bTrace = TakeFlag(args, "--trace");
+    Options o;
+    Request r;
+    std::string problem;
+    if (!ParseCommandLine(argc, argv, o, r, problem))
+        return Usage(problem);
     if (o.bTrace)
         SetTraceSink(
             [](const char* pszLine)
@@ -638,6 +623,5 @@ int main(int argc, char** argv)
                 if (n == 0 || pszLine[n - 1] != '\n')
                     std::fputc('\n', stderr);
             });
-    o.args = std::move(args);
-    return Run(o);
+    return Run(o, r);
 }
