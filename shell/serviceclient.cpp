@@ -49,7 +49,7 @@ public:
     void SendReceiverCommand(uint32_t iReceiverID, const std::u16string& text);
     bool GetLogFilePath(std::u16string& path);
     void SetLogMask(uint32_t iMask);
-    uint32_t GetLogMask();
+    bool GetLogMask(uint32_t& iMask);
     void ClearLog();
 
     // IClientListener
@@ -381,25 +381,24 @@ void CServiceClientImpl::SetLogMask(uint32_t iMask)
         m_pEndpoint->Send(pMask.Get());
 }
 
-uint32_t CServiceClientImpl::GetLogMask()
+bool CServiceClientImpl::GetLogMask(uint32_t& iMask)
 {
+    iMask = 0;
     CRefPtr<CEmptyRequest> pRequest;
     MakeEmptyRequest(pRequest, GetLogMaskRequest, GetLogMaskResponse);
     CRefPtr<CByteBuffer> pResponse;
     if (pRequest)
         SendAndWait(pRequest.Get(), pResponse);
-    if (!pResponse)
-        return 0;
     CRefPtr<CArgumentListResponse> pMask;
     MakeArgumentListResponse(pMask, GetLogMaskResponse, GetLogMaskRequest, nullptr);
-    uint32_t iMask = 0;
-    if (pMask)
+    // A failed read leaves the list empty: Unpack fails.
+    if (!pResponse || !pMask || !pMask->Deserialise(pResponse.Get()) ||
+        !pMask->GetArguments().Unpack(1, ARG_UINT32, &iMask))
     {
-        pMask->Deserialise(pResponse.Get()); // a failed read leaves the list empty: Unpack fails
-        if (!pMask->GetArguments().Unpack(1, ARG_UINT32, &iMask))
-            iMask = 0;
+        iMask = 0;
+        return false;
     }
-    return iMask;
+    return true;
 }
 
 void CServiceClientImpl::ClearLog()
@@ -463,7 +462,13 @@ void CServiceClient::SetLogMask(uint32_t iMask)
 }
 uint32_t CServiceClient::GetLogMask()
 {
-    return m_pImpl->GetLogMask();
+    uint32_t iMask = 0;
+    m_pImpl->GetLogMask(iMask);
+    return iMask;
+}
+bool CServiceClient::GetLogMask(uint32_t& iMask)
+{
+    return m_pImpl->GetLogMask(iMask);
 }
 void CServiceClient::ClearLog()
 {

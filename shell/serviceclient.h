@@ -61,6 +61,8 @@ public:
     void SetLogMask(uint32_t iMask);
     // 0 when the service does not answer.
     uint32_t GetLogMask();
+    // True when the service answered.
+    bool GetLogMask(uint32_t& iMask);
     void ClearLog();
 
     // How long a request waits for its answer: 10000 ms unless an owner (a test) wants less.

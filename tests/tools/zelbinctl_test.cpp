@@ -205,6 +205,8 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
                                                {"send", "4294967296", "0,0,00"},
                                                {"mask", "set", "0x100000000"},
                                                {"--wait", "5s", "status"},
+                                               {"metrics"},
+                                               {"metrics", "--listen", "9464"},
                                                {}})
         EXPECT_EQ(RunCtl(bad).status, 2) << (bad.empty() ? "" : bad[0]);
     // The largest identifier is one: it is sent, so the missing service is what fails.

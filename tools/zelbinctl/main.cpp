@@ -6,6 +6,7 @@
 #include "catalogue.h"
 #include "commandtext.h"
 #include "logreader.h"
+#include "metrics.h"
 #include "numbers.h"
 #include "receiverlist.h"
 #include "serviceclient.h"
@@ -14,18 +15,22 @@
 #include "wire.h"
 
 #include <CLI/CLI.hpp>
+#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <poll.h>
 #include <string>
 #include <sys/signalfd.h>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -55,7 +60,11 @@ const char* const USAGE =
     "                               run the question/response payload test\n"
     "  login-requirement --login on|off --team on|off\n"
     "  sample-quiz COUNT            send the sample quiz with this download count\n"
-    "  network-name NAME            set the class network name (at most 8 characters)\n\n"
+    "  network-name NAME            set the class network name (at most 8 characters)\n"
+    "  metrics --listen HOST:PORT | --textfile PATH [--interval MS]\n"
+    "                               the service's figures for Prometheus: served on\n"
+    "                               http://HOST:PORT/metrics, or written to PATH (atomically)\n"
+    "                               every MS milliseconds (default 1000)\n\n"
     "Options:\n"
     "  --wait MS    how long to wait for the connection (default 3000)\n"
     "  --json       one JSON object per line instead of text\n"
@@ -185,6 +194,7 @@ public:
     CLogFollower log;
     CServiceClient* pClient = nullptr;
     ILogTextTarget* pLogOut = nullptr;
+    CServiceMetrics* pMetrics = nullptr;
     bool bConnected = false;
 
     bool OnMessagesPending() override
@@ -195,17 +205,23 @@ public:
     void OnReceiverStatus(uint32_t iId, uint32_t iState, const std::u16string& name) override
     {
         receivers.SetReceiverEntry(iId, iState, name);
+        if (pMetrics)
+            pMetrics->OnReceiverStatus(iId, iState);
         if (bWatchReceivers)
             PrintReceiver(iId, iState, name);
     }
     void OnLogUpdated() override
     {
+        if (pMetrics)
+            pMetrics->OnLogUpdated();
         if (bFollowLog)
             FollowLog();
     }
     void OnConnected() override
     {
         bConnected = true;
+        if (pMetrics)
+            pMetrics->OnConnected();
         if (bWatchReceivers || bFollowLog)
             Note("connected");
         if (bFollowLog)
@@ -215,6 +231,8 @@ public:
     {
         bConnected = false;
         receivers.ClearReceivers();
+        if (pMetrics)
+            pMetrics->OnDisconnected();
         if (bWatchReceivers || bFollowLog)
             Note("disconnected; waiting for the service to come back");
     }
@@ -356,6 +374,7 @@ struct Request
     bool bSetMask = false;
     std::string wait, mask, receiver, text, count, name, login, team;
     std::optional<std::string> type, total, response, latency, window;
+    std::string listen, textfile, interval = "1000";
 };
 
 // The command line through CLI11; false, with the problem, on a usage error.
@@ -389,6 +408,10 @@ bool ParseCommandLine(int argc, char** argv, Options& o, Request& r, std::string
     pLogin->add_option("--team", r.team)->required()->check(CLI::IsMember({"on", "off"}));
     app.add_subcommand("sample-quiz")->add_option("COUNT", r.count)->required();
     app.add_subcommand("network-name")->add_option("NAME", r.name)->required();
+    CLI::App* pMetrics = app.add_subcommand("metrics");
+    CLI::Option* pListen = pMetrics->add_option("--listen", r.listen);
+    pMetrics->add_option("--textfile", r.textfile)->excludes(pListen);
+    pMetrics->add_option("--interval", r.interval);
     try
     {
         app.parse(argc, argv);
@@ -432,11 +455,86 @@ int Templates(bool bJson)
     return 0;
 }
 
+// Writes the text beside the file and renames it over it: node_exporter never reads half a file.
+bool WriteAtomically(const std::string& path, const std::string& text)
+{
+    const std::string temporary = path + ".tmp";
+    std::ofstream(temporary, std::ios::binary | std::ios::trunc) << text;
+    std::error_code error;
+    std::filesystem::rename(temporary, path, error);
+    return !error;
+}
+
+// zelbinctl metrics: follows the service (and waits for it while it is not there), keeping its
+// figures; every interval it measures a GetLogMask round trip and the log file's size, and
+// writes the text file when asked for one. A stop signal ends it.
+int RunMetrics(const Request& r)
+{
+    int iIntervalMs = 0;
+    if (!ParseWholeNumber(r.interval, INT32_MAX, iIntervalMs) || iIntervalMs == 0)
+        return Usage("--interval must be a number of milliseconds above 0, not \"" + r.interval +
+                     "\"");
+    if (r.listen.empty() == r.textfile.empty())
+        return Usage("metrics takes --listen HOST:PORT or --textfile PATH");
+    const size_t colon = r.listen.rfind(':');
+    int iPort = 0;
+    if (!r.listen.empty() &&
+        (colon == std::string::npos || !ParseWholeNumber(r.listen.substr(colon + 1), 65535, iPort)))
+        return Usage("--listen takes HOST:PORT, not \"" + r.listen + "\"");
+
+    CServiceMetrics metrics;
+    httplib::Server server;
+    std::thread serving;
+    if (!r.listen.empty())
+    {
+        server.Get("/metrics",
+                   [&](const httplib::Request&, httplib::Response& response) {
+                       response.set_content(metrics.Render(),
+                                            "text/plain; version=0.0.4; charset=utf-8");
+                   });
+        if (!server.bind_to_port(r.listen.substr(0, colon), iPort))
+        {
+            std::fprintf(stderr, "zelbinctl: cannot listen on %s\n", r.listen.c_str());
+            return 1;
+        }
+        serving = std::thread([&] { server.listen_after_bind(); });
+    }
+    CControl control;
+    control.pMetrics = &metrics;
+    CSignalHandle signals;
+    CServiceClient client(CServiceClient::EStart::Background);
+    client.SetEventSink(&control);
+    do
+    {
+        client.ProcessMessages(-1);
+        const auto start = Clock::now();
+        uint32_t iMask = 0;
+        std::u16string path;
+        if (client.IsConnected() && client.GetLogMask(iMask))
+            metrics.OnRoundTrip(std::chrono::duration<double>(Clock::now() - start).count());
+        std::error_code error;
+        const bool bPath = client.IsConnected() && client.GetLogFilePath(path);
+        const auto iBytes = bPath ? std::filesystem::file_size(Utf8(path), error) : 0;
+        metrics.SetLogFileSize(bPath && !error ? static_cast<int64_t>(iBytes) : -1);
+        if (!r.textfile.empty() && !WriteAtomically(r.textfile, metrics.Render()))
+            std::fprintf(stderr, "zelbinctl: cannot write %s\n", r.textfile.c_str());
+    } while (Pump(
+        client, control, signals, [] { return false; }, iIntervalMs));
+    if (serving.joinable())
+    {
+        server.stop();
+        serving.join();
+    }
+    return 0;
+}
+
 int Run(const Options& o, const Request& r)
 {
     const std::string& command = r.command;
     if (command == "templates")
         return Templates(o.bJson);
+    if (command == "metrics")
+        return RunMetrics(r);
 
     // Checked before connecting, so a usage error costs no look-up.
     CControl control;
