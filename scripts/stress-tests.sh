@@ -8,7 +8,7 @@
 # JOBS defaults to what ./test.sh uses: four per CPU for the plain build, one per CPU for a
 # sanitizer build.
 # Examples:
-#   scripts/stress-tests.sh -n 30 -R 'mainframe|dialogs|payloadrun|startup|shutdown'
+#   scripts/stress-tests.sh -n 30 -R 'mainframe|dialogs_ui|shutdown'
 #   scripts/stress-tests.sh -n 20                       # the whole plain suite
 #   scripts/stress-tests.sh -n 10 -d build-tsan -L 'messages|transport|service'
 set -euo pipefail
