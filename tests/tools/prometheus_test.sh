@@ -8,18 +8,8 @@
 set -euo pipefail
 bin=$1
 alerts=$(dirname "$0")/../../tools/prometheus/zelbin-alerts.yml
-if [ -z "${ZELBIN_TEST_NETNS:-}" ]; then
-    export ZELBIN_TEST_NETNS=1
-    exec unshare -rn bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
-fi
-work=$(mktemp -d /tmp/zelbin-prometheus-XXXXXX)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../common/netns.sh"
+zelbin_enter_netns prometheus "$@"
 
 mkfifo "$work/control"
 "$bin/VostraHardwareService.exe" --foreground --log-file "$work/service.log" \

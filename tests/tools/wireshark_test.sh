@@ -8,22 +8,11 @@
 set -euo pipefail
 bin=$1
 dissector=$2
-if [ -z "${ZELBIN_TEST_NETNS:-}" ]; then
-    export ZELBIN_TEST_NETNS=1
-    # tcpdump gives up root for a user of its own, which a user namespace cannot switch to: as
-    # root, the namespace is a network namespace alone.
-    share=(-rn)
-    [ "$(id -u)" -ne 0 ] || share=(-n)
-    exec unshare "${share[@]}" bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
-fi
-work=$(mktemp -d /tmp/zelbin-wireshark-XXXXXX)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+# tcpdump gives up root for a user of its own, which a user namespace cannot switch to: as root,
+# the namespace is a network namespace alone.
+[ "$(id -u)" -ne 0 ] || export ZELBIN_UNSHARE=-n
+source "$(dirname "$0")/../common/netns.sh"
+zelbin_enter_netns wireshark "$@"
 
 tcpdump -i lo --immediate-mode -U -w - >"$work/capture.pcap" 2>"$work/tcpdump.err" &
 tcpdump=$!

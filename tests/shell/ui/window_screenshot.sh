@@ -6,18 +6,8 @@
 set -euo pipefail
 bin=$1
 artifacts=$2
-if [ -z "${ZELBIN_TEST_NETNS:-}" ]; then
-    export ZELBIN_TEST_NETNS=1
-    exec unshare -rn bash -c 'ip link set lo up && exec "$0" "$@"' "$0" "$@"
-fi
-work=$(mktemp -d /tmp/zelbin-window-XXXXXX)
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-    wait 2>/dev/null || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
+source "$(dirname "$0")/../../common/netns.sh"
+zelbin_enter_netns window "$@"
 mkdir -p "$artifacts"
 
 Xvfb -displayfd 1 -screen 0 1024x700x24 -nolisten tcp >"$work/display" 2>"$work/xvfb.err" &
