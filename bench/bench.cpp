@@ -724,7 +724,11 @@ bool DropCaches()
 // the user-interface thread went without running a 1 ms timer meanwhile.
 void OpenInView(const std::string& path, const char* cache, double wcMs)
 {
-    CZelbinView view;
+    // The window's own view, its highlighting included.
+    CMainFrame frame;
+    if (!frame.Create())
+        return;
+    CZelbinView& view = *frame.GetActiveView();
     view.OnInitialUpdate();
     QTimer tick;
     tick.setInterval(1);

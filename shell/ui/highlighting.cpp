@@ -113,6 +113,39 @@ void SaveHighlightRules(QSettings& settings, const std::vector<CHighlightRule>& 
     settings.setValue(KEY + QStringLiteral("/saved"), true);
 }
 
+CLogHighlighter::CLogHighlighter(QPlainTextEdit* pView)
+    : QSyntaxHighlighter(pView->document()), m_pView(pView)
+{
+    connect(pView, &QPlainTextEdit::updateRequest, this, &CLogHighlighter::ColourLinesInView);
+}
+
+// The lines in view when it was last painted, and a few around them.
+bool CLogHighlighter::IsNearView(const QTextBlock& block) const
+{
+    return block.blockNumber() >= m_iFirstInView - 8 &&
+           block.blockNumber() <= m_iFirstInView + m_iLinesInView + 8;
+}
+
+// Lines that came into view uncoloured are coloured now.
+void CLogHighlighter::ColourLinesInView()
+{
+    QTextBlock block = m_pView->cursorForPosition(QPoint(0, 0)).block();
+    m_iFirstInView = block.blockNumber();
+    m_iLinesInView = m_pView->viewport()->height() / m_pView->fontMetrics().lineSpacing();
+    for (int i = 0; i <= m_iLinesInView && block.isValid() && !m_rules.empty();
+         ++i, block = block.next())
+        if (block.layout()->formats().isEmpty() && FormatOf(block.text()))
+            rehighlightBlock(block);
+}
+
+const QTextCharFormat* CLogHighlighter::FormatOf(const QString& text) const
+{
+    for (const CCompiled& rule : m_rules)
+        if (rule.expression.match(text).hasMatch())
+            return &rule.format;
+    return nullptr;
+}
+
 void CLogHighlighter::SetRules(const std::vector<CHighlightRule>& rules, const QPalette& palette)
 {
     m_rules.clear();
@@ -133,12 +166,10 @@ void CLogHighlighter::SetRules(const std::vector<CHighlightRule>& rules, const Q
 
 void CLogHighlighter::highlightBlock(const QString& text)
 {
-    for (const CCompiled& rule : m_rules)
-        if (rule.expression.match(text).hasMatch())
-        {
-            setFormat(0, static_cast<int>(text.size()), rule.format);
-            return;
-        }
+    if (!IsNearView(currentBlock()))
+        return; // coloured when it comes into view
+    if (const QTextCharFormat* pFormat = FormatOf(text))
+        setFormat(0, static_cast<int>(text.size()), *pFormat);
 }
 
 CHighlightingDlg::CHighlightingDlg(const std::vector<CHighlightRule>& rules, QWidget* pParent)

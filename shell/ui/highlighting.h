@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QSyntaxHighlighter>
 #include <QTextCharFormat>
@@ -34,10 +35,13 @@ std::vector<CHighlightRule> DefaultHighlightRules();
 std::vector<CHighlightRule> LoadHighlightRules(QSettings& settings);
 void SaveHighlightRules(QSettings& settings, const std::vector<CHighlightRule>& rules);
 
+// Colours only the lines in view, and those that come into view: a log of millions of lines
+// costs what a screenful does, however it arrives (a large read puts its text in by the hundred
+// thousand lines).
 class CLogHighlighter : public QSyntaxHighlighter
 {
 public:
-    explicit CLogHighlighter(QTextDocument* pDocument) : QSyntaxHighlighter(pDocument) {}
+    explicit CLogHighlighter(QPlainTextEdit* pView);
     // Compiles the rules with the palette's colours and colours the text anew. A rule whose
     // expression does not compile is left out.
     void SetRules(const std::vector<CHighlightRule>& rules, const QPalette& palette);
@@ -46,6 +50,13 @@ protected:
     void highlightBlock(const QString& text) override;
 
 private:
+    bool IsNearView(const QTextBlock& block) const;
+    void ColourLinesInView();
+    const QTextCharFormat* FormatOf(const QString& text) const;
+
+    QPlainTextEdit* m_pView;
+    int m_iFirstInView = 0;
+    int m_iLinesInView = 100;
     struct CCompiled
     {
         QRegularExpression expression;

@@ -121,7 +121,7 @@ bool CMainFrame::Create()
     pSplitter->setStretchFactor(0, 3);
     pSplitter->setStretchFactor(1, 1);
     setCentralWidget(pSplitter);
-    m_pHighlighter = new CLogHighlighter(m_pView->document());
+    m_pHighlighter = new CLogHighlighter(m_pView);
     ApplyHighlightRules();
     m_pDoc = std::make_unique<CZelbinDoc>(m_pView);
     CreateMenus();

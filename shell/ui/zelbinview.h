@@ -25,7 +25,7 @@ public:
     // A notice that brings more than this is read on a thread of its own, and its text is put
     // into the control in pieces: the window stays responsive while a large log opens.
     static constexpr uint64_t BACKGROUND_READ_BYTES = 1024 * 1024;
-    static constexpr int INSERT_PIECE_CHARS = 256 * 1024;
+    static constexpr int INSERT_PIECE_CHARS = 64 * 1024;
 
     explicit CZelbinView(QWidget* pParent = nullptr);
     ~CZelbinView() override;

@@ -538,6 +538,14 @@ private slots:
                 });
             frame.Action(ID_VIEW_HIGHLIGHTING)->trigger();
             QCOMPARE(colourOf(frame, debug), palette.color(QPalette::Link));
+            // Only the lines in view are coloured, and those that scroll into view.
+            CZelbinView* pView = frame.GetActiveView();
+            frame.show();
+            pView->setPlainText((debug + u"\n"_s).repeated(5000));
+            pView->verticalScrollBar()->setValue(pView->verticalScrollBar()->maximum());
+            const auto last = [&] { return pView->document()->lastBlock().previous().layout(); };
+            QTRY_VERIFY(!last()->formats().isEmpty());
+            QVERIFY(pView->document()->findBlockByNumber(2500).layout()->formats().isEmpty());
         }
         {
             CMainFrame again;
