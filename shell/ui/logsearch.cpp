@@ -40,15 +40,6 @@ void CLogPattern::ForEachMatch(const QString& line, const std::function<void(int
     }
 }
 
-bool CLogPattern::Matches(const QString& line) const
-{
-    if (!IsValid())
-        return false;
-    if (!m_bRegex)
-        return line.contains(m_text, m_case);
-    return CountIn(line) > 0;
-}
-
 int CLogPattern::CountIn(const QString& line) const
 {
     int n = 0;

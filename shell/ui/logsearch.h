@@ -28,7 +28,6 @@ public:
     // (a pattern like "x*" would otherwise match between every two characters).
     void ForEachMatch(const QString& line,
                       const std::function<void(int start, int length)>& f) const;
-    bool Matches(const QString& line) const;
     int CountIn(const QString& line) const;
     bool operator==(const CLogPattern& other) const;
 
