@@ -710,6 +710,47 @@ void LargeLog(size_t bytes)
 
 namespace
 {
+// The longest the user-interface thread goes without running a 1 ms timer while it lives.
+class CStallMeter
+{
+public:
+    CStallMeter()
+    {
+        m_tick.setInterval(1);
+        QObject::connect(
+            &m_tick, &QTimer::timeout,
+            [this]
+            {
+                const auto now = Clock::now();
+                m_ms =
+                    std::max(m_ms, std::chrono::duration<double, std::milli>(now - m_last).count());
+                m_last = now;
+            });
+        m_tick.start();
+    }
+    double Ms() const { return m_ms; }
+
+private:
+    QTimer m_tick;
+    Clock::time_point m_last = Clock::now();
+    double m_ms = 0;
+};
+
+// Runs the event loop until the condition holds.
+void PumpEvents(const std::function<bool()>& done)
+{
+    while (!done())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+}
+
+double MsSince(Clock::time_point t)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+}
+} // namespace
+
+namespace
+{
 // Drops the page cache, so that the next read comes from the disk; false where not allowed.
 bool DropCaches()
 {
@@ -730,38 +771,23 @@ void OpenInView(const std::string& path, const char* cache, double wcMs)
         return;
     CZelbinView& view = *frame.GetActiveView();
     view.OnInitialUpdate();
-    QTimer tick;
-    tick.setInterval(1);
-    auto last = Clock::now();
-    double stallMs = 0;
-    QObject::connect(
-        &tick, &QTimer::timeout,
-        [&]
-        {
-            const auto now = Clock::now();
-            stallMs =
-                std::max(stallMs, std::chrono::duration<double, std::milli>(now - last).count());
-            last = now;
-        });
-    tick.start();
     const auto t = Clock::now();
-    last = t;
+    CStallMeter stalls;
     view.SetLogFile(std::u16string(path.begin(), path.end()));
     double lastLineMs = 0;
     while (view.IsReading())
     {
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
         if (!lastLineMs && view.GetTextLength() > 0) // the newest text goes in first
-            lastLineMs = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
+            lastLineMs = MsSince(t);
     }
-    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-    tick.stop();
+    const double ms = MsSince(t);
     Add({std::string("log opened in the window, last line shown, ") + cache, "ms", lastLineMs,
          std::string("wc -l, same file, ") + cache, wcMs, "at most 2x"});
     Add({std::string("log opened in the window, all text in, ") + cache, "ms", ms,
          std::string("wc -l, same file, ") + cache, wcMs, "for reference"});
-    Add({std::string("log opened in the window, longest stall, ") + cache, "ms", stallMs, "limit",
-         50, "below 50 ms"});
+    Add({std::string("log opened in the window, longest stall, ") + cache, "ms", stalls.Ms(),
+         "limit", 50, "below 50 ms"});
 }
 } // namespace
 
@@ -815,47 +841,6 @@ void Memory(int floodSeconds)
     Add({"zelbin resident memory, peak during flood", "MiB", peak / 1024.0, "idle", idle / 1024.0,
          "bounded"});
 }
-
-namespace
-{
-// The longest the user-interface thread goes without running a 1 ms timer while it lives.
-class CStallMeter
-{
-public:
-    CStallMeter()
-    {
-        m_tick.setInterval(1);
-        QObject::connect(
-            &m_tick, &QTimer::timeout,
-            [this]
-            {
-                const auto now = Clock::now();
-                m_ms =
-                    std::max(m_ms, std::chrono::duration<double, std::milli>(now - m_last).count());
-                m_last = now;
-            });
-        m_tick.start();
-    }
-    double Ms() const { return m_ms; }
-
-private:
-    QTimer m_tick;
-    Clock::time_point m_last = Clock::now();
-    double m_ms = 0;
-};
-
-// Runs the event loop until the condition holds.
-void PumpEvents(const std::function<bool()>& done)
-{
-    while (!done())
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-}
-
-double MsSince(Clock::time_point t)
-{
-    return std::chrono::duration<double, std::milli>(Clock::now() - t).count();
-}
-} // namespace
 
 // Find and the filter pane over a full view: the time until the first highlights are painted,
 // until the count is known and until the pane lists its lines, against one QString::indexOf
