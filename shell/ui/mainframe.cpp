@@ -26,7 +26,6 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QSettings>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
@@ -248,13 +247,13 @@ void CMainFrame::CreateLogTools(QMenu* pEdit, QMenu* pView)
 
 void CMainFrame::ApplyHighlightRules()
 {
-    QSettings settings(QStringLiteral("Kivra Technologies"), QStringLiteral("Zelbin"));
+    QSettings settings = Settings();
     m_pHighlighter->SetRules(LoadHighlightRules(settings), m_pView->palette());
 }
 
 void CMainFrame::OnHighlighting()
 {
-    QSettings settings(QStringLiteral("Kivra Technologies"), QStringLiteral("Zelbin"));
+    QSettings settings = Settings();
     CHighlightingDlg dialog(LoadHighlightRules(settings), this);
     const bool bAccepted = m_runHighlightingDialog ? m_runHighlightingDialog(dialog)
                                                    : dialog.exec() == QDialog::Accepted;

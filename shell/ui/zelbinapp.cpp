@@ -10,13 +10,10 @@
 #include <QApplication>
 #include <QSettings>
 
-namespace
-{
 QSettings Settings()
 {
     return QSettings(QStringLiteral("Kivra Technologies"), QStringLiteral("Zelbin"));
 }
-} // namespace
 
 std::u16string DocumentTemplateField(int iIndex)
 {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QSettings>
 #include <QString>
 #include <string>
 
@@ -21,6 +22,8 @@ std::u16string DocumentFilter();
 QIcon AppIcon();
 // The recent-file list (4 entries) under the "Kivra Technologies" settings key.
 inline constexpr int RECENT_FILE_COUNT = 4;
+// Zelbin's settings: the recent files, the highlight rules.
+QSettings Settings();
 void AddRecentFile(const QString& path);
 QStringList RecentFiles();
 // The About sheet, modal.
