@@ -3,6 +3,7 @@
 
 #include "filterpane.h"
 
+#include "findbar.h"
 #include "zelbinview.h"
 
 #include <QHBoxLayout>
@@ -57,7 +58,7 @@ QVariant CFilterModel::data(const QModelIndex& index, int iRole) const
 CFilterPane::CFilterPane(CZelbinView* pView, QWidget* pParent)
     : QWidget(pParent), m_pView(pView), m_index(pView->document()),
       m_pModel(new CFilterModel(m_index, pView->document(), this)), m_pEdit(new QLineEdit(this)),
-      m_pCase(new QToolButton(this)), m_pRegex(new QToolButton(this)), m_pList(new QListView(this))
+      m_pList(new QListView(this))
 {
     setObjectName(QStringLiteral("filterPane"));
     auto* pRow = new QHBoxLayout;
@@ -67,16 +68,9 @@ CFilterPane::CFilterPane(CZelbinView* pView, QWidget* pParent)
     m_pEdit->setClearButtonEnabled(true);
     m_pEdit->setPlaceholderText(QStringLiteral("Lines that contain\u2026"));
     pRow->addWidget(m_pEdit, 1);
-    for (auto [pButton, text, tip] : {std::tuple{m_pCase, "Aa", "Match case"},
-                                      std::tuple{m_pRegex, ".*", "Regular expression"}})
-    {
-        pButton->setText(QString::fromLatin1(text));
-        pButton->setToolTip(QString::fromLatin1(tip));
-        pButton->setAccessibleName(QString::fromLatin1(tip));
-        pButton->setCheckable(true);
-        pButton->setAutoRaise(true);
-        pRow->addWidget(pButton);
-    }
+    m_pCase = AddBarButton(pRow, this, QStringLiteral("Aa"), QStringLiteral("Match case"), true);
+    m_pRegex =
+        AddBarButton(pRow, this, QStringLiteral(".*"), QStringLiteral("Regular expression"), true);
     m_pList->setModel(m_pModel);
     m_pList->setUniformItemSizes(true); // rows of one height: a long list lays out at once
     m_pList->setEditTriggers(QAbstractItemView::NoEditTriggers);

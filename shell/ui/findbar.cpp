@@ -13,10 +13,8 @@
 #include <QTextBlock>
 #include <QToolButton>
 
-namespace
-{
-QToolButton* AddButton(QHBoxLayout* pLayout, QWidget* pParent, const QString& text,
-                       const QString& tip, bool bCheckable)
+QToolButton* AddBarButton(QHBoxLayout* pLayout, QWidget* pParent, const QString& text,
+                          const QString& tip, bool bCheckable)
 {
     auto* pButton = new QToolButton(pParent);
     pButton->setText(text);
@@ -27,7 +25,6 @@ QToolButton* AddButton(QHBoxLayout* pLayout, QWidget* pParent, const QString& te
     pLayout->addWidget(pButton);
     return pButton;
 }
-} // namespace
 
 CFindBar::CFindBar(CZelbinView* pView, QWidget* pParent)
     : QWidget(pParent), m_pView(pView), m_index(pView->document()), m_pEdit(new QLineEdit(this)),
@@ -41,16 +38,16 @@ CFindBar::CFindBar(CZelbinView* pView, QWidget* pParent)
     pLayout->addWidget(pLabel);
     m_pEdit->setClearButtonEnabled(true);
     pLayout->addWidget(m_pEdit, 1);
-    m_pCase = AddButton(pLayout, this, QStringLiteral("Aa"), QStringLiteral("Match case"), true);
-    m_pRegex =
-        AddButton(pLayout, this, QStringLiteral(".*"), QStringLiteral("Regular expression"), true);
-    QToolButton* pPrevious = AddButton(pLayout, this, QStringLiteral("\u2191"),
-                                       QStringLiteral("Find previous (Shift+F3)"), false);
-    QToolButton* pNext =
-        AddButton(pLayout, this, QStringLiteral("\u2193"), QStringLiteral("Find next (F3)"), false);
+    m_pCase = AddBarButton(pLayout, this, QStringLiteral("Aa"), QStringLiteral("Match case"), true);
+    m_pRegex = AddBarButton(pLayout, this, QStringLiteral(".*"),
+                            QStringLiteral("Regular expression"), true);
+    QToolButton* pPrevious = AddBarButton(pLayout, this, QStringLiteral("\u2191"),
+                                          QStringLiteral("Find previous (Shift+F3)"), false);
+    QToolButton* pNext = AddBarButton(pLayout, this, QStringLiteral("\u2193"),
+                                      QStringLiteral("Find next (F3)"), false);
     pLayout->addWidget(m_pCount);
     QToolButton* pClose =
-        AddButton(pLayout, this, QStringLiteral("\u00d7"), QStringLiteral("Close"), false);
+        AddBarButton(pLayout, this, QStringLiteral("\u00d7"), QStringLiteral("Close"), false);
 
     connect(m_pEdit, &QLineEdit::textChanged, this, &CFindBar::OnPatternChanged);
     connect(m_pCase, &QToolButton::toggled, this, &CFindBar::OnPatternChanged);

@@ -11,7 +11,12 @@
 class CZelbinView;
 class QLabel;
 class QLineEdit;
+class QHBoxLayout;
 class QToolButton;
+
+// A flat button of the find bar or the filter pane, named for screen readers by its tip.
+QToolButton* AddBarButton(QHBoxLayout* pLayout, QWidget* pParent, const QString& text,
+                          const QString& tip, bool bCheckable);
 
 class CFindBar : public QWidget
 {
