@@ -1,13 +1,16 @@
 // SPDX-License-Identifier: MIT
 // What the two service programs share: their runtime directory and pid file, starting detached,
-// stopping cleanly, and installing or removing their registration (a systemd user unit).
+// stopping cleanly, and installing or removing their registration (a systemd user unit on POSIX,
+// a service of the service control manager on Windows).
 #pragma once
 
 #include <functional>
 #include <string>
+#include <vector>
 
-// The programs' private directory ($XDG_RUNTIME_DIR/zelbin, else /tmp/zelbin-UID), made 0700.
-// Throws std::runtime_error when it is not a directory of this user's that only they may enter.
+// The programs' private directory, made if missing: $XDG_RUNTIME_DIR/zelbin, else /tmp/zelbin-UID,
+// made 0700 (POSIX); %LOCALAPPDATA%\zelbin (Windows). Throws std::runtime_error when it is not a
+// directory of this user's that only they may enter.
 std::string RuntimeDirectory();
 // A word for a systemd unit line, quoted and escaped so that it stands for itself.
 std::string SystemdQuoted(const std::string& word);
@@ -19,11 +22,17 @@ int RunningPid(const std::string& program);
 void RecordPid(const std::string& program);
 void ForgetPid(const std::string& program);
 
+using DaemonBody = std::function<int(const std::function<void()>& ready)>;
 // Runs body in a detached daemon process and returns once it said it is ready (or failed).
 // body gets a callback to call when it is ready to serve; it runs until a stop signal.
-// Returns the exit status for the starting program.
-int StartDaemon(const std::string& program,
-                const std::function<int(const std::function<void()>& ready)>& body);
+// Returns the exit status for the starting program. POSIX forks; Windows, which cannot, runs the
+// program again with DAEMON_CHILD_SWITCH, a handle and the options, and that process calls
+// RunDaemonChild.
+int StartDaemon(const std::string& program, const std::vector<std::string>& options,
+                const DaemonBody& body);
+inline constexpr const char* DAEMON_CHILD_SWITCH = "--daemon-child";
+int RunDaemonChild(const std::string& program, const std::string& readyHandle,
+                   const DaemonBody& body);
 // Sends the stop signal to the running daemon and waits up to 10 s for it to end.
 int StopDaemon(const std::string& program);
 
@@ -34,9 +43,15 @@ int InstallUnit(const std::string& program, const std::string& executable,
 int UninstallUnit(const std::string& program, const std::string& unitDir);
 
 // Blocks the stop signals (SIGTERM, SIGINT, SIGHUP) in this and every later thread, so that
-// WaitForStopSignal receives them; call before starting threads.
+// WaitForStopSignal receives them; call before starting threads. On Windows the stop requests are
+// Ctrl+C and the like, and the program's stop event that StopDaemon sets.
 void BlockStopSignals();
-int WaitForStopSignal();
+void WaitForStopSignal();
+// Ends WaitForStopSignal as a stop request from outside would ("quit" on the control input).
+void RequestStop();
+
+// The path of the running program.
+std::string OwnExecutablePath(const char* argv0);
 
 // Runs a program's main: nothing it meets (an unusable runtime directory, say) ends it with an
 // abort; the reason is printed and the status (1) says that it failed.

@@ -12,7 +12,6 @@
 #include <iostream>
 #include <string>
 #include <thread>
-#include <unistd.h>
 
 namespace
 {
@@ -61,6 +60,8 @@ struct Arguments
     ServiceOptions options;
     bool bControl = true;
     std::string unitDir;
+    std::string readyHandle;         // the daemon child's (Windows)
+    std::vector<std::string> passOn; // every argument but "-start", for the daemon child
 };
 
 bool Parse(int argc, char** argv, Arguments& a)
@@ -70,11 +71,14 @@ bool Parse(int argc, char** argv, Arguments& a)
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = argv[i];
+        if (arg != "-start")
+            a.passOn.push_back(arg);
         auto value = [&](std::string& out)
         {
             if (i + 1 >= argc)
                 return false;
             out = argv[++i];
+            a.passOn.push_back(out);
             return true;
         };
         std::string v;
@@ -93,6 +97,8 @@ bool Parse(int argc, char** argv, Arguments& a)
         };
         if (arg == "-start" || arg == "-stop" || arg == "-i" || arg == "-u" ||
             arg == "--foreground" || arg == "--help" || arg == "-h")
+            a.sw = arg;
+        else if (arg == DAEMON_CHILD_SWITCH && value(a.readyHandle))
             a.sw = arg;
         else if (arg == "--port" && number(UINT16_MAX, a.options.iPort))
             continue;
@@ -171,7 +177,7 @@ int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
                 {
                     if (line == "quit" || line == "exit")
                     {
-                        ::kill(::getpid(), SIGTERM);
+                        RequestStop();
                         return;
                     }
                     std::fputs(service->Control(line).c_str(), stdout);
@@ -188,7 +194,9 @@ int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
 
 int Main(int argc, char** argv)
 {
+#if defined(SIGPIPE) // a reader of our output that went away must not end us (Windows has none)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     Arguments a;
     if (!Parse(argc, argv, a))
         return 2;
@@ -206,16 +214,16 @@ int Main(int argc, char** argv)
         ForgetPid(PROGRAM);
         return status;
     }
+    const DaemonBody body = [&](const std::function<void()>& ready)
+    { return Serve(a, false, ready); };
     if (a.sw == "-start")
-        return StartDaemon(PROGRAM, [&](const std::function<void()>& ready)
-                           { return Serve(a, false, ready); });
+        return StartDaemon(PROGRAM, a.passOn, body);
+    if (a.sw == DAEMON_CHILD_SWITCH)
+        return RunDaemonChild(PROGRAM, a.readyHandle, body);
     if (a.sw == "-stop")
         return StopDaemon(PROGRAM);
-    char exe[4096] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (a.sw == "-i")
-        return InstallUnit(PROGRAM, n > 0 ? std::string(exe, static_cast<size_t>(n)) : argv[0],
-                           a.unitDir);
+        return InstallUnit(PROGRAM, OwnExecutablePath(argv[0]), a.unitDir);
     return UninstallUnit(PROGRAM, a.unitDir);
 }
 

@@ -7,18 +7,12 @@
 #include "exceptions.h"
 #include "trace.h"
 
-#include <arpa/inet.h>
-#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/socket.h>
-#include <unistd.h>
 #include <utility>
 
 // A thread of the service: runs a body that watches the stop event.
@@ -91,33 +85,6 @@ private:
 namespace
 {
 using Clock = std::chrono::steady_clock;
-
-// The TCP listener on 127.0.0.1 only.
-class CListenSocket : public CSocket
-{
-public:
-    explicit CListenSocket(uint16_t iPort) : CSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, false)
-    {
-        const int one = 1;
-        ::setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(iPort);
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(m_hSocket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-            ::listen(m_hSocket, 64) != 0)
-            throw CSocketException();
-        CreateEventWith(SOCKET_EVENT_ACCEPT | SOCKET_EVENT_CLOSE);
-    }
-    uint16_t GetPort() const
-    {
-        sockaddr_in address{};
-        socklen_t n = sizeof address;
-        ::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&address), &n);
-        return ntohs(address.sin_port);
-    }
-    int Accept() { return ::accept4(m_hSocket, nullptr, nullptr, SOCK_CLOEXEC); }
-};
 
 std::string Utf8(const std::u16string& text)
 {
@@ -305,24 +272,23 @@ CReceiverService::~CReceiverService()
 
 void CReceiverService::Accept()
 {
-    const int fd = static_cast<CListenSocket*>(m_pListener.get())->Accept();
-    if (fd < 0)
+    int iError = 0;
+    CStreamSocket* pAccepted = static_cast<CListenSocket*>(m_pListener.get())->Accept(&iError);
+    if (!pAccepted)
     {
         // Out of descriptors (or memory), the listener stays readable: pause accepting for a
         // while instead of spinning on it. A peer that merely gave up needs no pause.
-        const int iError = errno;
-        if (iError != EAGAIN && iError != EWOULDBLOCK && iError != ECONNABORTED && iError != EINTR)
+        if (!CListenSocket::IsTransientAcceptError(iError))
         {
             m_iAcceptPausedUntil = SteadyNowMs() + ACCEPT_PAUSE_MS;
-            Log(LOG_DEBUG, "Cannot accept a connection (" + std::string(std::strerror(iError)) +
+            CSystemException error(iError);
+            const char* pszText = error.GetErrorText();
+            Log(LOG_DEBUG, "Cannot accept a connection (" + std::string(pszText ? pszText : "?") +
                                "); accepting again in " + std::to_string(ACCEPT_PAUSE_MS) + " ms");
         }
         return;
     }
-    // Answers are small frames: without this, each would wait for the client's delayed ACK.
-    const int one = 1;
-    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    CRefPtr<CMessagingSocket> pSocket(new CMessagingSocket(CStreamSocket::Adopt(fd)));
+    CRefPtr<CMessagingSocket> pSocket(new CMessagingSocket(pAccepted));
     // The handshake goes first, unframed: the service identifier.
     if (!pSocket->WriteFully(SERVICE_IDENTIFIER, 16, 1000))
     {

@@ -4,14 +4,9 @@
 #include "servicelog.h"
 #include "catalogue.h"
 
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <ctime>
-#include <fcntl.h>
+#include <cstdio>
 #include <filesystem>
-#include <stdexcept>
-#include <unistd.h>
 
 CServiceLog::CServiceLog(std::string path, uint32_t iMask) : m_path(std::move(path)), m_iMask(iMask)
 {
@@ -19,17 +14,12 @@ CServiceLog::CServiceLog(std::string path, uint32_t iMask) : m_path(std::move(pa
     std::error_code ignored;
     if (file.has_parent_path())
         std::filesystem::create_directories(file.parent_path(), ignored);
-    // A link under the log's name is not followed: a clear-log must never truncate whatever
-    // file the link points at. Only its owner reads the log.
-    m_fd = ::open(m_path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
-    if (m_fd < 0)
-        throw std::runtime_error("cannot open log file " + m_path + ": " + std::strerror(errno));
+    m_hFile = OpenFile(m_path);
 }
 
 CServiceLog::~CServiceLog()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
+    CloseFile(m_hFile);
 }
 
 uint32_t CServiceLog::GetMask() const
@@ -72,15 +62,14 @@ bool CServiceLog::Write(uint32_t iCategory, const std::string& text)
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count() %
             1000;
-        std::tm local{};
-        ::localtime_r(&seconds, &local);
+        const std::tm local = LocalTime(seconds);
         char stamp[64];
         const size_t n = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
         std::snprintf(stamp + n, sizeof stamp - n, ".%03d", static_cast<int>(ms));
         // One write per line, so a reader never sees two lines interleaved.
         const std::string line =
             std::string(stamp) + " " + CategoryName(iCategory) + " " + text + "\r\n";
-        [[maybe_unused]] const ssize_t written = ::write(m_fd, line.data(), line.size());
+        AppendToFile(m_hFile, line);
     }
     if (m_onChange)
         m_onChange();
@@ -91,7 +80,7 @@ void CServiceLog::Clear()
 {
     {
         std::lock_guard<std::mutex> g(m_mutex);
-        [[maybe_unused]] const int r = ::ftruncate(m_fd, 0);
+        TruncateFile(m_hFile);
     }
     if (m_onChange)
         m_onChange();

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -33,9 +34,18 @@ public:
     static const char* CategoryName(uint32_t iCategory);
 
 private:
+    // The platform file's side: a descriptor (POSIX) or a HANDLE (Windows) opened for appending,
+    // shared with readers; OpenFile throws std::runtime_error with the reason.
+    using FileHandle = intptr_t;
+    static FileHandle OpenFile(const std::string& path);
+    static void AppendToFile(FileHandle hFile, const std::string& bytes);
+    static void TruncateFile(FileHandle hFile);
+    static void CloseFile(FileHandle hFile);
+    static std::tm LocalTime(std::time_t seconds);
+
     std::string m_path;
     mutable std::mutex m_mutex;
-    int m_fd = -1;
+    FileHandle m_hFile = -1;
     uint32_t m_iMask;
     std::function<void()> m_onChange;
 };

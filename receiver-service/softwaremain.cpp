@@ -9,7 +9,6 @@
 #include <csignal>
 #include <cstdio>
 #include <string>
-#include <unistd.h>
 
 namespace
 {
@@ -72,13 +71,23 @@ int Serve(const std::function<void()>& ready)
 
 int Main(int argc, char** argv)
 {
+#if defined(SIGPIPE) // a reader of our output that went away must not end us (Windows has none)
     std::signal(SIGPIPE, SIG_IGN);
-    std::string sw, unitDir;
+#endif
+    std::string sw, unitDir, readyHandle;
+    std::vector<std::string> passOn; // every argument but "-start", for the daemon child
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = argv[i];
+        if (arg != "-start")
+            passOn.push_back(arg);
         if (arg == "--unit-dir" && i + 1 < argc)
-            unitDir = argv[++i];
+            passOn.push_back(unitDir = argv[++i]);
+        else if (arg == DAEMON_CHILD_SWITCH && i + 1 < argc)
+        {
+            sw = arg;
+            passOn.push_back(readyHandle = argv[++i]);
+        }
         else if (arg == "--no-control")
             continue;
         else if (arg == "-start" || arg == "-stop" || arg == "-i" || arg == "-u" ||
@@ -98,14 +107,13 @@ int Main(int argc, char** argv)
     if (sw == "--foreground")
         return Serve([] {});
     if (sw == "-start")
-        return StartDaemon(PROGRAM, Serve);
+        return StartDaemon(PROGRAM, passOn, Serve);
+    if (sw == DAEMON_CHILD_SWITCH)
+        return RunDaemonChild(PROGRAM, readyHandle, Serve);
     if (sw == "-stop")
         return StopDaemon(PROGRAM);
-    char exe[4096] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
     if (sw == "-i")
-        return InstallUnit(PROGRAM, n > 0 ? std::string(exe, static_cast<size_t>(n)) : argv[0],
-                           unitDir);
+        return InstallUnit(PROGRAM, OwnExecutablePath(argv[0]), unitDir);
     return UninstallUnit(PROGRAM, unitDir);
 }
 

@@ -5,12 +5,9 @@
 #include "wire.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdint>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include <filesystem>
 
 namespace
 {
@@ -92,33 +89,18 @@ size_t IncompleteTail(const char* p, size_t n)
 bool CLogFileReader::Open(const std::string& path)
 {
     Close();
-    // Non-blocking, so that a FIFO under the path cannot hold the caller in open().
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-    {
-        m_error = path + ": " + std::strerror(errno);
+    m_hFile = OpenFile(path, &m_error);
+    if (m_hFile == NO_FILE)
         return false;
-    }
-    struct stat st
-    {
-    };
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
-    {
-        m_error = path + ": not a regular file; not followed";
-        ::close(fd);
-        return false;
-    }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    m_fd = fd;
     m_error.clear();
     return true;
 }
 
 void CLogFileReader::Close()
 {
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = -1;
+    if (m_hFile != NO_FILE)
+        CloseFile(m_hFile);
+    m_hFile = NO_FILE;
     m_iBegin = m_iEnd = 0;
     m_iBufferEnd = 0;
 }
@@ -130,43 +112,34 @@ CLogFileReader::~CLogFileReader()
 
 uint32_t CLogFileReader::GetSize() const
 {
-    struct stat st
-    {
-    };
-    if (m_fd < 0 || ::fstat(m_fd, &st) != 0)
-        return 0;
-    return static_cast<uint32_t>(st.st_size);
+    const int64_t iSize = m_hFile == NO_FILE ? -1 : FileSize(m_hFile);
+    return iSize < 0 ? 0 : static_cast<uint32_t>(iSize);
 }
 
 bool CLogFileReader::IsStillAt(const std::string& path) const
 {
-    struct stat open
-    {
-    }, named{};
-    if (m_fd < 0 || ::fstat(m_fd, &open) != 0 || ::stat(path.c_str(), &named) != 0)
-        return true;
-    return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
+    return m_hFile == NO_FILE || IsSameFile(m_hFile, path);
 }
 
 std::string CLogFileReader::PeekBefore(long iPosition, size_t n) const
 {
-    if (m_fd < 0 || iPosition <= 0)
+    if (m_hFile == NO_FILE || iPosition <= 0)
         return {};
     const long iStart = std::max(0L, iPosition - static_cast<long>(n));
     std::string bytes(static_cast<size_t>(iPosition - iStart), '\0');
-    const ssize_t r = ::pread(m_fd, bytes.data(), bytes.size(), iStart);
+    const long r = ReadAt(m_hFile, bytes.data(), bytes.size(), iStart);
     bytes.resize(r > 0 ? static_cast<size_t>(r) : 0);
     return bytes;
 }
 
 long CLogFileReader::Tell() const
 {
-    return m_fd >= 0 ? m_iBufferEnd - static_cast<long>(m_iEnd - m_iBegin) : 0;
+    return m_hFile != NO_FILE ? m_iBufferEnd - static_cast<long>(m_iEnd - m_iBegin) : 0;
 }
 
 int CLogFileReader::Seek(long iOffset, int iOrigin)
 {
-    if (m_fd < 0)
+    if (m_hFile == NO_FILE)
         return -1;
     const long iBase = iOrigin == SEEK_CUR   ? Tell()
                        : iOrigin == SEEK_END ? static_cast<long>(GetSize())
@@ -190,8 +163,8 @@ bool CLogFileReader::Fill()
     // Room for a whole piece and a read ahead, so that short lines cost one read per many.
     if (m_buffer.size() < 2 * LOG_LINE_CHUNK)
         m_buffer.resize(2 * LOG_LINE_CHUNK);
-    const ssize_t r =
-        ::pread(m_fd, m_buffer.data() + m_iEnd, m_buffer.size() - m_iEnd, m_iBufferEnd);
+    const long r =
+        ReadAt(m_hFile, m_buffer.data() + m_iEnd, m_buffer.size() - m_iEnd, m_iBufferEnd);
     if (r <= 0)
         return false;
     m_iEnd += static_cast<size_t>(r);
@@ -202,7 +175,7 @@ bool CLogFileReader::Fill()
 bool CLogFileReader::ReadLineBytes(std::string_view& bytes)
 {
     bytes = {};
-    if (m_fd < 0)
+    if (m_hFile == NO_FILE)
         return false;
     const char* pFeed = nullptr;
     for (;;)
@@ -284,20 +257,23 @@ void CLogFollower::Reopen()
 
 namespace
 {
-bool FileExists(const std::string& path)
+// Paths are UTF-8 on every platform.
+std::filesystem::path PathOf(const std::string& utf8)
 {
-    struct stat st
-    {
-    };
-    return ::stat(path.c_str(), &st) == 0;
+    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
-off_t FileSize(const std::string& path)
+bool FileExists(const std::string& path)
 {
-    struct stat st
-    {
-    };
-    return ::stat(path.c_str(), &st) == 0 ? st.st_size : 0;
+    std::error_code error;
+    return std::filesystem::exists(PathOf(path), error);
+}
+
+uintmax_t FileSize(const std::string& path)
+{
+    std::error_code error;
+    const uintmax_t iSize = std::filesystem::file_size(PathOf(path), error);
+    return error ? 0 : iSize;
 }
 } // namespace
 

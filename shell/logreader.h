@@ -28,7 +28,7 @@ public:
     // path is refused, with the reason in GetError()).
     bool Open(const std::string& path);
     void Close();
-    bool IsOpen() const { return m_fd >= 0; }
+    bool IsOpen() const { return m_hFile != NO_FILE; }
     const std::string& GetError() const { return m_error; }
     // The file's current size; 0 when closed or when it cannot be read.
     uint32_t GetSize() const;
@@ -52,10 +52,24 @@ public:
     std::string PeekBefore(long iPosition, size_t n) const;
 
 private:
+    // The platform file's side: a descriptor (POSIX) or a HANDLE (Windows).
+    using FileHandle = intptr_t;
+    static constexpr FileHandle NO_FILE = -1;
+    // A regular file opened for reading, shared with its writer and with whoever deletes or
+    // renames it; NO_FILE with *pError set otherwise.
+    static FileHandle OpenFile(const std::string& path, std::string* pError);
+    static void CloseFile(FileHandle hFile);
+    // The size, or -1.
+    static int64_t FileSize(FileHandle hFile);
+    // Whether the file under the path is the open one (true when nothing stands there).
+    static bool IsSameFile(FileHandle hFile, const std::string& path);
+    // Reads at the offset without moving anything; the count read, 0 at the end, -1 on failure.
+    static long ReadAt(FileHandle hFile, char* pBuffer, size_t iSize, long iOffset);
+
     // Reads more of the file behind what is buffered; false when nothing more came.
     bool Fill();
 
-    int m_fd = -1;
+    FileHandle m_hFile = NO_FILE;
     std::string m_error;
     std::vector<char> m_buffer; // read ahead, kept from line to line
     size_t m_iBegin = 0;        // the first unread byte in m_buffer

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Waitable objects: a descriptor plus the poll events that mean "signalled", the manual-reset
-// event built on an eventfd, and the wait for any of up to 64 handles.
+// Waitable objects: a system handle (a descriptor plus the poll events that mean "signalled" on
+// POSIX, a kernel event object on Windows), the manual-reset event, and the wait for any of up to
+// 64 handles.
 #pragma once
 
 #include "sync.h"
@@ -8,21 +9,25 @@
 #include <atomic>
 #include <cstdint>
 
+// A descriptor on POSIX, a HANDLE on Windows; both fit a pointer-sized integer.
+using WaitHandleValue = intptr_t;
+
 // A handle that a wait can watch. The base does not own the descriptor; derived classes do.
 class CWaitHandle
 {
 public:
-    static constexpr int NO_HANDLE = -1;
+    static constexpr WaitHandleValue NO_HANDLE = -1;
 
     virtual ~CWaitHandle() = default;
 
-    int GetHandle() const { return m_hHandle; }
-    // The poll events that count as signalled; a network event changes them while write is armed.
+    WaitHandleValue GetHandle() const { return m_hHandle; }
+    // POSIX only: the poll events that count as signalled; a network event changes them while
+    // write is armed. A Windows event object is signalled by itself.
     short GetWaitEvents() const { return m_iWaitEvents.load(std::memory_order_relaxed); }
 
 protected:
     CWaitHandle() = default;
-    void SetHandle(int hHandle, short iWaitEvents)
+    void SetHandle(WaitHandleValue hHandle, short iWaitEvents)
     {
         m_hHandle = hHandle;
         m_iWaitEvents.store(iWaitEvents, std::memory_order_relaxed);
@@ -32,7 +37,7 @@ protected:
         m_iWaitEvents.store(iWaitEvents, std::memory_order_relaxed);
     }
 
-    int m_hHandle = NO_HANDLE;
+    WaitHandleValue m_hHandle = NO_HANDLE;
 
 private:
     std::atomic<short> m_iWaitEvents{0};
@@ -54,7 +59,7 @@ public:
 
 private:
     CCriticalSection m_lock;
-    bool m_bSet = false; // mirrors the eventfd counter (0 or 1); guarded by m_lock
+    bool m_bSet = false; // mirrors the system event's state; guarded by m_lock
 };
 
 inline constexpr int WAIT_INFINITE = -1;

@@ -33,7 +33,7 @@ CEvent::~CEvent()
 {
     CAutoLock lock(m_lock);
     if (m_hHandle != NO_HANDLE)
-        ::close(m_hHandle);
+        ::close(static_cast<int>(m_hHandle));
     m_hHandle = NO_HANDLE;
 }
 
@@ -48,7 +48,7 @@ void CEvent::Set()
         return;
     ZELBIN_TSAN_RELEASE(static_cast<CWaitHandle*>(this));
     const uint64_t one = 1;
-    m_bSet = ::write(m_hHandle, &one, sizeof one) == sizeof one;
+    m_bSet = ::write(static_cast<int>(m_hHandle), &one, sizeof one) == sizeof one;
 }
 
 void CEvent::Reset()
@@ -57,7 +57,7 @@ void CEvent::Reset()
     if (m_hHandle == NO_HANDLE || !m_bSet)
         return;
     uint64_t value = 0;
-    [[maybe_unused]] const ssize_t n = ::read(m_hHandle, &value, sizeof value);
+    [[maybe_unused]] const ssize_t n = ::read(static_cast<int>(m_hHandle), &value, sizeof value);
     m_bSet = false;
 }
 
@@ -79,7 +79,8 @@ int WaitForHandles(CWaitHandle* const* pHandles, int iCount, int iTimeoutMs)
     {
         if (!pHandles[i] || pHandles[i]->GetHandle() == CWaitHandle::NO_HANDLE)
             return WAIT_FAILED_RESULT;
-        fds[i] = pollfd{pHandles[i]->GetHandle(), pHandles[i]->GetWaitEvents(), 0};
+        fds[i] =
+            pollfd{static_cast<int>(pHandles[i]->GetHandle()), pHandles[i]->GetWaitEvents(), 0};
     }
 
     using Clock = std::chrono::steady_clock;

@@ -6,10 +6,7 @@
 #include "trace.h"
 
 #include <algorithm>
-#include <csignal>
 #include <cstring>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 CConnectionManager::CConnectionManager()
 {
@@ -32,15 +29,17 @@ CConnectionManager::~CConnectionManager()
     ReleaseRefCountLock();
 }
 
-// Sockets need no library start-up here; what must hold is that a peer that vanishes never kills
-// the process with SIGPIPE. Sends pass MSG_NOSIGNAL, so nothing is left to set up.
+// The manager holds the socket library for as long as it lives; a peer that vanishes never kills
+// the process (sends on POSIX pass MSG_NOSIGNAL).
 void CConnectionManager::StartSocketLibrary(bool& bStarted)
 {
-    bStarted = true;
+    bStarted = AcquireSocketLibrary();
 }
 
 void CConnectionManager::StopSocketLibrary(bool& bStarted)
 {
+    if (bStarted)
+        ReleaseSocketLibrary();
     bStarted = false;
 }
 
@@ -50,7 +49,8 @@ bool CConnectionManager::ConnectClientObject(CClientObject* pClient, const char*
 {
     CRefPtr<CClientObject> hold(pClient);
     CRefPtr<CMessagingSocket> pSocket;
-    OpenMessagingSocket(pSocket, pszHost, iPort, AF_INET, SOCK_STREAM, IPPROTO_TCP, bNoDelay);
+    OpenMessagingSocket(pSocket, pszHost, iPort, SOCKET_FAMILY_IPV4, SOCKET_TYPE_STREAM,
+                        SOCKET_PROTOCOL_TCP, bNoDelay);
     if (!pSocket)
         return false;
     if (!pHandshake)

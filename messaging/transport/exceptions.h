@@ -3,6 +3,7 @@
 // CExceptionBase, calls Report and degrades (a null socket, a removed connection, port 0).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 class CExceptionBase
@@ -33,6 +34,9 @@ public:
     virtual void Report();
 
 protected:
+    // The system's message for a code, in pBuffer or a static text; null when it has none.
+    static const char* SystemMessage(int32_t iCode, char* pBuffer, size_t iSize);
+
     int32_t m_iErrorCode;
     int32_t m_iErrorSource;
     char* m_pszErrorText = nullptr;

@@ -8,9 +8,23 @@
 #include <atomic>
 #include <cstdint>
 
+// The socket library's descriptor: an int on POSIX, Winsock's unsigned pointer-sized SOCKET on
+// Windows, where INVALID_SOCKET is its all-ones value (the platform file keeps Winsock's own).
+#if defined(_WIN32)
+using SOCKET = uintptr_t;
+#ifndef INVALID_SOCKET
+inline constexpr SOCKET INVALID_SOCKET = ~SOCKET{0};
+#endif
+#else
 using SOCKET = int;
 inline constexpr SOCKET INVALID_SOCKET = -1;
+#endif
 inline constexpr uint32_t ADDRESS_NONE = 0xFFFFFFFF; // INADDR_NONE
+
+// AF_INET, SOCK_STREAM and IPPROTO_TCP: the same numbers in every socket library.
+inline constexpr int SOCKET_FAMILY_IPV4 = 2;
+inline constexpr int SOCKET_TYPE_STREAM = 1;
+inline constexpr int SOCKET_PROTOCOL_TCP = 6;
 
 // Socket event flags, one byte; bits may combine.
 inline constexpr uint8_t SOCKET_EVENT_CLOSE = 1;
@@ -18,6 +32,14 @@ inline constexpr uint8_t SOCKET_EVENT_READ = 2;
 inline constexpr uint8_t SOCKET_EVENT_WRITE = 4;
 inline constexpr uint8_t SOCKET_EVENT_ACCEPT = 8;
 inline constexpr uint8_t SOCKET_EVENT_ERROR = 16; // only when enumerating the events failed
+
+// The socket library is started by its first user in the process and cleaned up after its last
+// (WSAStartup and WSACleanup on Windows, nothing on POSIX). Every socket, every name look-up and
+// every connection manager holds it; false when it cannot be started.
+bool AcquireSocketLibrary();
+void ReleaseSocketLibrary();
+// How many users hold the socket library now.
+int GetSocketLibraryUsers();
 
 // The socket library's last error, and whether an error code means "would block".
 int GetSocketLastError();
@@ -37,7 +59,9 @@ class CNetworkEvent : public CWaitHandle
 {
 public:
     CNetworkEvent(CSocket* pSocket, uint8_t iFlags);
-    ~CNetworkEvent() override = default;
+    ~CNetworkEvent() override;
+    CNetworkEvent(const CNetworkEvent&) = delete;
+    CNetworkEvent& operator=(const CNetworkEvent&) = delete;
 
     // Registers for the given events; puts the socket in non-blocking mode.
     void Select(uint8_t iFlags);
@@ -51,7 +75,8 @@ private:
 
     SOCKET m_hSocket;
     std::atomic<uint8_t> m_iFlags{0};
-    std::atomic<bool> m_bWriteArmed{false};
+    std::atomic<bool> m_bWriteArmed{false}; // POSIX: write readiness is watched
+    bool m_bClosePending = false;           // Windows: the peer closed with data still unread
 };
 
 class CSocket
@@ -84,7 +109,7 @@ public:
     CNetworkEvent* GetNetworkEvent() const { return m_pNetworkEvent; }
 
 protected:
-    explicit CSocket(SOCKET hAdopted) : m_hSocket(hAdopted) {}
+    explicit CSocket(SOCKET hAdopted) : m_hSocket(hAdopted) { AcquireSocketLibrary(); }
     bool CreateEventWith(uint8_t iFlags);
 
     SOCKET m_hSocket = INVALID_SOCKET;
@@ -103,12 +128,29 @@ private:
     explicit CStreamSocket(SOCKET hAdopted) : CSocket(hAdopted) {}
 };
 
+// A TCP listener on 127.0.0.1 only: the service takes clients from this machine.
+class CListenSocket : public CSocket
+{
+public:
+    // Reuse-address, bound to 127.0.0.1 and the port (0: an ephemeral one), listening, with accept
+    // and close events. Throws CSocketException, with the socket closed, when any step fails.
+    explicit CListenSocket(uint16_t iPort);
+    ~CListenSocket() override = default;
+
+    uint16_t GetPort() const;
+    // The next waiting connection, with TCP_NODELAY set (answers are small frames that would
+    // otherwise wait for the client's delayed acknowledgement); null with *pError set when none
+    // could be taken.
+    CStreamSocket* Accept(int* pError);
+    // An accept error that needs no pause: nothing was waiting, or the peer gave up first.
+    static bool IsTransientAcceptError(int iError);
+};
+
 class CMulticastSocket : public CSocket
 {
 public:
     // Reuse-address, bound to the group and port, member of the group on the interface (or any),
-    // the given time-to-live, the interface as multicast interface. Linux delivers multicast only
-    // to sockets bound to the group or to any address, so the bind takes the group. Throws
+    // the given time-to-live, the interface as multicast interface. Throws
     // CSocketException, with the socket closed, when any step fails.
     CMulticastSocket(const char* pszGroup, uint16_t iPort, const char* pszInterface,
                      int iTimeToLive);

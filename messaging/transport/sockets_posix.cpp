@@ -29,6 +29,14 @@ sockaddr_in MakeAddress(uint32_t iAddress, uint16_t iPort)
 }
 } // namespace
 
+// BSD sockets need no start-up.
+bool StartSystemSockets()
+{
+    return true;
+}
+
+void StopSystemSockets() {}
+
 int GetSocketLastError()
 {
     return errno;
@@ -66,6 +74,9 @@ CNetworkEvent::CNetworkEvent(CSocket* pSocket, uint8_t iFlags)
         Select(iFlags);
     }
 }
+
+// The descriptor is the socket's own; the socket closes it.
+CNetworkEvent::~CNetworkEvent() = default;
 
 void CNetworkEvent::Select(uint8_t iFlags)
 {
@@ -139,9 +150,14 @@ uint8_t CNetworkEvent::Enumerate()
 
 CSocket::CSocket(int iFamily, int iType, int iProtocol, bool bNoDelay)
 {
+    AcquireSocketLibrary();
     m_hSocket = ::socket(iFamily, iType | SOCK_CLOEXEC, iProtocol);
     if (m_hSocket == INVALID_SOCKET)
-        throw CSocketException();
+    {
+        CSocketException error;
+        ReleaseSocketLibrary(); // a constructor that throws runs no destructor
+        throw error;
+    }
     if (bNoDelay)
     {
         const int one = 1;
@@ -149,6 +165,7 @@ CSocket::CSocket(int iFamily, int iType, int iProtocol, bool bNoDelay)
         {
             CSocketException error;
             Close(); // nothing else owns the descriptor: release it before reporting
+            ReleaseSocketLibrary();
             throw error;
         }
     }
@@ -158,6 +175,7 @@ CSocket::~CSocket()
 {
     delete m_pNetworkEvent;
     Close();
+    ReleaseSocketLibrary();
 }
 
 int CSocket::Close()
@@ -266,6 +284,49 @@ CStreamSocket* CStreamSocket::Adopt(SOCKET hSocket)
     return new CStreamSocket(hSocket);
 }
 
+CListenSocket::CListenSocket(uint16_t iPort)
+    : CSocket(SOCKET_FAMILY_IPV4, SOCKET_TYPE_STREAM, SOCKET_PROTOCOL_TCP, false)
+{
+    const int one = 1;
+    ::setsockopt(m_hSocket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const sockaddr_in address = MakeAddress(htonl(INADDR_LOOPBACK), iPort);
+    if (::bind(m_hSocket, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(m_hSocket, 64) != 0)
+    {
+        CSocketException error;
+        Close();
+        throw error;
+    }
+    CreateEventWith(SOCKET_EVENT_ACCEPT | SOCKET_EVENT_CLOSE);
+}
+
+uint16_t CListenSocket::GetPort() const
+{
+    sockaddr_in address{};
+    socklen_t n = sizeof address;
+    ::getsockname(m_hSocket, reinterpret_cast<sockaddr*>(&address), &n);
+    return ntohs(address.sin_port);
+}
+
+CStreamSocket* CListenSocket::Accept(int* pError)
+{
+    const int fd = ::accept4(m_hSocket, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0)
+    {
+        if (pError)
+            *pError = errno;
+        return nullptr;
+    }
+    const int one = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    return CStreamSocket::Adopt(fd);
+}
+
+bool CListenSocket::IsTransientAcceptError(int iError)
+{
+    return IsWouldBlock(iError) || iError == ECONNABORTED || iError == EINTR;
+}
+
 CMulticastSocket::CMulticastSocket(const char* pszGroup, uint16_t iPort, const char* pszInterface,
                                    int iTimeToLive)
     : CSocket(AF_INET, SOCK_DGRAM, 0, false)
@@ -281,6 +342,8 @@ CMulticastSocket::CMulticastSocket(const char* pszGroup, uint16_t iPort, const c
         fail();
     const uint32_t iGroup = ResolveAddress(pszGroup);
     const uint32_t iInterface = pszInterface ? inet_addr(pszInterface) : htonl(INADDR_ANY);
+    // Linux delivers multicast only to sockets bound to the group or to any address; binding to
+    // the group keeps unicast datagrams to the port away.
     const sockaddr_in bindAddress = MakeAddress(iGroup, iPort);
     if (::bind(m_hSocket, reinterpret_cast<const sockaddr*>(&bindAddress), sizeof bindAddress) != 0)
         fail();

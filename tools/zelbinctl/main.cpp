@@ -7,15 +7,16 @@
 #include "commandtext.h"
 #include "logreader.h"
 #include "metrics.h"
+#include "metricsserver.h"
 #include "numbers.h"
 #include "receiverlist.h"
 #include "serviceclient.h"
+#include "stopsignal.h"
 #include "trace.h"
 #include "waithandle.h"
 #include "wire.h"
 
 #include <CLI/CLI.hpp>
-#include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -27,11 +28,8 @@
 #include <map>
 #include <mutex>
 #include <optional>
-#include <poll.h>
 #include <string>
-#include <sys/signalfd.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 namespace
@@ -159,27 +157,6 @@ bool ParseMask(const std::string& text, uint32_t& iMask)
     }
     return true;
 }
-
-// A wait handle that becomes signalled when a stop signal (SIGINT, SIGTERM, SIGHUP) arrives.
-class CSignalHandle : public CWaitHandle
-{
-public:
-    CSignalHandle()
-    {
-        sigset_t set;
-        sigemptyset(&set);
-        sigaddset(&set, SIGINT);
-        sigaddset(&set, SIGTERM);
-        sigaddset(&set, SIGHUP);
-        ::pthread_sigmask(SIG_BLOCK, &set, nullptr);
-        SetHandle(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK), POLLIN);
-    }
-    ~CSignalHandle() override
-    {
-        if (m_hHandle >= 0)
-            ::close(m_hHandle);
-    }
-};
 
 // Receives the client's events; the messages are dispatched on the main thread.
 class CControl : public IServiceClientEvents
@@ -329,7 +306,7 @@ void CControl::FollowLog()
 
 // Dispatches the client's messages on this thread until the condition holds, the deadline
 // passes or a stop signal arrives. Returns false on the signal.
-bool Pump(CServiceClient& client, CControl& control, CSignalHandle& signals,
+bool Pump(CServiceClient& client, CControl& control, CStopSignal& signals,
           const std::function<bool()>& done, int iTimeoutMs)
 {
     const auto deadline = iTimeoutMs < 0 ? Clock::time_point::max()
@@ -483,25 +460,18 @@ int RunMetrics(const Request& r)
         return Usage("--listen takes HOST:PORT, not \"" + r.listen + "\"");
 
     CServiceMetrics metrics;
-    httplib::Server server;
-    std::thread serving;
-    if (!r.listen.empty())
+    CMetricsServer server;
+    std::string problem;
+    if (!r.listen.empty() &&
+        !server.Start(
+            r.listen.substr(0, colon), iPort, [&] { return metrics.Render(); }, &problem))
     {
-        server.Get("/metrics",
-                   [&](const httplib::Request&, httplib::Response& response) {
-                       response.set_content(metrics.Render(),
-                                            "text/plain; version=0.0.4; charset=utf-8");
-                   });
-        if (!server.bind_to_port(r.listen.substr(0, colon), iPort))
-        {
-            std::fprintf(stderr, "zelbinctl: cannot listen on %s\n", r.listen.c_str());
-            return 1;
-        }
-        serving = std::thread([&] { server.listen_after_bind(); });
+        std::fprintf(stderr, "zelbinctl: %s\n", problem.c_str());
+        return 1;
     }
     CControl control;
     control.pMetrics = &metrics;
-    CSignalHandle signals;
+    CStopSignal signals;
     CServiceClient client(CServiceClient::EStart::Background);
     client.SetEventSink(&control);
     do
@@ -520,11 +490,6 @@ int RunMetrics(const Request& r)
             std::fprintf(stderr, "zelbinctl: cannot write %s\n", r.textfile.c_str());
     } while (Pump(
         client, control, signals, [] { return false; }, iIntervalMs));
-    if (serving.joinable())
-    {
-        server.stop();
-        serving.join();
-    }
     return 0;
 }
 
@@ -593,7 +558,7 @@ int Run(const Options& o, const Request& r)
 
     CStdoutLog logOut(control);
     control.pLogOut = &logOut;
-    CSignalHandle signals;
+    CStopSignal signals;
     // The look-up runs beside the wait below, so --wait bounds the whole search.
     CServiceClient client(CServiceClient::EStart::Background);
     control.pClient = &client;
@@ -700,7 +665,9 @@ int Run(const Options& o, const Request& r)
 
 int main(int argc, char** argv)
 {
+#if defined(SIGPIPE) // a reader of our output that went away must not end us (Windows has none)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
         {

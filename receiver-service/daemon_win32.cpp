@@ -1,0 +1,294 @@
+// SPDX-License-Identifier: MIT
+// Daemon plumbing for the service programs on Windows: the program run again as a detached
+// background process, the named stop event, and the registration as a service of the service
+// control manager.
+
+#include "daemon.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+std::string Utf8(const fs::path& path)
+{
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
+}
+
+fs::path PathOf(const std::string& utf8)
+{
+    return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+// One argument of a command line, quoted so that the program's start-up code splits it back as
+// it was: backslashes doubled before a quote, quotes escaped.
+std::wstring Quoted(const std::wstring& word)
+{
+    std::wstring out = L"\"";
+    size_t iBackslashes = 0;
+    for (const wchar_t c : word)
+    {
+        if (c == L'\\')
+        {
+            ++iBackslashes;
+            continue;
+        }
+        out.append(c == L'"' ? 2 * iBackslashes + 1 : iBackslashes, L'\\');
+        iBackslashes = 0;
+        out += c;
+    }
+    out.append(2 * iBackslashes, L'\\');
+    return out + L"\"";
+}
+
+std::wstring OwnPath()
+{
+    wchar_t path[32768] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    return std::wstring(path, n);
+}
+
+// The process when it is alive and runs the program, else null. A pid reused by another program,
+// or a pid file that was tampered with, is never stopped.
+HANDLE OpenProgram(int pid, const std::string& program)
+{
+    const HANDLE hProcess = ::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | SYNCHRONIZE, FALSE,
+                                          static_cast<DWORD>(pid));
+    if (!hProcess)
+        return nullptr;
+    wchar_t image[32768] = {};
+    DWORD n = static_cast<DWORD>(std::size(image));
+    const bool bAlive = ::WaitForSingleObject(hProcess, 0) == WAIT_TIMEOUT;
+    const bool bNamed = ::QueryFullProcessImageNameW(hProcess, 0, image, &n) != 0;
+    const std::wstring name = fs::path(std::wstring(image, n)).filename().wstring();
+    const std::wstring expected = PathOf(program + ".exe").wstring();
+    if (bAlive && bNamed && ::_wcsicmp(name.c_str(), expected.c_str()) == 0)
+        return hProcess;
+    ::CloseHandle(hProcess);
+    return nullptr;
+}
+} // namespace
+
+std::string RuntimeDirectory()
+{
+    // The user's local application data is theirs alone; %TEMP% is the fallback.
+    const wchar_t* base = ::_wgetenv(L"LOCALAPPDATA");
+    if (!base || !*base)
+        base = ::_wgetenv(L"TEMP");
+    if (!base || !*base)
+        throw std::runtime_error("neither LOCALAPPDATA nor TEMP is set");
+    const fs::path dir = fs::path(base) / L"zelbin";
+    std::error_code error;
+    fs::create_directories(dir, error);
+    if (!fs::is_directory(fs::symlink_status(dir, error)))
+        throw std::runtime_error(Utf8(dir) + " is not a directory of this user; not used");
+    return Utf8(dir);
+}
+
+int RunningPid(const std::string& program)
+{
+    std::ifstream in(PathOf(PidFilePath(program)));
+    int pid = 0;
+    if (!(in >> pid) || pid <= 0)
+        return 0;
+    const HANDLE hProcess = OpenProgram(pid, program);
+    if (!hProcess)
+        return 0;
+    ::CloseHandle(hProcess);
+    return pid;
+}
+
+void RecordPid(const std::string& program)
+{
+    std::ofstream(PathOf(PidFilePath(program))) << ::GetCurrentProcessId() << "\n";
+}
+
+void ForgetPid(const std::string& program)
+{
+    std::ifstream in(PathOf(PidFilePath(program)));
+    unsigned long pid = 0;
+    if (in >> pid && pid == ::GetCurrentProcessId())
+    {
+        in.close();
+        std::error_code ignored;
+        fs::remove(PathOf(PidFilePath(program)), ignored);
+    }
+}
+
+// The program again, detached, with DAEMON_CHILD_SWITCH and an inherited event that it sets once
+// it serves; its output goes to PROGRAM.out in the runtime directory.
+int StartDaemon(const std::string& program, const std::vector<std::string>& options,
+                const DaemonBody& /*body*/)
+{
+    if (const int pid = RunningPid(program))
+    {
+        std::printf("%s is already running (pid %d)\n", program.c_str(), pid);
+        return 0;
+    }
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    const HANDLE hReady = ::CreateEventW(&inherit, TRUE, FALSE, nullptr);
+    const fs::path out = PathOf(RuntimeDirectory()) / PathOf(program + ".out");
+    const HANDLE hOut =
+        ::CreateFileW(out.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    std::wstring line = Quoted(OwnPath()) + L" " + PathOf(DAEMON_CHILD_SWITCH).wstring() + L" " +
+                        std::to_wstring(reinterpret_cast<uintptr_t>(hReady));
+    for (const std::string& option : options)
+        line += L" " + Quoted(PathOf(option).wstring());
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullptr;
+    startup.hStdOutput = hOut;
+    startup.hStdError = hOut;
+    PROCESS_INFORMATION process{};
+    const bool bStarted = hReady && ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
+                                                     DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
+                                                     nullptr, nullptr, &startup, &process);
+    bool bReady = false;
+    if (bStarted)
+    {
+        // Ready, or ended without being ready; ten seconds at most.
+        const HANDLE waits[2] = {hReady, process.hProcess};
+        bReady = ::WaitForMultipleObjects(2, waits, FALSE, 10000) == WAIT_OBJECT_0;
+        ::CloseHandle(process.hThread);
+        ::CloseHandle(process.hProcess);
+    }
+    if (hOut != INVALID_HANDLE_VALUE)
+        ::CloseHandle(hOut);
+    if (hReady)
+        ::CloseHandle(hReady);
+    if (!bReady)
+    {
+        std::fprintf(stderr, "%s did not start; see %s\n", program.c_str(), Utf8(out).c_str());
+        return 1;
+    }
+    std::printf("%s started (pid %lu)\n", program.c_str(),
+                static_cast<unsigned long>(process.dwProcessId));
+    return 0;
+}
+
+int RunDaemonChild(const std::string& program, const std::string& readyHandle,
+                   const DaemonBody& body)
+{
+    const auto hReady = reinterpret_cast<HANDLE>(std::stoull(readyHandle));
+    RecordPid(program);
+    const int status = body(
+        [hReady]
+        {
+            std::fflush(stdout);
+            ::SetEvent(hReady);
+            ::CloseHandle(hReady);
+        });
+    ForgetPid(program);
+    return status;
+}
+
+int StopDaemon(const std::string& program)
+{
+    const int pid = RunningPid(program);
+    const HANDLE hProcess = pid ? OpenProgram(pid, program) : nullptr;
+    if (!hProcess)
+    {
+        std::printf("%s is not running\n", program.c_str());
+        return 0;
+    }
+    const std::wstring name = L"Local\\zelbin-stop-" + std::to_wstring(pid);
+    const HANDLE hStop = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+    if (hStop)
+    {
+        ::SetEvent(hStop);
+        ::CloseHandle(hStop);
+    }
+    const bool bEnded = hStop && ::WaitForSingleObject(hProcess, 10000) == WAIT_OBJECT_0;
+    ::CloseHandle(hProcess);
+    if (!bEnded)
+    {
+        std::fprintf(stderr, "%s (pid %d) did not stop within 10 s\n", program.c_str(), pid);
+        return 1;
+    }
+    std::error_code ignored;
+    fs::remove(PathOf(PidFilePath(program)), ignored);
+    std::printf("%s stopped\n", program.c_str());
+    return 0;
+}
+
+// On Windows the registration is a service of the service control manager; unitDir names
+// nothing here.
+std::string UnitFilePath(const std::string& program, const std::string& /*unitDir*/)
+{
+    return program;
+}
+
+int InstallUnit(const std::string& program, const std::string& executable,
+                const std::string& /*unitDir*/)
+{
+    const SC_HANDLE hManager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
+    if (!hManager)
+    {
+        std::fprintf(stderr, "%s: cannot open the service control manager (error %lu)\n",
+                     program.c_str(), ::GetLastError());
+        return 1;
+    }
+    const std::wstring name = PathOf(program).wstring();
+    const std::wstring command =
+        Quoted(PathOf(executable).wstring()) + L" --foreground --no-control";
+    const SC_HANDLE hService = ::CreateServiceW(
+        hManager, name.c_str(), (name + L" (Zelbin stand-in receiver service)").c_str(),
+        SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+        command.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    const DWORD iError = ::GetLastError();
+    ::CloseServiceHandle(hManager);
+    if (!hService)
+    {
+        std::fprintf(stderr, "%s: cannot install the service (error %lu)\n", program.c_str(),
+                     iError);
+        return 1;
+    }
+    ::CloseServiceHandle(hService);
+    std::printf("installed %s\n", program.c_str());
+    return 0;
+}
+
+int UninstallUnit(const std::string& program, const std::string& /*unitDir*/)
+{
+    const SC_HANDLE hManager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    if (!hManager)
+    {
+        std::fprintf(stderr, "%s: cannot open the service control manager (error %lu)\n",
+                     program.c_str(), ::GetLastError());
+        return 1;
+    }
+    const SC_HANDLE hService = ::OpenServiceW(hManager, PathOf(program).wstring().c_str(), DELETE);
+    const bool bDeleted = hService && ::DeleteService(hService);
+    const DWORD iError = ::GetLastError();
+    if (hService)
+        ::CloseServiceHandle(hService);
+    ::CloseServiceHandle(hManager);
+    if (!hService && iError == ERROR_SERVICE_DOES_NOT_EXIST)
+    {
+        std::printf("%s was not installed\n", program.c_str());
+        return 0;
+    }
+    if (!bDeleted)
+    {
+        std::fprintf(stderr, "%s: cannot remove the service (error %lu)\n", program.c_str(),
+                     iError);
+        return 1;
+    }
+    std::printf("removed %s\n", program.c_str());
+    return 0;
+}
+
+std::string OwnExecutablePath(const char* /*argv0*/)
+{
+    return Utf8(OwnPath());
+}

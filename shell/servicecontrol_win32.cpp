@@ -1,0 +1,36 @@
+// SPDX-License-Identifier: MIT
+// Process launching on Windows: CreateProcessW with the quoted command line, which the program
+// splits back into the path and the switch.
+
+#include "servicecontrol.h"
+
+#include <windows.h>
+
+#include <filesystem>
+
+std::string GetModuleDirectory()
+{
+    wchar_t path[32768] = {};
+    const DWORD n = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+    if (n == 0 || n >= std::size(path))
+        return {};
+    const std::u8string directory = std::filesystem::path(path).parent_path().u8string();
+    return std::string(directory.begin(), directory.end()) + "\\";
+}
+
+bool RunServiceCommand(const std::string& path, const std::string& sw)
+{
+    const std::u8string utf8(ServiceCommandLine(path, sw).begin(),
+                             ServiceCommandLine(path, sw).end());
+    std::wstring line = std::filesystem::path(utf8).wstring();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    // No window of its own, and nothing of ours inherited: nobody waits for the program.
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                          nullptr, &startup, &process))
+        return false;
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return true;
+}
