@@ -6,6 +6,8 @@
 #include "bytebuffer.h"
 #include "refcounted.h"
 
+#include <cstdint>
+
 class CClientObject;
 class CNetworkEvent;
 class CRequestMessage;
@@ -40,7 +42,8 @@ public:
     virtual void SetClient(CClientObject* pClient) = 0;
     virtual void SetListener(IInboundSink* pListener) = 0;
     virtual CNetworkEvent* GetNetworkEvent() = 0;
-    virtual int GetSocketHandle() = 0;
+    // The socket as a pointer-sized integer (a descriptor or a Winsock SOCKET); -1 for none.
+    virtual intptr_t GetSocketHandle() = 0;
     virtual void OnReadable() = 0;
     virtual void Send(CByteBuffer* pBuffer) = 0;
     virtual void OnClosed() = 0;

@@ -202,9 +202,11 @@ CNetworkEvent* CMessagingSocket::GetNetworkEvent()
     return m_pSocket ? m_pSocket->GetNetworkEvent() : nullptr;
 }
 
-int CMessagingSocket::GetSocketHandle()
+intptr_t CMessagingSocket::GetSocketHandle()
 {
-    return m_pSocket ? m_pSocket->GetHandle() : INVALID_SOCKET;
+    return m_pSocket && m_pSocket->GetHandle() != INVALID_SOCKET
+               ? static_cast<intptr_t>(m_pSocket->GetHandle())
+               : -1;
 }
 
 CRefPtr<CClientObject> CMessagingSocket::TakeClient()
@@ -380,6 +382,6 @@ void OpenMessagingSocket(CRefPtr<CMessagingSocket>& pOut, const char* pszHost, u
     pOut = new (std::nothrow) CMessagingSocket(pSocket);
     if (!pOut)
         delete pSocket;
-    else if (pOut->GetSocketHandle() == INVALID_SOCKET)
+    else if (pOut->GetSocketHandle() == -1)
         pOut.Reset();
 }

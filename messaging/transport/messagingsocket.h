@@ -90,7 +90,7 @@ public:
     void SetClient(CClientObject* pClient) override;
     void SetListener(IInboundSink* pListener) override;
     CNetworkEvent* GetNetworkEvent() override;
-    int GetSocketHandle() override;
+    intptr_t GetSocketHandle() override;
     // Reads every complete frame now available and hands each to the listener.
     void OnReadable() override;
     // Queues the buffer (if any) and writes queued frames in order as far as the socket accepts.
