@@ -13,4 +13,4 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Static runtime (libstdc++, libgcc, winpthreads): each .exe runs without DLLs beside it.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64 CACHE FILEPATH "Runs the Windows programs")
+set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)

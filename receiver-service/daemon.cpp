@@ -65,6 +65,7 @@ std::string SystemdQuoted(const std::string& word)
 
 int RunProgramMain(int (*pMain)(int, char**), int argc, char** argv)
 {
+    SetUpProgramOutput();
     try
     {
         return pMain(argc, argv);

@@ -6,7 +6,6 @@
 #include "numbers.h"
 #include "receiverservice.h"
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -194,9 +193,6 @@ int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
 
 int Main(int argc, char** argv)
 {
-#if defined(SIGPIPE) // a reader of our output that went away must not end us (Windows has none)
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
     Arguments a;
     if (!Parse(argc, argv, a))
         return 2;

@@ -6,7 +6,6 @@
 #include "daemon.h"
 #include "serviceclient.h"
 
-#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -71,9 +70,6 @@ int Serve(const std::function<void()>& ready)
 
 int Main(int argc, char** argv)
 {
-#if defined(SIGPIPE) // a reader of our output that went away must not end us (Windows has none)
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
     std::string sw, unitDir, readyHandle;
     std::vector<std::string> passOn; // every argument but "-start", for the daemon child
     for (int i = 1; i < argc; ++i)

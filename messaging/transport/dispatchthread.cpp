@@ -137,7 +137,7 @@ void CMessageDispatchThread::QueueInbound(CClientObject* pClient, CByteBuffer* p
             Trace("CMessageDispatchThread::QueueInbound: A connection sends more than is handled "
                   "(%zu bytes wait); it is removed.",
                   iClientBytes);
-            throw CSystemException(ENOBUFS);
+            throw CSystemException(SYSTEM_ERROR_NO_BUFFERS);
         }
         iClientBytes += iCost;
         m_iInboundBytes += iCost;

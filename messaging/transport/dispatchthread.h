@@ -41,8 +41,8 @@ public:
     // Stops and joins (the command being run finishes); queued commands are discarded unrun.
     ~CMessageDispatchThread() override;
 
-    // Throws CSystemException(ENOBUFS) instead of queueing when the client, or the process, is
-    // over its share; the I/O thread then removes the connection.
+    // Throws CSystemException(SYSTEM_ERROR_NO_BUFFERS) instead of queueing when the client, or the
+    // process, is over its share; the I/O thread then removes the connection.
     void QueueInbound(CClientObject* pClient, CByteBuffer* pBuffer) override;
     void QueueDisconnect(CClientObject* pClient) override;
     void AddPendingRequest(CRequestMessage* pRequest) override;

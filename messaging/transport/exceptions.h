@@ -49,6 +49,12 @@ public:
     CSocketException();
 };
 
+// The system's codes for the library's own refusals, so that their texts read as the system's:
+// EMSGSIZE, ENOBUFS, ENOMEM on POSIX; WSAEMSGSIZE, WSAENOBUFS, ERROR_NOT_ENOUGH_MEMORY on Windows.
+extern const int32_t SYSTEM_ERROR_MESSAGE_TOO_LONG;
+extern const int32_t SYSTEM_ERROR_NO_BUFFERS;
+extern const int32_t SYSTEM_ERROR_NO_MEMORY;
+
 // A frame read or write met a socket error other than would-block; the system's last error.
 class CSystemException : public CExceptionBase
 {

@@ -18,6 +18,10 @@ const char* CExceptionBase::SystemMessage(int32_t iCode, char* pBuffer, size_t i
         return result == 0 ? pBuffer : nullptr;
 }
 
+const int32_t SYSTEM_ERROR_MESSAGE_TOO_LONG = EMSGSIZE;
+const int32_t SYSTEM_ERROR_NO_BUFFERS = ENOBUFS;
+const int32_t SYSTEM_ERROR_NO_MEMORY = ENOMEM;
+
 CSocketException::CSocketException() : CExceptionBase(errno, SOURCE_SYSTEM) {}
 
 CSystemException::CSystemException() : CExceptionBase(errno, SOURCE_SYSTEM) {}

@@ -20,6 +20,10 @@ const char* CExceptionBase::SystemMessage(int32_t iCode, char* pBuffer, size_t i
     return pBuffer;
 }
 
+const int32_t SYSTEM_ERROR_MESSAGE_TOO_LONG = WSAEMSGSIZE;
+const int32_t SYSTEM_ERROR_NO_BUFFERS = WSAENOBUFS;
+const int32_t SYSTEM_ERROR_NO_MEMORY = ERROR_NOT_ENOUGH_MEMORY;
+
 CSocketException::CSocketException() : CExceptionBase(::WSAGetLastError(), SOURCE_SYSTEM) {}
 
 CSystemException::CSystemException()

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <new>
 
@@ -111,17 +110,17 @@ int CFrameReader::Step(CSocket* pSocket)
         {
             m_iCharged += static_cast<size_t>(r);
             if ((g_iPartialFrameBytes += static_cast<size_t>(r)) > MAX_PARTIAL_FRAME_BYTES)
-                throw CSystemException(ENOBUFS);
+                throw CSystemException(SYSTEM_ERROR_NO_BUFFERS);
         }
     }
     if (m_iDone == 4)
     {
         const uint32_t iLength = FromBigEndian(m_lengthPrefix);
         if (iLength > MAX_FRAME_LENGTH)
-            throw CSystemException(EMSGSIZE);
+            throw CSystemException(SYSTEM_ERROR_MESSAGE_TOO_LONG);
         MakeByteBuffer(m_pBuffer, iLength);
         if (!m_pBuffer)
-            throw CSystemException(ENOMEM);
+            throw CSystemException(SYSTEM_ERROR_NO_MEMORY);
     }
     return FRAME_STEP_DONE;
 }
@@ -243,7 +242,7 @@ void CMessagingSocket::Send(CByteBuffer* pBuffer)
         m_sendQueue.emplace_back(pBuffer);
         m_iQueuedBytes += pBuffer->GetSize();
         if (m_iQueuedBytes > m_iQueueLimit)
-            throw CSystemException(ENOBUFS);
+            throw CSystemException(SYSTEM_ERROR_NO_BUFFERS);
     }
     if (!m_pSocket || !m_pWriter)
         return;

@@ -57,8 +57,9 @@ public:
     bool IsComplete() const override;
     // Some bytes of a frame have come, not all.
     bool IsInProgress() const { return m_iDone > 0 && !IsComplete(); }
-    // Also throws CSystemException(EMSGSIZE) for a length above MAX_FRAME_LENGTH, and
-    // CSystemException(ENOBUFS) when the process holds MAX_PARTIAL_FRAME_BYTES of partial frames.
+    // Also throws CSystemException(SYSTEM_ERROR_MESSAGE_TOO_LONG) for a length above
+    // MAX_FRAME_LENGTH, and CSystemException(SYSTEM_ERROR_NO_BUFFERS) when the process holds
+    // MAX_PARTIAL_FRAME_BYTES of partial frames.
     int Step(CSocket* pSocket) override;
 
 private:
@@ -94,8 +95,8 @@ public:
     // Reads every complete frame now available and hands each to the listener.
     void OnReadable() override;
     // Queues the buffer (if any) and writes queued frames in order as far as the socket accepts.
-    // Throws CSystemException(ENOBUFS) when more than the queue limit waits: the peer does not
-    // read.
+    // Throws CSystemException(SYSTEM_ERROR_NO_BUFFERS) when more than the queue limit waits: the
+    // peer does not read.
     void Send(CByteBuffer* pBuffer) override;
     void SetSendQueueLimit(size_t iBytes) { m_iQueueLimit = iBytes; }
     // How long a begun frame may take (FRAME_TIMEOUT_MS unless a test wants less).

@@ -1,26 +1,178 @@
 // SPDX-License-Identifier: MIT
 // A program started by a test: its standard input is a pipe the test writes to, its standard
-// output goes to a file of its own that the test reads, and it is ended (and reaped) when the
-// test is done with it.
+// output (and its standard error, when asked) goes to a file of its own that the test reads, and
+// it is ended when the test is done with it, or when the test dies first: a test's crash must not
+// leave a service running on the test's ports.
 #pragma once
 
 #include "testutil.h"
 
 #include <csignal>
 #include <cstdlib>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+
+inline constexpr int SIGKILL = 9; // not in the Windows C library: an outright end
+
+// SIGTERM and SIGINT set the program's stop event ("Local\zelbin-stop-PID"), which the service
+// programs and zelbinctl watch as a POSIX program watches its stop signals; SIGKILL, or a program
+// without the event, is terminated. A job object that ended the program with a test that died
+// would also end the daemons it starts (Wine cannot let them break away): the Wine stage ends
+// every program of its own Wine server instead, when it is done.
+class CChildProcess
+{
+public:
+    explicit CChildProcess(const std::vector<std::string>& argv, bool bMergeErrors = false)
+    {
+        wchar_t directory[MAX_PATH], name[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, directory);
+        ::GetTempFileNameW(directory, L"zbo", 0, name);
+        m_outputPath = std::filesystem::path(name).string();
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        const HANDLE hOut = ::CreateFileW(name, GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE hIn = nullptr;
+        if (hOut == INVALID_HANDLE_VALUE || !::CreatePipe(&hIn, &m_hStdin, &inherit, 0))
+            return;
+        ::SetHandleInformation(m_hStdin, HANDLE_FLAG_INHERIT, 0);
+        std::wstring line;
+        for (const std::string& arg : argv)
+            line += (line.empty() ? L"" : L" ") + Quoted(std::filesystem::path(arg).wstring());
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = hIn;
+        startup.hStdOutput = hOut;
+        startup.hStdError = bMergeErrors ? hOut : ::GetStdHandle(STD_ERROR_HANDLE);
+        PROCESS_INFORMATION process{};
+        if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                             &startup, &process))
+        {
+            ::ResumeThread(process.hThread);
+            ::CloseHandle(process.hThread);
+            m_hProcess = process.hProcess;
+            m_pid = static_cast<int>(process.dwProcessId);
+        }
+        ::CloseHandle(hIn);
+        ::CloseHandle(hOut);
+    }
+    ~CChildProcess()
+    {
+        Kill(SIGKILL);
+        Wait();
+        CloseStdin();
+        if (m_hProcess)
+            ::CloseHandle(m_hProcess);
+        std::error_code ignored;
+        std::filesystem::remove(m_outputPath, ignored);
+    }
+    CChildProcess(const CChildProcess&) = delete;
+    CChildProcess& operator=(const CChildProcess&) = delete;
+
+    int Pid() const { return m_pid; }
+    void Write(const std::string& text)
+    {
+        DWORD iWritten = 0;
+        ::WriteFile(m_hStdin, text.data(), static_cast<DWORD>(text.size()), &iWritten, nullptr);
+    }
+    void CloseStdin()
+    {
+        if (m_hStdin)
+            ::CloseHandle(m_hStdin);
+        m_hStdin = nullptr;
+    }
+    std::string Output() const { return ReadFile(m_outputPath); }
+    bool WaitForOutput(const std::string& text,
+                       std::chrono::milliseconds deadline = std::chrono::seconds(10))
+    {
+        return WaitUntil([&] { return Output().find(text) != std::string::npos; }, deadline);
+    }
+    void Kill(int signal)
+    {
+        if (!m_hProcess || ::WaitForSingleObject(m_hProcess, 0) == WAIT_OBJECT_0)
+            return;
+        const std::wstring name = L"Local\\zelbin-stop-" + std::to_wstring(m_pid);
+        const HANDLE hStop =
+            signal == SIGKILL ? nullptr : ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+        if (hStop)
+        {
+            ::SetEvent(hStop);
+            ::CloseHandle(hStop);
+        }
+        else
+            ::TerminateProcess(m_hProcess, 128 + signal);
+    }
+    // Waits for the process to end (up to the deadline); its exit status, or -1.
+    int Wait(std::chrono::milliseconds deadline = std::chrono::seconds(20))
+    {
+        DWORD iStatus = 0;
+        if (!m_hProcess ||
+            ::WaitForSingleObject(m_hProcess, static_cast<DWORD>(deadline.count())) !=
+                WAIT_OBJECT_0 ||
+            !::GetExitCodeProcess(m_hProcess, &iStatus))
+            return -1;
+        return static_cast<int>(iStatus);
+    }
+
+private:
+    // One argument, quoted so that the program's start-up code splits it back as it was.
+    static std::wstring Quoted(const std::wstring& word)
+    {
+        std::wstring out = L"\"";
+        size_t iBackslashes = 0;
+        for (const wchar_t c : word)
+        {
+            if (c == L'\\')
+            {
+                ++iBackslashes;
+                continue;
+            }
+            out.append(c == L'"' ? 2 * iBackslashes + 1 : iBackslashes, L'\\');
+            iBackslashes = 0;
+            out += c;
+        }
+        out.append(2 * iBackslashes, L'\\');
+        return out + L"\"";
+    }
+
+    HANDLE m_hProcess = nullptr;
+    HANDLE m_hStdin = nullptr;
+    int m_pid = -1;
+    std::string m_outputPath;
+};
+
+// Whether the process (one this test did not start) is gone.
+inline bool ProcessHasEnded(int pid)
+{
+    const HANDLE hProcess = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (!hProcess)
+        return true;
+    const bool bEnded = ::WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0;
+    ::CloseHandle(hProcess);
+    return bEnded;
+}
+
+// Sets a variable of this process's environment, which the programs it starts inherit.
+inline void SetEnvironment(const char* name, const std::string& value)
+{
+    ::_putenv_s(name, value.c_str());
+}
+#else
 #include <fcntl.h>
 #include <spawn.h>
-#include <string>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 extern char** environ;
 
 class CChildProcess
 {
 public:
-    explicit CChildProcess(const std::vector<std::string>& argv)
+    explicit CChildProcess(const std::vector<std::string>& argv, bool bMergeErrors = false)
     {
         char name[] = "/tmp/zelbin-output-XXXXXX";
         const int out = ::mkostemp(name, O_CLOEXEC);
@@ -32,8 +184,8 @@ public:
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, in[0], 0);
         posix_spawn_file_actions_adddup2(&actions, out, 1);
-        // The program ends with the test even when the test dies first: a test's crash must not
-        // leave a service running on the test's ports.
+        if (bMergeErrors)
+            posix_spawn_file_actions_adddup2(&actions, out, 2);
         std::vector<std::string> full = {"/usr/bin/setpriv", "--pdeathsig", "KILL", "--"};
         full.insert(full.end(), argv.begin(), argv.end());
         std::vector<char*> args;
@@ -57,7 +209,7 @@ public:
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    pid_t Pid() const { return m_pid; }
+    int Pid() const { return m_pid; }
     void Write(const std::string& text)
     {
         [[maybe_unused]] ssize_t n = ::write(m_stdin, text.data(), text.size());
@@ -100,11 +252,29 @@ private:
     std::string m_outputPath;
 };
 
-// Runs a program to its end and returns its exit status, with its output in *pOutput.
-inline int RunProgram(const std::vector<std::string>& argv, std::string* pOutput = nullptr,
-                      std::chrono::milliseconds deadline = std::chrono::seconds(30))
+// Whether the process (one this test did not start) is gone, or ended and waiting to be reaped
+// by whoever adopted it.
+inline bool ProcessHasEnded(int pid)
 {
-    CChildProcess child(argv);
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return stat.empty() ||
+           (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z');
+}
+
+inline void SetEnvironment(const char* name, const std::string& value)
+{
+    ::setenv(name, value.c_str(), 1);
+}
+#endif
+
+// Runs a program to its end and returns its exit status, with its output (and its standard
+// error, when asked) in *pOutput.
+inline int RunProgram(const std::vector<std::string>& argv, std::string* pOutput = nullptr,
+                      std::chrono::milliseconds deadline = std::chrono::seconds(30),
+                      bool bMergeErrors = false)
+{
+    CChildProcess child(argv, bMergeErrors);
     child.CloseStdin();
     const int status = child.Wait(deadline);
     if (pOutput)

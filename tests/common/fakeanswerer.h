@@ -85,6 +85,6 @@ private:
 inline uint16_t RefusingPort()
 {
     uint16_t port = 0;
-    ::close(ListenOnLoopback(port));
+    CloseRaw(ListenOnLoopback(port));
     return port;
 }

@@ -1,22 +1,18 @@
 // SPDX-License-Identifier: MIT
-// A service peer for transport tests, written with plain blocking POSIX sockets so that it shares
-// no code with what it tests: it listens on 127.0.0.1, sends a configurable handshake on every
+// A service peer for transport tests, written with plain blocking sockets so that it shares no
+// code with what it tests: it listens on 127.0.0.1, sends a configurable handshake on every
 // accepted connection, records the frames it receives and lets a test answer them.
 #pragma once
 
 #include "message.h"
+#include "rawsocket.h"
 #include "testutil.h"
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <cstring>
 #include <memory>
 #include <mutex>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using ByteVector = std::vector<uint8_t>;
@@ -43,19 +39,18 @@ inline ByteVector FrameOf(IMessage* pMessage)
 // Sends or receives exactly n bytes; false when the connection ends first.
 template <class Byte, class Transfer> bool TransferAll(Byte* p, size_t n, Transfer transfer)
 {
-    for (ssize_t r = 0; n; p += r, n -= static_cast<size_t>(r))
+    for (int r = 0; n; p += r, n -= static_cast<size_t>(r))
         if ((r = transfer(p, n)) <= 0)
             return false;
     return true;
 }
-inline bool WriteAll(int fd, const uint8_t* p, size_t n)
+inline bool WriteAll(RawSocket fd, const uint8_t* p, size_t n)
 {
-    return TransferAll(p, n,
-                       [fd](const uint8_t* q, size_t k) { return ::send(fd, q, k, MSG_NOSIGNAL); });
+    return TransferAll(p, n, [fd](const uint8_t* q, size_t k) { return SendRaw(fd, q, k); });
 }
-inline bool ReadAll(int fd, uint8_t* p, size_t n)
+inline bool ReadAll(RawSocket fd, uint8_t* p, size_t n)
 {
-    return TransferAll(p, n, [fd](uint8_t* q, size_t k) { return ::recv(fd, q, k, 0); });
+    return TransferAll(p, n, [fd](uint8_t* q, size_t k) { return ReceiveRaw(fd, q, k); });
 }
 
 inline sockaddr_in Loopback(uint16_t port)
@@ -68,9 +63,9 @@ inline sockaddr_in Loopback(uint16_t port)
 }
 
 // A listening socket on 127.0.0.1 with an ephemeral port.
-inline int ListenOnLoopback(uint16_t& iPort)
+inline RawSocket ListenOnLoopback(uint16_t& iPort)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const RawSocket fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address = Loopback(0);
     socklen_t n = sizeof address;
     ::bind(fd, reinterpret_cast<sockaddr*>(&address), n);
@@ -80,19 +75,18 @@ inline int ListenOnLoopback(uint16_t& iPort)
     return fd;
 }
 
-// A raw connection to the service that has read the handshake; -1 when that failed.
-inline int ConnectRaw(uint16_t port)
+// A raw connection to the service that has read the handshake; NO_RAW_SOCKET when that failed.
+inline RawSocket ConnectRaw(uint16_t port)
 {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const RawSocket fd = ::socket(AF_INET, SOCK_STREAM, 0);
     const sockaddr_in address = Loopback(port);
-    const timeval bound{10, 0}; // no read waits longer than this for the service
-    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    SetReceiveTimeout(fd, 10); // no read waits longer than this for the service
     uint8_t handshake[16];
     if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
         ReadAll(fd, handshake, 16))
         return fd;
-    ::close(fd);
-    return -1;
+    CloseRaw(fd);
+    return NO_RAW_SOCKET;
 }
 
 class CTestPeer
@@ -100,7 +94,7 @@ class CTestPeer
 public:
     struct CConnection
     {
-        int fd = -1;
+        RawSocket fd = NO_RAW_SOCKET;
         std::mutex mutex;
         std::vector<ByteVector> frames; // bodies, in arrival order
 
@@ -115,7 +109,7 @@ public:
             std::lock_guard<std::mutex> g(mutex);
             return frames.at(i);
         }
-        void Shut() { ::shutdown(fd, SHUT_RDWR); }
+        void Shut() { ShutRaw(fd); }
     };
     using Handler = std::function<void(CConnection&, const ByteVector& body)>;
 
@@ -138,12 +132,16 @@ public:
     // Closes the listener and every connection and waits for the peer's threads.
     void Shutdown()
     {
-        if (m_listenFd < 0)
+        if (m_listenFd == NO_RAW_SOCKET)
             return;
-        ::shutdown(m_listenFd, SHUT_RDWR);
-        m_acceptor.join();
-        ::close(m_listenFd);
-        m_listenFd = -1;
+        if (!WakeAccept(m_listenFd))
+        {
+            m_acceptor.join();
+            CloseRaw(m_listenFd);
+        }
+        else
+            m_acceptor.join();
+        m_listenFd = NO_RAW_SOCKET;
         {
             std::lock_guard<std::mutex> g(m_mutex);
             for (auto& c : m_connections)
@@ -153,7 +151,7 @@ public:
             t.join();
         std::lock_guard<std::mutex> g(m_mutex);
         for (auto& c : m_connections)
-            ::close(c->fd);
+            CloseRaw(c->fd);
     }
 
     uint16_t Port() const { return m_iPort; }
@@ -173,8 +171,8 @@ private:
     {
         for (;;)
         {
-            const int fd = ::accept4(m_listenFd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd < 0)
+            const RawSocket fd = AcceptRaw(m_listenFd);
+            if (fd == NO_RAW_SOCKET)
                 return;
             auto c = std::make_shared<CConnection>();
             c->fd = fd;
@@ -192,8 +190,7 @@ private:
                 for (int i = 0; i < 15; ++i)
                 {
                     // The pace between bytes; the drip ends early once the client hangs up.
-                    pollfd hangUp{c->fd, POLLRDHUP, 0};
-                    if (i > 0 && ::poll(&hangUp, 1, 700) != 0)
+                    if (i > 0 && WaitReadable(c->fd, 700))
                         break;
                     WriteAll(c->fd, &handshake[static_cast<size_t>(i)], 1);
                 }
@@ -229,7 +226,7 @@ private:
     EHandshake m_eHandshake;
     Handler m_onFrame;
     uint16_t m_iPort = 0;
-    int m_listenFd = -1;
+    RawSocket m_listenFd = NO_RAW_SOCKET;
     std::thread m_acceptor;
     std::mutex m_mutex;
     std::vector<std::shared_ptr<CConnection>> m_connections;

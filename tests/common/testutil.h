@@ -14,9 +14,9 @@
 #include <fstream>
 #include <functional>
 #include <mutex>
-#include <poll.h>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 inline std::string Hex(const uint8_t* p, size_t n)
@@ -85,7 +85,8 @@ inline bool WaitUntil(const std::function<bool()>& condition,
     {
         if (std::chrono::steady_clock::now() >= end)
             return condition();
-        ::poll(nullptr, 0, 1); // re-check the condition every millisecond until the deadline
+        // re-check the condition every millisecond until the deadline
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     return true;
 }
@@ -122,3 +123,14 @@ private:
     std::vector<std::string> m_lines;
     TraceSink m_old;
 };
+
+// The system's codes for what the library reports, written out for each platform.
+#if defined(_WIN32)
+inline constexpr int32_t CODE_MESSAGE_TOO_LONG = 10040;   // WSAEMSGSIZE
+inline constexpr int32_t CODE_NO_BUFFERS = 10055;         // WSAENOBUFS
+inline constexpr int32_t CODE_CONNECTION_REFUSED = 10061; // WSAECONNREFUSED
+#else
+inline constexpr int32_t CODE_MESSAGE_TOO_LONG = 90;    // EMSGSIZE
+inline constexpr int32_t CODE_NO_BUFFERS = 105;         // ENOBUFS
+inline constexpr int32_t CODE_CONNECTION_REFUSED = 111; // ECONNREFUSED
+#endif

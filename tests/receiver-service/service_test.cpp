@@ -13,8 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <poll.h>
-
 namespace
 {
 using namespace std::chrono_literals;
@@ -64,14 +62,13 @@ uint32_t AskMask(uint16_t port)
 }
 
 // Whether the service closes the connection within the deadline.
-bool ClosedByService(int fd, std::chrono::milliseconds deadline)
+bool ClosedByService(RawSocket fd, std::chrono::milliseconds deadline)
 {
     return WaitUntil(
         [&]
         {
-            pollfd p{fd, POLLIN, 0};
             uint8_t byte = 0;
-            return ::poll(&p, 1, 0) == 1 && ::recv(fd, &byte, 1, MSG_DONTWAIT) <= 0;
+            return WaitReadable(fd, 0) && ReceiveNow(fd, &byte, 1) <= 0;
         },
         deadline);
 }
@@ -110,8 +107,8 @@ TEST(StandIn, AnUnregisteredClientGetsNothingAndIsClosedInTime)
 {
     CStandIn service({"--receiver", "1:A", "--registration-timeout", "1000"});
     const auto start = std::chrono::steady_clock::now();
-    const int fd = ConnectRaw(service.Port());
-    ASSERT_GE(fd, 0);
+    const RawSocket fd = ConnectRaw(service.Port());
+    ASSERT_NE(fd, NO_RAW_SOCKET);
     ASSERT_TRUE(WriteAll(fd, ASK_MASK.data(), ASK_MASK.size()));
     EXPECT_TRUE(service.LogContains("Client 1: message 14 before registration; ignored"));
     // An event goes to every registered client: once the registered one has it, the
@@ -123,13 +120,13 @@ TEST(StandIn, AnUnregisteredClientGetsNothingAndIsClosedInTime)
     // Nothing came, no answer and no event: the socket has no byte to read, whether or not the
     // time-out has closed it by now.
     uint8_t byte = 0;
-    EXPECT_LE(::recv(fd, &byte, 1, MSG_DONTWAIT | MSG_PEEK), 0);
+    EXPECT_LE(ReceiveNow(fd, &byte, 1, true), 0);
 
     EXPECT_TRUE(ClosedByService(fd, 5s));
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms);
     EXPECT_TRUE(service.LogContains("Client 1 did not register within 1000 ms; closed"));
     EXPECT_EQ(registered.Mask(), 0x1Eu); // a registered client is left alone
-    ::close(fd);
+    CloseRaw(fd);
 }
 
 // Each bad input closes or ignores its own client only; the other client is served throughout,
@@ -146,9 +143,10 @@ TEST(StandIn, BadInputAffectsOnlyItsOwnClient)
     {
         const char* name;
         ByteVector bytes;
-        const char* logged;
+        std::string logged;
     } cases[] = {
-        {"absurd length", Bytes("7F FF FF FF 00"), "Message too long"},
+        {"absurd length", Bytes("7F FF FF FF 00"),
+         "Exception (Error code = " + std::to_string(CODE_MESSAGE_TOO_LONG) + ")"},
         {"truncated request", Frame(Bytes("00 00 00 0E 02 00")),
          "message 14 does not read as its class"},
         {"unknown identifiers", flood, "unknown message identifier 99"},
@@ -159,13 +157,13 @@ TEST(StandIn, BadInputAffectsOnlyItsOwnClient)
     const auto start = std::chrono::steady_clock::now();
     for (const auto& c : cases)
     {
-        const int fd = ConnectRaw(service.Port());
-        ASSERT_GE(fd, 0);
+        const RawSocket fd = ConnectRaw(service.Port());
+        ASSERT_NE(fd, NO_RAW_SOCKET);
         ByteVector bytes = REGISTRATION;
         bytes.insert(bytes.end(), c.bytes.begin(), c.bytes.end());
         ASSERT_TRUE(WriteAll(fd, bytes.data(), bytes.size()));
         EXPECT_TRUE(service.LogContains(c.logged)) << c.name;
-        ::close(fd);
+        CloseRaw(fd);
         EXPECT_EQ(good.Mask(), 0x1Eu) << c.name;
     }
     const auto seconds =
@@ -192,10 +190,11 @@ TEST(StandIn, RegisterAndCloseStormLeavesTheServiceServing)
             {
                 for (int i = 0; i < rounds; ++i)
                 {
-                    const int fd = ConnectRaw(service.Port());
-                    if (fd < 0 || !WriteAll(fd, REGISTRATION.data(), REGISTRATION.size()))
+                    const RawSocket fd = ConnectRaw(service.Port());
+                    if (fd == NO_RAW_SOCKET ||
+                        !WriteAll(fd, REGISTRATION.data(), REGISTRATION.size()))
                         ++failures;
-                    ::close(fd);
+                    CloseRaw(fd);
                 }
             });
     for (auto& t : threads)
@@ -207,19 +206,12 @@ TEST(StandIn, RegisterAndCloseStormLeavesTheServiceServing)
     EXPECT_EQ(service.Stop(), 0);
 }
 
-// Gone, or ended and waiting to be reaped by whoever adopted it.
-bool HasEnded(int pid)
-{
-    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
-    const size_t close = stat.rfind(')');
-    return stat.empty() ||
-           (close != std::string::npos && close + 2 < stat.size() && stat[close + 2] == 'Z');
-}
-
 class ServiceProgramsTest : public testing::TestWithParam<const char*>
 {
 protected:
-    void SetUp() override { ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1); }
+    // The programs' runtime directory lies under this variable: XDG_RUNTIME_DIR on POSIX,
+    // LOCALAPPDATA on Windows.
+    void SetUp() override { SetEnvironment(RUNTIME_VARIABLE, runtime.Path()); }
     CTempDir runtime;
     CTempDir units;
 };
@@ -227,13 +219,23 @@ protected:
 TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
 {
     const std::string program = ProgramPath(std::string(GetParam()) + ".exe");
-    const std::string unit = units / (std::string(GetParam()) + ".service");
     std::string out;
+#if defined(_WIN32)
+    // A service of the service control manager, removed again; a second removal finds none.
+    EXPECT_EQ(RunProgram({program, "-i"}, &out, 30s, true), 0) << out;
+    EXPECT_EQ(out, "installed " + std::string(GetParam()) + "\n");
+    EXPECT_EQ(RunProgram({program, "-u"}, &out, 30s, true), 0) << out;
+    EXPECT_EQ(out, "removed " + std::string(GetParam()) + "\n");
+    EXPECT_EQ(RunProgram({program, "-u"}, &out, 30s, true), 0) << out;
+    EXPECT_EQ(out, std::string(GetParam()) + " was not installed\n");
+#else
+    const std::string unit = units / (std::string(GetParam()) + ".service");
     EXPECT_EQ(RunProgram({program, "-i", "--unit-dir", units.Path()}, &out), 0) << out;
     const std::string text = ReadFile(unit);
     EXPECT_NE(text.find("ExecStart=\"" + program), std::string::npos) << text;
     EXPECT_EQ(RunProgram({program, "-u", "--unit-dir", units.Path()}, &out), 0);
     EXPECT_FALSE(std::filesystem::exists(unit));
+#endif
 
     std::unique_ptr<CStandIn> hardware;
     if (std::string(GetParam()) == "VostraSoftwareService")
@@ -243,7 +245,7 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_NE(out.find("started (pid "), std::string::npos) << out;
     const int pid = std::stoi(ReadFile(runtime / ("zelbin/" + std::string(GetParam()) + ".pid")));
-    EXPECT_EQ(::kill(pid, 0), 0);
+    EXPECT_FALSE(ProcessHasEnded(pid));
     if (hardware)
     {
         EXPECT_TRUE(hardware->LogContains("Client 1 registered"));
@@ -257,7 +259,7 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
     EXPECT_NE(out.find("already running"), std::string::npos) << out;
     ASSERT_EQ(RunProgram({program, "-stop"}, &out), 0) << out;
     EXPECT_NE(out.find("stopped"), std::string::npos) << out;
-    EXPECT_TRUE(HasEnded(pid));
+    EXPECT_TRUE(ProcessHasEnded(pid));
     if (hardware)
     {
         EXPECT_TRUE(hardware->LogContains("Client 1 disconnected"));
@@ -285,11 +287,10 @@ TEST(ServicePrograms, BadOptionsAreRefused)
     };
     for (const auto& c : cases)
     {
-        std::string line = "'" + ProgramPath("VostraHardwareService.exe") + "' --foreground";
-        for (const auto& a : c.args)
-            line += " '" + a + "'";
+        std::vector<std::string> argv = {ProgramPath("VostraHardwareService.exe"), "--foreground"};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
         std::string out;
-        EXPECT_EQ(RunProgram({"/bin/sh", "-c", line + " 2>&1"}, &out), 2) << c.args[1];
+        EXPECT_EQ(RunProgram(argv, &out, 30s, true), 2) << c.args[1];
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
     }
 }

@@ -8,7 +8,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
+#include <random>
 #include <sstream>
+
+// Where the service programs keep their runtime directory.
+#if defined(_WIN32)
+inline constexpr const char* RUNTIME_VARIABLE = "LOCALAPPDATA";
+#else
+inline constexpr const char* RUNTIME_VARIABLE = "XDG_RUNTIME_DIR";
+#endif
 
 inline std::string ProgramPath(const std::string& name)
 {
@@ -21,8 +29,12 @@ class CTempDir
 public:
     CTempDir()
     {
-        char pattern[] = "/tmp/zelbin-test-XXXXXX";
-        m_path = ::mkdtemp(pattern);
+        std::random_device random;
+        const auto base = std::filesystem::temp_directory_path();
+        std::error_code error;
+        do
+            m_path = (base / ("zelbin-test-" + std::to_string(random()))).string();
+        while (!std::filesystem::create_directory(m_path, error) && !error);
     }
     ~CTempDir()
     {

@@ -32,6 +32,11 @@
 #include <thread>
 #include <vector>
 
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 namespace
 {
 using Clock = std::chrono::steady_clock;
@@ -667,6 +672,11 @@ int main(int argc, char** argv)
 {
 #if defined(SIGPIPE) // a reader of our output that went away must not end us (Windows has none)
     std::signal(SIGPIPE, SIG_IGN);
+#endif
+#if defined(_WIN32)
+    // The same bytes on every platform: lines end in LF, and the log is printed exactly as the
+    // file holds it (CR LF), not with a CR added before each LF.
+    _setmode(_fileno(stdout), _O_BINARY);
 #endif
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)

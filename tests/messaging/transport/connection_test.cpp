@@ -8,7 +8,6 @@
 #include "transporttest.h"
 
 #include <chrono>
-#include <sys/resource.h>
 
 namespace
 {
@@ -42,14 +41,6 @@ uint32_t AskLogMask(CClientObject* pClient)
     if (reader->Deserialise(response.Get()))
         reader->GetArguments().Unpack(1, ARG_UINT32, &mask);
     return mask;
-}
-
-double CpuSeconds()
-{
-    rusage usage{};
-    ::getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 // Holds the dispatch thread inside a delivery until released, so that detaches queue up behind.
@@ -291,7 +282,7 @@ TEST(DispatchLimits, InboundQueueIsBoundedPerConnectionAndInAll)
         }
         catch (CSystemException& error)
         {
-            return error.GetErrorCode() == ENOBUFS ? false : throw;
+            return error.GetErrorCode() == CODE_NO_BUFFERS ? false : throw;
         }
     };
     constexpr uint32_t half = 16 * 1024 * 1024 - 128; // two of them cost exactly 32 MiB

@@ -4,9 +4,10 @@
 #include "exceptions.h"
 #include "testutil.h"
 
-#include <gtest/gtest.h>
+#include "connectionmanager.h"
+#include "sockets.h"
 
-#include <cerrno>
+#include <gmock/gmock.h>
 
 namespace
 {
@@ -15,16 +16,55 @@ TEST(Exceptions, ReportWritesCodeAndText)
     CTraceRecorder trace;
     CSocketLibException closed(0);
     closed.Report();
-    CSystemException refused(ECONNREFUSED);
+    CSystemException refused(CODE_CONNECTION_REFUSED);
     refused.Report();
     CExceptionBase odd(5, 7); // no such source: no text
     odd.Report();
     const auto lines = trace.Lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "Exception (Error code = 0) : Unknown error\n");
-    EXPECT_EQ(lines[1], "Exception (Error code = " + std::to_string(ECONNREFUSED) +
-                            ") : Connection refused\n");
+    // The system's own text, without the line break that Windows' message table ends it with.
+    const std::string prefix =
+        "Exception (Error code = " + std::to_string(CODE_CONNECTION_REFUSED) + ") : ";
+    EXPECT_THAT(lines[1], testing::AnyOf(prefix + "Connection refused\n",  // Linux
+                                         prefix + "Connection refused.\n", // Wine
+                                         prefix + "No connection could be made because the target "
+                                                  "machine actively refused it.\n")); // Windows
     EXPECT_EQ(lines[2], "Exception (Error code = 5) : <null>\n");
 }
 
+// The socket library is started by its first user and cleaned up after its last (WSAStartup and
+// WSACleanup on Windows): a name look-up and a socket work with no manager alive, and one manager
+// going does not take the library from another that still serves.
+TEST(SocketLibrary, HeldFromTheFirstUserToTheLast)
+{
+    ASSERT_EQ(GetSocketLibraryUsers(), 0);
+    EXPECT_EQ(ResolveAddress("localhost"), ResolveAddress("127.0.0.1"));
+    EXPECT_EQ(GetSocketLibraryUsers(), 0);
+    {
+        CListenSocket listener(0);
+        EXPECT_EQ(GetSocketLibraryUsers(), 1);
+        auto first = std::make_unique<CConnectionManager>();
+        CConnectionManager second;
+        EXPECT_EQ(GetSocketLibraryUsers(), 3);
+        first.reset();
+        EXPECT_EQ(GetSocketLibraryUsers(), 2);
+        // The library is still started: the listener takes a connection that a new socket makes.
+        CStreamSocket client(true);
+        EXPECT_EQ(client.Connect("127.0.0.1", listener.GetPort()), 0);
+        int iError = 0;
+        std::unique_ptr<CStreamSocket> accepted;
+        EXPECT_TRUE(WaitUntil(
+            [&]
+            {
+                accepted.reset(listener.Accept(&iError));
+                return accepted != nullptr;
+            }));
+        EXPECT_EQ(GetSocketLibraryUsers(), 4);
+    }
+    EXPECT_EQ(GetSocketLibraryUsers(), 0);
+    // Started again after the last user went.
+    CStreamSocket again(false);
+    EXPECT_EQ(GetSocketLibraryUsers(), 1);
+}
 } // namespace

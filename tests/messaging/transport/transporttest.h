@@ -9,7 +9,7 @@
 
 #include <gtest/gtest.h>
 
-// A CStreamSocket connected to a raw accepted descriptor on 127.0.0.1.
+// A CStreamSocket connected to a raw accepted socket on 127.0.0.1.
 struct CLoopbackPair
 {
     CLoopbackPair()
@@ -18,20 +18,20 @@ struct CLoopbackPair
         listenFd = ListenOnLoopback(port);
         auto* pSocket = new CStreamSocket(true);
         pSocket->Connect("127.0.0.1", port);
-        peerFd = ::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        peerFd = AcceptRaw(listenFd);
         messaging = new CMessagingSocket(pSocket);
     }
     ~CLoopbackPair()
     {
         messaging.Reset();
-        if (peerFd >= 0)
-            ::close(peerFd);
-        ::close(listenFd);
+        if (peerFd != NO_RAW_SOCKET)
+            CloseRaw(peerFd);
+        CloseRaw(listenFd);
     }
     void ClosePeer()
     {
-        ::close(peerFd);
-        peerFd = -1;
+        CloseRaw(peerFd);
+        peerFd = NO_RAW_SOCKET;
     }
     bool PeerSend(const ByteVector& bytes) { return WriteAll(peerFd, bytes.data(), bytes.size()); }
 
@@ -55,8 +55,8 @@ struct CLoopbackPair
         }
     }
 
-    int listenFd = -1;
-    int peerFd = -1;
+    RawSocket listenFd = NO_RAW_SOCKET;
+    RawSocket peerFd = NO_RAW_SOCKET;
     CRefPtr<CMessagingSocket> messaging;
 };
 
