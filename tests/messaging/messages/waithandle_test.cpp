@@ -47,6 +47,21 @@ TEST(WaitForHandles, ReturnsTheLowestSignalledIndexOrTimeOut)
     }
 }
 
+// A wait covers at most 64 handles (Windows' own limit, kept on every platform): 64 work to the
+// last one, 65 and none fail at once.
+TEST(WaitForHandles, SixtyFourHandlesAtMost)
+{
+    CEvent events[65];
+    CWaitHandle* handles[65];
+    for (int i = 0; i < 65; ++i)
+        handles[i] = &events[i];
+    events[63].Set();
+    EXPECT_EQ(WaitForHandles(handles, 64, 0), 63);
+    EXPECT_EQ(WaitForHandles(handles, 63, 0), WAIT_TIMEOUT_RESULT);
+    EXPECT_EQ(WaitForHandles(handles, 65, 0), WAIT_FAILED_RESULT);
+    EXPECT_EQ(WaitForHandles(handles, 0, 0), WAIT_FAILED_RESULT);
+}
+
 TEST(TraceChannel, DiscardsWithoutSinkAndCutsLongLines)
 {
     Trace("nobody hears %d\n", 1);

@@ -175,7 +175,7 @@ TEST_F(ConnectionTest, HandshakeFailuresAreFalseWithTheirTraceLine)
 
 TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
 {
-    CTestPeer peer;
+    CTestPeer peer(CTestPeer::EHandshake::Correct, AnswerLogMask);
     std::vector<CRefPtr<CRecordingClient>> clients;
     constexpr int perThread = 61; // a wait covers 64 handles, three of them the thread's own
     for (int i = 0; i < perThread + 1; ++i)
@@ -185,6 +185,10 @@ TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
                                                 SERVICE_IDENTIFIER, true));
         EXPECT_EQ(manager.GetThreadCount(), i < perThread ? 1 : 2) << i;
     }
+    // Every connection is served, the full thread's 61 (a wait on all 64 handles) and the one
+    // beyond them alike.
+    for (size_t i = 0; i < clients.size(); ++i)
+        EXPECT_EQ(AskLogMask(clients[i].Get()), 0x1Eu) << i;
     CRefPtr<IMessagingSocket> socket;
     clients[0]->GetSocket(socket);
     EXPECT_FALSE(manager.AttachSocket(clients[0].Get(), socket.Get())); // already served
