@@ -2,8 +2,8 @@
 # SPDX-License-Identifier: MIT
 # Builds Zelbin and runs every test through ctest, then the library tests again under
 # AddressSanitizer + UndefinedBehaviorSanitizer and the threaded ones under ThreadSanitizer.
-# Then each fuzz target runs for a bounded time (ZELBIN_FUZZ_SECONDS, default 15) in a clang build,
-# and the benchmarks run once in their quick form.
+# Then the Windows build runs its tests under Wine, each fuzz target runs for a bounded time
+# (ZELBIN_FUZZ_SECONDS, default 15) in a clang build, and the benchmarks run once in their quick form.
 #   ./test.sh            everything
 #   ./test.sh --quick    the plain build only
 set -euo pipefail
@@ -56,6 +56,12 @@ echo "== messages, transport, service client and service tests under ThreadSanit
 build build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELBIN_SANITIZE=thread -DZELBIN_GUI=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
     run_ctest --test-dir build-tsan --output-on-failure -j "$jobs" --no-tests=error -L "messages|transport|service"
+
+echo "== Windows build under Wine: messages, transport, service client, stand-in, zelbinctl, mixed pairs =="
+wine_start=$SECONDS
+scripts/wine-tests.sh build/bin | tee build/wine-tests.log
+grep -oE 'tests failed out of [0-9]+' build/wine-tests.log | grep -oE '[0-9]+$' >>"$summary"
+echo "Windows stage: $((SECONDS - wine_start)) s"
 
 echo "== fuzz targets, ${ZELBIN_FUZZ_SECONDS:=15} s each (clang, libFuzzer, ASan + UBSan) =="
 CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZELBIN_FUZZ=ON \

@@ -2,6 +2,7 @@
 // Daemon plumbing that every platform shares.
 
 #include "daemon.h"
+#include "program.h"
 #include "stopsignal.h"
 
 #include <cstdio>
@@ -65,7 +66,7 @@ std::string SystemdQuoted(const std::string& word)
 
 int RunProgramMain(int (*pMain)(int, char**), int argc, char** argv)
 {
-    SetUpProgramOutput();
+    SetUpProgram(argc, argv);
     try
     {
         return pMain(argc, argv);

@@ -53,10 +53,7 @@ void RequestStop();
 // The path of the running program.
 std::string OwnExecutablePath(const char* argv0);
 
-// Output that works the same everywhere: a reader of it that went away does not end the program
-// (POSIX), and lines end in LF, not CR LF (Windows).
-void SetUpProgramOutput();
-// Runs a program's main (after SetUpProgramOutput): nothing it meets (an unusable runtime
+// Runs a program's main (after SetUpProgram): nothing it meets (an unusable runtime
 // directory, say) ends it with an abort; the reason is printed and the status (1) says that it
 // failed.
 int RunProgramMain(int (*pMain)(int, char**), int argc, char** argv);

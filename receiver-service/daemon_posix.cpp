@@ -228,8 +228,3 @@ std::string OwnExecutablePath(const char* argv0)
     const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
     return n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string(argv0);
 }
-
-void SetUpProgramOutput()
-{
-    std::signal(SIGPIPE, SIG_IGN);
-}

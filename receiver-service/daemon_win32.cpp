@@ -7,9 +7,6 @@
 
 #include <windows.h>
 
-#include <fcntl.h>
-#include <io.h>
-
 #include <cstdio>
 #include <cwchar>
 #include <filesystem>
@@ -294,10 +291,4 @@ int UninstallUnit(const std::string& program, const std::string& /*unitDir*/)
 std::string OwnExecutablePath(const char* /*argv0*/)
 {
     return Utf8(OwnPath());
-}
-
-void SetUpProgramOutput()
-{
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
 }

@@ -13,6 +13,7 @@ ZELBIN_PACKAGES=(
     xvfb xauth xdotool imagemagick
     tshark tcpdump
     dpkg-dev lintian help2man appstream desktop-file-utils
+    g++-mingw-w64-x86-64-posix wine64 googletest
 )
 
 zelbin_ensure_packages() {

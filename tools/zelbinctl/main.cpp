@@ -9,6 +9,7 @@
 #include "metrics.h"
 #include "metricsserver.h"
 #include "numbers.h"
+#include "program.h"
 #include "receiverlist.h"
 #include "serviceclient.h"
 #include "stopsignal.h"
@@ -20,7 +21,6 @@
 #include <nlohmann/json.hpp>
 
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -31,11 +31,6 @@
 #include <string>
 #include <thread>
 #include <vector>
-
-#if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#endif
 
 namespace
 {
@@ -670,14 +665,8 @@ int Run(const Options& o, const Request& r)
 
 int main(int argc, char** argv)
 {
-#if defined(SIGPIPE) // a reader of our output that went away must not end us (Windows has none)
-    std::signal(SIGPIPE, SIG_IGN);
-#endif
-#if defined(_WIN32)
-    // The same bytes on every platform: lines end in LF, and the log is printed exactly as the
-    // file holds it (CR LF), not with a CR added before each LF.
-    _setmode(_fileno(stdout), _O_BINARY);
-#endif
+    // Binary output on Windows too: the log is printed exactly as the file holds it (CR LF).
+    SetUpProgram(argc, argv);
     for (int i = 1; i < argc; ++i)
         if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0)
         {
