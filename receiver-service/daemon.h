@@ -33,6 +33,11 @@ int StartDaemon(const std::string& program, const std::vector<std::string>& opti
 inline constexpr const char* DAEMON_CHILD_SWITCH = "--daemon-child";
 int RunDaemonChild(const std::string& program, const std::string& readyHandle,
                    const DaemonBody& body);
+// Windows: runs body as the service that -i registered, when the service control manager starts
+// the program with SERVICE_SWITCH; its stop request ends body's WaitForStopSignal. Elsewhere, or
+// when the program was not started as a service, it says so and fails.
+inline constexpr const char* SERVICE_SWITCH = "--service";
+int RunAsService(const std::string& program, const DaemonBody& body);
 // Sends the stop signal to the running daemon and waits up to 10 s for it to end.
 int StopDaemon(const std::string& program);
 

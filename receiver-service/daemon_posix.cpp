@@ -222,6 +222,13 @@ int RunDaemonChild(const std::string& program, const std::string&, const DaemonB
     return 2;
 }
 
+// systemd runs the program in the foreground; nothing runs it with SERVICE_SWITCH here.
+int RunAsService(const std::string& program, const DaemonBody&)
+{
+    std::fprintf(stderr, "%s: %s is for Windows only\n", program.c_str(), SERVICE_SWITCH);
+    return 2;
+}
+
 std::string OwnExecutablePath(const char* argv0)
 {
     char exe[4096] = {};

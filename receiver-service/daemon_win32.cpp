@@ -240,7 +240,7 @@ int InstallUnit(const std::string& program, const std::string& executable,
     }
     const std::wstring name = PathOf(program).wstring();
     const std::wstring command =
-        Quoted(PathOf(executable).wstring()) + L" --foreground --no-control";
+        Quoted(PathOf(executable).wstring()) + L" " + PathOf(SERVICE_SWITCH).wstring();
     const SC_HANDLE hService = ::CreateServiceW(
         hManager, name.c_str(), (name + L" (Zelbin stand-in receiver service)").c_str(),
         SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
@@ -291,4 +291,73 @@ int UninstallUnit(const std::string& program, const std::string& /*unitDir*/)
 std::string OwnExecutablePath(const char* /*argv0*/)
 {
     return Utf8(OwnPath());
+}
+
+namespace
+{
+// The one service this process runs; the service control manager calls back on threads of its own.
+struct SService
+{
+    std::wstring name;
+    DaemonBody body;
+    SERVICE_STATUS_HANDLE hStatus = nullptr;
+    int iExitStatus = 0;
+} g_service;
+
+void ReportServiceState(DWORD iState, DWORD iExitCode = NO_ERROR)
+{
+    SERVICE_STATUS status{};
+    status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+    status.dwCurrentState = iState;
+    status.dwControlsAccepted =
+        iState == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SHUTDOWN : 0;
+    status.dwWin32ExitCode = iExitCode;
+    status.dwWaitHint = iState == SERVICE_RUNNING || iState == SERVICE_STOPPED ? 0 : 10000;
+    ::SetServiceStatus(g_service.hStatus, &status);
+}
+
+DWORD WINAPI OnServiceControl(DWORD iControl, DWORD, void*, void*)
+{
+    switch (iControl)
+    {
+    case SERVICE_CONTROL_STOP:
+    case SERVICE_CONTROL_SHUTDOWN:
+        ReportServiceState(SERVICE_STOP_PENDING);
+        RequestStop();
+        return NO_ERROR;
+    case SERVICE_CONTROL_INTERROGATE:
+        return NO_ERROR;
+    default:
+        return ERROR_CALL_NOT_IMPLEMENTED;
+    }
+}
+
+void WINAPI ServiceMain(DWORD, wchar_t**)
+{
+    g_service.hStatus =
+        ::RegisterServiceCtrlHandlerExW(g_service.name.c_str(), OnServiceControl, nullptr);
+    if (!g_service.hStatus)
+        return;
+    ReportServiceState(SERVICE_START_PENDING);
+    const std::string program = Utf8(g_service.name);
+    RecordPid(program); // -stop and -start see the service as they see a daemon
+    g_service.iExitStatus = g_service.body([] { ReportServiceState(SERVICE_RUNNING); });
+    ForgetPid(program);
+    ReportServiceState(SERVICE_STOPPED,
+                       g_service.iExitStatus == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR);
+}
+} // namespace
+
+int RunAsService(const std::string& program, const DaemonBody& body)
+{
+    g_service.name = PathOf(program).wstring();
+    g_service.body = body;
+    SERVICE_TABLE_ENTRYW table[] = {{g_service.name.data(), ServiceMain}, {nullptr, nullptr}};
+    if (!::StartServiceCtrlDispatcherW(table))
+    {
+        std::fprintf(stderr, "%s: %s is for the service control manager (error %lu)\n",
+                     program.c_str(), SERVICE_SWITCH, ::GetLastError());
+        return 1;
+    }
+    return g_service.iExitStatus;
 }

@@ -25,10 +25,12 @@ void PrintHelp()
         "Switches:\n"
         "  -start               start the service as a detached daemon and return at once\n"
         "  -stop                stop the daemon and wait for it to end\n"
-        "  -i                   install: write a systemd user unit that runs the service\n"
+        "  -i                   install: write a systemd user unit that runs the service (on\n"
+        "                       Windows: register it with the service control manager)\n"
         "  -u                   uninstall: remove that unit\n"
         "  --foreground         run in this terminal; control commands are read from standard "
         "input\n"
+        "  --service            run as the service that -i registered (Windows)\n"
         "  --help               this text\n\n"
         "Options:\n"
         "  --port N             TCP port on 127.0.0.1 (default: any free port)\n"
@@ -98,6 +100,8 @@ bool Parse(int argc, char** argv, Arguments& a)
             arg == "--foreground" || arg == "--help" || arg == "-h")
             a.sw = arg;
         else if (arg == DAEMON_CHILD_SWITCH && value(a.readyHandle))
+            a.sw = arg;
+        else if (arg == SERVICE_SWITCH)
             a.sw = arg;
         else if (arg == "--port" && number(UINT16_MAX, a.options.iPort))
             continue;
@@ -216,6 +220,8 @@ int Main(int argc, char** argv)
         return StartDaemon(PROGRAM, a.passOn, body);
     if (a.sw == DAEMON_CHILD_SWITCH)
         return RunDaemonChild(PROGRAM, a.readyHandle, body);
+    if (a.sw == SERVICE_SWITCH)
+        return RunAsService(PROGRAM, body);
     if (a.sw == "-stop")
         return StopDaemon(PROGRAM);
     if (a.sw == "-i")

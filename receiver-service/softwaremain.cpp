@@ -24,9 +24,11 @@ void PrintHelp()
         "Switches:\n"
         "  -start            start as a detached daemon and return at once\n"
         "  -stop             stop the daemon and wait for it to end\n"
-        "  -i                install: write a systemd user unit\n"
+        "  -i                install: write a systemd user unit (on Windows: register the\n"
+        "                    service with the service control manager)\n"
         "  -u                uninstall: remove that unit\n"
         "  --foreground      run in this terminal until interrupted\n"
+        "  --service         run as the service that -i registered (Windows)\n"
         "  --help            this text\n\n"
         "Options:\n"
         "  --no-control      accepted for symmetry with the hardware service; nothing is read\n"
@@ -87,7 +89,7 @@ int Main(int argc, char** argv)
         else if (arg == "--no-control")
             continue;
         else if (arg == "-start" || arg == "-stop" || arg == "-i" || arg == "-u" ||
-                 arg == "--foreground" || arg == "--help" || arg == "-h")
+                 arg == "--foreground" || arg == "--help" || arg == "-h" || arg == SERVICE_SWITCH)
             sw = arg;
         else
         {
@@ -106,6 +108,8 @@ int Main(int argc, char** argv)
         return StartDaemon(PROGRAM, passOn, Serve);
     if (sw == DAEMON_CHILD_SWITCH)
         return RunDaemonChild(PROGRAM, readyHandle, Serve);
+    if (sw == SERVICE_SWITCH)
+        return RunAsService(PROGRAM, Serve);
     if (sw == "-stop")
         return StopDaemon(PROGRAM);
     if (sw == "-i")

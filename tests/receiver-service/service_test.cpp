@@ -206,6 +206,36 @@ TEST(StandIn, RegisterAndCloseStormLeavesTheServiceServing)
     EXPECT_EQ(service.Stop(), 0);
 }
 
+#if defined(_WIN32)
+// Starts or stops an installed service through the service control manager, and waits (10 s at
+// most) until it runs, or has stopped.
+bool ControlInstalledService(const std::string& name, bool bStart)
+{
+    const SC_HANDLE hManager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
+    const std::wstring wide = std::filesystem::path(name).wstring();
+    const SC_HANDLE hService =
+        hManager ? ::OpenServiceW(hManager, wide.c_str(),
+                                  SERVICE_START | SERVICE_STOP | SERVICE_QUERY_STATUS)
+                 : nullptr;
+    SERVICE_STATUS status{};
+    const bool bAsked =
+        hService && (bStart ? ::StartServiceW(hService, 0, nullptr)
+                            : ::ControlService(hService, SERVICE_CONTROL_STOP, &status));
+    const DWORD iWanted = bStart ? SERVICE_RUNNING : SERVICE_STOPPED;
+    const bool bReached = bAsked && WaitUntil(
+                                        [&] {
+                                            return ::QueryServiceStatus(hService, &status) &&
+                                                   status.dwCurrentState == iWanted;
+                                        },
+                                        10s);
+    if (hService)
+        ::CloseServiceHandle(hService);
+    if (hManager)
+        ::CloseServiceHandle(hManager);
+    return bReached;
+}
+#endif
+
 class ServiceProgramsTest : public testing::TestWithParam<const char*>
 {
 protected:
@@ -218,18 +248,34 @@ protected:
 
 TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
 {
-    const std::string program = ProgramPath(std::string(GetParam()) + ".exe");
+    const std::string name = GetParam();
+    const std::string program = ProgramPath(name + ".exe");
+    std::unique_ptr<CStandIn> hardware;
+    if (name == "VostraSoftwareService")
+        hardware = std::make_unique<CStandIn>();
+    // The hardware service answers look-ups; the software one registers with the hardware one.
+    int iClients = 0;
+    const auto serves = [&]
+    {
+        if (!hardware)
+            return FindServicePort("127.0.0.1", SERVICE_IDENTIFIER, 2000) != 0;
+        return hardware->LogContains("Client " + std::to_string(++iClients) + " registered");
+    };
     std::string out;
 #if defined(_WIN32)
-    // A service of the service control manager, removed again; a second removal finds none.
+    // A service of the service control manager, which starts and stops it; removed again, and a
+    // second removal finds none.
     EXPECT_EQ(RunProgram({program, "-i"}, &out, 30s, true), 0) << out;
-    EXPECT_EQ(out, "installed " + std::string(GetParam()) + "\n");
+    EXPECT_EQ(out, "installed " + name + "\n");
+    EXPECT_TRUE(ControlInstalledService(name, true));
+    EXPECT_TRUE(serves());
+    EXPECT_TRUE(ControlInstalledService(name, false));
     EXPECT_EQ(RunProgram({program, "-u"}, &out, 30s, true), 0) << out;
-    EXPECT_EQ(out, "removed " + std::string(GetParam()) + "\n");
+    EXPECT_EQ(out, "removed " + name + "\n");
     EXPECT_EQ(RunProgram({program, "-u"}, &out, 30s, true), 0) << out;
-    EXPECT_EQ(out, std::string(GetParam()) + " was not installed\n");
+    EXPECT_EQ(out, name + " was not installed\n");
 #else
-    const std::string unit = units / (std::string(GetParam()) + ".service");
+    const std::string unit = units / (name + ".service");
     EXPECT_EQ(RunProgram({program, "-i", "--unit-dir", units.Path()}, &out), 0) << out;
     const std::string text = ReadFile(unit);
     EXPECT_NE(text.find("ExecStart=\"" + program), std::string::npos) << text;
@@ -237,23 +283,13 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
     EXPECT_FALSE(std::filesystem::exists(unit));
 #endif
 
-    std::unique_ptr<CStandIn> hardware;
-    if (std::string(GetParam()) == "VostraSoftwareService")
-        hardware = std::make_unique<CStandIn>();
     const auto start = std::chrono::steady_clock::now();
     ASSERT_EQ(RunProgram({program, "-start"}, &out), 0) << out;
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
     EXPECT_NE(out.find("started (pid "), std::string::npos) << out;
-    const int pid = std::stoi(ReadFile(runtime / ("zelbin/" + std::string(GetParam()) + ".pid")));
+    const int pid = std::stoi(ReadFile(runtime / ("zelbin/" + name + ".pid")));
     EXPECT_FALSE(ProcessHasEnded(pid));
-    if (hardware)
-    {
-        EXPECT_TRUE(hardware->LogContains("Client 1 registered"));
-    }
-    else
-    {
-        EXPECT_NE(FindServicePort("127.0.0.1", SERVICE_IDENTIFIER, 2000), 0);
-    }
+    EXPECT_TRUE(serves());
 
     ASSERT_EQ(RunProgram({program, "-start"}, &out), 0);
     EXPECT_NE(out.find("already running"), std::string::npos) << out;
@@ -262,7 +298,7 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
     EXPECT_TRUE(ProcessHasEnded(pid));
     if (hardware)
     {
-        EXPECT_TRUE(hardware->LogContains("Client 1 disconnected"));
+        EXPECT_TRUE(hardware->LogContains("Client " + std::to_string(iClients) + " disconnected"));
     }
     ASSERT_EQ(RunProgram({program, "-stop"}, &out), 0);
     EXPECT_NE(out.find("not running"), std::string::npos) << out;
