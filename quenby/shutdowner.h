@@ -1,13 +1,15 @@
 // SPDX-License-Identifier: MIT
-// The shutdown listener: how another program asks Zelbin to close. On this platform that is a
-// stop signal (SIGTERM, SIGINT or SIGHUP); the listener turns it into one notification through
-// its signal, on its own thread.
+// The shutdown listener: how another program asks Zelbin to close. On POSIX that is a stop signal
+// (SIGTERM, SIGINT or SIGHUP); on Windows the event "Local\zelbin-stop-PID" that the system's
+// programs set to stop each other. The listener turns it into one notification through its
+// signal, on its own thread.
 #pragma once
 
 #include <boost/shared_ptr.hpp>
 #include <boost/signals2/signal.hpp>
 
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 namespace Quenby
@@ -33,7 +35,10 @@ public:
 private:
     void Listen();
 
-    int m_wake[2] = {-1, -1}; // written by Stop to end the listener thread
+    // Ends the listener thread: a pipe that the destructor writes to (POSIX), or an event in
+    // m_wake[0] that it sets (Windows); m_stop[0] is the stop event there.
+    intptr_t m_wake[2] = {-1, -1};
+    intptr_t m_stop = -1;
     std::thread m_thread;
     bool m_bStarted = false;
 };

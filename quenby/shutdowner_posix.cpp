@@ -40,12 +40,15 @@ bool Shutdowner::Start()
     int signalPipe[2];
     if (::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return false;
-    if (::pipe2(m_wake, O_CLOEXEC) != 0)
+    int wake[2];
+    if (::pipe2(wake, O_CLOEXEC) != 0)
     {
         ::close(signalPipe[0]);
         ::close(signalPipe[1]);
         return false;
     }
+    m_wake[0] = wake[0];
+    m_wake[1] = wake[1];
     g_signalRead = signalPipe[0];
     g_signalPipe = signalPipe[1];
     struct sigaction action = {};
@@ -68,7 +71,7 @@ bool Shutdowner::Start()
 
 void Shutdowner::Listen()
 {
-    pollfd fds[2] = {{m_wake[0], POLLIN, 0}, {g_signalRead, POLLIN, 0}};
+    pollfd fds[2] = {{static_cast<int>(m_wake[0]), POLLIN, 0}, {g_signalRead, POLLIN, 0}};
     for (;;)
     {
         if (::poll(fds, 2, -1) < 0 && errno != EINTR)
@@ -94,7 +97,7 @@ Shutdowner::~Shutdowner()
     if (!m_bStarted)
         return;
     const char byte = 1;
-    [[maybe_unused]] const ssize_t n = ::write(m_wake[1], &byte, 1);
+    [[maybe_unused]] const ssize_t n = ::write(static_cast<int>(m_wake[1]), &byte, 1);
     m_thread.join();
     for (int i = 0; i < 3; ++i)
         ::sigaction(STOP_SIGNALS[i], &g_previous[i], nullptr);
@@ -102,8 +105,8 @@ Shutdowner::~Shutdowner()
     ::close(fd);
     ::close(g_signalRead);
     g_signalRead = -1;
-    ::close(m_wake[0]);
-    ::close(m_wake[1]);
+    ::close(static_cast<int>(m_wake[0]));
+    ::close(static_cast<int>(m_wake[1]));
 }
 
 } // namespace Quenby
