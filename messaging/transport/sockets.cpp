@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The socket layer's parts that every platform shares: who holds the socket library.
+// The socket layer's parts that every platform shares: who holds the socket library, and what
+// a socket does with its network event.
 
 #include "sockets.h"
 
@@ -36,4 +37,33 @@ int GetSocketLibraryUsers()
 {
     std::lock_guard<std::mutex> g(g_libraryMutex);
     return g_iLibraryUsers;
+}
+
+CSocket::~CSocket()
+{
+    delete m_pNetworkEvent;
+    Close();
+    ReleaseSocketLibrary();
+}
+
+bool CSocket::CreateEventWith(uint8_t iFlags)
+{
+    if (!m_pNetworkEvent)
+        m_pNetworkEvent = new CNetworkEvent(this, iFlags);
+    return m_pNetworkEvent->GetHandle() != CWaitHandle::NO_HANDLE;
+}
+
+bool CSocket::CreateNetworkEvent()
+{
+    return CreateEventWith(SOCKET_EVENT_CLOSE | SOCKET_EVENT_READ | SOCKET_EVENT_WRITE);
+}
+
+bool CSocket::CreateReadNetworkEvent()
+{
+    return CreateEventWith(SOCKET_EVENT_CLOSE | SOCKET_EVENT_READ);
+}
+
+CStreamSocket* CStreamSocket::Adopt(SOCKET hSocket)
+{
+    return new CStreamSocket(hSocket);
 }

@@ -171,13 +171,6 @@ CSocket::CSocket(int iFamily, int iType, int iProtocol, bool bNoDelay)
     }
 }
 
-CSocket::~CSocket()
-{
-    delete m_pNetworkEvent;
-    Close();
-    ReleaseSocketLibrary();
-}
-
 int CSocket::Close()
 {
     if (m_hSocket == INVALID_SOCKET)
@@ -191,23 +184,6 @@ void CSocket::Shutdown()
 {
     if (m_hSocket != INVALID_SOCKET)
         ::shutdown(m_hSocket, SHUT_RDWR);
-}
-
-bool CSocket::CreateEventWith(uint8_t iFlags)
-{
-    if (!m_pNetworkEvent)
-        m_pNetworkEvent = new CNetworkEvent(this, iFlags);
-    return m_pNetworkEvent->GetHandle() != CWaitHandle::NO_HANDLE;
-}
-
-bool CSocket::CreateNetworkEvent()
-{
-    return CreateEventWith(SOCKET_EVENT_CLOSE | SOCKET_EVENT_READ | SOCKET_EVENT_WRITE);
-}
-
-bool CSocket::CreateReadNetworkEvent()
-{
-    return CreateEventWith(SOCKET_EVENT_CLOSE | SOCKET_EVENT_READ);
 }
 
 int CSocket::Receive(void* pBuffer, int iLength)
@@ -277,11 +253,6 @@ int CSocket::SendTo(const char* pszHost, uint16_t iPort, const void* pBuffer, in
 
 CStreamSocket::CStreamSocket(bool bNoDelay) : CSocket(AF_INET, SOCK_STREAM, IPPROTO_TCP, bNoDelay)
 {
-}
-
-CStreamSocket* CStreamSocket::Adopt(SOCKET hSocket)
-{
-    return new CStreamSocket(hSocket);
 }
 
 CListenSocket::CListenSocket(uint16_t iPort)
