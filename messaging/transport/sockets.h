@@ -132,8 +132,9 @@ private:
 class CListenSocket : public CSocket
 {
 public:
-    // Reuse-address, bound to 127.0.0.1 and the port (0: an ephemeral one), listening, with accept
-    // and close events. Throws CSocketException, with the socket closed, when any step fails.
+    // Bound to 127.0.0.1 and the port (0: an ephemeral one; reuse-address on POSIX), listening,
+    // with accept and close events. Throws CSocketException, with the socket closed, when any step
+    // fails.
     explicit CListenSocket(uint16_t iPort);
     ~CListenSocket() override = default;
 
