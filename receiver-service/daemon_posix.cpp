@@ -120,6 +120,7 @@ int StartDaemon(const std::string& program, const std::vector<std::string>& /*op
         ::dup2(null, 0);
         ::dup2(log >= 0 ? log : null, 1);
         ::dup2(log >= 0 ? log : null, 2);
+        BlockStopSignals(); // a stop that comes once the pid is known waits for the service
         RecordPid(program);
         const int status = body(
             [&]

@@ -180,6 +180,7 @@ int RunDaemonChild(const std::string& program, const std::string& readyHandle,
                    const DaemonBody& body)
 {
     const auto hReady = reinterpret_cast<HANDLE>(std::stoull(readyHandle));
+    BlockStopSignals(); // the stop event exists before the pid file names this process
     RecordPid(program);
     const int status = body(
         [hReady]
@@ -201,14 +202,21 @@ int StopDaemon(const std::string& program)
         std::printf("%s is not running\n", program.c_str());
         return 0;
     }
+    // The program makes its stop event before it records its pid; one started by another
+    // version may make it later, so the event is looked for again until it ends.
     const std::wstring name = L"Local\\zelbin-stop-" + std::to_wstring(pid);
-    const HANDLE hStop = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
-    if (hStop)
+    bool bEnded = false;
+    for (int i = 0; i < 100 && !bEnded; ++i)
     {
-        ::SetEvent(hStop);
-        ::CloseHandle(hStop);
+        if (const HANDLE hStop = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()))
+        {
+            ::SetEvent(hStop);
+            ::CloseHandle(hStop);
+            bEnded = ::WaitForSingleObject(hProcess, 10000) == WAIT_OBJECT_0;
+            break;
+        }
+        bEnded = ::WaitForSingleObject(hProcess, 100) == WAIT_OBJECT_0;
     }
-    const bool bEnded = hStop && ::WaitForSingleObject(hProcess, 10000) == WAIT_OBJECT_0;
     ::CloseHandle(hProcess);
     if (!bEnded)
     {
@@ -340,6 +348,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**)
         return;
     ReportServiceState(SERVICE_START_PENDING);
     const std::string program = Utf8(g_service.name);
+    BlockStopSignals();
     RecordPid(program); // -stop and -start see the service as they see a daemon
     g_service.iExitStatus = g_service.body([] { ReportServiceState(SERVICE_RUNNING); });
     ForgetPid(program);

@@ -209,6 +209,7 @@ int Main(int argc, char** argv)
     {
         // A foreground service records its pid like a daemon, so that "-stop" (the window's
         // Service menu) stops it too and "-start" does not start a second one beside it.
+        BlockStopSignals(); // a stop request that comes once the pid is known is not lost
         RecordPid(PROGRAM);
         const int status = Serve(a, a.bControl, [] {});
         ForgetPid(PROGRAM);

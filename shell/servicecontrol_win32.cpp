@@ -20,9 +20,9 @@ std::string GetModuleDirectory()
 
 bool RunServiceCommand(const std::string& path, const std::string& sw)
 {
-    const std::u8string utf8(ServiceCommandLine(path, sw).begin(),
-                             ServiceCommandLine(path, sw).end());
-    std::wstring line = std::filesystem::path(utf8).wstring();
+    const std::string command = ServiceCommandLine(path, sw);
+    std::wstring line =
+        std::filesystem::path(std::u8string(command.begin(), command.end())).wstring();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
