@@ -4,6 +4,7 @@
 // control manager.
 
 #include "daemon.h"
+#include "servicecontrol.h"
 
 #include <windows.h>
 
@@ -26,27 +27,6 @@ std::string Utf8(const fs::path& path)
 fs::path PathOf(const std::string& utf8)
 {
     return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-// One argument of a command line, quoted so that the program's start-up code splits it back as
-// it was: backslashes doubled before a quote, quotes escaped.
-std::wstring Quoted(const std::wstring& word)
-{
-    std::wstring out = L"\"";
-    size_t iBackslashes = 0;
-    for (const wchar_t c : word)
-    {
-        if (c == L'\\')
-        {
-            ++iBackslashes;
-            continue;
-        }
-        out.append(c == L'"' ? 2 * iBackslashes + 1 : iBackslashes, L'\\');
-        iBackslashes = 0;
-        out += c;
-    }
-    out.append(2 * iBackslashes, L'\\');
-    return out + L"\"";
 }
 
 std::wstring OwnPath()
@@ -139,10 +119,11 @@ int StartDaemon(const std::string& program, const std::vector<std::string>& opti
     const HANDLE hOut =
         ::CreateFileW(out.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::wstring line = Quoted(OwnPath()) + L" " + PathOf(DAEMON_CHILD_SWITCH).wstring() + L" " +
-                        std::to_wstring(reinterpret_cast<uintptr_t>(hReady));
+    std::string command = QuotedArgument(Utf8(OwnPath())) + " " + DAEMON_CHILD_SWITCH + " " +
+                          std::to_string(reinterpret_cast<uintptr_t>(hReady));
     for (const std::string& option : options)
-        line += L" " + Quoted(PathOf(option).wstring());
+        command += " " + QuotedArgument(option);
+    std::wstring line = PathOf(command).wstring();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -248,7 +229,7 @@ int InstallUnit(const std::string& program, const std::string& executable,
     }
     const std::wstring name = PathOf(program).wstring();
     const std::wstring command =
-        Quoted(PathOf(executable).wstring()) + L" " + PathOf(SERVICE_SWITCH).wstring();
+        PathOf(QuotedArgument(executable) + " " + SERVICE_SWITCH).wstring();
     const SC_HANDLE hService = ::CreateServiceW(
         hManager, name.c_str(), (name + L" (Zelbin stand-in receiver service)").c_str(),
         SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,

@@ -7,23 +7,28 @@
 // Quoted by the rules programs use to split their command line: a quote inside is escaped with
 // a backslash, and backslashes are doubled where they come before a quote (an escaped one or the
 // closing one). Any install folder, quotes and all, comes back as one argument.
-std::string ServiceCommandLine(const std::string& path, const std::string& sw)
+std::string QuotedArgument(const std::string& word)
 {
-    std::string line = "\"";
+    std::string quoted = "\"";
     size_t iBackslashes = 0;
-    for (const char c : path)
+    for (const char c : word)
     {
         if (c == '\\')
         {
             ++iBackslashes;
             continue;
         }
-        line.append(c == '"' ? 2 * iBackslashes + 1 : iBackslashes, '\\');
+        quoted.append(c == '"' ? 2 * iBackslashes + 1 : iBackslashes, '\\');
         iBackslashes = 0;
-        line += c;
+        quoted += c;
     }
-    line.append(2 * iBackslashes, '\\');
-    return line + "\" " + sw;
+    quoted.append(2 * iBackslashes, '\\');
+    return quoted + "\"";
+}
+
+std::string ServiceCommandLine(const std::string& path, const std::string& sw)
+{
+    return QuotedArgument(path) + " " + sw;
 }
 
 namespace
