@@ -131,9 +131,15 @@ int StartDaemon(const std::string& program, const std::vector<std::string>& opti
     startup.hStdOutput = hOut;
     startup.hStdError = hOut;
     PROCESS_INFORMATION process{};
-    const bool bStarted = hReady && ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE,
-                                                     DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP,
-                                                     nullptr, nullptr, &startup, &process);
+    // The daemon leaves the starter's job where the job allows it, so that it outlives the
+    // starter; a job that does not allow it keeps the daemon.
+    const DWORD iFlags = DETACHED_PROCESS | CREATE_NEW_PROCESS_GROUP;
+    const auto start = [&](DWORD iMore)
+    {
+        return ::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, iFlags | iMore,
+                                nullptr, nullptr, &startup, &process) != 0;
+    };
+    const bool bStarted = hReady && (start(CREATE_BREAKAWAY_FROM_JOB) || start(0));
     bool bReady = false;
     if (bStarted)
     {

@@ -19,9 +19,8 @@ inline constexpr int SIGKILL = 9; // not in the Windows C library: an outright e
 
 // SIGTERM and SIGINT set the program's stop event ("Local\zelbin-stop-PID"), which the service
 // programs and zelbinctl watch as a POSIX program watches its stop signals; SIGKILL, or a program
-// without the event, is terminated. A job object that ended the program with a test that died
-// would also end the daemons it starts (Wine cannot let them break away): the Wine stage ends
-// every program of its own Wine server instead, when it is done.
+// without the event, is terminated. A job object ends the program with the test; a daemon that
+// it starts may leave the job, as it leaves its starter.
 class CChildProcess
 {
 public:
@@ -49,9 +48,16 @@ public:
         startup.hStdOutput = hOut;
         startup.hStdError = bMergeErrors ? hOut : ::GetStdHandle(STD_ERROR_HANDLE);
         PROCESS_INFORMATION process{};
-        if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                             &startup, &process))
+        if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                             nullptr, nullptr, &startup, &process))
         {
+            m_hJob = ::CreateJobObjectW(nullptr, nullptr);
+            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+            limits.BasicLimitInformation.LimitFlags =
+                JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+            ::SetInformationJobObject(m_hJob, JobObjectExtendedLimitInformation, &limits,
+                                      sizeof limits);
+            ::AssignProcessToJobObject(m_hJob, process.hProcess);
             ::ResumeThread(process.hThread);
             ::CloseHandle(process.hThread);
             m_hProcess = process.hProcess;
@@ -67,6 +73,8 @@ public:
         CloseStdin();
         if (m_hProcess)
             ::CloseHandle(m_hProcess);
+        if (m_hJob)
+            ::CloseHandle(m_hJob);
         std::error_code ignored;
         std::filesystem::remove(m_outputPath, ignored);
     }
@@ -140,6 +148,7 @@ private:
     }
 
     HANDLE m_hProcess = nullptr;
+    HANDLE m_hJob = nullptr;
     HANDLE m_hStdin = nullptr;
     int m_pid = -1;
     std::string m_outputPath;
