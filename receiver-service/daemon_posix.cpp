@@ -2,6 +2,7 @@
 // Daemon plumbing for the service programs on POSIX: fork, signals, a systemd user unit.
 
 #include "daemon.h"
+#include "stopsignal.h"
 
 #include <cerrno>
 #include <csignal>
@@ -157,7 +158,7 @@ int StopDaemon(const std::string& program)
         std::printf("%s is not running\n", program.c_str());
         return 0;
     }
-    ::kill(pid, SIGTERM);
+    CStopSignal::RequestStopOf(pid);
     for (int i = 0; i < 1000 && IsAlive(pid); ++i)
         ::poll(nullptr, 0, 10); // the daemon ends within its own shutdown; look every 10 ms
     if (IsAlive(pid))

@@ -5,6 +5,7 @@
 
 #include "daemon.h"
 #include "servicecontrol.h"
+#include "stopsignal.h"
 
 #include <windows.h>
 
@@ -190,18 +191,12 @@ int StopDaemon(const std::string& program)
         return 0;
     }
     // The program makes its stop event before it records its pid; one started by another
-    // version may make it later, so the event is looked for again until it ends.
-    const std::wstring name = L"Local\\zelbin-stop-" + std::to_wstring(pid);
+    // version may make it later, so it is asked again until it hears; 10 s in all.
+    bool bAsked = false;
     bool bEnded = false;
     for (int i = 0; i < 100 && !bEnded; ++i)
     {
-        if (const HANDLE hStop = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str()))
-        {
-            ::SetEvent(hStop);
-            ::CloseHandle(hStop);
-            bEnded = ::WaitForSingleObject(hProcess, 10000) == WAIT_OBJECT_0;
-            break;
-        }
+        bAsked = bAsked || CStopSignal::RequestStopOf(pid);
         bEnded = ::WaitForSingleObject(hProcess, 100) == WAIT_OBJECT_0;
     }
     ::CloseHandle(hProcess);

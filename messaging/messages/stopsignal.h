@@ -18,4 +18,7 @@ public:
 
     // Asks this process to stop, as a request from outside would.
     static void Raise();
+    // Asks another process of the system to stop: SIGTERM, or its stop event. False when it
+    // cannot be asked (gone, or on Windows without its stop event yet).
+    static bool RequestStopOf(int pid);
 };

@@ -30,3 +30,8 @@ void CStopSignal::Raise()
 {
     ::kill(::getpid(), SIGTERM);
 }
+
+bool CStopSignal::RequestStopOf(int pid)
+{
+    return ::kill(pid, SIGTERM) == 0;
+}

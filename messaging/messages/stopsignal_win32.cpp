@@ -14,6 +14,11 @@ namespace
 {
 std::atomic<HANDLE> g_hStop{nullptr};
 
+std::wstring StopEventName(DWORD pid)
+{
+    return L"Local\\zelbin-stop-" + std::to_wstring(pid);
+}
+
 BOOL WINAPI OnConsoleControl(DWORD /*iType*/)
 {
     if (const HANDLE hStop = g_hStop.load())
@@ -24,8 +29,8 @@ BOOL WINAPI OnConsoleControl(DWORD /*iType*/)
 
 CStopSignal::CStopSignal()
 {
-    const std::wstring name = L"Local\\zelbin-stop-" + std::to_wstring(::GetCurrentProcessId());
-    const HANDLE hEvent = ::CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+    const HANDLE hEvent =
+        ::CreateEventW(nullptr, TRUE, FALSE, StopEventName(::GetCurrentProcessId()).c_str());
     if (!hEvent)
         return;
     SetHandle(reinterpret_cast<WaitHandleValue>(hEvent), 0);
@@ -46,4 +51,15 @@ void CStopSignal::Raise()
 {
     if (const HANDLE hStop = g_hStop.load())
         ::SetEvent(hStop);
+}
+
+bool CStopSignal::RequestStopOf(int pid)
+{
+    const HANDLE hStop =
+        ::OpenEventW(EVENT_MODIFY_STATE, FALSE, StopEventName(static_cast<DWORD>(pid)).c_str());
+    if (!hStop)
+        return false;
+    ::SetEvent(hStop);
+    ::CloseHandle(hStop);
+    return true;
 }
