@@ -6,6 +6,7 @@
 #include "daemon.h"
 #include "servicecontrol.h"
 #include "stopsignal.h"
+#include "utf8path.h"
 
 #include <windows.h>
 
@@ -19,17 +20,6 @@ namespace fs = std::filesystem;
 
 namespace
 {
-std::string Utf8(const fs::path& path)
-{
-    const std::u8string text = path.u8string();
-    return std::string(text.begin(), text.end());
-}
-
-fs::path PathOf(const std::string& utf8)
-{
-    return fs::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 std::wstring OwnPath()
 {
     wchar_t path[32768] = {};
@@ -50,7 +40,7 @@ HANDLE OpenProgram(int pid, const std::string& program)
     const bool bAlive = ::WaitForSingleObject(hProcess, 0) == WAIT_TIMEOUT;
     const bool bNamed = ::QueryFullProcessImageNameW(hProcess, 0, image, &n) != 0;
     const std::wstring name = fs::path(std::wstring(image, n)).filename().wstring();
-    const std::wstring expected = PathOf(program + ".exe").wstring();
+    const std::wstring expected = PathFromUtf8(program + ".exe").wstring();
     if (bAlive && bNamed && ::_wcsicmp(name.c_str(), expected.c_str()) == 0)
         return hProcess;
     ::CloseHandle(hProcess);
@@ -70,13 +60,13 @@ std::string RuntimeDirectory()
     std::error_code error;
     fs::create_directories(dir, error);
     if (!fs::is_directory(fs::symlink_status(dir, error)))
-        throw std::runtime_error(Utf8(dir) + " is not a directory of this user; not used");
-    return Utf8(dir);
+        throw std::runtime_error(Utf8FromPath(dir) + " is not a directory of this user; not used");
+    return Utf8FromPath(dir);
 }
 
 int RunningPid(const std::string& program)
 {
-    std::ifstream in(PathOf(PidFilePath(program)));
+    std::ifstream in(PathFromUtf8(PidFilePath(program)));
     int pid = 0;
     if (!(in >> pid) || pid <= 0)
         return 0;
@@ -89,18 +79,18 @@ int RunningPid(const std::string& program)
 
 void RecordPid(const std::string& program)
 {
-    std::ofstream(PathOf(PidFilePath(program))) << ::GetCurrentProcessId() << "\n";
+    std::ofstream(PathFromUtf8(PidFilePath(program))) << ::GetCurrentProcessId() << "\n";
 }
 
 void ForgetPid(const std::string& program)
 {
-    std::ifstream in(PathOf(PidFilePath(program)));
+    std::ifstream in(PathFromUtf8(PidFilePath(program)));
     unsigned long pid = 0;
     if (in >> pid && pid == ::GetCurrentProcessId())
     {
         in.close();
         std::error_code ignored;
-        fs::remove(PathOf(PidFilePath(program)), ignored);
+        fs::remove(PathFromUtf8(PidFilePath(program)), ignored);
     }
 }
 
@@ -116,15 +106,15 @@ int StartDaemon(const std::string& program, const std::vector<std::string>& opti
     }
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     const HANDLE hReady = ::CreateEventW(&inherit, TRUE, FALSE, nullptr);
-    const fs::path out = PathOf(RuntimeDirectory()) / PathOf(program + ".out");
+    const fs::path out = PathFromUtf8(RuntimeDirectory()) / PathFromUtf8(program + ".out");
     const HANDLE hOut =
         ::CreateFileW(out.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::string command = QuotedArgument(Utf8(OwnPath())) + " " + DAEMON_CHILD_SWITCH + " " +
-                          std::to_string(reinterpret_cast<uintptr_t>(hReady));
+    std::string command = QuotedArgument(Utf8FromPath(OwnPath())) + " " + DAEMON_CHILD_SWITCH +
+                          " " + std::to_string(reinterpret_cast<uintptr_t>(hReady));
     for (const std::string& option : options)
         command += " " + QuotedArgument(option);
-    std::wstring line = PathOf(command).wstring();
+    std::wstring line = PathFromUtf8(command).wstring();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -156,7 +146,8 @@ int StartDaemon(const std::string& program, const std::vector<std::string>& opti
         ::CloseHandle(hReady);
     if (!bReady)
     {
-        std::fprintf(stderr, "%s did not start; see %s\n", program.c_str(), Utf8(out).c_str());
+        std::fprintf(stderr, "%s did not start; see %s\n", program.c_str(),
+                     Utf8FromPath(out).c_str());
         return 1;
     }
     std::printf("%s started (pid %lu)\n", program.c_str(),
@@ -206,7 +197,7 @@ int StopDaemon(const std::string& program)
         return 1;
     }
     std::error_code ignored;
-    fs::remove(PathOf(PidFilePath(program)), ignored);
+    fs::remove(PathFromUtf8(PidFilePath(program)), ignored);
     std::printf("%s stopped\n", program.c_str());
     return 0;
 }
@@ -228,9 +219,9 @@ int InstallUnit(const std::string& program, const std::string& executable,
                      program.c_str(), ::GetLastError());
         return 1;
     }
-    const std::wstring name = PathOf(program).wstring();
+    const std::wstring name = PathFromUtf8(program).wstring();
     const std::wstring command =
-        PathOf(QuotedArgument(executable) + " " + SERVICE_SWITCH).wstring();
+        PathFromUtf8(QuotedArgument(executable) + " " + SERVICE_SWITCH).wstring();
     const SC_HANDLE hService = ::CreateServiceW(
         hManager, name.c_str(), (name + L" (Zelbin stand-in receiver service)").c_str(),
         SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
@@ -257,7 +248,8 @@ int UninstallUnit(const std::string& program, const std::string& /*unitDir*/)
                      program.c_str(), ::GetLastError());
         return 1;
     }
-    const SC_HANDLE hService = ::OpenServiceW(hManager, PathOf(program).wstring().c_str(), DELETE);
+    const SC_HANDLE hService =
+        ::OpenServiceW(hManager, PathFromUtf8(program).wstring().c_str(), DELETE);
     const bool bDeleted = hService && ::DeleteService(hService);
     const DWORD iError = ::GetLastError();
     if (hService)
@@ -280,7 +272,7 @@ int UninstallUnit(const std::string& program, const std::string& /*unitDir*/)
 
 std::string OwnExecutablePath(const char* /*argv0*/)
 {
-    return Utf8(OwnPath());
+    return Utf8FromPath(OwnPath());
 }
 
 namespace
@@ -329,7 +321,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**)
     if (!g_service.hStatus)
         return;
     ReportServiceState(SERVICE_START_PENDING);
-    const std::string program = Utf8(g_service.name);
+    const std::string program = Utf8FromPath(g_service.name);
     BlockStopSignals();
     RecordPid(program); // -stop and -start see the service as they see a daemon
     g_service.iExitStatus = g_service.body([] { ReportServiceState(SERVICE_RUNNING); });
@@ -341,7 +333,7 @@ void WINAPI ServiceMain(DWORD, wchar_t**)
 
 int RunAsService(const std::string& program, const DaemonBody& body)
 {
-    g_service.name = PathOf(program).wstring();
+    g_service.name = PathFromUtf8(program).wstring();
     g_service.body = body;
     SERVICE_TABLE_ENTRYW table[] = {{g_service.name.data(), ServiceMain}, {nullptr, nullptr}};
     if (!::StartServiceCtrlDispatcherW(table))

@@ -3,6 +3,7 @@
 // whoever deletes or renames it, as a log that others tail must be.
 
 #include "servicelog.h"
+#include "utf8path.h"
 
 #include <windows.h>
 
@@ -19,7 +20,7 @@ HANDLE Native(intptr_t hFile)
 
 CServiceLog::FileHandle CServiceLog::OpenFile(const std::string& path)
 {
-    const std::wstring wide = std::filesystem::u8path(path).wstring();
+    const std::wstring wide = PathFromUtf8(path).wstring();
     // A reparse point under the log's name is opened as itself, not followed: a clear-log must
     // never truncate whatever file a link points at.
     const HANDLE hFile = ::CreateFileW(

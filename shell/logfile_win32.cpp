@@ -2,6 +2,7 @@
 // The log reader's file on Windows.
 
 #include "logreader.h"
+#include "utf8path.h"
 
 #include <windows.h>
 
@@ -14,11 +15,6 @@ HANDLE Native(intptr_t hFile)
     return reinterpret_cast<HANDLE>(hFile);
 }
 
-std::wstring Wide(const std::string& path)
-{
-    return std::filesystem::path(std::u8string(path.begin(), path.end())).wstring();
-}
-
 bool Identity(HANDLE hFile, BY_HANDLE_FILE_INFORMATION& info)
 {
     return ::GetFileInformationByHandle(hFile, &info) != 0;
@@ -29,7 +25,7 @@ CLogFileReader::FileHandle CLogFileReader::OpenFile(const std::string& path, std
 {
     // Shared for writing and deleting: the service goes on writing, clearing and replacing its
     // log while we read it.
-    const HANDLE hFile = ::CreateFileW(Wide(path).c_str(), GENERIC_READ,
+    const HANDLE hFile = ::CreateFileW(PathFromUtf8(path).c_str(), GENERIC_READ,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
@@ -59,9 +55,9 @@ int64_t CLogFileReader::FileSize(FileHandle hFile)
 
 bool CLogFileReader::IsSameFile(FileHandle hFile, const std::string& path)
 {
-    const HANDLE hNamed =
-        ::CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE hNamed = ::CreateFileW(PathFromUtf8(path).c_str(), 0,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (hNamed == INVALID_HANDLE_VALUE)
         return true;
     BY_HANDLE_FILE_INFORMATION open{}, named{};

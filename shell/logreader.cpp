@@ -2,6 +2,7 @@
 // Log file reading and the append rules.
 
 #include "logreader.h"
+#include "utf8path.h"
 #include "wire.h"
 
 #include <algorithm>
@@ -257,22 +258,16 @@ void CLogFollower::Reopen()
 
 namespace
 {
-// Paths are UTF-8 on every platform.
-std::filesystem::path PathOf(const std::string& utf8)
-{
-    return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
 bool FileExists(const std::string& path)
 {
     std::error_code error;
-    return std::filesystem::exists(PathOf(path), error);
+    return std::filesystem::exists(PathFromUtf8(path), error);
 }
 
 uintmax_t FileSize(const std::string& path)
 {
     std::error_code error;
-    const uintmax_t iSize = std::filesystem::file_size(PathOf(path), error);
+    const uintmax_t iSize = std::filesystem::file_size(PathFromUtf8(path), error);
     return error ? 0 : iSize;
 }
 } // namespace

@@ -3,6 +3,7 @@
 // splits back into the path and the switch.
 
 #include "servicecontrol.h"
+#include "utf8path.h"
 
 #include <windows.h>
 
@@ -14,15 +15,13 @@ std::string GetModuleDirectory()
     const DWORD n = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
     if (n == 0 || n >= std::size(path))
         return {};
-    const std::u8string directory = std::filesystem::path(path).parent_path().u8string();
-    return std::string(directory.begin(), directory.end()) + "\\";
+    return Utf8FromPath(std::filesystem::path(path).parent_path()) + "\\";
 }
 
 bool RunServiceCommand(const std::string& path, const std::string& sw)
 {
     const std::string command = ServiceCommandLine(path, sw);
-    std::wstring line =
-        std::filesystem::path(std::u8string(command.begin(), command.end())).wstring();
+    std::wstring line = PathFromUtf8(command).wstring();
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
