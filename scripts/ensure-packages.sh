@@ -11,6 +11,7 @@ ZELBIN_PACKAGES=(
     libcli11-dev nlohmann-json3-dev libcpp-httplib-dev prometheus
     iproute2 util-linux procps
     xvfb xauth xdotool imagemagick
+    openbox x11-utils dbus-daemon at-spi2-core python3-pyatspi
     tshark tcpdump
     dpkg-dev lintian help2man appstream desktop-file-utils
     g++-mingw-w64-x86-64-posix wine64 googletest
