@@ -11,8 +11,17 @@ void CClientObject::Attach(ISendQueue* pSendQueue, IInboundSink* pSink, IMessagi
         CAutoLock lock(m_clientLock);
         if (pSocket)
         {
-            CAutoLock waitLock(m_waitLock);
+            std::lock_guard<std::mutex> waitLock(m_waitMutex);
             m_bAbandoned = false;
+        }
+        else
+        {
+            // Requests that wait on the connection that goes end now; once they have left the
+            // sink, it may go too.
+            std::unique_lock<std::mutex> waitLock(m_waitMutex);
+            for (const auto& pRequest : m_waiting)
+                pRequest->Abandon();
+            m_drained.wait(waitLock, [this] { return m_waiting.empty(); });
         }
         m_pSocket = pSocket;
         m_pSendQueue = pSendQueue;
@@ -43,38 +52,48 @@ void CClientObject::Send(IMessage* pMessage)
 void CClientObject::SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pOut,
                                 int iTimeoutMs)
 {
-    CAutoLock lock(m_clientLock);
-    if (!m_pInboundSink || !pRequest || pRequest->GetKind() != MESSAGE_KIND_REQUEST)
+    if (!pRequest || pRequest->GetKind() != MESSAGE_KIND_REQUEST)
         return;
     CRefPtr<CRequestMessage> hold(pRequest);
+    IInboundSink* pSink = nullptr;
     {
-        CAutoLock waitLock(m_waitLock);
-        if (m_bAbandoned)
+        // The lock covers the registration and the queueing only: registered before it is
+        // queued for sending, so the dispatch thread knows the request before any response to
+        // it can arrive, and the bytes go out in the order the threads took the lock.
+        CAutoLock lock(m_clientLock);
+        pSink = m_pInboundSink;
+        if (!pSink)
             return;
-        m_pWaiting = pRequest;
+        {
+            std::lock_guard<std::mutex> waitLock(m_waitMutex);
+            if (m_bAbandoned)
+                return;
+            m_waiting.emplace_back(pRequest);
+        }
+        pSink->AddPendingRequest(pRequest);
+        Send(pRequest);
     }
-    // Registered before it is queued for sending, so the dispatch thread knows the request
-    // before any response to it can arrive.
-    m_pInboundSink->AddPendingRequest(pRequest);
-    Send(pRequest);
     pRequest->WaitForResponse(pOut, iTimeoutMs);
-    m_pInboundSink->RemovePendingRequest(pRequest);
-    CAutoLock waitLock(m_waitLock);
-    m_pWaiting.Reset();
+    pSink->RemovePendingRequest(pRequest);
+    {
+        std::lock_guard<std::mutex> waitLock(m_waitMutex);
+        std::erase(m_waiting, hold);
+    }
+    m_drained.notify_all();
 }
 
 void CClientObject::AllowRequests()
 {
-    CAutoLock waitLock(m_waitLock);
+    std::lock_guard<std::mutex> waitLock(m_waitMutex);
     m_bAbandoned = false;
 }
 
 void CClientObject::AbandonRequests()
 {
-    CAutoLock waitLock(m_waitLock);
+    std::lock_guard<std::mutex> waitLock(m_waitMutex);
     m_bAbandoned = true;
-    if (m_pWaiting)
-        m_pWaiting->Abandon();
+    for (const auto& pRequest : m_waiting)
+        pRequest->Abandon();
 }
 
 namespace

@@ -10,10 +10,12 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <vector>
 
 // The connection manager attaches it to a messaging socket and detaches it (three nulls).
-// m_clientLock guards the three connection fields and is held across a whole request/response
-// exchange, so one request is in flight per client object.
+// m_clientLock guards the three connection fields. A request holds it only while it registers
+// and queues its bytes, and waits for its answer outside it: requests from several threads wait
+// side by side, and a one-way Send never waits behind an exchange.
 class CClientObject : public virtual CRefCounted
 {
 public:
@@ -31,8 +33,8 @@ public:
     // Sends a request and waits up to iTimeoutMs for its response. Not connected, or not a
     // request: returns at once with pOut untouched. A time-out leaves pOut empty.
     virtual void SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pOut, int iTimeoutMs);
-    // The connection is going: a request waiting for its response stops waiting now, and none
-    // waits until the next Attach. Needs no client lock (the waiter holds it).
+    // The connection is going: every request waiting for its response stops waiting now, and
+    // none waits until the next Attach. Needs no client lock.
     void AbandonRequests();
     // Lets requests wait again after AbandonRequests (a new Attach does so as well).
     void AllowRequests();
@@ -51,8 +53,12 @@ private:
     ISendQueue* m_pSendQueue = nullptr;
     IInboundSink* m_pInboundSink = nullptr;
     std::atomic<bool> m_bConnected{false};
-    CCriticalSection m_waitLock; // guards the two below; innermost
-    CRefPtr<CRequestMessage> m_pWaiting;
+    // Guards the three below; innermost. A detach abandons the waiting requests and then waits
+    // for m_waiting to drain, so no waiter touches the inbound sink of a connection that is gone
+    // (the manager that owns it may go next).
+    std::mutex m_waitMutex;
+    std::condition_variable m_drained;
+    std::vector<CRefPtr<CRequestMessage>> m_waiting;
     bool m_bAbandoned = false;
 };
 

@@ -30,11 +30,11 @@ void AnswerLogMask(CTestPeer::CConnection& c, const ByteVector& body)
     c.Send(FrameOf(response.Get()));
 }
 
-uint32_t AskLogMask(CClientObject* pClient)
+uint32_t AskLogMask(CClientObject* pClient, int iTimeoutMs = 10000)
 {
     CRefPtr<CEmptyRequest> request = new CEmptyRequest(GetLogMaskRequest, GetLogMaskResponse);
     CRefPtr<CByteBuffer> response;
-    pClient->SendRequest(request.Get(), response, 10000);
+    pClient->SendRequest(request.Get(), response, iTimeoutMs);
     CRefPtr<CArgumentListResponse> reader =
         new CArgumentListResponse(GetLogMaskResponse, 0, nullptr);
     uint32_t mask = 0;
@@ -362,4 +362,38 @@ TEST_F(ConnectionTest, LostConnectionEndsTheWaitOfARequest)
     EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
     closer.join();
     EXPECT_TRUE(WaitUntil([&] { return listener.disconnects == 1; }));
+}
+
+// Requests from two threads are on the wire together and wait side by side; a one-way message
+// goes out while both wait; a detach ends both waits at once.
+TEST_F(ConnectionTest, RequestsWaitSideBySideAndNeverHoldUpAOneWaySend)
+{
+    CTestPeer peer; // never answers
+    ASSERT_TRUE(Connect(peer));
+    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 1; }));
+    auto c = peer.Connection(0);
+    std::atomic<int> iEnded = 0;
+    const auto ask = [&]
+    {
+        AskLogMask(endpoint.Get(), 8000);
+        ++iEnded;
+    };
+    std::thread first(ask);
+    ASSERT_TRUE(WaitUntil([&] { return c->FrameCount() == 2; })); // registration, request
+    std::thread second(ask);
+    EXPECT_TRUE(WaitUntil([&] { return c->FrameCount() == 3; }));
+    CRefPtr<CIntegerListMessage> mask;
+    const uint32_t iMask = 0x10;
+    MakeIntegerListMessage(mask, SetLogMaskMessage, 1, &iMask);
+    endpoint->Send(mask.Get());
+    EXPECT_TRUE(WaitUntil([&] { return c->FrameCount() == 4; }));
+    EXPECT_EQ(iEnded, 0); // all of it while both requests still wait
+    EXPECT_EQ(Hex(c->FrameAt(3).data(), 5), "00 00 00 0C 01");
+
+    const auto start = std::chrono::steady_clock::now();
+    manager.DetachClient(endpoint.Get());
+    first.join();
+    second.join();
+    EXPECT_EQ(iEnded, 2);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4000ms);
 }
