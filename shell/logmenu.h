@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
-// The Log menu's state and rules: the category mask, logging on or off, connected or not, which
-// items are enabled and checked, and what each command sends. The window shows them; nothing
-// here is stored twice.
+// The Log menu's state and rules: the service's log mask as it last answered, connected or not,
+// which items are enabled and checked, and what each command sends. The window shows them;
+// nothing here is stored twice.
 #pragma once
+
+#include "catalogue.h"
 
 #include <cstdint>
 #include <optional>
@@ -10,41 +12,52 @@
 class CLogMenu
 {
 public:
+    // What the service answered last on this connection; nothing is shown as checked or
+    // running before it has answered.
     uint32_t iMask = 0;
-    bool bLogging = false;
+    bool bMaskKnown = false;
     bool bConnected = false;
-    // The first mask reported for the connection made at start decides logging (as when the
-    // window asked for it while it was built); every later mask changes only the mask.
-    bool bMaskDecidesLogging = false;
+    // What Start Logging asks for: the service's mask whenever it logs anything. Before it ever
+    // did, every category the menu offers.
+    uint32_t iKeptMask = LOG_DEBUG | LOG_VERBOSE | LOG_PROCESSED | LOG_RAW;
+    // A mask sent and not yet confirmed: the next category command starts from it.
+    std::optional<uint32_t> pendingMask;
 
+    void OnConnected()
+    {
+        bConnected = true;
+        bMaskKnown = false;
+        pendingMask.reset();
+    }
+    void OnDisconnected()
+    {
+        bConnected = false;
+        bMaskKnown = false;
+        pendingMask.reset();
+    }
     void OnMaskArrived(uint32_t iNewMask)
     {
         iMask = iNewMask;
-        if (bMaskDecidesLogging)
-            bLogging = iMask != 0;
-        bMaskDecidesLogging = false;
+        bMaskKnown = true;
+        pendingMask.reset();
+        if (iMask != 0)
+            iKeptMask = iMask;
     }
 
-    bool IsStartLoggingEnabled() const { return !bLogging && bConnected; }
-    bool IsStopLoggingEnabled() const { return bLogging && bConnected; }
-    bool IsCategoryEnabled() const { return bConnected; }
-    bool IsCategoryChecked(uint32_t iBit) const { return (iMask & iBit) != 0; }
+    // Logging means that the service logs something, as it said.
+    bool IsLogging() const { return bMaskKnown && iMask != 0; }
+    bool IsStartLoggingEnabled() const { return bConnected && bMaskKnown && iMask == 0; }
+    bool IsStopLoggingEnabled() const { return bConnected && IsLogging(); }
+    bool IsCategoryEnabled() const { return bConnected && bMaskKnown; }
+    bool IsCategoryChecked(uint32_t iBit) const { return bMaskKnown && (iMask & iBit) != 0; }
 
-    // Each command changes the state and returns the mask to send.
-    uint32_t StartLogging()
-    {
-        bLogging = true;
-        return iMask;
-    }
-    uint32_t StopLogging()
-    {
-        bLogging = false;
-        return 0;
-    }
-    // A category flips its bit and the whole new mask is sent, whether logging is on or off.
+    // Each command returns the mask to send; the marks change when the service confirms it.
+    uint32_t StartLogging() { return *(pendingMask = iKeptMask); }
+    uint32_t StopLogging() { return *(pendingMask = 0u); }
+    // A category flips its bit in what the service logs (or was last asked to) and the whole new
+    // mask is sent; bits without an item go back as they came.
     uint32_t ToggleCategory(uint32_t iBit)
     {
-        iMask ^= iBit;
-        return iMask;
+        return *(pendingMask = pendingMask.value_or(iMask) ^ iBit);
     }
 };

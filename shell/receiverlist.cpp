@@ -3,16 +3,31 @@
 
 #include "receiverlist.h"
 
+std::u16string ReceiverLabel(uint32_t iReceiverID, const std::u16string& name)
+{
+    const std::string id = std::to_string(iReceiverID);
+    return std::u16string(id.begin(), id.end()) + u" \u00b7 " + name;
+}
+
 void CReceiverList::SetReceiverEntry(uint32_t iReceiverID, uint32_t iState,
                                      const std::u16string& name)
 {
     const ReceiverEntry entry{name, iState, iReceiverID};
     const auto [it, bNew] = m_entryIndex.try_emplace(iReceiverID, m_entries.size());
+    const bool bRenamed = !bNew && m_entries[it->second].name != name;
     if (bNew)
         m_entries.push_back(entry);
     else
         m_entries[it->second] = entry;
+    m_iRenamedItem = -1;
     UpdateReceiver(static_cast<int32_t>(iReceiverID));
+    // Only a rename walks the items, to show the new name where the receiver is listed.
+    for (size_t i = 0; bRenamed && iState != STATE_GONE && i < m_items.size(); ++i)
+        if (m_items[i].iData == iReceiverID && m_items[i].text != name)
+        {
+            m_items[i].text = name;
+            m_iRenamedItem = static_cast<int>(i);
+        }
 }
 
 void CReceiverList::ClearReceivers()

@@ -16,6 +16,10 @@ struct ReceiverEntry
     uint32_t iReceiverID;
 };
 
+// What the window shows for a receiver: its identifier with its name ("7 \u00b7 Room 7"), so
+// that two receivers of one name are told apart.
+std::u16string ReceiverLabel(uint32_t iReceiverID, const std::u16string& name);
+
 struct ReceiverItem
 {
     std::u16string text;
@@ -34,9 +38,11 @@ public:
     // Forget every entry and every item (the connection was lost).
     void ClearReceivers();
     // A negative identifier rebuilds every item from the entries (gone ones included); another
-    // updates the items of that identifier. An item keeps its text until a rebuild, so a new
-    // name shows only then. Selects the first item when nothing is selected.
+    // updates the items of that identifier, a new name included. Selects the first item when
+    // nothing is selected.
     bool UpdateReceiver(int32_t iReceiverID);
+    // The item whose text the last record changed (a rename), or -1.
+    int GetRenamedItem() const { return m_iRenamedItem; }
 
     const std::vector<ReceiverEntry>& GetEntries() const { return m_entries; }
     const std::vector<ReceiverItem>& GetItems() const { return m_items; }
@@ -62,5 +68,6 @@ private:
     std::vector<ReceiverItem> m_items;
     std::unordered_map<uint32_t, size_t> m_itemCount; // identifier -> items that show it
     int m_iSelection = NO_SELECTION;
+    int m_iRenamedItem = -1;
     bool m_bListReady = true;
 };

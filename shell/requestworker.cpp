@@ -14,7 +14,7 @@ void CRequestWorker::Post(std::function<void()> job)
 {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_bStopping)
+        if (m_bStopping || m_bFinishing)
             return;
         m_jobs.push_back(std::move(job));
     }
@@ -31,6 +31,25 @@ void CRequestWorker::Stop()
     m_wake.notify_one();
     if (m_thread.joinable())
         m_thread.join();
+    m_idle.notify_all();
+}
+
+void CRequestWorker::Finish()
+{
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bFinishing = true;
+    }
+    m_wake.notify_one();
+    if (m_thread.joinable())
+        m_thread.join();
+    Stop();
+}
+
+void CRequestWorker::WaitIdle()
+{
+    std::unique_lock<std::mutex> lock(m_mutex);
+    m_idle.wait(lock, [this] { return (m_jobs.empty() && !m_bBusy) || m_bStopping; });
 }
 
 void CRequestWorker::Run()
@@ -40,11 +59,15 @@ void CRequestWorker::Run()
         std::function<void()> job;
         {
             std::unique_lock<std::mutex> lock(m_mutex);
-            m_wake.wait(lock, [this] { return m_bStopping || !m_jobs.empty(); });
-            if (m_bStopping)
+            m_bBusy = false;
+            if (m_jobs.empty())
+                m_idle.notify_all();
+            m_wake.wait(lock, [this] { return m_bStopping || m_bFinishing || !m_jobs.empty(); });
+            if (m_bStopping || m_jobs.empty())
                 return;
             job = std::move(m_jobs.front());
             m_jobs.pop_front();
+            m_bBusy = true;
         }
         job();
     }

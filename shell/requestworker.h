@@ -22,13 +22,20 @@ public:
     void Post(std::function<void()> job);
     // Drops what was not started and waits for the job that runs; later posts are dropped.
     void Stop();
+    // Runs what was posted, then stops; later posts are dropped.
+    void Finish();
+    // Returns once every job posted before the call has run (never call it from a job).
+    void WaitIdle();
 
 private:
     void Run();
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
+    std::condition_variable m_idle;
     std::deque<std::function<void()>> m_jobs;
+    bool m_bBusy = false; // a job runs
     bool m_bStopping = false;
+    bool m_bFinishing = false;
     std::thread m_thread;
 };

@@ -5,6 +5,7 @@
 #include "clientobject.h"
 #include "connectionmanager.h"
 #include "exceptions.h"
+#include "requestworker.h"
 #include "servicelocator.h"
 
 #include <atomic>
@@ -42,6 +43,11 @@ public:
         if (m_pEndpoint)
             m_pEndpoint->AbandonRequests();
     }
+    void SendInBackground()
+    {
+        if (!m_pSender)
+            m_pSender = std::make_unique<CRequestWorker>();
+    }
 
     void SetEventSink(IServiceClientEvents* pSink);
     bool IsConnected() const { return m_pEndpoint && m_pEndpoint->IsConnected(); }
@@ -71,6 +77,8 @@ private:
     bool Connect();
     bool ConnectTo(uint16_t iPort);
     void QueueLocalEvent(uint32_t iId);
+    // A one-way message, from this thread or from the sender's.
+    void SendOneWay(CRefPtr<IMessage> pMessage);
     void SendAndWait(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pResponse);
     // Whether the buffer is the event iEvent, for which the handler of iId was called.
     static bool ReadsAsEvent(uint32_t iId, uint32_t iEvent, CByteBuffer* pBuffer);
@@ -92,6 +100,7 @@ private:
     std::atomic<bool> m_bStarting{true};
     std::atomic<bool> m_bConnectedAtStart{false};
     std::thread m_starter; // the first connection attempt, when it runs in the background
+    std::unique_ptr<CRequestWorker> m_pSender; // set once, by the owner, before it sends
 };
 
 CServiceClientImpl::CServiceClientImpl(CServiceClient::EStart eStart)
@@ -139,6 +148,8 @@ CServiceClientImpl::~CServiceClientImpl()
     m_pSink = nullptr;
     if (m_starter.joinable())
         m_starter.join(); // a look-up under way ends at once
+    if (m_pSender)
+        m_pSender->Finish(); // what was asked for goes out before the goodbye
     if (m_pEndpoint)
     {
         m_pEndpoint->AllowRequests(); // the goodbye waits for its answer, as it always did
@@ -340,8 +351,19 @@ void CServiceClientImpl::OnDisconnectedMessage(uint32_t iId, CByteBuffer* pBuffe
         pSink->OnDisconnected();
 }
 
+void CServiceClientImpl::SendOneWay(CRefPtr<IMessage> pMessage)
+{
+    if (!pMessage || !m_pEndpoint)
+        return;
+    if (!m_pSender)
+        return m_pEndpoint->Send(pMessage.Get());
+    m_pSender->Post([this, pMessage] { m_pEndpoint->Send(pMessage.Get()); });
+}
+
 void CServiceClientImpl::SendAndWait(CRequestMessage* pRequest, CRefPtr<CByteBuffer>& pResponse)
 {
+    if (m_pSender)
+        m_pSender->WaitIdle(); // the one-way messages asked for before go first
     if (m_pEndpoint)
         m_pEndpoint->SendRequest(pRequest, pResponse, m_iRequestTimeoutMs);
 }
@@ -352,8 +374,7 @@ void CServiceClientImpl::SendReceiverCommand(uint32_t iReceiverID, const std::u1
     arguments.Pack(2, ARG_UINT32, iReceiverID, ARG_WSTRING, text.c_str());
     CRefPtr<CArgumentListMessage> pCommand;
     MakeArgumentListMessage(pCommand, ReceiverCommand, &arguments);
-    if (pCommand && m_pEndpoint)
-        m_pEndpoint->Send(pCommand.Get());
+    SendOneWay(CRefPtr<IMessage>(pCommand.Get()));
 }
 
 bool CServiceClientImpl::GetLogFilePath(std::u16string& path)
@@ -377,8 +398,7 @@ void CServiceClientImpl::SetLogMask(uint32_t iMask)
 {
     CRefPtr<CIntegerListMessage> pMask;
     MakeIntegerListMessage(pMask, SetLogMaskMessage, 1, &iMask);
-    if (pMask && m_pEndpoint)
-        m_pEndpoint->Send(pMask.Get());
+    SendOneWay(CRefPtr<IMessage>(pMask.Get()));
 }
 
 bool CServiceClientImpl::GetLogMask(uint32_t& iMask)
@@ -405,8 +425,7 @@ void CServiceClientImpl::ClearLog()
 {
     CRefPtr<CEmptyMessage> pClear;
     MakeEmptyMessage(pClear, ClearLogMessage);
-    if (pClear && m_pEndpoint)
-        m_pEndpoint->Send(pClear.Get());
+    SendOneWay(CRefPtr<IMessage>(pClear.Get()));
 }
 
 // --- the handle --------------------------------------------------------------------------------
@@ -434,6 +453,10 @@ bool CServiceClient::IsStarting() const
 void CServiceClient::CancelRequests()
 {
     m_pImpl->CancelRequests();
+}
+void CServiceClient::SendInBackground()
+{
+    m_pImpl->SendInBackground();
 }
 CServiceClient::~CServiceClient() = default;
 void CServiceClient::SetEventSink(IServiceClientEvents* pSink)

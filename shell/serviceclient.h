@@ -65,6 +65,12 @@ public:
     bool GetLogMask(uint32_t& iMask);
     void ClearLog();
 
+    // One-way messages leave from the calling thread unless this was called: from then on they
+    // leave from a thread of the client's own, in the order they were asked for, so that a
+    // window never waits on them. Either way a request goes out after every one-way message
+    // asked for before it, and the goodbye after all of them.
+    void SendInBackground();
+
     // How long a request waits for its answer: 10000 ms unless an owner (a test) wants less.
     void SetRequestTimeout(int iMilliseconds);
     int GetRequestTimeout() const;

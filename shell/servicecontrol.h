@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Service control: running the two service programs, which lie beside the zelbin executable,
-// with one of the switches "-start", "-stop", "-i" or "-u". Zelbin neither waits for them nor
-// reads their exit codes.
+// with one of the switches "-start", "-stop", "-i" or "-u", and telling what became of them.
 #pragma once
 
 #include <string>
@@ -22,3 +21,19 @@ std::vector<std::string> SplitServiceCommandLine(const std::string& line);
 bool RunServiceCommand(const std::string& path, const std::string& sw);
 // The hardware service program first; the software one only when the first started.
 void RunServiceCommands(const std::string& directory, const std::string& sw);
+
+// What became of one service program that the window ran.
+struct ServiceProgramOutcome
+{
+    std::string program;    // its file name
+    bool bRan = false;      // the process was created
+    bool bFinished = false; // it ended within the time the window waits
+    int iExitCode = 0;      // when it ended
+    std::string output;     // what it wrote, standard output and error together
+    std::string error;      // why it could not be run
+};
+// Whether it did what its switch asked: it ran and ended with 0 without saying that there was
+// nothing to do ("already running", "is not running", "was not installed").
+bool ServiceProgramSucceeded(const ServiceProgramOutcome& outcome);
+// One line about it, in the program's own words where it said something.
+std::string DescribeServiceOutcome(const ServiceProgramOutcome& outcome);

@@ -8,27 +8,34 @@
 #include "findbar.h"
 #include "highlighting.h"
 #include "receiverstoolbar.h"
+#include "screenfit.h"
 #include "servicecontrol.h"
+#include "servicerunner.h"
 #include "setnetworknamedlg.h"
 #include "shutdowner.h"
+#include "theme.h"
 #include "zelbinapp.h"
 #include "zelbinview.h"
 
+#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTime>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -64,14 +71,17 @@ CMainFrame::CMainFrame()
     { QMessageBox::warning(this, QStringLiteral("Zelbin"), text); };
     setWindowIcon(AppIcon());
     m_pServiceClient = std::make_unique<CServiceClient>(CServiceClient::EStart::Background);
+    m_pServiceClient->SendInBackground(); // no menu or dialog waits for a message to go out
+    m_pServiceRunner = new CServiceCommandRunner(
+        [this](const std::string& sw, const std::vector<ServiceProgramOutcome>& outcomes)
+        { OnServiceCommandEnded(sw, outcomes); },
+        this);
     m_pReceiversToolbar = new CReceiversToolbar(m_pServiceClient.get(), this);
     m_bLogPathPending = true;
     // What the service sent before this (the connection, the receiver list) waits in the
     // client's queue and comes now: the connected event asks for the log mask and the path.
     m_pServiceClient->SetEventSink(this);
-    m_logMenu.iMask = 0;
-    m_logMenu.bLogging = false;
-    m_logMenu.bConnected = false;
+    m_logMenu = CLogMenu();
     m_bRequireLogin = false;
     m_bRequireTeam = false;
     m_iSampleQuizCount = 0;
@@ -90,8 +100,10 @@ CMainFrame::~CMainFrame()
     {
         m_pServiceClient->SetEventSink(nullptr);
         m_pServiceClient->CancelRequests(); // a request under way returns at once
+        m_pServiceClient->SetRequestTimeout(GOODBYE_TIMEOUT_MS);
     }
-    m_requests.Stop();
+    m_maskRequests.Stop();
+    m_pathRequests.Stop();
     m_pServiceClient.reset();
 }
 
@@ -182,13 +194,12 @@ QAction* CMainFrame::Action(int iCommandID) const
 }
 
 QAction* CMainFrame::AddCommand(QMenu* pMenu, int iID, const QString& text, const QString& prompt,
-                                std::function<void()> handler, QKeySequence shortcut)
+                                std::function<void()> handler, const QList<QKeySequence>& keys)
 {
     auto* pAction = new QAction(text, this);
     pAction->setData(iID);
     pAction->setStatusTip(prompt);
-    if (!shortcut.isEmpty())
-        pAction->setShortcut(shortcut);
+    pAction->setShortcuts(keys); // the menu shows the first, from this one definition
     if (handler)
         connect(pAction, &QAction::triggered, this, [handler = std::move(handler)] { handler(); });
     if (pMenu)
@@ -203,10 +214,10 @@ QAction* CMainFrame::AddCommand(QMenu* pMenu, int iID, const QString& text, cons
 void CMainFrame::CreateLogTools(QMenu* pEdit, QMenu* pView)
 {
     pEdit->addSeparator();
+    using K = QKeySequence;
     AddCommand(
-        pEdit, ID_EDIT_FIND, QStringLiteral("&Find\u2026\tCtrl+F"),
-        QStringLiteral("Find text in the log"), [this] { m_pFindBar->Open(); },
-        QKeySequence(QStringLiteral("Ctrl+F")));
+        pEdit, ID_EDIT_FIND, QStringLiteral("&Find\u2026"), QStringLiteral("Find text in the log"),
+        [this] { m_pFindBar->Open(); }, K::keyBindings(K::Find));
     // Without a pattern, F3 opens the bar to ask for one.
     const auto find = [this](bool bBackward)
     {
@@ -218,31 +229,98 @@ void CMainFrame::CreateLogTools(QMenu* pEdit, QMenu* pView)
             m_pFindBar->FindNext();
     };
     AddCommand(
-        pEdit, ID_EDIT_REPEAT, QStringLiteral("Find &Next\tF3"),
-        QStringLiteral("Select the next match"), [find] { find(false); }, QKeySequence(Qt::Key_F3));
+        pEdit, ID_EDIT_REPEAT, QStringLiteral("Find &Next"),
+        QStringLiteral("Select the next match"), [find] { find(false); },
+        K::keyBindings(K::FindNext));
     AddCommand(
-        pEdit, ID_EDIT_FIND_PREVIOUS, QStringLiteral("Find Pre&vious\tShift+F3"),
+        pEdit, ID_EDIT_FIND_PREVIOUS, QStringLiteral("Find Pre&vious"),
         QStringLiteral("Select the previous match"), [find] { find(true); },
-        QKeySequence(Qt::SHIFT | Qt::Key_F3));
+        K::keyBindings(K::FindPrevious));
 
     pView->addSeparator();
-    AddCommand(
-        pView, ID_VIEW_FILTER, QStringLiteral("Fi&lter\tCtrl+Shift+F"),
-        QStringLiteral("Show the lines that match a pattern in a pane below the log"),
-        [this]
-        {
-            if (Action(ID_VIEW_FILTER)->isChecked())
-                m_pFilterPane->Open();
-            else
-                m_pFilterPane->Close();
-        },
-        QKeySequence(QStringLiteral("Ctrl+Shift+F")))
+    AddCommand(pView, ID_VIEW_FILTER, QStringLiteral("Fi&lter"),
+               QStringLiteral("Show the lines that match a pattern in a pane below the log"),
+               [this]
+               {
+                   if (Action(ID_VIEW_FILTER)->isChecked())
+                       m_pFilterPane->Open();
+                   else
+                       m_pFilterPane->Close();
+               },
+               {K(Qt::CTRL | Qt::SHIFT | Qt::Key_F)})
         ->setCheckable(true);
     connect(m_pFilterPane, &CFilterPane::Closed, this,
             [this] { Action(ID_VIEW_FILTER)->setChecked(false); });
     AddCommand(pView, ID_VIEW_HIGHLIGHTING, QStringLiteral("&Highlighting\u2026"),
                QStringLiteral("Choose the colours of lines that match patterns"),
                [this] { OnHighlighting(); });
+}
+
+void CMainFrame::CreateThemeMenu(QMenu* pView)
+{
+    QMenu* pTheme = pView->addMenu(QStringLiteral("Th&eme"));
+    auto* pGroup = new QActionGroup(this);
+    const struct
+    {
+        ETheme eTheme;
+        const char* text;
+        const char* prompt;
+    } themes[] = {{ETheme::System, "&System", "Use the desktop's own look"},
+                  {ETheme::Light, "&Light", "Use light colours, whatever the desktop uses"},
+                  {ETheme::Dark, "&Dark", "Use dark colours, whatever the desktop uses"}};
+    for (const auto& t : themes)
+    {
+        QAction* pAction = AddCommand(pTheme, ID_VIEW_THEME_SYSTEM + static_cast<int>(t.eTheme),
+                                      QString::fromLatin1(t.text), QString::fromLatin1(t.prompt),
+                                      [e = t.eTheme]
+                                      {
+                                          ApplyTheme(e);
+                                          SaveTheme(e);
+                                      });
+        pAction->setCheckable(true);
+        pAction->setChecked(CurrentTheme() == t.eTheme);
+        pGroup->addAction(pAction);
+    }
+}
+
+void CMainFrame::OnNextPane(int iStep)
+{
+    // Each pane, and the control in it that takes the focus.
+    const std::pair<QWidget*, QWidget*> all[] = {
+        {m_pView, m_pView},
+        {m_pFindBar, m_pFindBar->GetEdit()},
+        {m_pFilterPane, m_pFilterPane->GetEdit()},
+        {m_pReceiversToolbar, m_pReceiversToolbar->GetListWidget()}};
+    std::vector<std::pair<QWidget*, QWidget*>> panes;
+    for (const auto& pane : all)
+        if (pane.second && pane.first->isVisible())
+            panes.push_back(pane);
+    const QWidget* pFocus = QApplication::focusWidget();
+    int iAt = -1;
+    const int n = static_cast<int>(panes.size());
+    for (int i = 0; i < n; ++i)
+        if (pFocus && (pFocus == panes[static_cast<size_t>(i)].first ||
+                       panes[static_cast<size_t>(i)].first->isAncestorOf(pFocus)))
+            iAt = i;
+    const int iNext = iAt < 0 ? (iStep > 0 ? 0 : n - 1) : ((iAt + iStep) % n + n) % n;
+    panes[static_cast<size_t>(iNext)].second->setFocus(iStep > 0 ? Qt::TabFocusReason
+                                                                 : Qt::BacktabFocusReason);
+}
+
+void CMainFrame::RestoreGeometry()
+{
+    QSettings settings = Settings();
+    resize(900, 600);
+    restoreGeometry(settings.value(QStringLiteral("Window/geometry")).toByteArray());
+    restoreState(settings.value(QStringLiteral("Window/state")).toByteArray());
+    FitWindowToScreen(this);
+}
+
+void CMainFrame::SaveGeometry()
+{
+    QSettings settings = Settings();
+    settings.setValue(QStringLiteral("Window/geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("Window/state"), saveState());
 }
 
 void CMainFrame::ApplyHighlightRules()
@@ -273,18 +351,25 @@ void CMainFrame::changeEvent(QEvent* pEvent)
 
 void CMainFrame::CreateMenus()
 {
+    using K = QKeySequence;
     QMenu* pFile = menuBar()->addMenu(QStringLiteral("&File"));
-    AddCommand(pFile, ID_FILE_SAVE_AS, QStringLiteral("Save &As..."),
-               QStringLiteral("Save the log with a new name"), [this] { OnSaveAs(); });
+    AddCommand(
+        pFile, ID_FILE_SAVE, QStringLiteral("&Save"), QStringLiteral("Save the log"),
+        [this] { OnSave(); }, K::keyBindings(K::Save))
+        ->setIcon(ThemeIcon(QStringLiteral("document-save")));
+    AddCommand(
+        pFile, ID_FILE_SAVE_AS, QStringLiteral("Save &As\u2026"),
+        QStringLiteral("Save the log with a new name"), [this] { OnSaveAs(); },
+        K::keyBindings(K::SaveAs));
     pFile->addSeparator();
     AddCommand(
-        pFile, ID_FILE_PRINT, QStringLiteral("&Print...\tCtrl+P"), QStringLiteral("Print the log"),
-        [this] { OnPrint(); }, QKeySequence(QStringLiteral("Ctrl+P")))
+        pFile, ID_FILE_PRINT, QStringLiteral("&Print\u2026"), QStringLiteral("Print the log"),
+        [this] { OnPrint(); }, K::keyBindings(K::Print))
         ->setIcon(ThemeIcon(QStringLiteral("document-print")));
     AddCommand(pFile, ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"),
                QStringLiteral("Display the log as it will be printed"),
                [this] { OnPrintPreview(); });
-    AddCommand(pFile, ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."),
+    AddCommand(pFile, ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup\u2026"),
                QStringLiteral("Change the printer and printing options"),
                [this] { OnPrintSetup(); });
     pFile->addSeparator();
@@ -297,30 +382,29 @@ void CMainFrame::CreateMenus()
                            OpenFile(files[i]);
                    });
     m_pRecentSeparator = pFile->addSeparator();
-    AddCommand(pFile, ID_APP_EXIT, QStringLiteral("E&xit"), QStringLiteral("Quit the application"),
-               [this] { close(); });
+    AddCommand(
+        pFile, ID_APP_EXIT, QStringLiteral("E&xit"), QStringLiteral("Quit the application"),
+        [this] { close(); }, K::keyBindings(K::Quit));
     connect(pFile, &QMenu::aboutToShow, this, &CMainFrame::UpdateRecentFileItems);
 
     QMenu* pEdit = menuBar()->addMenu(QStringLiteral("&Edit"));
     AddCommand(
-        pEdit, ID_EDIT_UNDO, QStringLiteral("&Undo\tCtrl+Z"),
-        QStringLiteral("Undo the last action"), [this] { m_pView->undo(); },
-        QKeySequence(QStringLiteral("Ctrl+Z")));
+        pEdit, ID_EDIT_UNDO, QStringLiteral("&Undo"), QStringLiteral("Undo the last action"),
+        [this] { m_pView->undo(); }, K::keyBindings(K::Undo));
     pEdit->addSeparator();
     AddCommand(
-        pEdit, ID_EDIT_CUT, QStringLiteral("Cu&t\tCtrl+X"),
+        pEdit, ID_EDIT_CUT, QStringLiteral("Cu&t"),
         QStringLiteral("Cut the selection and put it on the Clipboard"), [this] { m_pView->cut(); },
-        QKeySequence(QStringLiteral("Ctrl+X")))
+        K::keyBindings(K::Cut))
         ->setIcon(ThemeIcon(QStringLiteral("edit-cut")));
     AddCommand(
-        pEdit, ID_EDIT_COPY, QStringLiteral("&Copy\tCtrl+C"),
+        pEdit, ID_EDIT_COPY, QStringLiteral("&Copy"),
         QStringLiteral("Copy the selection and put it on the Clipboard"),
-        [this] { m_pView->copy(); }, QKeySequence(QStringLiteral("Ctrl+C")))
+        [this] { m_pView->copy(); }, K::keyBindings(K::Copy))
         ->setIcon(ThemeIcon(QStringLiteral("edit-copy")));
     AddCommand(
-        pEdit, ID_EDIT_PASTE, QStringLiteral("&Paste\tCtrl+V"),
-        QStringLiteral("Insert Clipboard contents"), [this] { m_pView->paste(); },
-        QKeySequence(QStringLiteral("Ctrl+V")))
+        pEdit, ID_EDIT_PASTE, QStringLiteral("&Paste"), QStringLiteral("Insert Clipboard contents"),
+        [this] { m_pView->paste(); }, K::keyBindings(K::Paste))
         ->setIcon(ThemeIcon(QStringLiteral("edit-paste")));
 
     QMenu* pView = menuBar()->addMenu(QStringLiteral("&View"));
@@ -356,12 +440,13 @@ void CMainFrame::CreateMenus()
                     m_pStatusBar->clearMessage();
             });
     CreateLogTools(pEdit, pView);
+    CreateThemeMenu(pView);
 
-    QMenu* pLog = menuBar()->addMenu(QStringLiteral("Log"));
-    AddCommand(pLog, ID_LOG_START_LOGGING, QStringLiteral("Start Logging"),
+    QMenu* pLog = menuBar()->addMenu(QStringLiteral("&Log"));
+    AddCommand(pLog, ID_LOG_START_LOGGING, QStringLiteral("&Start Logging"),
                QStringLiteral("Tell the service to log the chosen categories"),
                [this] { OnStartLogging(); });
-    AddCommand(pLog, ID_LOG_STOP_LOGGING, QStringLiteral("Stop Logging"),
+    AddCommand(pLog, ID_LOG_STOP_LOGGING, QStringLiteral("S&top Logging"),
                QStringLiteral("Tell the service to stop logging"), [this] { OnStopLogging(); });
     pLog->addSeparator();
     const struct
@@ -369,49 +454,54 @@ void CMainFrame::CreateMenus()
         int id;
         const char* text;
         uint32_t bit;
-    } categories[] = {{ID_LOG_SHOW_DEBUG, "Show Debug", LOG_DEBUG},
-                      {ID_LOG_SHOW_VERBOSE, "Show Verbose", LOG_VERBOSE},
-                      {ID_LOG_SHOW_PROCESSED, "Show Processed Data", LOG_PROCESSED},
-                      {ID_LOG_SHOW_RAW, "Show Raw Data", LOG_RAW}};
+    } categories[] = {{ID_LOG_SHOW_DEBUG, "Show &Debug", LOG_DEBUG},
+                      {ID_LOG_SHOW_VERBOSE, "Show &Verbose", LOG_VERBOSE},
+                      {ID_LOG_SHOW_PROCESSED, "Show &Processed Data", LOG_PROCESSED},
+                      {ID_LOG_SHOW_RAW, "Show &Raw Data", LOG_RAW}};
     for (const auto& c : categories)
         AddCommand(pLog, c.id, QString::fromLatin1(c.text),
                    QStringLiteral("Show or hide this category in the log"),
                    [this, bit = c.bit] { OnToggleCategory(bit); })
             ->setCheckable(true);
     pLog->addSeparator();
-    AddCommand(pLog, ID_LOG_CLEAR, QStringLiteral("Clear Log"),
+    AddCommand(pLog, ID_LOG_CLEAR, QStringLiteral("&Clear Log"),
                QStringLiteral("Tell the service to clear its log"), [this] { OnClearLog(); });
 
-    QMenu* pService = menuBar()->addMenu(QStringLiteral("Service"));
-    AddCommand(pService, ID_SERVICE_START, QStringLiteral("Start"),
-               QStringLiteral("Start the receiver services"),
-               [this] { OnServiceCommand("-start"); });
-    AddCommand(pService, ID_SERVICE_STOP, QStringLiteral("Stop"),
-               QStringLiteral("Stop the receiver services"), [this] { OnServiceCommand("-stop"); });
-    AddCommand(pService, ID_SERVICE_INSTALL, QStringLiteral("Install"),
-               QStringLiteral("Install the receiver services"), [this] { OnServiceCommand("-i"); });
-    AddCommand(pService, ID_SERVICE_UNINSTALL, QStringLiteral("Uninstall"),
-               QStringLiteral("Uninstall the receiver services"),
-               [this] { OnServiceCommand("-u"); });
+    QMenu* pService = menuBar()->addMenu(QStringLiteral("&Service"));
+    const struct
+    {
+        int id;
+        const char* text;
+        const char* prompt;
+        const char* sw;
+    } service[] = {
+        {ID_SERVICE_START, "&Start", "Start the receiver services", "-start"},
+        {ID_SERVICE_STOP, "S&top", "Stop the receiver services", "-stop"},
+        {ID_SERVICE_INSTALL, "&Install", "Install the receiver services", "-i"},
+        {ID_SERVICE_UNINSTALL, "&Uninstall", "Uninstall the receiver services", "-u"},
+    };
+    for (const auto& s : service)
+        AddCommand(pService, s.id, QString::fromLatin1(s.text), QString::fromLatin1(s.prompt),
+                   [this, sw = s.sw] { OnServiceCommand(sw); });
 
     QMenu* pHelp = menuBar()->addMenu(QStringLiteral("&Help"));
-    AddCommand(pHelp, ID_APP_ABOUT, QStringLiteral("&About Zelbin..."),
+    AddCommand(pHelp, ID_APP_ABOUT, QStringLiteral("&About Zelbin\u2026"),
                QStringLiteral("Display program information, version number and copyright"),
                [this] { ShowAboutBox(this); });
 
-    QMenu* pExtras = menuBar()->addMenu(QStringLiteral("Extras"));
-    AddCommand(pExtras, ID_EXTRAS_REQUIRE_LOGIN, QStringLiteral("Require Login"),
+    QMenu* pExtras = menuBar()->addMenu(QStringLiteral("E&xtras"));
+    AddCommand(pExtras, ID_EXTRAS_REQUIRE_LOGIN, QStringLiteral("Require &Login"),
                QStringLiteral("Tell the receivers whether students must log in"),
                [this] { OnRequireLogin(); })
         ->setCheckable(true);
-    AddCommand(pExtras, ID_EXTRAS_REQUIRE_TEAM, QStringLiteral("Require Team"),
+    AddCommand(pExtras, ID_EXTRAS_REQUIRE_TEAM, QStringLiteral("Require &Team"),
                QStringLiteral("Tell the receivers whether students must join a team"),
                [this] { OnRequireTeam(); })
         ->setCheckable(true);
-    AddCommand(pExtras, ID_EXTRAS_SAMPLE_QUIZ, QStringLiteral("Download Sample Quiz"),
+    AddCommand(pExtras, ID_EXTRAS_SAMPLE_QUIZ, QStringLiteral("&Download Sample Quiz"),
                QStringLiteral("Send a sample quiz to the receivers"),
                [this] { OnDownloadSampleQuiz(); });
-    AddCommand(pExtras, ID_EXTRAS_NETWORK_NAME, QStringLiteral("Set Network Name..."),
+    AddCommand(pExtras, ID_EXTRAS_NETWORK_NAME, QStringLiteral("Set &Network Name\u2026"),
                QStringLiteral("Set the class network name"), [this] { OnSetNetworkName(); });
 
     // Accelerators without menu items.
@@ -423,36 +513,19 @@ void CMainFrame::CreateMenus()
             m_pView->OnInitialUpdate();
             setWindowTitle(m_pDoc->GetWindowTitle());
         },
-        QKeySequence(QStringLiteral("Ctrl+N")));
+        K::keyBindings(K::New));
     AddCommand(nullptr, ID_FILE_PRINT_DIRECT, QStringLiteral("Print Direct"),
                QStringLiteral("Print the log without asking"), [this] { OnPrintDirect(); });
     AddCommand(
         nullptr, ID_FILE_OPEN, QStringLiteral("Open"), QStringLiteral("Open a saved log"),
-        [this] { OnOpen(); }, QKeySequence(QStringLiteral("Ctrl+O")));
-    AddCommand(
-        nullptr, ID_FILE_SAVE, QStringLiteral("Save"), QStringLiteral("Save the log"),
-        [this] { OnSave(); }, QKeySequence(QStringLiteral("Ctrl+S")))
-        ->setIcon(ThemeIcon(QStringLiteral("document-save")));
-    Action(ID_EDIT_UNDO)
-        ->setShortcuts({QKeySequence(QStringLiteral("Ctrl+Z")),
-                        QKeySequence(QStringLiteral("Alt+Backspace"))});
-    Action(ID_EDIT_CUT)
-        ->setShortcuts(
-            {QKeySequence(QStringLiteral("Ctrl+X")), QKeySequence(QStringLiteral("Shift+Del"))});
-    Action(ID_EDIT_COPY)
-        ->setShortcuts(
-            {QKeySequence(QStringLiteral("Ctrl+C")), QKeySequence(QStringLiteral("Ctrl+Ins"))});
-    Action(ID_EDIT_PASTE)
-        ->setShortcuts(
-            {QKeySequence(QStringLiteral("Ctrl+V")), QKeySequence(QStringLiteral("Shift+Ins"))});
-    AddCommand(
-        nullptr, ID_NEXT_PANE, QStringLiteral("Next Pane"),
-        QStringLiteral("Switch to the next window pane"), [this] { focusNextChild(); },
-        QKeySequence(QStringLiteral("F6")));
-    AddCommand(
-        nullptr, ID_PREV_PANE, QStringLiteral("Previous Pane"),
-        QStringLiteral("Switch back to the previous window pane"), [this] { focusPreviousChild(); },
-        QKeySequence(QStringLiteral("Shift+F6")));
+        [this] { OnOpen(); }, K::keyBindings(K::Open));
+    // F6 and Shift+F6 go from pane to pane; Tab goes from control to control.
+    AddCommand(nullptr, ID_NEXT_PANE, QStringLiteral("Next Pane"),
+               QStringLiteral("Switch to the next window pane"), [this] { OnNextPane(1); },
+               {K(Qt::Key_F6)});
+    AddCommand(nullptr, ID_PREV_PANE, QStringLiteral("Previous Pane"),
+               QStringLiteral("Switch back to the previous window pane"),
+               [this] { OnNextPane(-1); }, {K(Qt::SHIFT | Qt::Key_F6)});
 
     for (QMenu* pMenu : {pFile, pEdit, pView, pLog, pService, pHelp, pExtras})
         connect(pMenu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
@@ -463,9 +536,16 @@ void CMainFrame::CreateMenus()
 void CMainFrame::UpdateCommandUI()
 {
     if (m_pConnectionPane)
-        m_pConnectionPane->setText(m_logMenu.bConnected
-                                       ? QStringLiteral("Connected to the receiver service")
-                                       : QStringLiteral("Looking for the receiver service\u2026"));
+    {
+        QString text = QStringLiteral("Looking for the receiver service\u2026");
+        if (m_logMenu.bConnected && m_reconnectedAt.isEmpty())
+            text = QStringLiteral("Connected to the receiver service");
+        else if (m_logMenu.bConnected)
+            text = QStringLiteral("Connected again at %1").arg(m_reconnectedAt);
+        else if (m_bConnectionLost)
+            text = QStringLiteral("Connection lost \u2014 looking again\u2026");
+        m_pConnectionPane->setText(text);
+    }
     if (m_actions.empty())
         return;
     Action(ID_LOG_START_LOGGING)->setEnabled(m_logMenu.IsStartLoggingEnabled());
@@ -516,6 +596,7 @@ void CMainFrame::OnShutdownMessage()
     if (m_bShuttingDown)
         return;
     m_bShuttingDown = true;
+    SaveGeometry();
     hide();
     QCoreApplication::exit(0);
 }
@@ -525,18 +606,27 @@ void CMainFrame::OnReceiverStatus(uint32_t iReceiverID, uint32_t iState, const s
     m_pReceiversToolbar->SetReceiverEntry(iReceiverID, iState, name);
 }
 
+// One mask request waits to start at most: it asks after every command sent before it.
 void CMainFrame::RequestLogMask()
 {
+    if (m_bMaskAsked.exchange(true))
+        return;
     CServiceClient* pClient = m_pServiceClient.get();
-    m_requests.Post(
+    m_maskRequests.Post(
         [this, pClient]
         {
-            const uint32_t iMask = pClient->GetLogMask(); // 0 when no answer comes
+            m_bMaskAsked = false;
+            uint32_t iMask = 0;
+            const bool bAnswered = pClient->GetLogMask(iMask);
             QMetaObject::invokeMethod(
                 this,
-                [this, iMask]
+                [this, bAnswered, iMask]
                 {
-                    m_logMenu.OnMaskArrived(iMask);
+                    if (bAnswered && m_logMenu.bConnected)
+                        m_logMenu.OnMaskArrived(iMask);
+                    else if (m_logMenu.bConnected)
+                        ShowStatus(QStringLiteral("The receiver service did not say what it "
+                                                  "logs: the Log menu waits for it"));
                     UpdateCommandUI();
                 },
                 Qt::QueuedConnection);
@@ -551,7 +641,7 @@ void CMainFrame::RequestLogFilePath()
         return;
     m_bPathRequested = true;
     CServiceClient* pClient = m_pServiceClient.get();
-    m_requests.Post(
+    m_pathRequests.Post(
         [this, pClient]
         {
             std::u16string path;
@@ -587,12 +677,13 @@ void CMainFrame::OnLogUpdated()
 
 void CMainFrame::OnConnected()
 {
-    // The connection made at start decides logging with its first mask, as if the window had
-    // asked while being built; later connections only read the mask anew.
-    if (m_bStartupPending)
-        m_logMenu.bMaskDecidesLogging = m_pServiceClient->WasConnectedAtStart();
-    m_bStartupPending = false;
-    m_logMenu.bConnected = true;
+    // After a loss the status bar says when the connection came back.
+    if (m_bConnectionLost)
+        m_reconnectedAt = QTime::currentTime().toString(QStringLiteral("HH:mm:ss"));
+    m_bEverConnected = true;
+    m_bConnectionLost = false;
+    m_logMenu.OnConnected();
+    // The Log menu follows what the service logs on this connection, whoever started first.
     RequestLogMask();
     // The service may log to another file after a restart: its path is asked for again.
     RequestLogFilePath();
@@ -601,7 +692,9 @@ void CMainFrame::OnConnected()
 
 void CMainFrame::OnDisconnected()
 {
-    m_logMenu.bConnected = false;
+    m_logMenu.OnDisconnected();
+    m_bConnectionLost = m_bEverConnected;
+    m_reconnectedAt.clear();
     m_pReceiversToolbar->ClearReceivers();
     UpdateCommandUI();
 }
@@ -626,22 +719,26 @@ void CMainFrame::ShowStatus(const QString& text)
 
 // --- commands ----------------------------------------------------------------------------------
 
+void CMainFrame::SendLogMask(uint32_t iMask)
+{
+    m_pServiceClient->SetLogMask(iMask);
+    RequestLogMask();
+    UpdateCommandUI();
+}
+
 void CMainFrame::OnStartLogging()
 {
-    m_pServiceClient->SetLogMask(m_logMenu.StartLogging());
-    UpdateCommandUI();
+    SendLogMask(m_logMenu.StartLogging());
 }
 
 void CMainFrame::OnStopLogging()
 {
-    m_pServiceClient->SetLogMask(m_logMenu.StopLogging());
-    UpdateCommandUI();
+    SendLogMask(m_logMenu.StopLogging());
 }
 
 void CMainFrame::OnToggleCategory(uint32_t iBit)
 {
-    m_pServiceClient->SetLogMask(m_logMenu.ToggleCategory(iBit));
-    UpdateCommandUI();
+    SendLogMask(m_logMenu.ToggleCategory(iBit));
 }
 
 void CMainFrame::OnClearLog()
@@ -651,7 +748,35 @@ void CMainFrame::OnClearLog()
 
 void CMainFrame::OnServiceCommand(const char* pszSwitch)
 {
-    RunServiceCommands(m_serviceDirectory, pszSwitch);
+    ShowStatus(QStringLiteral("Running the service programs with %1\u2026")
+                   .arg(QString::fromLatin1(pszSwitch)));
+    m_pServiceRunner->Run(m_serviceDirectory, pszSwitch);
+}
+
+bool CMainFrame::IsServiceCommandRunning() const
+{
+    return m_pServiceRunner->IsRunning();
+}
+
+// Success in the status bar; a failure, in the programs' own words, in a message box.
+void CMainFrame::OnServiceCommandEnded(const std::string& sw,
+                                       const std::vector<ServiceProgramOutcome>& outcomes)
+{
+    QStringList lines;
+    bool bFailed = false;
+    for (const ServiceProgramOutcome& outcome : outcomes)
+    {
+        lines << QString::fromStdString(DescribeServiceOutcome(outcome));
+        bFailed = bFailed || !ServiceProgramSucceeded(outcome);
+    }
+    if (m_bShuttingDown)
+        return;
+    if (!bFailed)
+        return ShowStatus(lines.join(QStringLiteral("; ")));
+    ShowStatus(QStringLiteral("The service programs did not all do what %1 asks")
+                   .arg(QString::fromStdString(sw)));
+    m_reportError(QStringLiteral("Service %1:\n\n%2")
+                      .arg(QString::fromStdString(sw), lines.join(QLatin1Char('\n'))));
 }
 
 void CMainFrame::SendClassWide(const std::u16string& text)
@@ -700,6 +825,7 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
     // Closing never asks to save the log.
     if (m_pDoc)
         m_pDoc->SetModifiedFlag(false);
+    SaveGeometry();
     pEvent->accept();
     deleteLater();
 }
@@ -789,9 +915,12 @@ void CMainFrame::OnFollowStateChanged()
 {
     Action(ID_VIEW_FOLLOW)->setChecked(m_pView->IsFollowing()); // paused shows unticked
     const int iNew = m_pView->GetNewLinesWhilePaused();
+    // The key named is the one the view follows again with, from its one definition.
     if (!m_pView->IsFollowing() && iNew > 0)
-        ShowStatus(
-            QStringLiteral("%1 new line%2, End to follow").arg(iNew).arg(iNew == 1 ? "" : "s"));
+        ShowStatus(QStringLiteral("%1 new line%2, %3 to follow")
+                       .arg(iNew)
+                       .arg(iNew == 1 ? "" : "s")
+                       .arg(CZelbinView::FollowKey().toString(QKeySequence::NativeText)));
     else if (m_pView->IsFollowing() && m_pStatusBar)
         m_pStatusBar->clearMessage(); // "Ready" comes back
 }

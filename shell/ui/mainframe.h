@@ -11,6 +11,7 @@
 #include <QEvent>
 #include <QMainWindow>
 
+#include <atomic>
 #include <boost/shared_ptr.hpp>
 #include <functional>
 #include <map>
@@ -21,6 +22,7 @@ class CFindBar;
 class CHighlightingDlg;
 class CLogHighlighter;
 class CReceiversToolbar;
+class CServiceCommandRunner;
 class CZelbinView;
 class CZelbinDoc;
 class QAction;
@@ -75,6 +77,7 @@ enum ECommandID : int
     ID_EDIT_FIND_PREVIOUS = 32791,
     ID_VIEW_FILTER = 32792,
     ID_VIEW_HIGHLIGHTING = 32793,
+    ID_VIEW_THEME_SYSTEM = 32794, // and Light, Dark after it
 };
 
 // The private messages, posted to the frame as events (posting is thread-safe).
@@ -89,12 +92,17 @@ public:
     // never waits for the service. What the service reports (the connection, the log mask, the
     // log file's path) is applied when it arrives.
     CMainFrame();
-    // Releases the shutdown listener, ends the request thread, then the service client (its
-    // goodbye may take up to 10 s).
+    // Releases the shutdown listener, ends the request threads, then the service client, whose
+    // goodbye waits at most GOODBYE_TIMEOUT_MS: a window never stays up for a silent service.
     ~CMainFrame() override;
+    static constexpr int GOODBYE_TIMEOUT_MS = 500;
 
     // Creates the window's parts in order; false when any fails (the program then ends).
     bool Create();
+    // The window's geometry and bars as they were left, moved onto the screen where they no
+    // longer fit it (another monitor, another scale); 900 x 600, fitted, at a first start.
+    void RestoreGeometry();
+    void SaveGeometry();
 
     QAction* Action(int iCommandID) const;
     // Applies every enable and check rule to the actions (also run before a menu shows).
@@ -149,6 +157,7 @@ public:
     void OnToggleCategory(uint32_t iBit);
     void OnClearLog();
     void OnServiceCommand(const char* pszSwitch);
+    bool IsServiceCommandRunning() const;
     void OnRequireLogin();
     void OnRequireTeam();
     void OnDownloadSampleQuiz();
@@ -157,6 +166,9 @@ public:
     bool IsShuttingDown() const { return m_bShuttingDown; }
     // The status bar's connection pane.
     QString GetConnectionText() const;
+    // F6 (iStep 1) and Shift+F6 (-1): the focus goes to the next pane that shows (the log, the
+    // find bar, the filter pane, the receivers list), not through every control.
+    void OnNextPane(int iStep);
     // Shows a line in the status bar's message pane until the next prompt.
     void ShowStatus(const QString& text);
 
@@ -173,9 +185,14 @@ protected:
 private:
     void CreateMenus();
     void CreateLogTools(QMenu* pEdit, QMenu* pView);
+    void CreateThemeMenu(QMenu* pView);
+    // A mask command: sent, then asked for again, so that the marks show what the service took.
+    void SendLogMask(uint32_t iMask);
+    void OnServiceCommandEnded(const std::string& sw,
+                               const std::vector<struct ServiceProgramOutcome>& outcomes);
     void ApplyHighlightRules();
     QAction* AddCommand(QMenu* pMenu, int iID, const QString& text, const QString& prompt,
-                        std::function<void()> handler, QKeySequence shortcut = {});
+                        std::function<void()> handler, const QList<QKeySequence>& keys = {});
     void RequestLogMask();
     void RequestLogFilePath();
     void OnLogFilePathArrived(bool bAnswered, const std::u16string& path);
@@ -222,8 +239,14 @@ private:
     std::function<QString(bool)> m_promptFileName;
     std::function<void(const QString&)> m_reportError;
     bool m_bPathRequested = false; // a path request is under way
-    bool m_bStartupPending = true; // no connection reported yet
     bool m_bShuttingDown = false;
-    // Requests that wait for the service run here; it ends before the service client does.
-    CRequestWorker m_requests;
+    bool m_bEverConnected = false;
+    bool m_bConnectionLost = false;
+    QString m_reconnectedAt; // when the connection came back, after a loss
+    CServiceCommandRunner* m_pServiceRunner = nullptr;
+    // Requests that wait for the service run on these, each kind beside the other; they end
+    // before the service client does. m_bMaskAsked: a mask request waits to start.
+    CRequestWorker m_maskRequests;
+    CRequestWorker m_pathRequests;
+    std::atomic<bool> m_bMaskAsked{false};
 };

@@ -90,7 +90,8 @@ void CReceiversToolbar::ShowList(bool bFull)
     };
     const auto add = [&](const ReceiverItem& item)
     {
-        auto* pItem = new QListWidgetItem(QString::fromStdU16String(item.text), m_pListWidget);
+        auto* pItem = new QListWidgetItem(
+            QString::fromStdU16String(ReceiverLabel(item.iData, item.text)), m_pListWidget);
         pItem->setData(Qt::UserRole, item.iData);
     };
     if (bFull)
@@ -114,6 +115,11 @@ void CReceiversToolbar::ShowList(bool bFull)
         for (const ReceiverItem& item : items)
             add(item);
     }
+    if (const int iRenamed = m_list.GetRenamedItem(); !bFull && iRenamed >= 0 && iRenamed < n)
+        if (QListWidgetItem* pItem = m_pListWidget->item(iRenamed))
+            pItem->setText(QString::fromStdU16String(
+                ReceiverLabel(items[static_cast<size_t>(iRenamed)].iData,
+                              items[static_cast<size_t>(iRenamed)].text)));
     if (m_pListWidget->currentRow() != m_list.GetSelection())
         m_pListWidget->setCurrentRow(m_list.GetSelection());
     UpdateButtons();

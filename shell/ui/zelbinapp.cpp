@@ -5,6 +5,8 @@
 #include "aboutsheet.h"
 #include "dialogicon.h"
 #include "mainframe.h"
+#include "screenfit.h"
+#include "theme.h"
 #include "zelbinview.h"
 
 #include <QApplication>
@@ -91,6 +93,8 @@ bool CZelbinApp::InitInstance()
     QCoreApplication::setOrganizationName(QStringLiteral("Kivra Technologies"));
     QCoreApplication::setApplicationName(QString::fromStdU16String(DocumentTemplateField(0)));
     RecentFiles(); // the list is read with the settings, as the framework does at start
+    ApplyTheme(LoadTheme());
+    qApp->installEventFilter(new CScreenFitter(qApp)); // every dialog opens on the screen
 
     auto* pFrame = new CMainFrame;
     if (!pFrame->Create())
@@ -108,7 +112,7 @@ bool CZelbinApp::InitInstance()
     // The view's initial update comes with the new document, before the window shows; showing
     // it then hands the view the log file's path.
     pFrame->GetActiveView()->OnInitialUpdate();
-    pFrame->resize(900, 600);
+    pFrame->RestoreGeometry();
     pFrame->show();
     return true;
 }

@@ -51,6 +51,7 @@ CZelbinView::CZelbinView(QWidget* pParent) : QPlainTextEdit(pParent)
     setObjectName(QStringLiteral("logView"));
     setLineWrapMode(QPlainTextEdit::NoWrap);
     setFont(QFont(QStringLiteral("monospace")));
+    setTabChangesFocus(true); // Tab leaves the log instead of typing into it
     // What the user does to the view pauses following; what the view does itself does not.
     connect(this, &QPlainTextEdit::selectionChanged, this,
             [this]
@@ -103,8 +104,32 @@ void CZelbinView::ResumeFollowing()
 void CZelbinView::keyPressEvent(QKeyEvent* pEvent)
 {
     QPlainTextEdit::keyPressEvent(pEvent);
-    if (pEvent->key() == Qt::Key_End && (pEvent->modifiers() & Qt::ControlModifier))
+    if (pEvent->matches(FOLLOW_KEY))
         ResumeFollowing();
+}
+
+QKeySequence CZelbinView::FollowKey()
+{
+    return QKeySequence(FOLLOW_KEY);
+}
+
+// A view that follows keeps its last line whole in view whatever shrinks or grows it: the find
+// bar or the filter pane opening, the window resized or maximised.
+void CZelbinView::resizeEvent(QResizeEvent* pEvent)
+{
+    // At the end before: a user who has just scrolled up is not pulled back down.
+    const bool bFollowing =
+        IsFollowing() && verticalScrollBar()->value() == verticalScrollBar()->maximum();
+    QPlainTextEdit::resizeEvent(pEvent);
+    if (bFollowing)
+        ScrollToEnd();
+}
+
+void CZelbinView::ScrollToEnd()
+{
+    CGuard guard(this);
+    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    ensureCursorVisible();
 }
 
 void CZelbinView::wheelEvent(QWheelEvent* pEvent)
@@ -420,6 +445,16 @@ void CZelbinView::Empty()
     CGuard guard(this);
     CNoUndo noUndo(this);
     clear();
+    ForgetNewLines();
+}
+
+// What the count of new lines counted is gone with the text it counted.
+void CZelbinView::ForgetNewLines()
+{
+    if (m_iNewLines == 0)
+        return;
+    m_iNewLines = 0;
+    emit FollowStateChanged();
 }
 
 void CZelbinView::Insert(const std::u16string& batch)
@@ -474,6 +509,7 @@ void CZelbinView::ReplaceAll(const std::u16string& batch)
     CNoUndo noUndo(this);
     setPlainText(text);
     MoveCaretToEnd();
+    ForgetNewLines();
 }
 
 std::unique_ptr<QTextDocument> CZelbinView::CreatePrintDocument() const

@@ -7,6 +7,7 @@
 #include "logreader.h"
 #include "logsearch.h"
 
+#include <QKeySequence>
 #include <QPlainTextEdit>
 #include <atomic>
 #include <memory>
@@ -56,6 +57,9 @@ public:
     bool GetFollow() const { return m_bFollow; }
     bool IsFollowing() const { return m_bFollow && !m_bPaused; }
     void ResumeFollowing();
+    // The key that follows again (Ctrl+End where that is the platform's end of document).
+    static constexpr QKeySequence::StandardKey FOLLOW_KEY = QKeySequence::MoveToEndOfDocument;
+    static QKeySequence FollowKey();
     // Lines appended since the view paused.
     int GetNewLinesWhilePaused() const { return m_iNewLines; }
 
@@ -84,6 +88,7 @@ signals:
 
 protected:
     void keyPressEvent(QKeyEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
     void wheelEvent(QWheelEvent* pEvent) override;
     void paintEvent(QPaintEvent* pEvent) override;
 
@@ -96,6 +101,8 @@ private:
     // At iAt, or at the end when it is negative.
     void InsertText(const QString& text, int iAt = -1);
     void Pause();
+    void ScrollToEnd();
+    void ForgetNewLines();
     // The user scrolled: following pauses unless the end is still in view.
     void PauseIfScrolledUp();
     // Changes the view makes itself, which must not read as the user's.

@@ -15,7 +15,7 @@ def main():
     with UiSession(sys.argv[1]) as s:
         s.start_service("--receiver", "7:Room 7", "--receiver", "8:Lab")
         app = s.start_zelbin()
-        s.wait_for(lambda: [i.name for i in s.find_all(app, "list item")] == ["Room 7", "Lab"],
+        s.wait_for(lambda: [i.name for i in s.find_all(app, "list item")] == ["7 \u00b7 Room 7", "8 \u00b7 Lab"],
                    "the two receivers in the list")
         s.find(app, "label", "Connected to the receiver service")
 
