@@ -16,7 +16,7 @@ CSendCommandDlg::CSendCommandDlg(uint32_t iReceiverID, CServiceClient* pServiceC
                                  QWidget* pParent)
     : QDialog(pParent), m_pServiceClient(pServiceClient), m_iReceiverID(iReceiverID)
 {
-    setWindowTitle(QStringLiteral("Send Command"));
+    SetReceiverLabel(QStringLiteral("receiver %1").arg(iReceiverID));
     setWindowIcon(DialogIcon());
     auto* pLayout = new QGridLayout(this);
     pLayout->addWidget(new QLabel(QStringLiteral("Command List:"), this), 0, 0);
@@ -57,6 +57,11 @@ CSendCommandDlg::CSendCommandDlg(uint32_t iReceiverID, CServiceClient* pServiceC
 
     m_pCommandList->setCurrentIndex(0);
     OnSelchangeCommandList();
+}
+
+void CSendCommandDlg::SetReceiverLabel(const QString& label)
+{
+    setWindowTitle(QStringLiteral("Send Command \u2014 %1").arg(label));
 }
 
 void CSendCommandDlg::OnSelchangeCommandList()

@@ -37,6 +37,8 @@ public:
     CSendCommandDlg(uint32_t iReceiverID, CServiceClient* pServiceClient,
                     QWidget* pParent = nullptr);
 
+    // The receiver as the window shows it ("7 \u00b7 Room 7"): the title names the target.
+    void SetReceiverLabel(const QString& label);
     void OnSelchangeCommandList();
     void OnSetfocusCommandEdit();
     // Selects the next placeholder behind the selection; false when there is none.

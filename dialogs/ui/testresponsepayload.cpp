@@ -12,6 +12,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QTimer>
@@ -20,7 +21,13 @@ CTestResponsePayload::CTestResponsePayload(uint32_t iReceiverID, CServiceClient*
                                            QWidget* pParent)
     : QDialog(pParent), m_pServiceClient(pServiceClient), m_iReceiverID(iReceiverID)
 {
-    setWindowTitle(QStringLiteral("Dialog"));
+    SetReceiverLabel(QStringLiteral("receiver %1").arg(iReceiverID));
+    m_askStop = [](QWidget* pParent)
+    {
+        return QMessageBox::question(pParent, QStringLiteral("Test Question Response Payload"),
+                                     QStringLiteral("The test is still running. Stop it?")) ==
+               QMessageBox::Yes;
+    };
     setWindowIcon(DialogIcon());
     auto* pLayout = new QGridLayout(this);
     auto* pDigits =
@@ -84,6 +91,24 @@ CTestResponsePayload::CTestResponsePayload(uint32_t iReceiverID, CServiceClient*
     connect(m_pCancel, &QPushButton::clicked, this, &QDialog::reject);
 }
 
+void CTestResponsePayload::SetReceiverLabel(const QString& label)
+{
+    setWindowTitle(QStringLiteral("Test Question Response Payload \u2014 %1").arg(label));
+}
+
+namespace
+{
+// The edits take digits only; a number that no 32-bit count holds is named, not clamped.
+QString TooLarge(const QString& digits, const QString& field)
+{
+    bool bOk = true;
+    const qulonglong value = digits.isEmpty() ? 0 : digits.toULongLong(&bOk);
+    if (bOk && value <= 2147483647u)
+        return {};
+    return QStringLiteral("%1 must be at most 2147483647.").arg(field);
+}
+} // namespace
+
 void CTestResponsePayload::OnSelchangeQuestionType()
 {
     const int index = m_pQuestionType->currentIndex();
@@ -95,6 +120,10 @@ void CTestResponsePayload::OnStartTest()
 {
     if (m_bRunning)
         return;
+    for (const QString& refusal : {TooLarge(m_pTotal->text(), QStringLiteral("Total Questions")),
+                                   TooLarge(m_pLatency->text(), QStringLiteral("Latency"))})
+        if (!refusal.isEmpty())
+            return m_pProgress->setText(refusal);
     m_settings.response = m_pResponse->text().toStdU16String();
     m_settings.totalQuestions = m_pTotal->text().toStdU16String();
     m_settings.latency = m_pLatency->text().toStdU16String();
@@ -135,11 +164,14 @@ void CTestResponsePayload::SendNext()
         m_pServiceClient->SendReceiverCommand(m_iReceiverID,
                                               m_run.Text(static_cast<int32_t>(m_iSent)));
     const int iPause = std::max(0, m_run.iLatencyMs);
-    const int64_t secondsLeft = (m_run.iTotal - m_iSent + 1) * iPause / 1000;
-    m_pProgress->setText(QStringLiteral("Question %1 of %2, about %3 s left")
-                             .arg(m_iSent)
-                             .arg(m_run.iTotal)
-                             .arg(secondsLeft));
+    // The pauses still to come, this one included; a part of a second counts as one.
+    const int64_t iMsLeft = (m_run.iTotal - m_iSent + 1) * int64_t{iPause};
+    m_pProgress->setText(
+        QStringLiteral("Question %1 of %2, %3")
+            .arg(m_iSent)
+            .arg(m_run.iTotal)
+            .arg(iMsLeft < 1000 ? QStringLiteral("less than a second left")
+                                : QStringLiteral("about %1 s left").arg((iMsLeft + 999) / 1000)));
     // The pause follows every question, the last one too.
     m_pPause->start(iPause);
 }
@@ -162,25 +194,38 @@ void CTestResponsePayload::EndRun()
     m_pStart->setFocus();
 }
 
+void CTestResponsePayload::AskToStop()
+{
+    if (!m_askStop(this) || !m_bRunning)
+        return;
+    m_bStopRequested = true;
+    m_pPause->stop();
+    EndRun();
+    QDialog::reject();
+}
+
 void CTestResponsePayload::reject()
 {
-    if (!m_bRunning)
+    if (m_bRunning)
+        AskToStop();
+    else
         QDialog::reject();
 }
 
-// Escape during a run is discarded, not kept for later (the default would reject).
+// Escape during a run asks; other keys are discarded, not kept for later.
 void CTestResponsePayload::keyPressEvent(QKeyEvent* pEvent)
 {
-    if (m_bRunning)
-        pEvent->accept();
-    else
-        QDialog::keyPressEvent(pEvent);
+    if (!m_bRunning)
+        return QDialog::keyPressEvent(pEvent);
+    pEvent->accept();
+    if (pEvent->key() == Qt::Key_Escape)
+        AskToStop();
 }
 
 void CTestResponsePayload::closeEvent(QCloseEvent* pEvent)
 {
-    if (m_bRunning)
-        pEvent->ignore();
-    else
-        QDialog::closeEvent(pEvent);
+    if (!m_bRunning)
+        return QDialog::closeEvent(pEvent);
+    pEvent->ignore();
+    AskToStop();
 }

@@ -26,12 +26,18 @@ public:
 
     CTestResponsePayload(uint32_t iReceiverID, CServiceClient* pServiceClient,
                          QWidget* pParent = nullptr);
+    // The receiver as the window shows it ("7 \u00b7 Room 7"), for the title.
+    void SetReceiverLabel(const QString& label);
+    // How the dialog asks whether to stop a run that Escape or closing interrupts (a message
+    // box; tests answer it without a person).
+    void SetStopQuestion(std::function<bool(QWidget*)> ask) { m_askStop = std::move(ask); }
 
     void OnSelchangeQuestionType();
     // Starts the series: each question's text is sent, then the pause follows. While it runs the
     // dialog shows its progress and stays painted, and its input is discarded (never replayed
-    // later): no second run, no type change, no closing. Only Stop works, which ends the series
-    // after the current pause.
+    // later): no second run, no type change. Stop ends the series after the current pause;
+    // Escape or closing asks whether to stop it, and then stops at once and closes. A total or
+    // latency that no 32-bit count holds is refused with a message, nothing sent.
     void OnStartTest();
     void OnStopTest();
     bool IsRunning() const { return m_bRunning; }
@@ -58,6 +64,8 @@ protected:
 private:
     void SendNext();
     void EndRun();
+    // Escape or closing during a run: asks, and stops and closes when the answer is yes.
+    void AskToStop();
     void SetInputEnabled(bool bEnabled);
 
     CServiceClient* m_pServiceClient;
@@ -66,6 +74,7 @@ private:
     bool m_bRunning = false;
     bool m_bStopRequested = false;
     PayloadTestRun m_run;
+    std::function<bool(QWidget*)> m_askStop;
     int64_t m_iSent = 0;
     class QTimer* m_pPause;
     QPushButton* m_pStop;

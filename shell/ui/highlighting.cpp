@@ -10,9 +10,11 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPalette>
+#include <QPixmap>
 #include <QPushButton>
 #include <QSettings>
-#include <QTableWidget>
+#include <QStyledItemDelegate>
+#include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace
@@ -25,19 +27,29 @@ struct CTone
 constexpr CTone TONES[] = {{"Red", 0},    {"Orange", 30},  {"Green", 120},
                            {"Blue", 215}, {"Purple", 280}, {"Grey", -1}};
 
+// The theme's own colours, under the names a user knows them by.
 struct CRole
 {
     const char* name;
     QPalette::ColorRole role;
 };
-constexpr CRole ROLES[] = {{"Text", QPalette::Text},
-                           {"Base", QPalette::Base},
-                           {"Alternate base", QPalette::AlternateBase},
-                           {"Highlight", QPalette::Highlight},
-                           {"Highlighted text", QPalette::HighlightedText},
-                           {"Link", QPalette::Link},
-                           {"Visited link", QPalette::LinkVisited},
-                           {"Placeholder text", QPalette::PlaceholderText}};
+constexpr CRole ROLES[] = {{"Text (follows the theme)", QPalette::Text},
+                           {"Dim text (follows the theme)", QPalette::PlaceholderText},
+                           {"Link (follows the theme)", QPalette::Link},
+                           {"Selection (follows the theme)", QPalette::Highlight},
+                           {"Selected text (follows the theme)", QPalette::HighlightedText},
+                           {"Background (follows the theme)", QPalette::Base}};
+
+// Names that saved rules may still carry, and the name each is offered under now.
+constexpr std::pair<const char*, const char*> FORMER_NAMES[] = {
+    {"Text", "Text (follows the theme)"},
+    {"Placeholder text", "Dim text (follows the theme)"},
+    {"Link", "Link (follows the theme)"},
+    {"Visited link", "Link (follows the theme)"},
+    {"Highlight", "Selection (follows the theme)"},
+    {"Highlighted text", "Selected text (follows the theme)"},
+    {"Base", "Background (follows the theme)"},
+    {"Alternate base", "Background (follows the theme)"}};
 
 const QString KEY = QStringLiteral("Highlighting");
 } // namespace
@@ -52,19 +64,28 @@ QStringList HighlightColourNames()
     return names;
 }
 
-QColor ResolveHighlightColour(const QString& name, const QPalette& palette, bool bBackground)
+QString CurrentHighlightColourName(const QString& name)
 {
+    for (const auto& [former, current] : FORMER_NAMES)
+        if (name == QLatin1String(former))
+            return QString::fromLatin1(current);
+    return name;
+}
+
+QColor ResolveHighlightColour(const QString& given, const QPalette& palette, bool bBackground)
+{
+    const QString name = CurrentHighlightColourName(given);
     for (const CRole& role : ROLES)
         if (name == QLatin1String(role.name))
             return palette.color(role.role);
-    // A tone is light on a dark base and dark on a light one; as a background it stays close to
-    // the base, so that the text on it keeps its contrast.
+    // A tone is light on a dark base and dark on a light one, at least 4.5:1 from it; as a
+    // background it stays close to the base, so that the text on it keeps its contrast.
     const bool bDark = palette.color(QPalette::Base).lightness() < 128;
     for (const CTone& tone : TONES)
         if (name == QLatin1String(tone.name))
         {
             const int iSaturation = tone.iHue < 0 ? 0 : (bBackground ? 140 : 200);
-            const int iLightness = bBackground ? (bDark ? 60 : 225) : (bDark ? 175 : 85);
+            const int iLightness = bBackground ? (bDark ? 60 : 225) : (bDark ? 175 : 70);
             return QColor::fromHsl(std::max(tone.iHue, 0), iSaturation, iLightness);
         }
     return QColor();
@@ -77,7 +98,7 @@ std::vector<CHighlightRule> DefaultHighlightRules()
             {QStringLiteral("^\\S+ \\S+ RAW "), QStringLiteral("Blue"), QString()},
             {QStringLiteral("^\\S+ \\S+ PROCESSED "), QStringLiteral("Green"), QString()},
             {QStringLiteral("^\\S+ \\S+ DEBUG "), QStringLiteral("Purple"), QString()},
-            {QStringLiteral("^\\S+ \\S+ VERBOSE "), QStringLiteral("Placeholder text"), QString()}};
+            {QStringLiteral("^\\S+ \\S+ VERBOSE "), QStringLiteral("Grey"), QString()}};
 }
 
 std::vector<CHighlightRule> LoadHighlightRules(QSettings& settings)
@@ -172,68 +193,171 @@ void CLogHighlighter::highlightBlock(const QString& text)
         setFormat(0, static_cast<int>(text.size()), *pFormat);
 }
 
+namespace
+{
+constexpr int COLOUR_ROLE = Qt::UserRole; // a colour column's name, as the rules keep it
+
+QIcon Swatch(const QString& name, const QPalette& palette, bool bBackground)
+{
+    QPixmap pixmap(16, 16);
+    const QColor colour = ResolveHighlightColour(name, palette, bBackground);
+    pixmap.fill(colour.isValid() ? colour : Qt::transparent);
+    return QIcon(pixmap);
+}
+
+// The colour columns are edited with a list of swatches and plain names.
+class CColourDelegate : public QStyledItemDelegate
+{
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QWidget* createEditor(QWidget* pParent, const QStyleOptionViewItem&,
+                          const QModelIndex& index) const override
+    {
+        auto* pChoice = new QComboBox(pParent);
+        const bool bBackground = index.column() == 2;
+        for (const QString& name : HighlightColourNames())
+            pChoice->addItem(Swatch(name, pParent->palette(), bBackground),
+                             name.isEmpty() ? QStringLiteral("(none)") : name, name);
+        return pChoice;
+    }
+    void setEditorData(QWidget* pEditor, const QModelIndex& index) const override
+    {
+        auto* pChoice = static_cast<QComboBox*>(pEditor);
+        pChoice->setCurrentIndex(std::max(0, pChoice->findData(index.data(COLOUR_ROLE))));
+    }
+    void setModelData(QWidget* pEditor, QAbstractItemModel* pModel,
+                      const QModelIndex& index) const override
+    {
+        pModel->setData(index, static_cast<QComboBox*>(pEditor)->currentData(), COLOUR_ROLE);
+    }
+};
+} // namespace
+
 CHighlightingDlg::CHighlightingDlg(const std::vector<CHighlightRule>& rules, QWidget* pParent)
-    : QDialog(pParent), m_pTable(new QTableWidget(0, 3, this))
+    : QDialog(pParent), m_pTable(new QTreeWidget(this))
 {
     setWindowTitle(QStringLiteral("Highlighting"));
-    m_pTable->setHorizontalHeaderLabels({QStringLiteral("Regular expression"),
-                                         QStringLiteral("Text"), QStringLiteral("Background")});
-    m_pTable->horizontalHeader()->setSectionResizeMode(0, QHeaderView::Stretch);
-    m_pTable->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_pTable->setColumnCount(3);
+    m_pTable->setHeaderLabels({QStringLiteral("Regular expression"), QStringLiteral("Text"),
+                               QStringLiteral("Background")});
+    m_pTable->setRootIsDecorated(false);
+    m_pTable->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    m_pTable->header()->setStretchLastSection(false);
+    m_pTable->setColumnWidth(1, 200);
+    m_pTable->setColumnWidth(2, 200);
+    m_pTable->setItemDelegateForColumn(1, new CColourDelegate(m_pTable));
+    m_pTable->setItemDelegateForColumn(2, new CColourDelegate(m_pTable));
+    m_pTable->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                              QAbstractItemView::SelectedClicked);
+    // Rows are dragged into their order; a row never drops into another.
+    m_pTable->setDragDropMode(QAbstractItemView::InternalMove);
+    m_pTable->setDefaultDropAction(Qt::MoveAction);
+    m_pTable->invisibleRootItem()->setFlags(m_pTable->invisibleRootItem()->flags() |
+                                            Qt::ItemIsDropEnabled);
+    connect(m_pTable->model(), &QAbstractItemModel::dataChanged, this,
+            [this](const QModelIndex& from, const QModelIndex& to, const QList<int>& roles)
+            {
+                if (roles.isEmpty() || roles.contains(COLOUR_ROLE))
+                    for (int row = from.row(); row <= to.row(); ++row)
+                        ShowColours(m_pTable->topLevelItem(row));
+            });
     auto* pAdd = new QPushButton(QStringLiteral("&Add"), this);
     auto* pRemove = new QPushButton(QStringLiteral("&Remove"), this);
+    auto* pUp = new QPushButton(QStringLiteral("Move &Up"), this);
+    auto* pDown = new QPushButton(QStringLiteral("Move Do&wn"), this);
     auto* pDefaults = new QPushButton(QStringLiteral("Restore &Defaults"), this);
-    connect(pAdd, &QPushButton::clicked, this, [this] { AddRule({}); });
+    connect(pAdd, &QPushButton::clicked, this, &CHighlightingDlg::AddNewRule);
     connect(pRemove, &QPushButton::clicked, this, &CHighlightingDlg::RemoveCurrentRule);
+    connect(pUp, &QPushButton::clicked, this, [this] { MoveCurrentRule(-1); });
+    connect(pDown, &QPushButton::clicked, this, [this] { MoveCurrentRule(1); });
     connect(pDefaults, &QPushButton::clicked, this, &CHighlightingDlg::RestoreDefaults);
     auto* pButtons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     connect(pButtons, &QDialogButtonBox::accepted, this, &CHighlightingDlg::accept);
     connect(pButtons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 
     auto* pEdit = new QHBoxLayout;
-    for (QPushButton* pButton : {pAdd, pRemove, pDefaults})
+    for (QPushButton* pButton : {pAdd, pRemove, pUp, pDown, pDefaults})
+    {
+        pButton->setAutoDefault(false); // Enter in an edited cell ends the edit, not the dialog
         pEdit->addWidget(pButton);
+    }
     pEdit->addStretch();
     auto* pLayout = new QVBoxLayout(this);
-    pLayout->addWidget(new QLabel(
-        QStringLiteral("A line takes the colours of the first rule whose expression it matches."),
-        this));
+    pLayout->addWidget(new QLabel(QStringLiteral("A line takes the colours of the first rule "
+                                                 "whose expression it matches: order the rules "
+                                                 "with Move Up and Move Down, or drag them."),
+                                  this));
     pLayout->addWidget(m_pTable);
     pLayout->addLayout(pEdit);
     pLayout->addWidget(pButtons);
-    resize(560, 320);
+    resize(720, 360);
     SetRules(rules);
 }
 
 void CHighlightingDlg::SetRules(const std::vector<CHighlightRule>& rules)
 {
-    m_pTable->setRowCount(0);
+    m_pTable->clear();
     for (const CHighlightRule& rule : rules)
         AddRule(rule);
+    m_pTable->setCurrentItem(m_pTable->topLevelItem(0));
+}
+
+QTreeWidgetItem* CHighlightingDlg::MakeItem(const CHighlightRule& rule)
+{
+    auto* pItem = new QTreeWidgetItem;
+    pItem->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsEditable |
+                    Qt::ItemIsDragEnabled);
+    pItem->setText(0, rule.pattern);
+    pItem->setData(1, COLOUR_ROLE, CurrentHighlightColourName(rule.foreground));
+    pItem->setData(2, COLOUR_ROLE, CurrentHighlightColourName(rule.background));
+    ShowColours(pItem);
+    return pItem;
+}
+
+void CHighlightingDlg::ShowColours(QTreeWidgetItem* pItem)
+{
+    if (!pItem)
+        return;
+    for (int iColumn : {1, 2})
+    {
+        const QString name = pItem->data(iColumn, COLOUR_ROLE).toString();
+        const QString text = name.isEmpty() ? QStringLiteral("(none)") : name;
+        if (pItem->text(iColumn) != text)
+            pItem->setText(iColumn, text);
+        pItem->setIcon(iColumn, Swatch(name, palette(), iColumn == 2));
+    }
 }
 
 void CHighlightingDlg::AddRule(const CHighlightRule& rule)
 {
-    const int iRow = m_pTable->rowCount();
-    m_pTable->insertRow(iRow);
-    m_pTable->setItem(iRow, 0, new QTableWidgetItem(rule.pattern));
-    int iColumn = 1;
-    for (const QString& colour : {rule.foreground, rule.background})
-    {
-        auto* pChoice = new QComboBox(m_pTable);
-        pChoice->addItems(HighlightColourNames());
-        pChoice->setItemText(0, QStringLiteral("(none)"));
-        pChoice->setCurrentIndex(
-            std::max<int>(0, static_cast<int>(HighlightColourNames().indexOf(colour))));
-        m_pTable->setCellWidget(iRow, iColumn++, pChoice);
-    }
-    m_pTable->setCurrentCell(iRow, 0);
+    QTreeWidgetItem* pItem = MakeItem(rule);
+    m_pTable->addTopLevelItem(pItem);
+    m_pTable->setCurrentItem(pItem);
+}
+
+// A new rule goes first, so that it wins over the others, and opens for typing.
+void CHighlightingDlg::AddNewRule()
+{
+    QTreeWidgetItem* pItem = MakeItem({});
+    m_pTable->insertTopLevelItem(0, pItem);
+    m_pTable->setCurrentItem(pItem, 0);
+    m_pTable->editItem(pItem, 0);
+}
+
+void CHighlightingDlg::MoveCurrentRule(int iStep)
+{
+    const int iRow = m_pTable->indexOfTopLevelItem(m_pTable->currentItem());
+    const int iTo = iRow + iStep;
+    if (iRow < 0 || iTo < 0 || iTo >= m_pTable->topLevelItemCount())
+        return;
+    QTreeWidgetItem* pItem = m_pTable->takeTopLevelItem(iRow);
+    m_pTable->insertTopLevelItem(iTo, pItem);
+    m_pTable->setCurrentItem(pItem);
 }
 
 void CHighlightingDlg::RemoveCurrentRule()
 {
-    if (m_pTable->currentRow() >= 0)
-        m_pTable->removeRow(m_pTable->currentRow());
+    delete m_pTable->currentItem();
 }
 
 void CHighlightingDlg::RestoreDefaults()
@@ -244,16 +368,11 @@ void CHighlightingDlg::RestoreDefaults()
 std::vector<CHighlightRule> CHighlightingDlg::GetRules() const
 {
     std::vector<CHighlightRule> rules;
-    const QStringList names = HighlightColourNames();
-    const auto colour = [&](int iRow, int iColumn)
+    for (int iRow = 0; iRow < m_pTable->topLevelItemCount(); ++iRow)
     {
-        return names.value(
-            static_cast<QComboBox*>(m_pTable->cellWidget(iRow, iColumn))->currentIndex());
-    };
-    for (int iRow = 0; iRow < m_pTable->rowCount(); ++iRow)
-    {
-        const QTableWidgetItem* pItem = m_pTable->item(iRow, 0);
-        rules.push_back({pItem ? pItem->text() : QString(), colour(iRow, 1), colour(iRow, 2)});
+        const QTreeWidgetItem* pItem = m_pTable->topLevelItem(iRow);
+        rules.push_back({pItem->text(0), pItem->data(1, COLOUR_ROLE).toString(),
+                         pItem->data(2, COLOUR_ROLE).toString()});
     }
     return rules;
 }

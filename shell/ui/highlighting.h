@@ -14,7 +14,8 @@
 #include <vector>
 
 class QSettings;
-class QTableWidget;
+class QTreeWidget;
+class QTreeWidgetItem;
 
 struct CHighlightRule
 {
@@ -24,8 +25,12 @@ struct CHighlightRule
     bool operator==(const CHighlightRule& other) const = default;
 };
 
-// "" first (no colour of its own), then the tones, then the palette roles.
+// The colours offered: "" first (no colour of its own), then the tones, then the theme's own
+// colours under plain names ("Link (follows the theme)").
 QStringList HighlightColourNames();
+// The name a colour is offered under now, for a name that saved rules may still carry
+// ("Placeholder text" is now "Dim text (follows the theme)"); others as they are.
+QString CurrentHighlightColourName(const QString& name);
 // An invalid colour for "" and for names it does not know.
 QColor ResolveHighlightColour(const QString& name, const QPalette& palette, bool bBackground);
 
@@ -65,22 +70,29 @@ private:
     std::vector<CCompiled> m_rules;
 };
 
-// View > Highlighting…: the rules as a table of expression, text colour and background.
+// View > Highlighting…: the rules as a table of expression, text colour and background, in the
+// order they are tried; a new rule goes first.
 class CHighlightingDlg : public QDialog
 {
     Q_OBJECT
 public:
     CHighlightingDlg(const std::vector<CHighlightRule>& rules, QWidget* pParent = nullptr);
     std::vector<CHighlightRule> GetRules() const;
-    QTableWidget* GetTable() const { return m_pTable; }
-    // Adds a row; the table's current row when none is given.
+    QTreeWidget* GetTable() const { return m_pTable; }
+    // Appends a row and makes it the current one.
     void AddRule(const CHighlightRule& rule);
+    // The Add button: an empty rule first, its expression open for typing.
+    void AddNewRule();
+    // Moves the current rule up (-1) or down (1).
+    void MoveCurrentRule(int iStep);
     void RemoveCurrentRule();
     void RestoreDefaults();
     void accept() override;
 
 private:
     void SetRules(const std::vector<CHighlightRule>& rules);
+    QTreeWidgetItem* MakeItem(const CHighlightRule& rule);
+    void ShowColours(QTreeWidgetItem* pItem);
 
-    QTableWidget* m_pTable;
+    QTreeWidget* m_pTable;
 };

@@ -921,8 +921,8 @@ void CMainFrame::OnFollowStateChanged()
                        .arg(iNew)
                        .arg(iNew == 1 ? "" : "s")
                        .arg(CZelbinView::FollowKey().toString(QKeySequence::NativeText)));
-    else if (m_pView->IsFollowing() && m_pStatusBar)
-        m_pStatusBar->clearMessage(); // "Ready" comes back
+    else if (m_pStatusBar && m_pStatusBar->currentMessage().contains(QStringLiteral(" to follow")))
+        m_pStatusBar->clearMessage(); // "Ready" comes back; the count is gone with its lines
 }
 
 // The File menu lists the recent files (at most four) above Exit, numbered as the framework does.

@@ -140,6 +140,7 @@ void CReceiversToolbar::OnSendCommand()
     if (!m_list.GetSelectedReceiver(id))
         return;
     CSendCommandDlg dialog(id, m_pServiceClient, nullptr);
+    dialog.SetReceiverLabel(SelectedLabel());
     m_runDialog(dialog);
 }
 
@@ -149,5 +150,12 @@ void CReceiversToolbar::OnTestPayload()
     if (!m_list.GetSelectedReceiver(id))
         return;
     CTestResponsePayload dialog(id, m_pServiceClient, nullptr);
+    dialog.SetReceiverLabel(SelectedLabel());
     m_runDialog(dialog);
+}
+
+QString CReceiversToolbar::SelectedLabel() const
+{
+    const QListWidgetItem* pItem = m_pListWidget ? m_pListWidget->currentItem() : nullptr;
+    return pItem ? pItem->text() : QString();
 }

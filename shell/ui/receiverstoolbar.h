@@ -47,6 +47,7 @@ private:
     // bFull: redraw every row (the items were rebuilt); else the one row that changed.
     void ShowList(bool bFull);
     void UpdateButtons();
+    QString SelectedLabel() const;
 
     CServiceClient* m_pServiceClient;
     CReceiverList m_list;

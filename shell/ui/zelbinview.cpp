@@ -117,12 +117,18 @@ QKeySequence CZelbinView::FollowKey()
 // bar or the filter pane opening, the window resized or maximised.
 void CZelbinView::resizeEvent(QResizeEvent* pEvent)
 {
-    // At the end before: a user who has just scrolled up is not pulled back down.
-    const bool bFollowing =
-        IsFollowing() && verticalScrollBar()->value() == verticalScrollBar()->maximum();
     QPlainTextEdit::resizeEvent(pEvent);
-    if (bFollowing)
-        ScrollToEnd();
+    // The scroll range follows the new height only once the control has laid itself out again;
+    // a user who has scrolled up meanwhile is not pulled back down.
+    if (IsFollowing())
+        QMetaObject::invokeMethod(
+            this,
+            [this, iValue = verticalScrollBar()->value()]
+            {
+                if (IsFollowing() && verticalScrollBar()->value() >= iValue)
+                    ScrollToEnd();
+            },
+            Qt::QueuedConnection);
 }
 
 void CZelbinView::ScrollToEnd()

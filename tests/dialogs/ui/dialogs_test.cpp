@@ -211,24 +211,28 @@ private slots:
         QCOMPARE(dialog.GetProgressLabel()->text(), u"Sent 3 question(s)"_s);
     }
 
-    // Clicks on the greyed Start Test, keys in the fields and Escape during a run go nowhere:
-    // when the run ends no second run starts, no field changed and the dialog is still open.
+    // Clicks on the greyed Start Test and keys in the fields during a run go nowhere; Escape and
+    // closing ask whether to stop, and a "no" goes on: when the run ends no second run starts,
+    // no field changed and the dialog is still open.
     void InputDuringARunIsDiscardedNotReplayed()
     {
         CTestResponsePayload dialog(7, client.get());
+        int iAsked = 0;
+        dialog.SetStopQuestion([&](QWidget*) { return ++iAsked, false; });
         dialog.show();
         QVERIFY(QTest::qWaitForWindowExposed(&dialog));
         dialog.GetTotalEdit()->setText(u"2"_s);
         dialog.GetLatencyEdit()->setText(u"300"_s);
         dialog.OnStartTest();
         QVERIFY(dialog.IsRunning());
-        QCOMPARE(dialog.GetProgressLabel()->text(), u"Question 1 of 2, about 0 s left"_s);
+        QCOMPARE(dialog.GetProgressLabel()->text(), u"Question 1 of 2, less than a second left"_s);
         QVERIFY(!dialog.GetStartButton()->isEnabled());
         QTest::mouseClick(dialog.GetStartButton(), Qt::LeftButton);
         QTest::keyClicks(dialog.GetTotalEdit(), u"99"_s);
         QTest::keyClick(&dialog, Qt::Key_Escape);
         dialog.reject();
         dialog.close();
+        QCOMPARE(iAsked, 3);
         QVERIFY(dialog.isVisible());
         QTRY_VERIFY(!dialog.IsRunning());
         QCoreApplication::processEvents(); // anything held back would be delivered now
@@ -248,7 +252,6 @@ private slots:
         QTest::addColumn<QString>("total");
         QTest::newRow("defaults") << u"100"_s;
         QTest::newRow("largest") << u"2147483647"_s;
-        QTest::newRow("beyond, as _wtoi reads it") << u"99999999999"_s;
     }
     void StopEndsALongRunAfterItsPause()
     {
@@ -268,6 +271,58 @@ private slots:
         QVERIFY(!dialog.GetStopButton()->isEnabled());
         QVERIFY(dialog.GetStartButton()->isEnabled());
         QCOMPARE(SentTo7(), size_t{1});
+    }
+
+    // Numbers that no count holds are refused with their reason, nothing sent; the time left
+    // is never "0 s" while questions remain; a "yes" to the stop question ends the run at once
+    // and closes; both dialogs name their receiver in the title.
+    void PayloadTestSaysWhatItDoes_data()
+    {
+        QTest::addColumn<QString>("total");
+        QTest::addColumn<QString>("latency");
+        QTest::addColumn<QString>("progress");
+        QTest::newRow("total too large")
+            << u"99999999999"_s << u"0"_s << u"Total Questions must be at most 2147483647."_s;
+        QTest::newRow("total one over")
+            << u"2147483648"_s << u"0"_s << u"Total Questions must be at most 2147483647."_s;
+        QTest::newRow("latency too large")
+            << u"3"_s << u"2147483648"_s << u"Latency must be at most 2147483647."_s;
+        QTest::newRow("under a second")
+            << u"3"_s << u"300"_s << u"Question 1 of 3, less than a second left"_s;
+        QTest::newRow("a second exactly")
+            << u"2"_s << u"500"_s << u"Question 1 of 2, about 1 s left"_s;
+        QTest::newRow("part of a second counts")
+            << u"2"_s << u"600"_s << u"Question 1 of 2, about 2 s left"_s;
+        QTest::newRow("no pause") << u"5"_s << u"0"_s
+                                  << u"Question 1 of 5, less than a second left"_s;
+    }
+    void PayloadTestSaysWhatItDoes()
+    {
+        QFETCH(QString, total);
+        QFETCH(QString, latency);
+        QFETCH(QString, progress);
+        CTestResponsePayload dialog(7, client.get());
+        QCOMPARE(dialog.windowTitle(), u"Test Question Response Payload \u2014 receiver 7"_s);
+        dialog.SetStopQuestion([](QWidget*) { return true; });
+        dialog.show();
+        dialog.GetTotalEdit()->setText(total);
+        dialog.GetLatencyEdit()->setText(latency);
+        dialog.OnStartTest();
+        QCOMPARE(dialog.GetProgressLabel()->text(), progress);
+        if (!dialog.IsRunning())
+        {
+            QCOMPARE(dialog.GetSentCount(), int64_t{0});
+            QTest::qWait(100);
+            QCOMPARE(SentTo7(), size_t{0});
+            return;
+        }
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.IsRunning());
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.GetSentCount(), int64_t{1});
+        CSendCommandDlg send(7, client.get());
+        send.SetReceiverLabel(u"7 \u00b7 Room1"_s);
+        QCOMPARE(send.windowTitle(), u"Send Command \u2014 7 \u00b7 Room1"_s);
     }
 };
 

@@ -12,16 +12,19 @@
 #include "mainframe.h"
 #include "qtestmain.h"
 #include "receiverstoolbar.h"
+#include "screenfit.h"
 #include "sendcommanddlg.h"
 #include "servicecontrol.h"
 #include "shutdowner.h"
 #include "standin.h"
 #include "testpeer.h"
 #include "testresponsepayload.h"
+#include "theme.h"
 #include "zelbinapp.h"
 #include "zelbinview.h"
 
 #include <QAction>
+#include <QDialog>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
@@ -30,6 +33,7 @@
 #include <QPointer>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalSpy>
@@ -41,6 +45,7 @@
 #include <QTextLayout>
 #include <QTimer>
 #include <QToolButton>
+#include <QTreeWidget>
 #include <csignal>
 
 using namespace Qt::StringLiterals;
@@ -655,7 +660,7 @@ private slots:
             frame.SetHighlightingDialogRunner(
                 [](CHighlightingDlg& dialog)
                 {
-                    dialog.GetTable()->setRowCount(0);
+                    dialog.GetTable()->clear();
                     dialog.AddRule({u"boom"_s, u"Link"_s, u"Orange"_s});
                     return true;
                 });
@@ -694,6 +699,241 @@ private slots:
         QVERIFY(ResolveHighlightColour(u"Red"_s, dark, false).lightness() > 128);
         QVERIFY(ResolveHighlightColour(u"Red"_s, light, false).lightness() < 128);
         QVERIFY(!ResolveHighlightColour(u"no such colour"_s, light, false).isValid());
+    }
+
+    // While following, the last line stays whole in view whatever shrinks the view: the find
+    // bar, the filter pane, a smaller or maximised window. The status bar names the key that
+    // follows again, and a clear while paused forgets the count.
+    void FollowKeepsTheLastLineWholeInView()
+    {
+        CTempDir dir;
+        const std::string path = dir / "follow.log";
+        std::string text;
+        for (int i = 0; i < 300; ++i)
+            text += "line " + std::to_string(i) + "\r\n";
+        std::ofstream(path, std::ios::binary) << text;
+        CMainFrame frame;
+        QVERIFY(frame.Create());
+        frame.resize(700, 500);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        CZelbinView* pView = frame.GetActiveView();
+        pView->SetLogFile(std::u16string(path.begin(), path.end()));
+        const auto lastLineWhole = [&]
+        {
+            QTextCursor end(pView->document());
+            end.movePosition(QTextCursor::End);
+            end.movePosition(QTextCursor::PreviousBlock); // the last line with text
+            const QRect r = pView->cursorRect(end);
+            return r.top() >= 0 && r.bottom() < pView->viewport()->height();
+        };
+        QTRY_VERIFY(lastLineWhole());
+        const std::function<void()> shrinks[] = {
+            [&] { frame.Action(ID_EDIT_FIND)->trigger(); },
+            [&] { frame.Action(ID_VIEW_FILTER)->trigger(); },
+            [&] { frame.resize(640, 330); },
+            [&] { frame.showMaximized(); },
+            [&] { frame.showNormal(); },
+        };
+        for (const auto& shrink : shrinks)
+        {
+            shrink();
+            QTRY_VERIFY(lastLineWhole());
+            QVERIFY(pView->IsFollowing());
+        }
+
+        pView->verticalScrollBar()->triggerAction(QAbstractSlider::SliderToMinimum);
+        QTRY_VERIFY(!pView->IsFollowing());
+        std::ofstream(path, std::ios::binary | std::ios::app) << "a\r\nb\r\n";
+        pView->ReadNewLogData();
+        QCOMPARE(frame.statusBar()->currentMessage(), u"2 new lines, Ctrl+End to follow"_s);
+        pView->Empty(); // what a clear of the service's log does to the view
+        QCOMPARE(pView->GetNewLinesWhilePaused(), 0);
+        QCOMPARE(frame.statusBar()->currentMessage(), u"Ready"_s);
+        QTest::keySequence(pView, QKeySequence(u"Ctrl+End"_s)); // the key the text named
+        QVERIFY(pView->IsFollowing());
+    }
+
+    // Every menu opens with Alt and its letter, unique in its bar and in each menu; shortcuts
+    // show from their one definition (no tab in a text), "\u2026" everywhere; File has Save with
+    // its shortcut; Tab leaves the log without typing into it; F6 and Shift+F6 go round the panes.
+    void KeyboardReachesEverything()
+    {
+        CMainFrame frame;
+        QVERIFY(frame.Create());
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        const auto mnemonic = [](const QString& text)
+        {
+            const qsizetype at = text.indexOf(QLatin1Char('&'));
+            return at < 0 || at + 1 >= text.size() ? QChar() : text[at + 1].toLower();
+        };
+        QStringList titles;
+        QString letters;
+        for (QAction* pMenu : frame.menuBar()->actions())
+        {
+            titles << pMenu->text();
+            QVERIFY2(!mnemonic(pMenu->text()).isNull(), qPrintable(pMenu->text()));
+            QVERIFY2(!letters.contains(mnemonic(pMenu->text())), qPrintable(pMenu->text()));
+            letters += mnemonic(pMenu->text());
+            QString itemLetters;
+            for (QAction* pItem : pMenu->menu()->actions())
+            {
+                const QString text = pItem->text();
+                QVERIFY2(!text.contains(QLatin1Char('\t')) && !text.contains(u"..."_s),
+                         qPrintable(text));
+                if (pItem->isSeparator() || text.isEmpty() || !pItem->isVisible())
+                    continue;
+                QVERIFY2(!mnemonic(text).isNull(), qPrintable(text));
+                QVERIFY2(!itemLetters.contains(mnemonic(text)), qPrintable(text));
+                itemLetters += mnemonic(text);
+            }
+        }
+        QCOMPARE(titles, (QStringList{u"&File"_s, u"&Edit"_s, u"&View"_s, u"&Log"_s, u"&Service"_s,
+                                      u"&Help"_s, u"E&xtras"_s}));
+        QMenu* pFile = frame.menuBar()->actions().first()->menu();
+        QCOMPARE(pFile->actions().first(), frame.Action(ID_FILE_SAVE));
+        QCOMPARE(frame.Action(ID_FILE_SAVE)->text(), u"&Save"_s);
+        QCOMPARE(frame.Action(ID_FILE_SAVE)->shortcut(), QKeySequence(u"Ctrl+S"_s));
+        QCOMPARE(frame.Action(ID_FILE_SAVE_AS)->text(), u"Save &As\u2026"_s);
+        QCOMPARE(frame.Action(ID_FILE_PRINT)->shortcut(), QKeySequence(u"Ctrl+P"_s));
+
+        CZelbinView* pView = frame.GetActiveView();
+        pView->setPlainText(u"log"_s);
+        pView->setFocus();
+        QTRY_VERIFY(pView->hasFocus());
+        QTest::keyClick(pView, Qt::Key_Tab);
+        QVERIFY(!pView->hasFocus());
+        QCOMPARE(pView->toPlainText(), u"log"_s);
+
+        frame.Action(ID_EDIT_FIND)->trigger();
+        frame.Action(ID_VIEW_FILTER)->trigger();
+        frame.GetReceiversToolbar()->SetReceiverEntry(7, 1, u"Room 7");
+        QWidget* panes[] = {pView, frame.GetFindBar()->GetEdit(), frame.GetFilterPane()->GetEdit(),
+                            frame.GetReceiversToolbar()->GetListWidget()};
+        pView->setFocus();
+        for (int i = 1; i <= 4; ++i)
+        {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6);
+            QTRY_VERIFY(panes[i % 4]->hasFocus());
+        }
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_F6, Qt::ShiftModifier);
+        QTRY_VERIFY(panes[3]->hasFocus());
+    }
+
+    // Highlighting: a new rule goes first and opens for typing, rules move up and down, colours
+    // are swatches with plain names (a rule saved under a former name keeps its colour).
+    void HighlightRulesCanBeOrdered()
+    {
+        CHighlightingDlg dialog(DefaultHighlightRules());
+        dialog.show();
+        QTreeWidget* pTable = dialog.GetTable();
+        dialog.AddNewRule();
+        QCOMPARE(pTable->indexOfTopLevelItem(pTable->currentItem()), 0);
+        auto* pEditor = pTable->findChild<QLineEdit*>(); // open on the new rule's expression
+        QVERIFY(pEditor && pEditor->isVisible());
+        QTest::keyClicks(pEditor, u"mine"_s);
+        QTest::keyClick(pEditor, Qt::Key_Return);
+        QTRY_COMPARE(dialog.GetRules().front().pattern, u"mine"_s); // committed after the key
+        QCOMPARE(dialog.GetRules().size(), DefaultHighlightRules().size() + 1);
+        dialog.MoveCurrentRule(1);
+        QCOMPARE(dialog.GetRules()[1].pattern, u"mine"_s);
+        dialog.MoveCurrentRule(-1);
+        dialog.MoveCurrentRule(-1); // already first: stays
+        QCOMPARE(dialog.GetRules()[0].pattern, u"mine"_s);
+        QVERIFY(!pTable->topLevelItem(1)->icon(1).isNull()); // the errors' red swatch
+        QCOMPARE(pTable->topLevelItem(1)->text(1), u"Red"_s);
+
+        const QStringList names = HighlightColourNames();
+        for (const QString& name : names)
+            QVERIFY2(!name.contains(u"Placeholder"_s) && !name.contains(u"Alternate"_s) &&
+                         !name.contains(u"base"_s),
+                     qPrintable(name));
+        QVERIFY(names.contains(u"Dim text (follows the theme)"_s));
+        QPalette palette;
+        palette.setColor(QPalette::PlaceholderText, QColor(1, 2, 3));
+        QCOMPARE(ResolveHighlightColour(u"Placeholder text"_s, palette, false), QColor(1, 2, 3));
+        QCOMPARE(CurrentHighlightColourName(u"Alternate base"_s),
+                 u"Background (follows the theme)"_s);
+    }
+
+    // The window and every dialog open inside the available screen, whatever was saved or
+    // however large they were made; the geometry is remembered between runs.
+    void TheWindowFitsTheScreenAndRemembersItself()
+    {
+        const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+        const auto inside = [&](QWidget& w)
+        {
+            return w.x() >= screen.left() && w.y() >= screen.top() &&
+                   w.x() + w.width() <= screen.right() + 1 &&
+                   w.y() + w.height() <= screen.bottom() + 1;
+        };
+        {
+            CMainFrame frame;
+            QVERIFY(frame.Create());
+            frame.setGeometry(screen.right() + 500, 40, screen.width() * 2, screen.height() * 2);
+            FitWindowToScreen(&frame);
+            QVERIFY(inside(frame));
+            frame.setGeometry(screen.left() + 10, screen.top() + 40, 400, 300);
+            frame.SaveGeometry();
+        }
+        {
+            CMainFrame again;
+            QVERIFY(again.Create());
+            again.RestoreGeometry();
+            QCOMPARE(again.size(), QSize(400, 300));
+            again.setGeometry(screen.right() + 300, screen.bottom() + 300, 400, 300);
+            again.SaveGeometry(); // as if on a monitor that is gone now
+        }
+        CMainFrame third;
+        QVERIFY(third.Create());
+        third.RestoreGeometry();
+        QVERIFY(inside(third));
+        Settings().remove(u"Window"_s);
+
+        CScreenFitter fitter;
+        QDialog dialog;
+        dialog.installEventFilter(&fitter);
+        dialog.setGeometry(screen.right() - 10, screen.bottom() - 10, screen.width() + 100,
+                           screen.height() + 100);
+        dialog.show();
+        QVERIFY(inside(dialog));
+    }
+
+    // Every default rule's colour keeps 4.5:1 against the view in the light and the dark
+    // palette; View > Theme applies and keeps the choice.
+    void ThemesKeepEveryDefaultRuleReadable()
+    {
+        for (const QPalette& palette : {LightPalette(), DarkPalette()})
+            for (const CHighlightRule& rule : DefaultHighlightRules())
+            {
+                const QColor text = ResolveHighlightColour(rule.foreground, palette, false);
+                QColor background = ResolveHighlightColour(rule.background, palette, true);
+                if (!background.isValid())
+                    background = palette.color(QPalette::Base);
+                QVERIFY2(ContrastRatio(text, background) >= 4.5,
+                         qPrintable(rule.pattern + u" "_s + text.name()));
+            }
+        QCOMPARE(ContrastRatio(Qt::black, Qt::white), 21.0);
+        QVERIFY(ContrastRatio(DarkPalette().color(QPalette::Text),
+                              DarkPalette().color(QPalette::Base)) >= 7);
+
+        {
+            CMainFrame frame;
+            QVERIFY(frame.Create());
+            frame.Action(ID_VIEW_THEME_SYSTEM + 2)->trigger(); // Dark
+            QCOMPARE(QApplication::palette().color(QPalette::Base),
+                     DarkPalette().color(QPalette::Base));
+            QCOMPARE(LoadTheme(), ETheme::Dark);
+            QTRY_VERIFY(frame.GetActiveView()->palette().color(QPalette::Base).lightness() < 128);
+        }
+        CMainFrame frame;
+        QVERIFY(frame.Create());
+        QVERIFY(frame.Action(ID_VIEW_THEME_SYSTEM + 2)->isChecked());
+        frame.Action(ID_VIEW_THEME_SYSTEM)->trigger();
+        QCOMPARE(LoadTheme(), ETheme::System);
+        QVERIFY(QApplication::palette().color(QPalette::Base) !=
+                DarkPalette().color(QPalette::Base));
     }
 
     void TheViewsTextLimitKeepsTheNewestText()
