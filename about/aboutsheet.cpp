@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QDialogButtonBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -16,6 +17,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -156,6 +158,18 @@ void AddWarning(QWidget* pPage)
     pLayout->addWidget(pGroup, 10, 0, 1, 2);
 }
 
+// A page scrolls when the sheet is smaller than its text, as on a small screen at a large scale:
+// every line stays readable, none is cut off.
+QWidget* Scrollable(QWidget* pPage)
+{
+    auto* pArea = new QScrollArea;
+    pArea->setWidget(pPage);
+    pArea->setWidgetResizable(true);
+    pArea->setFrameShape(QFrame::NoFrame);
+    pArea->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    return pArea;
+}
+
 QLabel* AddText(QWidget* pPage, int id, const QString& text, int row)
 {
     auto* pLabel = new QLabel(text, pPage);
@@ -187,7 +201,7 @@ CAboutSheet::CAboutSheet(const char16_t* pszCaption, QWidget* pParent, int iFirs
         AddText(pPage, 1004, description1, 1);
         AddText(pPage, 1005, description2, 2);
         AddWarning(pPage);
-        m_pTabs->addTab(pPage, QStringLiteral("Description"));
+        m_pTabs->addTab(Scrollable(pPage), QStringLiteral("Description"));
     }
     QString licence;
     if (ReadAboutTextFile(QString::fromUtf16(pszLicenseFile ? pszLicenseFile : u""), licence,
@@ -216,7 +230,7 @@ CAboutSheet::CAboutSheet(const char16_t* pszCaption, QWidget* pParent, int iFirs
         pText->setPlainText(bLegal ? legal : QString::fromLatin1(LEGAL_USE));
         static_cast<QGridLayout*>(pPage->layout())->addWidget(pText, 2, 0, 1, 2);
         AddWarning(pPage);
-        m_pTabs->addTab(pPage, QStringLiteral("Intellectual Property"));
+        m_pTabs->addTab(Scrollable(pPage), QStringLiteral("Intellectual Property"));
     }
     {
         QWidget* pPage = MakeTitledPage(QStringLiteral("ABOUT_TECHSUPPORT"));
@@ -229,8 +243,8 @@ CAboutSheet::CAboutSheet(const char16_t* pszCaption, QWidget* pParent, int iFirs
         const QString email = QString::fromUtf8(ZELBIN_SUPPORT_EMAIL);
         const QString web = QString::fromUtf8(ZELBIN_SUPPORT_URL);
         const QString phone = QString::fromUtf8(ZELBIN_SUPPORT_PHONE);
-        const QString documentation =
-            QStringLiteral("file://") + ExecutableDirectory() + QStringLiteral("README.md");
+        const QString documentationPath = ExecutableDirectory() + QStringLiteral("README.md");
+        const QString documentation = QStringLiteral("file://") + documentationPath;
         int row = 3;
         const auto addContact =
             [&](int labelId, const QString& label, int id, const QString& text, bool bLink)
@@ -253,10 +267,34 @@ CAboutSheet::CAboutSheet(const char16_t* pszCaption, QWidget* pParent, int iFirs
         if (!email.isEmpty())
             addContact(1024, QStringLiteral("E-mail:"), 1021, email, true);
         addContact(1026, QStringLiteral("Web:"), 1020, web.isEmpty() ? documentation : web, true);
+        // A link that cannot be opened says why on the page, not with a beep alone.
+        auto* pFailure = new QLabel(pPage);
+        pFailure->setObjectName(QStringLiteral("linkFailure"));
+        pFailure->setWordWrap(true);
+        pFailure->setTextInteractionFlags(Qt::TextSelectableByMouse);
+        pFailure->hide();
+        pGrid->addWidget(pFailure, row++, 0, 1, 2);
+        for (auto* pLink : pPage->findChildren<CStaticLink*>())
+            connect(pLink, &CStaticLink::OpenFailed, pFailure,
+                    [pFailure, documentation, documentationPath](const QString& target)
+                    {
+                        QString why = QStringLiteral("%1 could not be opened.").arg(target);
+                        if (target == documentation && !QFileInfo::exists(documentationPath))
+                            why = QStringLiteral("The documentation is not installed here: %1 "
+                                                 "is missing.")
+                                      .arg(documentationPath);
+                        else if (target == documentation)
+                            why = QStringLiteral("No program on this desktop opens the "
+                                                 "documentation. It is the file %1; open it "
+                                                 "with a text editor or a web browser.")
+                                      .arg(documentationPath);
+                        pFailure->setText(why);
+                        pFailure->show();
+                    });
         addContact(1027, QStringLiteral("Phone/Fax:"), 1023,
                    phone.isEmpty() ? QStringLiteral("none given") : phone, false);
         AddWarning(pPage);
-        m_pTabs->addTab(pPage, QStringLiteral("Technical Support"));
+        m_pTabs->addTab(Scrollable(pPage), QStringLiteral("Technical Support"));
     }
     m_pTabs->setCurrentIndex(std::clamp(iFirstPage, 0, m_pTabs->count() - 1));
 

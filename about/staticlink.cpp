@@ -75,6 +75,7 @@ void CStaticLink::Activate()
     else
     {
         QApplication::beep();
+        emit OpenFailed(target);
     }
 }
 

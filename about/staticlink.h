@@ -18,6 +18,12 @@ public:
 
     // Opens the link as a click would; nothing when the link is not active.
     void Activate();
+
+signals:
+    // The target could not be opened (after the beep): the page may say why.
+    void OpenFailed(const QString& target);
+
+public:
     QString GetTarget() const { return m_target; }
     QColor GetColour() const { return m_colour; }
 

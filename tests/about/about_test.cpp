@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QScrollArea>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -105,6 +106,26 @@ private slots:
         QTest::mouseClick(&link, Qt::LeftButton);
         QCOMPARE(calls, QStringList{opened});
         QCOMPARE(link.GetColour(), CStaticLink::VISITED_COLOUR);
+    }
+
+    // The documentation link that cannot be opened says why on the page; every page scrolls
+    // rather than cut its text when the sheet is small (a small screen at twice the scale).
+    void ALinkThatCannotOpenSaysWhy()
+    {
+        CStaticLink::SetOpener([](const QString&) { return false; });
+        CAboutSheet sheet(u"About", nullptr, 3, u"Zelbin", u"Description", u"", u"");
+        auto* pLink = sheet.findChild<CStaticLink*>(u"1020"_s);
+        auto* pWhy = sheet.findChild<QLabel*>(u"linkFailure"_s);
+        QVERIFY(pLink && pWhy && pWhy->isHidden());
+        pLink->Activate();
+        QVERIFY(!pWhy->isHidden());
+        QCOMPARE(pWhy->text(), u"The documentation is not installed here: %1 is missing."_s.arg(
+                                   QCoreApplication::applicationDirPath() + u"/README.md"_s));
+        for (const char* page : {"ABOUT_DESCRIPTION", "ABOUT_COPYRIGHT", "ABOUT_TECHSUPPORT"})
+        {
+            QWidget* pPage = sheet.findChild<QWidget*>(QString::fromLatin1(page));
+            QVERIFY(pPage && qobject_cast<QScrollArea*>(pPage->parentWidget()->parentWidget()));
+        }
     }
 };
 
