@@ -4,7 +4,8 @@
 A UiSession starts, in a private network namespace, Xvfb, a window manager (openbox), a D-Bus
 session with the accessibility bus, the stand-in service and the zelbin program, and lets a test
 find the window's parts by role and name, type keys and wait for conditions with a deadline.
-Everything it started ends with it.
+Everything it started ends with it. One session per process: the accessibility library keeps
+the first session's bus.
 
     from uisession import UiSession, Skip
     with UiSession(bin_dir) as s:
@@ -287,12 +288,35 @@ class UiSession:
                        check=True, timeout=30)
 
     def window_geometry(self):
-        """(x, y, width, height) of zelbin's window as the window manager placed it."""
-        out = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
-                              " - Zelbin$", "getwindowgeometry", "--shell"], env=self.env,
-                             capture_output=True, timeout=20).stdout.decode()
-        values = dict(line.split("=", 1) for line in out.split() if "=" in line)
-        return tuple(int(values[k]) for k in ("X", "Y", "WIDTH", "HEIGHT"))
+        """(x, y, width, height) of zelbin's window on the screen, its frame and title bar
+        included, as the window manager placed it."""
+        window = subprocess.run(["xdotool", "search", "--sync", "--onlyvisible", "--name",
+                                 " - Zelbin$"], env=self.env, capture_output=True,
+                                timeout=20).stdout.decode().split()[0]
+        # The window manager's frame is the top-level parent of the program's window.
+        tree = subprocess.run(["xwininfo", "-children", "-id", window], env=self.env,
+                              capture_output=True, timeout=20).stdout.decode()
+        parent = window
+        for line in tree.splitlines():
+            if "Parent window id:" in line and "(the root window)" not in line:
+                parent = line.split(":")[1].split()[0]
+        while True:
+            tree = subprocess.run(["xwininfo", "-children", "-id", parent], env=self.env,
+                                  capture_output=True, timeout=20).stdout.decode()
+            above = [line.split(":")[1].split()[0] for line in tree.splitlines()
+                     if "Parent window id:" in line and "(the root window)" not in line]
+            if not above:
+                break
+            parent = above[0]
+        info = subprocess.run(["xwininfo", "-id", parent], env=self.env, capture_output=True,
+                              timeout=20).stdout.decode()
+        values = {}
+        for line in info.splitlines():
+            if ":" in line:
+                key, value = line.strip().split(":", 1)
+                values[key] = value.strip()
+        return tuple(int(values[k]) for k in ("Absolute upper-left X", "Absolute upper-left Y",
+                                               "Width", "Height"))
 
     def screenshot(self, path):
         subprocess.run(["import", "-window", "root", path], env=self.env, check=True,
