@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
-zelbin_ensure_packages
+zelbin_ensure_packages test
 
 jobs=$(nproc)
 # Most plain tests wait on sockets, child processes and timers rather than on the CPU, so four
