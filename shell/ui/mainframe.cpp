@@ -7,6 +7,7 @@
 #include "filterpane.h"
 #include "findbar.h"
 #include "highlighting.h"
+#include "program.h"
 #include "receiverstoolbar.h"
 #include "servicecontrol.h"
 #include "setnetworknamedlg.h"
