@@ -9,6 +9,7 @@ ZELBIN_PACKAGES=(
     qt6-base-dev libqt6svg6 libgl-dev libboost-dev
     libgtest-dev libgmock-dev clang libclang-rt-14-dev libzmq3-dev
     libcli11-dev nlohmann-json3-dev libcpp-httplib-dev prometheus
+    libre2-dev
     iproute2 util-linux procps
     xvfb xauth xdotool imagemagick
     tshark tcpdump
