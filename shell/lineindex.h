@@ -42,6 +42,11 @@ public:
     // While the index is built: the lines the whole file will have at the density seen so far.
     int64_t GetEstimatedLineCount() const;
     bool IsComplete() const;
+    // The file's size now (0 before it is opened).
+    int64_t GetFileSize() const
+    {
+        return m_pFile ? std::max<int64_t>(m_pFile->GetFileSize(), 0) : 0;
+    }
     // Bytes of the file indexed so far.
     int64_t GetIndexedBytes() const;
     // The line's text (without its line end) as bytes, at most iMaxBytes of them; its whole

@@ -62,6 +62,26 @@ bool SearchLines(const ILineSource& source, int64_t iFrom, int64_t iEnd, int64_t
     return true;
 }
 
+std::string ReadLogText(const ILineSource& source, int64_t iLineStart, int64_t iFrom, int64_t iTo)
+{
+    std::string text;
+    bool bFirst = true;
+    CLineWalker walker(static_cast<size_t>(std::max<int64_t>(iTo - iLineStart, 1)));
+    walker.Walk(source, iLineStart, iTo,
+                [&](int64_t iOffset, std::string_view line, bool)
+                {
+                    const int64_t iBegin = std::max<int64_t>(iFrom - iOffset, 0);
+                    if (iBegin > static_cast<int64_t>(line.size()) && bFirst)
+                        return true; // the range begins after this line's text
+                    if (!std::exchange(bFirst, false))
+                        text += '\n';
+                    if (iBegin < static_cast<int64_t>(line.size()))
+                        text.append(line.substr(static_cast<size_t>(iBegin)));
+                    return true;
+                });
+    return text;
+}
+
 void CLineSearch::Start(std::shared_ptr<const ILineSource> pSource, int64_t iFrom, int64_t iEnd,
                         int64_t iFirstLine, const CLogPattern& pattern, SearchSink sink)
 {

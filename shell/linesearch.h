@@ -41,6 +41,10 @@ bool SearchLines(const ILineSource& source, int64_t iFrom, int64_t iEnd, int64_t
                  const CLogPattern& pattern, const std::atomic<bool>* pStop,
                  const SearchSink& sink);
 
+// The text between two offsets of a source, its lines (from the line that starts at iLineStart)
+// joined by line feeds, their line ends left out as the log view leaves them out.
+std::string ReadLogText(const ILineSource& source, int64_t iLineStart, int64_t iFrom, int64_t iTo);
+
 // One search at a time on a thread of its own; starting another, Cancel and the destructor end
 // the one under way first (its sink is not called again once they return).
 class CLineSearch

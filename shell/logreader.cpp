@@ -91,6 +91,25 @@ bool IsPlainAscii(std::string_view bytes)
     return (any & 0x8080808080808080ULL) == 0;
 }
 
+std::u16string DecodeLogText(std::string_view bytes)
+{
+    return DecodeLenient(bytes.data(), bytes.size());
+}
+
+size_t LogTextBytes(std::string_view bytes, size_t iUnits)
+{
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    size_t i = 0;
+    for (size_t iUnit = 0; i < bytes.size() && iUnit < iUnits;)
+    {
+        uint32_t cp = 0;
+        const size_t len = Utf8SequenceAt(p + i, bytes.size() - i, cp);
+        iUnit += len != 0 && cp >= 0x10000 ? 2 : 1;
+        i += len == 0 ? 1 : len;
+    }
+    return i;
+}
+
 bool CLogFileReader::Open(const std::string& path)
 {
     Close();

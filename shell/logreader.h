@@ -38,6 +38,10 @@ inline std::string_view LogLineText(std::string_view line)
 }
 // Whether the bytes are plain ASCII, told eight at a time (the usual log line is).
 bool IsPlainAscii(std::string_view bytes);
+// The bytes as text, as the log view reads them: a byte that starts no UTF-8 character is U+FFFD.
+std::u16string DecodeLogText(std::string_view bytes);
+// How many of the bytes make the first iUnits UTF-16 units of DecodeLogText(bytes).
+size_t LogTextBytes(std::string_view bytes, size_t iUnits);
 
 // The service's log file, opened for reading in binary mode. The position is the reader's own.
 class CLogFileReader
