@@ -9,10 +9,10 @@
 set -euo pipefail
 
 # Building and running: the compiler, Qt's widgets (and its SVG plugin for the icons), Boost's
-# signals, zelbinctl's command line, JSON and HTTP libraries.
+# signals, RE2 for the log tool's patterns, zelbinctl's command line, JSON and HTTP libraries.
 ZELBIN_RUN_PACKAGES=(
     cmake ninja-build g++ pkg-config
-    qt6-base-dev libqt6svg6 libgl-dev libboost-dev
+    qt6-base-dev libqt6svg6 libgl-dev libboost-dev libre2-dev
     libcli11-dev nlohmann-json3-dev libcpp-httplib-dev
 )
 
