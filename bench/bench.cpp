@@ -28,6 +28,7 @@
 #include <QMainWindow>
 #include <QTextBlock>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <arpa/inet.h>
