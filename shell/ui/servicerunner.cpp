@@ -2,6 +2,7 @@
 // The service programs run with QProcess, which captures what they write and their exit status.
 
 #include "servicerunner.h"
+#include "commandline.h"
 
 #include <QProcess>
 #include <QTimer>
@@ -56,8 +57,7 @@ void CServiceCommandRunner::Run(const std::string& directory, const std::string&
 void CServiceCommandRunner::Start(CRun* pRun, size_t iIndex, const std::string& path)
 {
     // The same words that the quoted command line gives the program.
-    const std::vector<std::string> words =
-        SplitServiceCommandLine(ServiceCommandLine(path, pRun->sw));
+    const std::vector<std::string> words = SplitCommandLine(ServiceCommandLine(path, pRun->sw));
     QStringList arguments;
     for (size_t i = 1; i < words.size(); ++i)
         arguments << QString::fromStdString(words[i]);
