@@ -10,6 +10,7 @@
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QScrollArea>
+#include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -52,6 +53,8 @@ private slots:
         QCOMPARE(TabTexts(with), (QStringList{u"Description"_s, u"License"_s,
                                               u"Intellectual Property"_s, u"Technical Support"_s}));
         QCOMPARE(with.windowTitle(), u"About Zelbin Application."_s);
+        auto* pTabs = with.findChild<QTabWidget*>();
+        QVERIFY(pTabs->minimumWidth() > pTabs->tabBar()->sizeHint().width()); // every tab whole
         // Wrapped once, by the page: the file's own line breaks within a paragraph are gone.
         QCOMPARE(with.findChild<QPlainTextEdit*>(u"1008"_s)->toPlainText(),
                  u"MIT License\n\nPermission is hereby granted, free"_s);
@@ -87,6 +90,8 @@ private slots:
         QTest::newRow("web address")
             << u"http://zelbin.example/help"_s << u"http://zelbin.example/help"_s;
         QTest::newRow("short address") << u"a@b"_s << u"a@b;"_s;
+        QTest::newRow("seven characters") << u"a@b.cd"_s << u"a@b.cd;"_s;
+        QTest::newRow("eight characters") << u"ab@c.de"_s << u"mailto:ab@c.de;"_s;
         QTest::newRow("mailto kept") << u"MAILTO:q@r.example"_s << u"MAILTO:q@r.example;"_s;
     }
     void LinksOpenMailAndWebTargets()
