@@ -10,6 +10,7 @@
 #include <QStyleFactory>
 
 #include <cmath>
+#include <memory>
 
 namespace
 {
@@ -66,7 +67,8 @@ void SaveTheme(ETheme eTheme)
 
 QPalette LightPalette()
 {
-    return QStyleFactory::create(QStringLiteral("Fusion"))->standardPalette();
+    const std::unique_ptr<QStyle> fusion(QStyleFactory::create(QStringLiteral("Fusion")));
+    return fusion->standardPalette();
 }
 
 // Fusion's dark tones: text well above 4.5:1 on every background it is drawn on.
