@@ -31,43 +31,6 @@ std::string Hex2(unsigned v)
     std::snprintf(buffer, sizeof buffer, "%02X", v);
     return buffer;
 }
-
-// Splits a command text into byte values: comma-separated hexadecimal fields of at most ff.
-// Returns the reason when the text is malformed.
-std::string ParseCommandText(const std::u16string& text, std::vector<uint8_t>& fields)
-{
-    fields.clear();
-    size_t start = 0;
-    for (;;)
-    {
-        const size_t end = std::min(text.find(u',', start), text.size());
-        const std::u16string field = text.substr(start, end - start);
-        if (field.empty())
-            return "empty field " + std::to_string(fields.size() + 1);
-        unsigned value = 0;
-        for (char16_t c : field)
-        {
-            const int d = c >= u'0' && c <= u'9'   ? c - u'0'
-                          : c >= u'a' && c <= u'f' ? c - u'a' + 10
-                          : c >= u'A' && c <= u'F' ? c - u'A' + 10
-                                                   : -1;
-            if (d < 0)
-                return "field " + std::to_string(fields.size() + 1) + " \"" + Utf8(field) +
-                       "\" is not hexadecimal";
-            value = value * 16 + static_cast<unsigned>(d);
-            if (value > 0xFF)
-                return "field " + std::to_string(fields.size() + 1) + " \"" + Utf8(field) +
-                       "\" is above ff";
-        }
-        fields.push_back(static_cast<uint8_t>(value));
-        if (end >= text.size())
-            break;
-        start = end + 1;
-    }
-    if (fields.size() < 3)
-        return "too few fields (short address high, low and command identifier are needed)";
-    return {};
-}
 } // namespace
 
 CServiceProtocol::CServiceProtocol(CServiceLog& log, CServiceNetwork& network,
