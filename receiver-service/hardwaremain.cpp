@@ -126,7 +126,20 @@ bool Parse(int argc, char** argv, Arguments& a)
             a.options.receivers.push_back({iId, RECEIVER_PRESENT, name});
         }
         else if (arg == "--scenario" && value(v))
-            a.options.scenarioPath = v;
+        {
+            // Read now, so that a missing file is said here and not found out later, and every
+            // line that does not read is shown to the person who started the service.
+            std::string error;
+            std::vector<std::string> complaints;
+            if (!LoadScenario(v, a.options.scenario, error, complaints))
+            {
+                std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+                return false;
+            }
+            for (const std::string& complaint : complaints)
+                std::fprintf(stderr, "%s: scenario %s, %s\n", PROGRAM, v.c_str(),
+                             complaint.c_str());
+        }
         else if (arg == "--loop")
             a.options.bLoopScenario = true;
         else if (arg == "--announce-interval" && number(INT32_MAX, a.options.iAnnounceIntervalMs))

@@ -48,9 +48,9 @@ CReceiverService::CReceiverService(ServiceOptions options)
     m_pProtocol = std::make_unique<CServiceProtocol>(m_log, *m_pNetwork, *m_pReceivers);
     m_pConsole = std::make_unique<CServiceConsole>(m_log, *m_pReceivers, *m_pNetwork, *m_pProtocol);
     m_pNetwork->Start(m_pProtocol.get());
-    if (!m_options.scenarioPath.empty())
+    if (!m_options.scenario.empty())
         m_pScenario = std::make_unique<CScenarioRunner>(
-            m_options.scenarioPath, m_options.bLoopScenario, m_log,
+            m_options.scenario, m_options.bLoopScenario, m_log,
             [this](const std::string& line) { return m_pConsole->Control(line); });
 }
 

@@ -37,11 +37,14 @@ void CServiceConsole::StopFloods()
     m_floods.clear();
 }
 
-void CServiceConsole::StartLogFlood(int iPerSecond, int iSeconds)
+bool CServiceConsole::StartLogFlood(int iPerSecond, int iSeconds)
 {
     using Clock = std::chrono::steady_clock;
-    if (iPerSecond <= 0 || iSeconds <= 0)
-        return;
+    std::lock_guard<std::mutex> g(m_floodMutex);
+    // Finished floods are let go here, so a looping scenario keeps no threads or events of them.
+    std::erase_if(m_floods, [](const auto& p) { return p->IsFinished(); });
+    if (m_floods.size() >= MAX_LOG_FLOODS)
+        return false;
     auto pTask = std::make_unique<CServiceTask>(
         [this, iPerSecond, iSeconds](CEvent* pStop)
         {
@@ -54,17 +57,18 @@ void CServiceConsole::StartLogFlood(int iPerSecond, int iSeconds)
                 const auto wait =
                     std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now())
                         .count();
-                if (wait > 0 && CThreadBase::WaitForEvents(handles, 1, static_cast<int>(wait)) == 0)
+                // Looked at before every line, also when behind: a flood too fast to keep up
+                // with still stops at once.
+                if (CThreadBase::WaitForEvents(handles, 1,
+                                               static_cast<int>(std::max<int64_t>(wait, 0))) == 0)
                     return;
                 m_log.Write(LOG_DEBUG, "Flood line " + std::to_string(i + 1) + " of " +
                                            std::to_string(total) +
                                            ": the quick brown fox jumps over the lazy dog");
             }
         });
-    std::lock_guard<std::mutex> g(m_floodMutex);
-    // Finished floods are let go here, so a looping scenario keeps no threads or events of them.
-    std::erase_if(m_floods, [](const auto& p) { return p->IsFinished(); });
     m_floods.push_back(std::move(pTask));
+    return true;
 }
 
 const char* CServiceConsole::Help()
@@ -126,9 +130,14 @@ std::string CServiceConsole::Control(const std::string& line)
     if (verb == "log")
     {
         int iPerSecond = 0, iSeconds = 0;
-        if (!(in >> iPerSecond >> iSeconds) || iPerSecond <= 0 || iSeconds <= 0)
-            return "usage: log N T\n";
-        StartLogFlood(iPerSecond, iSeconds);
+        if (!(in >> iPerSecond >> iSeconds) || iPerSecond <= 0 || iSeconds <= 0 ||
+            iPerSecond > MAX_FLOOD_LINES_PER_SECOND || iSeconds > MAX_FLOOD_SECONDS)
+            return "usage: log N T (N from 1 to " + std::to_string(MAX_FLOOD_LINES_PER_SECOND) +
+                   " lines a second, T from 1 to " + std::to_string(MAX_FLOOD_SECONDS) +
+                   " seconds)\n";
+        if (!StartLogFlood(iPerSecond, iSeconds))
+            return std::to_string(MAX_LOG_FLOODS) +
+                   " log floods run already; nothing started (try again when one has ended)\n";
         return "ok\n";
     }
     if (verb == "say")

@@ -15,6 +15,12 @@
 #include <string>
 #include <vector>
 
+// Bounded work: at most this many log floods run at once (each is a thread), and each writes at
+// most this many lines a second for at most this long; more is refused with a message.
+inline constexpr size_t MAX_LOG_FLOODS = 16;
+inline constexpr int MAX_FLOOD_LINES_PER_SECOND = 100000;
+inline constexpr int MAX_FLOOD_SECONDS = 3600;
+
 class CServiceConsole
 {
 public:
@@ -26,8 +32,9 @@ public:
     // Runs one line; returns the reply for the person or program that typed it.
     std::string Control(const std::string& line);
     static const char* Help();
-    // Writes iPerSecond lines a second for iSeconds seconds, in the background.
-    void StartLogFlood(int iPerSecond, int iSeconds);
+    // Writes iPerSecond lines a second for iSeconds seconds, in the background; false when
+    // MAX_LOG_FLOODS already run.
+    bool StartLogFlood(int iPerSecond, int iSeconds);
     void StopFloods();
 
 private:
@@ -35,6 +42,6 @@ private:
     CSimulatedReceivers& m_receivers;
     CServiceNetwork& m_network;
     CServiceProtocol& m_protocol;
-    std::mutex m_floodMutex; // guards m_floods
+    std::mutex m_floodMutex; // guards m_floods; held while a flood is started or stopped
     std::vector<std::unique_ptr<CServiceTask>> m_floods;
 };

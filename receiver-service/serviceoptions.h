@@ -22,6 +22,13 @@ struct SimulatedReceiver
     std::u16string name;
 };
 
+// One step of a scenario: a control command, iAtMs after the scenario's start.
+struct ScenarioStep
+{
+    int64_t iAtMs;
+    std::string command;
+};
+
 struct ServiceOptions
 {
     std::string programName = "VostraHardwareService";
@@ -31,7 +38,7 @@ struct ServiceOptions
     CLocatorEndpoint lookup;        // the fixed group and port unless a test says otherwise
     int iAnnounceIntervalMs = 5000; // 0: announce only at start
     std::vector<SimulatedReceiver> receivers;
-    std::string scenarioPath;
+    std::vector<ScenarioStep> scenario; // read before the service starts
     bool bLoopScenario = false;
     int iRegistrationTimeoutMs = REGISTRATION_TIMEOUT_MS;
 };

@@ -71,15 +71,6 @@ void CServiceProtocol::NotifyLogUpdated()
     m_network.Broadcast(pEvent.Get());
 }
 
-void CServiceProtocol::SendReceiverList(CServiceConnection* pConnection)
-{
-    std::vector<ReceiverRecord> records = m_receivers.Records();
-    CRefPtr<CReceiverListMessage> pList;
-    MakeReceiverListMessage(pList, ReceiverStatusEvent, records.data(),
-                            static_cast<int32_t>(records.size()));
-    pConnection->Send(pList.Get());
-}
-
 void CServiceProtocol::OnMessage(CServiceConnection* pConnection, CByteBuffer* pBuffer)
 {
     const uint32_t iId = PeekMessageID(pBuffer);
@@ -110,10 +101,16 @@ void CServiceProtocol::OnMessage(CServiceConnection* pConnection, CByteBuffer* p
         MakeRegistrationMessage(pRegistration, 0);
         if (!pRegistration->Deserialise(pBuffer))
             return unreadable();
-        pConnection->m_bRegistered = true;
         m_log.Write(LOG_VERBOSE, client + " registered (registration identifier " +
                                      std::to_string(pRegistration->GetRegistrationID()) + ")");
-        SendReceiverList(pConnection);
+        // Registered and sent the list in one step with respect to receiver changes: each
+        // change reaches the client either in the list or as an event after it.
+        m_receivers.SendList(
+            [pConnection](IMessage* pList)
+            {
+                pConnection->m_bRegistered = true;
+                pConnection->Send(pList);
+            });
         return;
     }
     case ClientClosingRequest:

@@ -26,7 +26,6 @@ public:
 
 private:
     void HandleReceiverCommand(CServiceConnection* pConnection, CByteBuffer* pBuffer);
-    void SendReceiverList(CServiceConnection* pConnection);
     void NotifyLogUpdated();
 
     CServiceLog& m_log;

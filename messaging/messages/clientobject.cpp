@@ -55,10 +55,10 @@ void CClientObject::SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>&
     }
     // Registered before it is queued for sending, so the dispatch thread knows the request
     // before any response to it can arrive.
-    m_pInboundSink->AddPendingRequest(pRequest);
+    m_pInboundSink->AddPendingRequest(pRequest, this);
     Send(pRequest);
     pRequest->WaitForResponse(pOut, iTimeoutMs);
-    m_pInboundSink->RemovePendingRequest(pRequest);
+    m_pInboundSink->RemovePendingRequest(pRequest, this);
     CAutoLock waitLock(m_waitLock);
     m_pWaiting.Reset();
 }

@@ -21,7 +21,10 @@ CSocketIOThread::~CSocketIOThread()
     Join();
     CAutoLock socketLock(m_socketLock);
     for (auto& pSocket : m_sockets)
+    {
+        pSocket->SetServingThreadEvent(nullptr);
         pSocket->OnClosed();
+    }
     m_sockets.clear();
     CAutoLock sendLock(m_sendLock);
     m_sendQueue.clear();
@@ -33,6 +36,7 @@ bool CSocketIOThread::AddSocket(IMessagingSocket* pSocket)
     if (!pSocket || static_cast<int>(m_sockets.size()) >= MAX_SOCKETS_PER_THREAD)
         return false;
     m_sockets.emplace_back(pSocket);
+    pSocket->SetServingThreadEvent(&m_socketsChanged);
     m_socketsChanged.Set();
     return true;
 }
@@ -53,6 +57,7 @@ bool CSocketIOThread::RemoveSocket(IMessagingSocket* pSocket)
                 std::erase_if(m_sendQueue,
                               [&](const auto& pair) { return pair.first.Get() == pSocket; });
             }
+            pSocket->SetServingThreadEvent(nullptr);
             m_sockets.erase(it);
             m_socketsChanged.Set();
         }
@@ -136,17 +141,21 @@ void CSocketIOThread::Run()
         }
         else if (r == 1)
         {
-            // The snapshot is rebuilt only when the list changed, not on every wake-up.
+            // The snapshot is rebuilt only when the list or a reading pause changed, not on every
+            // wake-up. A socket whose reading is paused is left out. The event is reset first: a
+            // pause that changes while the snapshot is built sets it again.
             CAutoLock lock(m_socketLock);
-            const int n = static_cast<int>(m_sockets.size());
-            iHandleCount = FIXED_SLOTS;
-            for (int i = 0; i < MAX_SOCKETS_PER_THREAD; ++i)
-            {
-                snapshot[i] = i < n ? m_sockets[static_cast<size_t>(i)] : nullptr;
-                if (i < n)
-                    handles[iHandleCount++] = snapshot[i]->GetNetworkEvent();
-            }
             m_socketsChanged.Reset();
+            iHandleCount = FIXED_SLOTS;
+            int iServed = 0;
+            for (auto& pListed : m_sockets)
+                if (!pListed->IsReadingPaused())
+                {
+                    snapshot[iServed++] = pListed;
+                    handles[iHandleCount++] = pListed->GetNetworkEvent();
+                }
+            for (int i = iServed; i < MAX_SOCKETS_PER_THREAD; ++i)
+                snapshot[i] = nullptr;
         }
         else if (r == 2)
         {
@@ -188,6 +197,10 @@ void CSocketIOThread::FlushSendQueue()
     {
         auto [pSocket, pBuffer] = std::move(m_sendQueue.front());
         m_sendQueue.pop_front();
+        // A connection already closed (a client's answer still on its way, say) has been
+        // reported once, when it closed: what is sent to it now is dropped without a word.
+        if (pSocket->IsClosed())
+            continue;
         try
         {
             pSocket->Send(pBuffer.Get());

@@ -46,8 +46,9 @@ void CThreadBase::Start()
 
 void CThreadBase::Stop()
 {
-    if (m_bStarted)
-        m_stopEvent.Set();
+    // Set even before Start has returned: a body that stops itself at once must not wait for
+    // a stop event that was never set.
+    m_stopEvent.Set();
 }
 
 void CThreadBase::Join()

@@ -267,52 +267,65 @@ TEST_F(ConnectionTest, AThreadOutlivesEveryClientThatCanReachIt)
     EXPECT_TRUE(WaitUntil([&] { return manager.GetThreadCount() == 0; }));
 }
 
-// What waits for the dispatch thread is bounded per connection (32 MiB) and in all (128 MiB); a
-// message costs its bytes and 128 more. At the limit a message is taken, one byte over it is not.
-TEST(DispatchLimits, InboundQueueIsBoundedPerConnectionAndInAll)
+// What waits for the dispatch thread: a connection whose messages reach its share (1 MiB) is
+// read no more until half of it has been handled; in all at most 128 MiB wait, and a message over
+// that removes its connection. A message costs its bytes and 128 more.
+TEST(DispatchLimits, AConnectionAtItsShareIsPausedAndTheWholeIsBounded)
 {
     CMessageDispatchThread dispatch(nullptr); // never started: everything stays queued
     std::vector<CRefPtr<CRecordingClient>> clients;
+    std::vector<CRefPtr<CMessagingSocket>> sockets;
     for (int i = 0; i < 5; ++i)
+    {
         clients.emplace_back(new CRecordingClient);
-    const auto queue = [&](int client, uint32_t size)
+        sockets.emplace_back(new CMessagingSocket(nullptr));
+    }
+    enum Outcome
+    {
+        READ_ON,
+        PAUSED,
+        REFUSED
+    };
+    const auto queue = [&](int client, size_t cost)
     {
         CRefPtr<CByteBuffer> buffer;
-        MakeByteBuffer(buffer, size);
+        MakeByteBuffer(buffer, static_cast<uint32_t>(cost - 128));
+        const size_t i = static_cast<size_t>(client);
         try
         {
-            dispatch.QueueInbound(clients[static_cast<size_t>(client)].Get(), buffer.Get());
-            return true;
+            const bool bRoom =
+                dispatch.QueueInbound(clients[i].Get(), buffer.Get(), sockets[i].Get());
+            EXPECT_EQ(sockets[i]->IsReadingPaused(), !bRoom) << "client " << client;
+            return bRoom ? READ_ON : PAUSED;
         }
         catch (CSystemException& error)
         {
-            return error.GetErrorCode() == CODE_NO_BUFFERS ? false : throw;
+            return error.GetErrorCode() == CODE_NO_BUFFERS ? REFUSED : throw;
         }
     };
-    constexpr uint32_t half = 16 * 1024 * 1024 - 128; // two of them cost exactly 32 MiB
-    const struct
-    {
-        int client;
-        uint32_t size;
-        bool taken;
-    } steps[] = {
-        // clang-format off
-        {0, half, true}, {0, half - 129, true}, // 129 bytes under the share
-        {0, 1, true},  // at it: 32 MiB
-        {0, 0, false}, // over it
-        {1, half, true}, {1, half, true}, {2, half, true}, {2, half, true},
-        {3, half, true}, {3, half - 129, true}, // 129 bytes under 128 MiB in all
-        {4, 1, true},  // at it
-        {4, 0, false}, // over it, though client 4 is far under its share
-        // clang-format on
-    };
-    for (size_t i = 0; i < std::size(steps); ++i)
-        EXPECT_EQ(queue(steps[i].client, steps[i].size), steps[i].taken) << "step " << i;
-    EXPECT_EQ(dispatch.GetQueuedInboundBytes(clients[0].Get()), 32u * 1024 * 1024);
-    EXPECT_EQ(dispatch.GetQueuedInboundBytes(), 128u * 1024 * 1024);
+    constexpr size_t share = 1024 * 1024;
+    EXPECT_EQ(queue(0, share / 2), READ_ON);
+    EXPECT_EQ(queue(0, share / 2 - 1), READ_ON); // one byte under the share
+    EXPECT_EQ(queue(1, share / 2), READ_ON);
+    EXPECT_EQ(queue(1, share / 2), PAUSED); // at it
+    EXPECT_FALSE(sockets[0]->IsReadingPaused());
+    // Reading goes on once half the share is free: not one byte before.
+    dispatch.OnInboundDone(clients[1].Get(), share / 2 - 1);
+    EXPECT_TRUE(sockets[1]->IsReadingPaused());
+    dispatch.OnInboundDone(clients[1].Get(), 1);
+    EXPECT_FALSE(sockets[1]->IsReadingPaused());
+    EXPECT_EQ(dispatch.GetQueuedInboundBytes(clients[0].Get()), share - 1);
+
+    const size_t all = 128 * 1024 * 1024;
+    EXPECT_EQ(queue(2, all - dispatch.GetQueuedInboundBytes() - 129), PAUSED); // a large one
+    EXPECT_EQ(queue(3, 129), READ_ON); // at the whole allowance
+    EXPECT_EQ(dispatch.GetQueuedInboundBytes(), all);
+    EXPECT_EQ(queue(4, 128), REFUSED); // over it, though client 4 has nothing queued
+    EXPECT_FALSE(sockets[4]->IsReadingPaused());
     dispatch.DropQueued();
     EXPECT_EQ(dispatch.GetQueuedInboundBytes(), 0u);
-    EXPECT_TRUE(queue(4, 1));
+    EXPECT_FALSE(sockets[2]->IsReadingPaused());
+    EXPECT_EQ(queue(4, 128), READ_ON);
 }
 
 // A frame begun must be whole within the frame time-out: one that arrives in parts in time is

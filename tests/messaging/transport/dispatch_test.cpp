@@ -4,6 +4,9 @@
 #include "dispatchthread.h"
 #include "transporttest.h"
 
+#include <mutex>
+#include <utility>
+
 namespace
 {
 class DispatchTest : public testing::Test
@@ -64,7 +67,7 @@ TEST_F(DispatchTest, EveryMatchingPendingRequestGetsTheResponseAndTheLastOneWins
     };
     auto wrongId = response(1);
     wrongId->Data()[3] = 0x0B;
-    thread.AddPendingRequest(request.Get());
+    thread.AddPendingRequest(request.Get(), client.Get());
     thread.QueueInbound(client.Get(), wrongId.Get());
     Drain();
     CRefPtr<CByteBuffer> out;
@@ -73,13 +76,73 @@ TEST_F(DispatchTest, EveryMatchingPendingRequestGetsTheResponseAndTheLastOneWins
 
     thread.QueueInbound(client.Get(), response(2).Get());
     thread.QueueInbound(client.Get(), response(3).Get());
-    thread.RemovePendingRequest(request.Get());
+    thread.RemovePendingRequest(request.Get(), client.Get());
     thread.QueueInbound(client.Get(), response(4).Get()); // after removal: dropped
     Drain();
     request->WaitForResponse(out, 0);
     ASSERT_TRUE(out);
     EXPECT_EQ(out->Data()[9], 3);
     EXPECT_EQ(client->Delivered().size(), 2u); // only the two markers
+}
+
+// A client that writes its name and each message's last byte to a shared list, and may stop the
+// thread from its first delivery.
+class CNamedClient : public CClientObject
+{
+public:
+    CNamedClient(char name, std::vector<std::string>& order, std::mutex& mutex)
+        : m_name(name), m_order(order), m_mutex(mutex)
+    {
+    }
+    void Deliver(CByteBuffer* pBuffer) override
+    {
+        if (pStopOnFirst)
+            std::exchange(pStopOnFirst, nullptr)->Stop();
+        std::lock_guard<std::mutex> g(m_mutex);
+        m_order.push_back(m_name + std::to_string(pBuffer->Data()[pBuffer->GetSize() - 1]));
+    }
+    CThreadBase* pStopOnFirst = nullptr;
+
+private:
+    char m_name;
+    std::vector<std::string>& m_order;
+    std::mutex& m_mutex;
+};
+
+// Clients take turns, one command each: a backlog of one never delays another's message, and each
+// client's messages keep their order. A stop request ends a backlog between two commands.
+TEST(DispatchThread, ClientsTakeTurnsAndAStopEndsABacklogAtOnce)
+{
+    std::vector<std::string> order;
+    std::mutex mutex;
+    CRefPtr<CNamedClient> a(new CNamedClient('a', order, mutex));
+    CRefPtr<CNamedClient> b(new CNamedClient('b', order, mutex));
+    const auto event = [](uint8_t tag) { return BufferOf({0, 0, 0, 0x0D, 1, tag}); };
+    {
+        CMessageDispatchThread thread(nullptr);
+        for (uint8_t i = 1; i <= 3; ++i)
+            thread.QueueInbound(a.Get(), event(i).Get());
+        thread.QueueInbound(b.Get(), event(1).Get());
+        thread.QueueInbound(a.Get(), event(4).Get());
+        thread.QueueInbound(b.Get(), event(2).Get());
+        thread.Start();
+        ASSERT_TRUE(WaitUntil(
+            [&]
+            {
+                std::lock_guard<std::mutex> g(mutex);
+                return order.size() == 6;
+            }));
+        EXPECT_EQ(order, (std::vector<std::string>{"a1", "b1", "a2", "b2", "a3", "a4"}));
+    }
+    order.clear();
+    CMessageDispatchThread thread(nullptr);
+    for (int i = 0; i < 1000; ++i)
+        thread.QueueInbound(a.Get(), event(1).Get());
+    a->pStopOnFirst = &thread;
+    thread.Start();
+    thread.Join();
+    EXPECT_EQ(order.size(), 1u);
+    EXPECT_EQ(thread.GetQueuedInboundBytes(a.Get()), 999u * (6 + 128));
 }
 
 TEST(DispatchThread, CommandsQueuedWhenItStopsAreDiscardedUnrun)
