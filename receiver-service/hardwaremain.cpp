@@ -189,15 +189,23 @@ int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
             [service = pService.get()]
             {
                 std::string line;
-                while (std::getline(std::cin, line))
+                try
                 {
-                    if (line == "quit" || line == "exit")
+                    while (std::getline(std::cin, line))
                     {
-                        RequestStop();
-                        return;
+                        if (line == "quit" || line == "exit")
+                        {
+                            RequestStop();
+                            return;
+                        }
+                        std::fputs(service->Control(line).c_str(), stdout);
+                        std::fflush(stdout);
                     }
-                    std::fputs(service->Control(line).c_str(), stdout);
-                    std::fflush(stdout);
+                }
+                catch (const std::exception& error)
+                {
+                    // The console ends, the service serves on.
+                    std::fprintf(stderr, "%s: the control input ends: %s\n", PROGRAM, error.what());
                 }
             })
             .detach();

@@ -42,7 +42,7 @@ bool CServiceConsole::StartLogFlood(int iPerSecond, int iSeconds)
     using Clock = std::chrono::steady_clock;
     std::lock_guard<std::mutex> g(m_floodMutex);
     // Finished floods are let go here, so a looping scenario keeps no threads or events of them.
-    std::erase_if(m_floods, [](const auto& p) { return p->IsFinished(); });
+    std::erase_if(m_floods, [](const auto& p) { return p->HasFinished(); });
     if (m_floods.size() >= MAX_LOG_FLOODS)
         return false;
     auto pTask = std::make_unique<CServiceTask>(

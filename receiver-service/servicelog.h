@@ -56,7 +56,7 @@ private:
     static std::tm LocalTime(std::time_t seconds);
 
     std::string m_path;
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex; // guards the mask and the file; under it only the file is written
     FileHandle m_hFile = -1;
     uint32_t m_iMask;
     std::function<void()> m_onChange;

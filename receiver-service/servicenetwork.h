@@ -98,7 +98,9 @@ private:
     std::unique_ptr<CSocket> m_pListener;
     std::unique_ptr<CMulticastSocket> m_pLookup;
 
-    std::mutex m_mutex; // guards the clients and the next client number
+    // Guards the clients and the next client number; nothing is called under it (a broadcast
+    // copies the list and sends after).
+    std::mutex m_mutex;
     std::vector<CRefPtr<CServiceConnection>> m_clients;
     int m_iNextClient = 1;
     std::unique_ptr<CServiceTask> m_pTask;

@@ -5,7 +5,6 @@
 
 #include "threadbase.h"
 
-#include <atomic>
 #include <functional>
 #include <utility>
 
@@ -18,16 +17,10 @@ public:
         Stop();
         Join();
     }
-    bool IsFinished() const { return m_bFinished.load(); }
 
 protected:
-    void Run() override
-    {
-        m_body(GetStopEvent());
-        m_bFinished = true;
-    }
+    void Run() override { m_body(GetStopEvent()); }
 
 private:
     std::function<void(CEvent*)> m_body;
-    std::atomic<bool> m_bFinished{false};
 };

@@ -115,8 +115,7 @@ void CClientEndpoint::OnConnected()
 }
 
 // The listener is called without the endpoint lock: it may connect again from here, which takes
-// the manager lock, while a connection in progress on another thread holds the manager lock and
-// comes here. The service client joins every thread that calls here before it goes away.
+// the manager lock. The service client joins every thread that calls here before it goes away.
 void CClientEndpoint::AfterAttach(bool bConnected)
 {
     IClientListener* pListener = nullptr;

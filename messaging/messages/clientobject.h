@@ -13,7 +13,9 @@
 
 // The connection manager attaches it to a messaging socket and detaches it (three nulls).
 // m_clientLock guards the three connection fields and is held across a whole request/response
-// exchange, so one request is in flight per client object.
+// exchange, so one request is in flight per client object. Under it the object calls the send
+// queue's QueueSend, the inbound sink's Add/RemovePendingRequest and its own OnConnected and
+// OnDisconnected; m_waitLock is held only to set or abandon the waiting request.
 class CClientObject : public virtual CRefCounted
 {
 public:
@@ -68,7 +70,8 @@ public:
 // The service client's endpoint: registers with the service on every new connection and passes
 // what arrives to its listener. The listener pointer has its own lock, so deliveries and the
 // listener's detaching never wait for an exchange in progress; connection changes reach the
-// listener outside every lock (see AfterAttach).
+// listener outside every lock (see AfterAttach). Under m_endpointLock it calls the listener's
+// OnMessage only; m_callMutex guards the count of listener calls under way.
 class CClientEndpoint : public CClientObject
 {
 public:

@@ -3,6 +3,9 @@
 
 #include "threadbase.h"
 #include "exceptions.h"
+#include "trace.h"
+
+#include <exception>
 
 #include <system_error>
 
@@ -32,7 +35,7 @@ void CThreadBase::Start()
         m_thread = std::thread(
             [this]
             {
-                Run();
+                RunCaught();
                 m_finishedEvent.Set();
             });
     }
@@ -42,6 +45,35 @@ void CThreadBase::Start()
         throw CSocketLibException(0);
     }
     m_bStarted = true;
+}
+
+void CThreadBase::RunCaught()
+{
+    // Whatever escapes a body ends its thread as a stop would, with a trace line, and never the
+    // process: the owner joins it as usual.
+    try
+    {
+        Run();
+    }
+    catch (CExceptionBase& error)
+    {
+        CExceptionBase copy = error;
+        copy.Report();
+        Trace("CThreadBase::Run: The exception above escaped the thread's body; the thread ends.");
+    }
+    catch (const std::exception& error)
+    {
+        Trace("CThreadBase::Run: \"%s\" escaped the thread's body; the thread ends.", error.what());
+    }
+    catch (...)
+    {
+        Trace("CThreadBase::Run: An unknown exception escaped the thread's body; the thread ends.");
+    }
+}
+
+bool CThreadBase::HasFinished()
+{
+    return m_finishedEvent.IsSet();
 }
 
 void CThreadBase::Stop()

@@ -118,6 +118,46 @@ TEST_F(ConnectionTest, RegistersFirstThenMatchesResponsesToRequests)
     EXPECT_EQ(listener.Count(), 0u); // responses never reach the listener
 }
 
+// The manager runs the client's code (Attach, with its AfterAttach) without its own lock: a client
+// that waits there for another thread to use the manager is not stuck behind its own attach.
+TEST_F(ConnectionTest, AttachRunsTheClientsCodeWithoutTheManagerLock)
+{
+    class CWaitingClient : public CRecordingClient
+    {
+    public:
+        explicit CWaitingClient(CConnectionManager& manager) : m_manager(manager) {}
+        void AfterAttach(bool bConnected) override
+        {
+            if (!bConnected || other.joinable())
+                return;
+            other = std::thread(
+                [this]
+                {
+                    m_manager.GetThreadCount();
+                    m_bGotIn = true;
+                });
+            bGotInWhileAttaching = WaitUntil([&] { return m_bGotIn.load(); }, 2s);
+        }
+        std::thread other;
+        bool bGotInWhileAttaching = false;
+
+    private:
+        CConnectionManager& m_manager;
+        std::atomic<bool> m_bGotIn = false;
+    };
+    CTestPeer peer;
+    CRefPtr<CWaitingClient> client(new CWaitingClient(manager));
+    ASSERT_TRUE(manager.ConnectClientObject(client.Get(), "127.0.0.1", peer.Port(),
+                                            SERVICE_IDENTIFIER, true));
+    client->other.join();
+    EXPECT_TRUE(client->bGotInWhileAttaching);
+    EXPECT_EQ(client->connects, 1);
+    EXPECT_EQ(manager.GetSocketCount(), 1);
+    manager.DetachClient(client.Get());
+    EXPECT_EQ(client->disconnects, 1);
+    EXPECT_EQ(manager.GetThreadCount(), 0);
+}
+
 TEST_F(ConnectionTest, EventsArriveInOrderOnTheDispatchThread)
 {
     CTestPeer peer;
