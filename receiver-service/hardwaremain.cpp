@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -164,11 +166,20 @@ bool Parse(int argc, char** argv, Arguments& a)
     return true;
 }
 
+// The service as the console thread reaches it: the stop takes it away under the mutex, so a
+// command typed while the service stops runs whole before, or not at all.
+struct ConsoleTarget
+{
+    std::mutex mutex;
+    CReceiverService* pService = nullptr;
+};
+
 // Runs the service until a stop signal; reports readiness once it serves.
 int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
 {
     BlockStopSignals();
     std::unique_ptr<CReceiverService> pService;
+    const auto target = std::make_shared<ConsoleTarget>();
     try
     {
         pService = std::make_unique<CReceiverService>(a.options);
@@ -184,9 +195,10 @@ int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
     ready();
     if (bControl)
     {
+        target->pService = pService.get();
         // Detached: it may sit in a read of standard input when the service stops.
         std::thread(
-            [service = pService.get()]
+            [target]
             {
                 std::string line;
                 try
@@ -198,7 +210,10 @@ int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
                             RequestStop();
                             return;
                         }
-                        std::fputs(service->Control(line).c_str(), stdout);
+                        std::lock_guard<std::mutex> g(target->mutex);
+                        if (!target->pService)
+                            return;
+                        std::fputs(target->pService->Control(line).c_str(), stdout);
                         std::fflush(stdout);
                     }
                 }
@@ -211,6 +226,10 @@ int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
             .detach();
     }
     WaitForStopSignal();
+    {
+        std::lock_guard<std::mutex> g(target->mutex);
+        target->pService = nullptr;
+    }
     pService.reset();
     return 0;
 }

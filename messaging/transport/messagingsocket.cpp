@@ -225,6 +225,9 @@ void CMessagingSocket::OnReadable()
         CRefPtr<CByteBuffer> pBuffer;
         m_pReader->GetBuffer(pBuffer);
         m_pReader->Reset();
+        // A frame that this call also begins gets a deadline of its own, not the one of the frame
+        // that has just ended.
+        m_iFrameDeadline = 0;
         CRefPtr<CClientObject> pClient = TakeClient();
         // Over its share the connection waits: what it sends next stays in the socket, and the
         // peer's sends back up, instead of the queue growing or others waiting behind it.
