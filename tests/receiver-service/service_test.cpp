@@ -256,32 +256,25 @@ TEST(SimulatedReceivers, ChangesThatMeetAreReportedInTheOrderTheyWereMade)
 {
     CTempDir dir;
     CServiceLog log(dir / "service.log", 0x1E);
-    std::mutex mutex;
-    std::vector<ReceiverRecord> events;
+    std::vector<std::pair<uint32_t, std::u16string>> events; // under the receivers' lock
     std::atomic<bool> reporting = false;
     std::atomic<bool> renamed = false;
-    CSimulatedReceivers receivers({{7, 1, u"Room"}}, log,
-                                  [&](IMessage* pMessage)
-                                  {
-                                      // The first report gives the rename a while to overtake it.
-                                      if (!reporting.exchange(true))
-                                          WaitUntil([&] { return renamed.load(); }, 300ms);
-                                      const ReceiverRecord* pRecord = nullptr;
-                                      static_cast<CReceiverListMessage*>(pMessage)->GetRecords(
-                                          &pRecord);
-                                      std::lock_guard<std::mutex> g(mutex);
-                                      events.push_back(*pRecord);
-                                  });
+    const auto report = [&](IMessage* pMessage)
+    {
+        // The first report gives the rename a while to overtake it.
+        if (!reporting.exchange(true))
+            WaitUntil([&] { return renamed.load(); }, 300ms);
+        const ReceiverRecord* p = nullptr;
+        static_cast<CReceiverListMessage*>(pMessage)->GetRecords(&p);
+        events.emplace_back(p->iState, p->szName);
+    };
+    CSimulatedReceivers receivers({{7, 1, u"Room"}}, log, report);
     std::thread state([&] { EXPECT_TRUE(receivers.SetState(7, 3)); });
     ASSERT_TRUE(WaitUntil([&] { return reporting.load(); }));
     EXPECT_TRUE(receivers.Rename(7, u"Lab"));
     renamed = true;
     state.join();
-    ASSERT_EQ(events.size(), 2u);
-    EXPECT_EQ(events[0].iState, 3u);
-    EXPECT_EQ(std::u16string(events[0].szName), u"Room");
-    EXPECT_EQ(events[1].iState, 3u);
-    EXPECT_EQ(std::u16string(events[1].szName), u"Lab");
+    EXPECT_EQ(events, (decltype(events){{3, u"Room"}, {3, u"Lab"}}));
     EXPECT_EQ(receivers.Describe(), "receiver 7\t3\tLab\n");
     EXPECT_FALSE(receivers.SetState(8, 1));
     EXPECT_FALSE(receivers.Rename(8, u"None"));
@@ -290,61 +283,44 @@ TEST(SimulatedReceivers, ChangesThatMeetAreReportedInTheOrderTheyWereMade)
 // A client that sends without ever reading costs the others nothing: while it floods (and comes
 // back each time the service drops it for the answers it leaves unread), another client
 // registers at once and its round trips stay short; each dropped connection is reported once,
-// not once an answer.
-TEST(StandIn, AClientThatNeverReadsDelaysNoOther)
+// not once an answer. A stop signal in the middle of it ends the service within a second, with
+// its goodbye as the last line of its log.
+TEST(StandIn, AClientThatNeverReadsDelaysNeitherOthersNorTheStop)
 {
     CStandIn service;
     CFlooder flooder(service.Port());
     // Past what the sockets' buffers hold: the service has a backlog of this client's requests.
     ASSERT_TRUE(WaitUntil([&] { return flooder.BytesSent() > (4u << 20); }, 60s));
     std::vector<double> trips;
+    auto start = std::chrono::steady_clock::now();
     {
-        const auto start = std::chrono::steady_clock::now();
         CClient good(service.Port());
-        ASSERT_TRUE(good.connected);
-        EXPECT_EQ(good.Mask(), 0x1Eu); // registered and answered
-        trips.push_back(MillisecondsSince(start));
-        for (int i = 0; i < 20; ++i)
+        for (int i = 0; i < 21; ++i, start = std::chrono::steady_clock::now())
         {
-            const auto sent = std::chrono::steady_clock::now();
-            EXPECT_EQ(good.Mask(), 0x1Eu);
-            trips.push_back(MillisecondsSince(sent));
+            EXPECT_EQ(good.Mask(), 0x1Eu); // the first one waits for the registration too
+            trips.push_back(MillisecondsSince(start));
         }
     }
-    const int connections = flooder.Connections();
-    flooder.Stop();
+    // A round trip takes about a millisecond: the bound only shows that none waits for the flood.
     std::sort(trips.begin(), trips.end());
-    // A round trip takes about a millisecond; the bounds only show that nothing waits behind
-    // the flood.
-    EXPECT_LT(trips[trips.size() / 2], 100.0) << "median of " << trips.size();
-    const std::string log = service.Log();
-    EXPECT_LE(CountOf(log, "Exception"), 2u * static_cast<size_t>(connections) + 2) << connections;
-    EXPECT_EQ(CountOf(log, "did not register"), 0u);
-}
-
-// A stop signal while a client's backlog waits ends the service within a second, with its
-// goodbye as the last line of its log.
-TEST(StandIn, AStopSignalDuringAFloodEndsTheServiceAtOnce)
-{
-    CStandIn service;
-    CFlooder flooder(service.Port());
-    ASSERT_TRUE(WaitUntil([&] { return flooder.BytesSent() > (4u << 20); }, 60s));
-    const auto start = std::chrono::steady_clock::now();
+    EXPECT_LT(trips[trips.size() / 2], 100.0);
+    start = std::chrono::steady_clock::now();
     EXPECT_EQ(service.Stop(), 0);
     EXPECT_LT(MillisecondsSince(start), STOP_BOUND_MS);
     flooder.Stop();
     const std::string log = service.Log();
-    EXPECT_TRUE(log.ends_with(" VERBOSE VostraHardwareService stopped\r\n"))
-        << log.substr(log.size() - std::min<size_t>(log.size(), 300));
+    EXPECT_TRUE(log.ends_with(" VERBOSE VostraHardwareService stopped\r\n"));
+    EXPECT_LE(CountOf(log, "Exception"), 2u * static_cast<size_t>(flooder.Connections()));
+    EXPECT_EQ(CountOf(log, "did not register"), 0u);
 }
 
-// Nothing a client sends makes a line of the log that looks like the service's own, or fills the
-// disk: control characters are written escaped, and a text is cut after 2000 bytes with a mark.
-TEST(StandIn, ClientTextsAreLoggedEscapedAndCut)
+// The log is bounded and only the service writes its lines: control characters a client sends
+// are written escaped, a text is cut after 2000 bytes with a mark, and at most 16 log floods run
+// at once, each at most 100 000 lines a second for at most an hour.
+TEST(StandIn, TheLogIsBoundedAndNoClientForgesALine)
 {
     CStandIn service({"--receiver", "7:Room"});
     CClient client(service.Port());
-    ASSERT_TRUE(client.connected);
     const auto send = [&](const std::u16string& text)
     {
         CArgumentList arguments;
@@ -359,25 +335,21 @@ TEST(StandIn, ClientTextsAreLoggedEscapedAndCut)
         std::u16string text;
         std::string logged;
     } cases[] = {
-        {u"0,0\r\n" + std::u16string(forged.begin(), forged.end()),
-         " RAW To receiver 7: 0,0\\x0D\\x0A" + forged + "\r\n"},
-        {u"0,0,1\t\x1B[2J\x7F\u0085\u2028\u2029\u20AC",
-         " RAW To receiver 7: 0,0,1\\x09\\x1B[2J\\x7F\\u0085\\u2028\\u2029\xE2\x82\xAC\r\n"},
+        {u"0,0\r\n" + std::u16string(forged.begin(), forged.end()), "0,0\\x0D\\x0A" + forged},
+        {u"1\t\x1B[2J\x7F\u0085\u2028\u2029\u20AC",
+         "1\\x09\\x1B[2J\\x7F\\u0085\\u2028\\u2029\xE2\x82\xAC"},
         // At the limit a line is whole; one byte over it, it is cut.
-        {std::u16string(2000 - 15, u'0'), " RAW To receiver 7: " + std::string(1985, '0') + "\r\n"},
-        {std::u16string(2000 - 14, u'1'),
-         " RAW To receiver 7: " + std::string(1985, '1') + " [cut at 2000 of 2001 bytes]\r\n"},
-        {std::u16string(60000, u'2'),
-         " RAW To receiver 7: " + std::string(1985, '2') + " [cut at 2000 of 60015 bytes]\r\n"},
+        {std::u16string(1985, u'0'), std::string(1985, '0')},
+        {std::u16string(1986, u'1'), std::string(1985, '1') + " [cut at 2000 of 2001 bytes]"},
+        {std::u16string(60000, u'2'), std::string(1985, '2') + " [cut at 2000 of 60015 bytes]"},
     };
     for (const auto& c : cases)
     {
         send(c.text);
-        EXPECT_TRUE(service.LogContains(c.logged)) << c.logged.substr(0, 60);
+        EXPECT_TRUE(service.LogContains(" RAW To receiver 7: " + c.logged + "\r\n"));
     }
     std::istringstream lines(service.Log());
-    std::string line;
-    while (std::getline(lines, line))
+    for (std::string line; std::getline(lines, line);)
         EXPECT_NE(line.rfind(forged, 0), 0u) << "a forged line";
     // A hundred long commands write a few hundred kilobytes, not the 12 MB they hold.
     const size_t before = service.Log().size();
@@ -387,28 +359,12 @@ TEST(StandIn, ClientTextsAreLoggedEscapedAndCut)
         [&] { return service.Control("list").find("commands received 105") != std::string::npos; },
         30s));
     EXPECT_LT(service.Log().size() - before, 100u * 2 * 2100);
-}
 
-// Bounded work from the console: at most 16 log floods run at once, each at most 100 000 lines a
-// second for at most an hour; more is refused with a message.
-TEST(StandIn, LogFloodsAreBounded)
-{
-    CStandIn service;
-    const struct
-    {
-        const char* line;
-        const char* reply;
-    } cases[] = {
-        {"log 100000 3600", "ok\n"},
-        {"log 100001 1", "usage: log N T (N from 1 to 100000 lines a second, T from 1 to 3600 "
-                         "seconds)\n"},
-        {"log 1 3601", "usage: log N T (N from 1 to 100000 lines a second, T from 1 to 3600 "
-                       "seconds)\n"},
-        {"log 0 1", "usage: log N T (N from 1 to 100000 lines a second, T from 1 to 3600 "
-                    "seconds)\n"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(service.Control(c.line), c.reply) << c.line;
+    const std::string usage =
+        "usage: log N T (N from 1 to 100000 lines a second, T from 1 to 3600 seconds)\n";
+    for (const char* refused : {"log 100001 1", "log 1 3601", "log 0 1"})
+        EXPECT_EQ(service.Control(refused), usage) << refused;
+    EXPECT_EQ(service.Control("log 100000 3600"), "ok\n");
     for (int i = 2; i <= 16; ++i)
         EXPECT_EQ(service.Control("log 1 60"), "ok\n") << i;
     EXPECT_EQ(service.Control("log 1 60"),
@@ -580,43 +536,41 @@ TEST(ServicePrograms, BadOptionsAreRefused)
 }
 
 // A scenario's lines that do not read are named on standard error, where the person who started
-// the service sees them, and skipped; a line longer than 4096 bytes too. The rest runs.
+// the service sees them, and skipped; a line longer than 4096 bytes too. The rest runs. A FIFO is
+// refused before it is opened.
 TEST(ServicePrograms, ScenarioLinesThatDoNotReadAreShownAndSkipped)
 {
     CTempDir dir;
     const std::string path = dir / "scenario.txt";
     std::ofstream(path, std::ios::binary)
         << "# a comment\r\n\nat 0 appear 5 Five\nat soon appear 6 Six\nappear 7 Seven\n"
-        << "at 0 say " << std::string(4096 - 9, 'x') << "\n"
-        << "at 0 say " << std::string(4096 - 8, 'y') << "\n"
-        << "at 100000000 go 5\nat 10 appear 8 Eight\nat 20 frobnicate";
+        << "at 0 say " << std::string(4087, 'x') << "\nat 0 say " << std::string(4088, 'y')
+        << "\nat 100000000 go 5\nat 10 appear 8 Eight\nat 20 frobnicate";
 #if !defined(_WIN32)
-    const std::string fifo = dir / "fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     std::string out;
-    EXPECT_EQ(
-        RunProgram({ProgramPath("VostraHardwareService.exe"), "--foreground", "--scenario", fifo},
-                   &out, 30s, true),
-        2);
-    EXPECT_NE(out.find("the scenario " + fifo + " is not a regular file"), std::string::npos)
-        << out;
+    const std::string program = ProgramPath("VostraHardwareService.exe");
+    EXPECT_EQ(RunProgram({program, "--scenario", dir / "fifo"}, &out, 30s, true), 2);
+    EXPECT_NE(out.find("the scenario " + dir / "fifo" + " is not a regular file"),
+              std::string::npos);
 #endif
     CStandIn service({"--scenario", path}, "", true);
-    ASSERT_TRUE(service.LogContains("Receiver 8 \"Eight\" state 1"));
-    EXPECT_TRUE(service.LogContains("Scenario step at 20 ms, \"frobnicate\": unknown command"));
+    ASSERT_TRUE(service.LogContains("Scenario step at 20 ms, \"frobnicate\": unknown command"));
     const std::string log = service.Log();
-    EXPECT_NE(log.find("Receiver 5 \"Five\" state 1"), std::string::npos);
-    EXPECT_NE(log.find(" DEBUG " + std::string(2000, 'x') + " [cut at 2000 of 4087 bytes]\r\n"),
-              std::string::npos);
+    for (const std::string& logged :
+         {std::string("Receiver 5 \"Five\" state 1"), std::string("Receiver 8 \"Eight\" state 1"),
+          " DEBUG " + std::string(2000, 'x') + " [cut at 2000 of 4087 bytes]\r\n"})
+        EXPECT_NE(log.find(logged), std::string::npos) << logged.substr(0, 40);
     EXPECT_EQ(log.find("yyyy"), std::string::npos);
     EXPECT_EQ(log.find("Six"), std::string::npos);
     const std::string said = service.Process().Output();
-    const std::string prefix = "VostraHardwareService: scenario " + path + ", ";
     for (const std::string complaint :
          {"line 4: \"at soon appear 6 Six\" does not read as \"at MS COMMAND\"",
           "line 5: \"appear 7 Seven\" does not read", "line 7: longer than 4096 bytes; skipped",
           "line 8: \"at 100000000 go 5\" does not read"})
-        EXPECT_NE(said.find(prefix + complaint), std::string::npos) << complaint << "\n" << said;
+        EXPECT_NE(said.find("VostraHardwareService: scenario " + path + ", " + complaint),
+                  std::string::npos)
+            << complaint;
 }
 
 // A unit file's ExecStart names the program whatever its folder holds: quotes, backslashes,

@@ -4,7 +4,6 @@
 #include "dispatchthread.h"
 #include "transporttest.h"
 
-#include <mutex>
 #include <utility>
 
 namespace
@@ -85,76 +84,49 @@ TEST_F(DispatchTest, EveryMatchingPendingRequestGetsTheResponseAndTheLastOneWins
     EXPECT_EQ(client->Delivered().size(), 2u); // only the two markers
 }
 
-// A client that writes its name and each message's last byte to a shared list, and may stop the
-// thread from its first delivery.
+// A client that writes its name and each message's last byte to a shared list (the dispatch
+// thread's only, until it is joined), and stops the thread at a message whose last byte is 9.
 class CNamedClient : public CClientObject
 {
 public:
-    CNamedClient(char name, std::vector<std::string>& order, std::mutex& mutex)
-        : m_name(name), m_order(order), m_mutex(mutex)
+    CNamedClient(char name, std::vector<std::string>& order, CThreadBase& thread)
+        : m_name(name), m_order(order), m_thread(thread)
     {
     }
     void Deliver(CByteBuffer* pBuffer) override
     {
-        if (pStopOnFirst)
-            std::exchange(pStopOnFirst, nullptr)->Stop();
-        std::lock_guard<std::mutex> g(m_mutex);
-        m_order.push_back(m_name + std::to_string(pBuffer->Data()[pBuffer->GetSize() - 1]));
+        const uint8_t tag = pBuffer->Data()[pBuffer->GetSize() - 1];
+        m_order.push_back(m_name + std::to_string(tag));
+        if (tag == 9)
+            m_thread.Stop();
     }
-    CThreadBase* pStopOnFirst = nullptr;
 
 private:
     char m_name;
     std::vector<std::string>& m_order;
-    std::mutex& m_mutex;
+    CThreadBase& m_thread;
 };
 
 // Clients take turns, one command each: a backlog of one never delays another's message, and each
-// client's messages keep their order. A stop request ends a backlog between two commands.
+// client's messages keep their order. A stop request ends a backlog between two commands, and
+// what it leaves is discarded unrun, letting go of its client.
 TEST(DispatchThread, ClientsTakeTurnsAndAStopEndsABacklogAtOnce)
 {
     std::vector<std::string> order;
-    std::mutex mutex;
-    CRefPtr<CNamedClient> a(new CNamedClient('a', order, mutex));
-    CRefPtr<CNamedClient> b(new CNamedClient('b', order, mutex));
-    const auto event = [](uint8_t tag) { return BufferOf({0, 0, 0, 0x0D, 1, tag}); };
-    {
-        CMessageDispatchThread thread(nullptr);
-        for (uint8_t i = 1; i <= 3; ++i)
-            thread.QueueInbound(a.Get(), event(i).Get());
-        thread.QueueInbound(b.Get(), event(1).Get());
-        thread.QueueInbound(a.Get(), event(4).Get());
-        thread.QueueInbound(b.Get(), event(2).Get());
-        thread.Start();
-        ASSERT_TRUE(WaitUntil(
-            [&]
-            {
-                std::lock_guard<std::mutex> g(mutex);
-                return order.size() == 6;
-            }));
-        EXPECT_EQ(order, (std::vector<std::string>{"a1", "b1", "a2", "b2", "a3", "a4"}));
-    }
-    order.clear();
-    CMessageDispatchThread thread(nullptr);
-    for (int i = 0; i < 1000; ++i)
-        thread.QueueInbound(a.Get(), event(1).Get());
-    a->pStopOnFirst = &thread;
-    thread.Start();
-    thread.Join();
-    EXPECT_EQ(order.size(), 1u);
-    EXPECT_EQ(thread.GetQueuedInboundBytes(a.Get()), 999u * (6 + 128));
-}
-
-TEST(DispatchThread, CommandsQueuedWhenItStopsAreDiscardedUnrun)
-{
-    CRefPtr<CRecordingClient> client(new CRecordingClient);
-    {
-        CMessageDispatchThread thread(nullptr); // never started
-        thread.QueueInbound(client.Get(), BufferOf(Bytes("00 00 00 0D 01")).Get());
-        thread.QueueInbound(nullptr, BufferOf(Bytes("00 00 00 0D 01")).Get());
-        thread.QueueDisconnect(nullptr);
-    }
-    EXPECT_TRUE(client->Delivered().empty());
-    EXPECT_EQ(client->GetRefCount(), 1); // the discarded command let go of it
+    auto thread = std::make_unique<CMessageDispatchThread>(nullptr);
+    CRefPtr<CNamedClient> a(new CNamedClient('a', order, *thread));
+    CRefPtr<CNamedClient> b(new CNamedClient('b', order, *thread));
+    const std::pair<CNamedClient*, uint8_t> queued[] = {{a.Get(), 1}, {a.Get(), 2}, {a.Get(), 3},
+                                                        {b.Get(), 1}, {a.Get(), 4}, {b.Get(), 2},
+                                                        {a.Get(), 9}, {a.Get(), 5}};
+    for (const auto& [pClient, tag] : queued)
+        thread->QueueInbound(pClient, BufferOf({0, 0, 0, 0x0D, 1, tag}).Get());
+    thread->QueueDisconnect(nullptr);
+    thread->Start();
+    thread->Join();
+    EXPECT_EQ(order, (std::vector<std::string>{"a1", "b1", "a2", "b2", "a3", "a4", "a9"}));
+    EXPECT_EQ(thread->GetQueuedInboundBytes(a.Get()), 6u + 128);
+    thread.reset();
+    EXPECT_EQ(a->GetRefCount(), 1); // the discarded command let go of it
 }
 } // namespace
