@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The I/O thread's wait loop. Slot 0 stop, slot 1 sockets changed, slot 2 sends pending, then the
-// sockets in list order: the lowest signalled slot wins, which gives the priorities.
+// sockets: the lowest signalled slot wins, which gives the priorities. The sockets take turns:
+// their slots start behind the one served last, so that a peer whose socket is always readable
+// never keeps the others waiting.
 
 #include "socketiothread.h"
 #include "exceptions.h"
@@ -97,7 +99,8 @@ void CSocketIOThread::Run()
 {
     CWaitHandle* handles[WAIT_MAX_HANDLES] = {GetStopEvent(), &m_socketsChanged, &m_sendPending};
     CRefPtr<IMessagingSocket> snapshot[MAX_SOCKETS_PER_THREAD];
-    int iHandleCount = FIXED_SLOTS;
+    int iServed = 0; // sockets in the snapshot
+    int iFirst = 0;  // the snapshot index whose turn comes first
     int iErrors = 0;
     bool bRunning = true;
 
@@ -105,8 +108,10 @@ void CSocketIOThread::Run()
     {
         // An idle connection costs no wake-up; one with a frame begun is woken at its deadline.
         int64_t iDeadline = 0;
-        for (int i = 0; i < iHandleCount - FIXED_SLOTS; ++i)
+        for (int k = 0; k < iServed; ++k)
         {
+            const int i = (iFirst + k) % iServed;
+            handles[FIXED_SLOTS + k] = snapshot[i]->GetNetworkEvent();
             const int64_t d = snapshot[i]->GetFrameDeadline();
             if (d != 0 && (iDeadline == 0 || d < iDeadline))
                 iDeadline = d;
@@ -114,11 +119,11 @@ void CSocketIOThread::Run()
         const int iTimeout =
             iDeadline == 0 ? WAIT_INFINITE
                            : static_cast<int>(std::max<int64_t>(0, iDeadline - SteadyNowMs()));
-        const int r = WaitForEvents(handles, iHandleCount, iTimeout);
+        const int r = WaitForEvents(handles, FIXED_SLOTS + iServed, iTimeout);
         ++m_iWakeCount;
         if (r == WAIT_TIMEOUT_RESULT)
         {
-            RemoveOverdueSockets(snapshot, iHandleCount - FIXED_SLOTS);
+            RemoveOverdueSockets(snapshot, iServed);
         }
         else if (r < 0)
         {
@@ -146,14 +151,11 @@ void CSocketIOThread::Run()
             // pause that changes while the snapshot is built sets it again.
             CAutoLock lock(m_socketLock);
             m_socketsChanged.Reset();
-            iHandleCount = FIXED_SLOTS;
-            int iServed = 0;
+            iServed = 0;
+            iFirst = 0;
             for (auto& pListed : m_sockets)
                 if (!pListed->IsReadingPaused())
-                {
                     snapshot[iServed++] = pListed;
-                    handles[iHandleCount++] = pListed->GetNetworkEvent();
-                }
             for (int i = iServed; i < MAX_SOCKETS_PER_THREAD; ++i)
                 snapshot[i] = nullptr;
         }
@@ -163,7 +165,9 @@ void CSocketIOThread::Run()
         }
         else
         {
-            CRefPtr<IMessagingSocket> pSocket = snapshot[r - FIXED_SLOTS];
+            const int i = (iFirst + r - FIXED_SLOTS) % std::max(iServed, 1);
+            CRefPtr<IMessagingSocket> pSocket = snapshot[i];
+            iFirst = (i + 1) % std::max(iServed, 1);
             if (!pSocket)
                 bRunning = false;
             else

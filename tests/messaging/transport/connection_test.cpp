@@ -368,6 +368,46 @@ TEST(DispatchLimits, AConnectionAtItsShareIsPausedAndTheWholeIsBounded)
     EXPECT_EQ(queue(4, 128), READ_ON);
 }
 
+// The sockets of one I/O thread take turns: one whose peer always has more to read never keeps
+// the others waiting (here nothing reads their bytes, so each stays readable for good).
+TEST(SocketIOThread, SocketsThatStayReadableTakeTurns)
+{
+    class CCountingSocket : public CMessagingSocket
+    {
+    public:
+        using CMessagingSocket::CMessagingSocket;
+        void OnReadable() override { ++reads; }
+        std::atomic<int> reads = 0;
+    };
+    uint16_t port = 0;
+    const RawSocket listener = ListenOnLoopback(port);
+    std::vector<RawSocket> peers;
+    std::vector<CRefPtr<CCountingSocket>> sockets;
+    CSocketIOThread thread;
+    thread.Start();
+    for (int i = 0; i < 3; ++i)
+    {
+        auto* pSocket = new CStreamSocket(true);
+        pSocket->Connect("127.0.0.1", port);
+        peers.push_back(AcceptRaw(listener));
+        const uint8_t byte = 1;
+        ASSERT_EQ(SendRaw(peers.back(), &byte, 1), 1);
+        sockets.emplace_back(new CCountingSocket(pSocket));
+        ASSERT_TRUE(thread.AddSocket(sockets.back().Get()));
+    }
+    EXPECT_TRUE(WaitUntil(
+        [&]
+        {
+            return std::all_of(sockets.begin(), sockets.end(),
+                               [](const auto& p) { return p->reads >= 10; });
+        }));
+    thread.Stop();
+    thread.Join();
+    for (const RawSocket peer : peers)
+        CloseRaw(peer);
+    CloseRaw(listener);
+}
+
 // A frame begun must be whole within the frame time-out: one that arrives in parts in time is
 // delivered, one that stalls ends its connection at the deadline.
 TEST_F(ConnectionTest, AStalledFrameEndsItsConnectionAtTheDeadline)
