@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The command template table and the builders of every command text.
+// The command template table, the builders of every command text and its reading into bytes.
 
 #include "commandtext.h"
+#include "numbers.h"
+#include "wire.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -52,6 +54,13 @@ std::u16string Ascii(const char* psz)
     return out;
 }
 
+std::string Utf8Of(std::u16string_view text)
+{
+    std::string out;
+    Utf16ToUtf8(text, out);
+    return out;
+}
+
 std::u16string Hex(uint32_t v, bool bUpper)
 {
     char buffer[16];
@@ -87,19 +96,8 @@ const char16_t* CommandNameOf(uint8_t iCommandID)
         at = at == std::u16string_view::npos ? at : text.find(u',', at + 1);
         if (at == std::u16string_view::npos || text.substr(at + 1, 2) != u"0x")
             continue;
-        const std::u16string_view digits = text.substr(at + 3, 2);
-        uint32_t v = 0;
-        bool bHex = digits.size() == 2;
-        for (char16_t c : digits)
-        {
-            const int d = c >= u'0' && c <= u'9'   ? c - u'0'
-                          : c >= u'a' && c <= u'f' ? c - u'a' + 10
-                          : c >= u'A' && c <= u'F' ? c - u'A' + 10
-                                                   : -1;
-            bHex = bHex && d >= 0;
-            v = v * 16 + static_cast<uint32_t>(d < 0 ? 0 : d);
-        }
-        if (bHex && v == iCommandID)
+        uint64_t v = 0;
+        if (ReadDigits(text.substr(at + 3, 2), 16, 0xFF, v) == EDigits::Read && v == iCommandID)
             return g_commandTemplates[i].pszName;
     }
     return nullptr;
@@ -153,6 +151,53 @@ int32_t ParseLeadingInt(std::u16string_view text)
     return static_cast<int32_t>(bNegative ? -v : v);
 }
 
+std::string ParseCommandText(std::u16string_view text, std::vector<uint8_t>& bytes)
+{
+    bytes.clear();
+    for (size_t start = 0;;)
+    {
+        const size_t end = std::min(text.find(u',', start), text.size());
+        const std::u16string_view field = text.substr(start, end - start);
+        const std::string number = std::to_string(bytes.size() + 1);
+        uint64_t v = 0;
+        switch (field.empty() ? EDigits::NotDigits : ReadDigits(field, 16, 0xFF, v))
+        {
+        case EDigits::Read:
+            bytes.push_back(static_cast<uint8_t>(v));
+            break;
+        case EDigits::TooLarge:
+            return "field " + number + " \"" + Utf8Of(field) + "\" is above ff";
+        case EDigits::NotDigits:
+            return field.empty()
+                       ? "empty field " + number
+                       : "field " + number + " \"" + Utf8Of(field) + "\" is not hexadecimal";
+        }
+        if (end >= text.size())
+            break;
+        start = end + 1;
+    }
+    if (bytes.size() < MIN_COMMAND_FIELDS)
+        return "too few fields (short address high, low and command identifier are needed)";
+    return {};
+}
+
+std::string CheckCommandText(std::u16string_view text)
+{
+    std::vector<uint8_t> bytes;
+    const std::string reason = ParseCommandText(text, bytes);
+    return reason.empty() ? reason
+                          : "the receiver service would refuse \"" + Utf8Of(text) + "\": " + reason;
+}
+
+std::string CheckCommandTexts(const std::vector<std::u16string>& texts,
+                              const PayloadTestRun& payload)
+{
+    for (const std::u16string& text : texts)
+        if (std::string problem = CheckCommandText(text); !problem.empty())
+            return problem;
+    return payload.Check();
+}
+
 PayloadTestRun BuildPayloadTest(const PayloadTestSettings& settings)
 {
     PayloadTestRun run;
@@ -179,6 +224,16 @@ std::u16string PayloadTestRun::Text(int32_t n) const
     return CleanCommandText(head + Hex(static_cast<uint32_t>(n), false) + u"," + response);
 }
 
+std::string PayloadTestRun::Check() const
+{
+    // The texts differ only in the question number, whose field grows with it: the first and
+    // the last text stand for the whole run.
+    if (iTotal < 1)
+        return {};
+    const std::string first = CheckCommandText(Text(1));
+    return first.empty() ? CheckCommandText(Text(iTotal)) : first;
+}
+
 std::u16string LoginRequirementText(bool bTeamRequired, bool bLoginRequired)
 {
     static const char16_t* const texts[2][2] = {{u"0,0,06,2", u"0,0,06,3"},
@@ -195,6 +250,10 @@ std::u16string SampleQuizText(uint32_t iCount)
            u"92,0,01,0,0,0,04,65,27,BA,0,0,05,51,35,65,0,0,52,0,0,0,0,0";
 }
 
+// A unit above ff keeps every digit it needs (the euro sign gives "20AC"): that is the text the
+// receivers are defined to get for such a name, and no byte stands for the character, so turning
+// it into one would send another name without a word. The service refuses the field; a sender that
+// checks first (CheckCommandText, as zelbinctl does) refuses the name before it sends anything.
 std::u16string NetworkNameText(std::u16string_view name)
 {
     std::u16string text = u"0,0,05";

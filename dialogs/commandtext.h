@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Command texts: the comma-separated hexadecimal fields that every sender hands to the service,
-// the table of command templates, and the texts of the payload test and the Extras commands.
+// the table of command templates, the texts of the payload test and the Extras commands, and the
+// one reading of a text into bytes that the service goes by and the senders check against.
 // Plain functions, shared by the dialogs, the main frame, zelbinctl and the stand-in service.
 #pragma once
 
@@ -40,6 +41,20 @@ std::optional<TextRange> FindNextPlaceholder(std::u16string_view text, size_t iS
 // _wtoi: optional blanks and sign, then the leading decimal digits; no digits give 0.
 int32_t ParseLeadingInt(std::u16string_view text);
 
+// --- reading a command text ----------------------------------------------------------------
+
+// Short address high and low, then the command identifier.
+inline constexpr size_t MIN_COMMAND_FIELDS = 3;
+
+// Splits a command text into its bytes: comma-separated hexadecimal fields, each at most ff, at
+// least three of them. Returns why the text is refused (UTF-8, e.g. "field 5 \"20AC\" is above
+// ff"), or an empty string when it is taken. The receiver service reads every text by this.
+std::string ParseCommandText(std::u16string_view text, std::vector<uint8_t>& bytes);
+
+// For a sender that checks before it sends: empty when the service takes the text, else a
+// message for a person that names the text and the reason.
+std::string CheckCommandText(std::u16string_view text);
+
 // --- payload test --------------------------------------------------------------------------
 
 struct QuestionType
@@ -70,6 +85,10 @@ struct PayloadTestRun
     // The text of question n (1 to iTotal), already cleaned.
     std::u16string Text(int32_t n) const;
 
+    // Empty when the service takes every text of the run, else the message of
+    // CheckCommandText for the first it would refuse.
+    std::string Check() const;
+
     std::u16string head; // the fields before the question number
     std::u16string response;
 };
@@ -84,3 +103,8 @@ std::u16string SampleQuizText(uint32_t iCount);
 // At most 8 characters of the name are kept; the units behind it are zero.
 inline constexpr int NETWORK_NAME_LENGTH = 8;
 std::u16string NetworkNameText(std::u16string_view name);
+
+// The check of CheckCommandText over several texts and a payload test run (which may have no
+// questions): the message for the first text the service would refuse, or empty.
+std::string CheckCommandTexts(const std::vector<std::u16string>& texts,
+                              const PayloadTestRun& payload = {});

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -126,7 +128,20 @@ bool Parse(int argc, char** argv, Arguments& a)
             a.options.receivers.push_back({iId, RECEIVER_PRESENT, name});
         }
         else if (arg == "--scenario" && value(v))
-            a.options.scenarioPath = v;
+        {
+            // Read now, so that a missing file is said here and not found out later, and every
+            // line that does not read is shown to the person who started the service.
+            std::string error;
+            std::vector<std::string> complaints;
+            if (!LoadScenario(v, a.options.scenario, error, complaints))
+            {
+                std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+                return false;
+            }
+            for (const std::string& complaint : complaints)
+                std::fprintf(stderr, "%s: scenario %s, %s\n", PROGRAM, v.c_str(),
+                             complaint.c_str());
+        }
         else if (arg == "--loop")
             a.options.bLoopScenario = true;
         else if (arg == "--announce-interval" && number(INT32_MAX, a.options.iAnnounceIntervalMs))
@@ -151,11 +166,20 @@ bool Parse(int argc, char** argv, Arguments& a)
     return true;
 }
 
+// The service as the console thread reaches it: the stop takes it away under the mutex, so a
+// command typed while the service stops runs whole before, or not at all.
+struct ConsoleTarget
+{
+    std::mutex mutex;
+    CReceiverService* pService = nullptr;
+};
+
 // Runs the service until a stop signal; reports readiness once it serves.
 int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
 {
     BlockStopSignals();
     std::unique_ptr<CReceiverService> pService;
+    const auto target = std::make_shared<ConsoleTarget>();
     try
     {
         pService = std::make_unique<CReceiverService>(a.options);
@@ -171,25 +195,41 @@ int Serve(const Arguments& a, bool bControl, const std::function<void()>& ready)
     ready();
     if (bControl)
     {
+        target->pService = pService.get();
         // Detached: it may sit in a read of standard input when the service stops.
         std::thread(
-            [service = pService.get()]
+            [target]
             {
                 std::string line;
-                while (std::getline(std::cin, line))
+                try
                 {
-                    if (line == "quit" || line == "exit")
+                    while (std::getline(std::cin, line))
                     {
-                        RequestStop();
-                        return;
+                        if (line == "quit" || line == "exit")
+                        {
+                            RequestStop();
+                            return;
+                        }
+                        std::lock_guard<std::mutex> g(target->mutex);
+                        if (!target->pService)
+                            return;
+                        std::fputs(target->pService->Control(line).c_str(), stdout);
+                        std::fflush(stdout);
                     }
-                    std::fputs(service->Control(line).c_str(), stdout);
-                    std::fflush(stdout);
+                }
+                catch (const std::exception& error)
+                {
+                    // The console ends, the service serves on.
+                    std::fprintf(stderr, "%s: the control input ends: %s\n", PROGRAM, error.what());
                 }
             })
             .detach();
     }
     WaitForStopSignal();
+    {
+        std::lock_guard<std::mutex> g(target->mutex);
+        target->pService = nullptr;
+    }
     pService.reset();
     return 0;
 }

@@ -9,6 +9,17 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
+
+// A line's text holds at most this many bytes: a receiver command of 60 000 characters is logged
+// cut, with a mark, so that a client cannot fill the disk through the log.
+inline constexpr size_t MAX_LOG_TEXT = 2000;
+
+// The text as a log line holds it: every control character (C0, DEL, C1, and the line and
+// paragraph separators) written as \xNN or \uNNNN, so that no text a client sends can end a line
+// and begin one that looks like the service's own; cut after iMax bytes, between two characters,
+// with the mark " [cut at N of M bytes]".
+std::string LogText(std::string_view text, size_t iMax = MAX_LOG_TEXT);
 
 class CServiceLog
 {
@@ -24,7 +35,8 @@ public:
     uint32_t GetMask() const;
     void SetMask(uint32_t iMask);
 
-    // Writes one line when iCategory is in the mask; returns whether it wrote. Text is UTF-8.
+    // Writes one line when iCategory is in the mask; returns whether it wrote. Text is UTF-8, and
+    // goes in as LogText has it.
     bool Write(uint32_t iCategory, const std::string& text);
     void Clear();
 
@@ -44,7 +56,7 @@ private:
     static std::tm LocalTime(std::time_t seconds);
 
     std::string m_path;
-    mutable std::mutex m_mutex;
+    mutable std::mutex m_mutex; // guards the mask and the file; under it only the file is written
     FileHandle m_hFile = -1;
     uint32_t m_iMask;
     std::function<void()> m_onChange;

@@ -2,6 +2,7 @@
 // The request worker's thread.
 
 #include "requestworker.h"
+#include "trace.h"
 
 CRequestWorker::CRequestWorker() : m_thread([this] { Run(); }) {}
 
@@ -69,6 +70,19 @@ void CRequestWorker::Run()
             m_jobs.pop_front();
             m_bBusy = true;
         }
-        job();
+        try
+        {
+            job();
+        }
+        catch (...)
+        {
+            // Whatever escapes a job ends the worker as a stop would, with a trace line, and
+            // never the process: later posts are dropped, the owner joins as usual.
+            Trace("CRequestWorker::Run: An exception escaped a job; the worker ends.");
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_bStopping = true;
+            m_jobs.clear();
+            return;
+        }
     }
 }

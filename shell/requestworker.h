@@ -10,6 +10,7 @@
 #include <mutex>
 #include <thread>
 
+// m_mutex guards the jobs and the stop flag; nothing is called under it (a job runs without it).
 class CRequestWorker
 {
 public:

@@ -58,8 +58,8 @@ public:
     virtual bool IsSet();
 
 private:
-    CCriticalSection m_lock;
-    bool m_bSet = false; // mirrors the system event's state; guarded by m_lock
+    CCriticalSection m_lock; // under it only the system event is set or drained
+    bool m_bSet = false;     // mirrors the system event's state; guarded by m_lock
 };
 
 inline constexpr int WAIT_INFINITE = -1;

@@ -70,11 +70,11 @@ void CClientObject::SendRequest(CRequestMessage* pRequest, CRefPtr<CByteBuffer>&
                 return;
             m_waiting.emplace_back(pRequest);
         }
-        pSink->AddPendingRequest(pRequest);
+        pSink->AddPendingRequest(pRequest, this);
         Send(pRequest);
     }
     pRequest->WaitForResponse(pOut, iTimeoutMs);
-    pSink->RemovePendingRequest(pRequest);
+    pSink->RemovePendingRequest(pRequest, this);
     {
         std::lock_guard<std::mutex> waitLock(m_waitMutex);
         std::erase(m_waiting, hold);
@@ -134,8 +134,7 @@ void CClientEndpoint::OnConnected()
 }
 
 // The listener is called without the endpoint lock: it may connect again from here, which takes
-// the manager lock, while a connection in progress on another thread holds the manager lock and
-// comes here. The service client joins every thread that calls here before it goes away.
+// the manager lock. The service client joins every thread that calls here before it goes away.
 void CClientEndpoint::AfterAttach(bool bConnected)
 {
     IClientListener* pListener = nullptr;

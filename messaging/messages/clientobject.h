@@ -15,7 +15,9 @@
 // The connection manager attaches it to a messaging socket and detaches it (three nulls).
 // m_clientLock guards the three connection fields. A request holds it only while it registers
 // and queues its bytes, and waits for its answer outside it: requests from several threads wait
-// side by side, and a one-way Send never waits behind an exchange.
+// side by side, and a one-way Send never waits behind an exchange. Under it the object calls
+// the send queue's QueueSend, the inbound sink's AddPendingRequest and its own OnConnected and
+// OnDisconnected; m_waitMutex guards the list of waiting requests.
 class CClientObject : public virtual CRefCounted
 {
 public:
@@ -74,7 +76,8 @@ public:
 // The service client's endpoint: registers with the service on every new connection and passes
 // what arrives to its listener. The listener pointer has its own lock, so deliveries and the
 // listener's detaching never wait for an exchange in progress; connection changes reach the
-// listener outside every lock (see AfterAttach).
+// listener outside every lock (see AfterAttach). Under m_endpointLock it calls the listener's
+// OnMessage only; m_callMutex guards the count of listener calls under way.
 class CClientEndpoint : public CClientObject
 {
 public:

@@ -32,7 +32,7 @@ public:
     }
 
 private:
-    std::mutex m_mutex;
+    std::mutex m_mutex; // guards the counter and the live values; nothing is called under it
     uint32_t m_iNext = 0;
     std::unordered_set<uint32_t> m_live;
 };

@@ -102,7 +102,8 @@ protected:
 private:
     const uint32_t m_iResponseID;
     std::unique_ptr<CEvent> m_pResponseEvent;
-    CCriticalSection m_responseLock; // guards m_pResponse: a second response may replace the first
+    CCriticalSection m_responseLock; // guards m_pResponse (a second response may replace the
+                                     // first); nothing is called under it
     CRefPtr<CByteBuffer> m_pResponse;
 };
 

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Trace output: formatted lines to an installable sink, serialised by the trace lock.
+// Trace output: formatted lines to an installable sink, serialised by the trace lock. The sink is
+// called under it, so a sink must not trace, and takes only locks that nothing holds while
+// tracing (the stand-in's log lock, say).
 
 #include "trace.h"
 #include "sync.h"

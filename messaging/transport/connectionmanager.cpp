@@ -75,45 +75,79 @@ bool CConnectionManager::AttachSocket(CClientObject* pClient, IMessagingSocket* 
 {
     if (!pClient || !pSocket)
         return false;
-    CAutoLock lock(m_lock);
     CSocketIOThread* pRoom = nullptr;
-    for (auto& pThread : m_threads)
     {
-        if (pThread->HasSocket(pSocket))
+        CAutoLock lock(m_lock);
+        if (m_attached.count(pSocket))
             return false;
-        if (!pRoom && pThread->GetSocketCount() < MAX_SOCKETS_PER_THREAD)
+        for (auto& pThread : m_threads)
+        {
+            const auto reserved = m_reserved.find(pThread.get());
+            const int iReserved = reserved == m_reserved.end() ? 0 : reserved->second;
+            if (pThread->GetSocketCount() + iReserved < MAX_SOCKETS_PER_THREAD)
+            {
+                pRoom = pThread.get();
+                break;
+            }
+        }
+        if (!pRoom)
+        {
+            auto pThread = std::make_unique<CSocketIOThread>();
+            try
+            {
+                pThread->Start();
+            }
+            catch (CExceptionBase& error)
+            {
+                error.Report();
+                return false;
+            }
             pRoom = pThread.get();
+            m_threads.push_back(std::move(pThread));
+        }
+        // The entry keeps the thread, and the slot reserved, while the client is attached below.
+        m_attached[pSocket] = pRoom;
+        ++m_reserved[pRoom];
     }
     pSocket->SetListener(m_pDispatchThread.get());
     pSocket->SetClient(pClient);
-    if (!pRoom)
-    {
-        auto pThread = std::make_unique<CSocketIOThread>();
-        try
-        {
-            pThread->Start();
-        }
-        catch (CExceptionBase& error)
-        {
-            error.Report();
-            pSocket->SetListener(nullptr);
-            pSocket->SetClient(nullptr);
-            return false;
-        }
-        pRoom = pThread.get();
-        m_threads.push_back(std::move(pThread));
-    }
-    m_attached[pSocket] = pRoom;
+    // Without the manager lock: Attach runs the client's own code (OnConnected, AfterAttach),
+    // which may connect or detach again. The socket is served only once the client knows it.
     pClient->Attach(pRoom, m_pDispatchThread.get(), pSocket);
-    const bool bAdded = pRoom->AddSocket(pSocket);
-    if (!bAdded)
+    bool bAdded = false;
+    bool bDetached = false;
     {
-        m_attached.erase(pSocket);
-        pClient->Attach(nullptr, nullptr, nullptr);
-        pSocket->SetListener(nullptr);
-        pSocket->SetClient(nullptr);
+        CAutoLock lock(m_lock);
+        if (--m_reserved[pRoom] == 0)
+            m_reserved.erase(pRoom);
+        // A detach that ran meanwhile has let the socket go already: it is not served.
+        bDetached = !m_attached.count(pSocket);
+        bAdded = !bDetached && pRoom->AddSocket(pSocket);
+        if (!bAdded && !bDetached)
+            m_attached.erase(pSocket);
+        if (!bAdded)
+            EraseIdleThreads();
     }
+    if (!bAdded && !bDetached)
+    {
+        pSocket->SetClient(nullptr);
+        pClient->Attach(nullptr, nullptr, nullptr);
+    }
+    if (!bAdded)
+        pSocket->SetListener(nullptr);
     return bAdded;
+}
+
+void CConnectionManager::EraseIdleThreads()
+{
+    std::erase_if(m_threads,
+                  [this](const auto& pThread)
+                  {
+                      return pThread->GetSocketCount() == 0 && !m_reserved.count(pThread.get()) &&
+                             std::none_of(m_attached.begin(), m_attached.end(),
+                                          [&](const auto& entry)
+                                          { return entry.second == pThread.get(); });
+                  });
 }
 
 void CConnectionManager::DetachClient(CClientObject* pClient)
@@ -138,14 +172,7 @@ void CConnectionManager::DetachClient(CClientObject* pClient)
         if (pThread->RemoveSocket(pSocket.Get()))
             break;
     m_attached.erase(pSocket.Get());
-    std::erase_if(m_threads,
-                  [this](const auto& pThread)
-                  {
-                      return pThread->GetSocketCount() == 0 &&
-                             std::none_of(m_attached.begin(), m_attached.end(),
-                                          [&](const auto& entry)
-                                          { return entry.second == pThread.get(); });
-                  });
+    EraseIdleThreads();
 }
 
 void CConnectionManager::StopDispatching()

@@ -17,8 +17,10 @@ inline constexpr int HANDSHAKE_TIMEOUT_MS = 10000;
 inline constexpr int HANDSHAKE_LENGTH = 16;
 
 // Lock order: m_lock (thread list), then an I/O thread's socket-list and send-queue locks, then
-// the dispatch thread's queue lock. Deleting an I/O thread joins it under m_lock; I/O threads
-// never take m_lock.
+// the dispatch thread's queue lock. Under m_lock the manager calls only its I/O threads
+// (AddSocket, RemoveSocket, GetSocketCount, and their deletion, which joins them: I/O threads
+// never take m_lock); the client's Attach, with the listener code it runs, and the socket's
+// SetClient are called without it.
 class CConnectionManager
 {
 public:
@@ -32,7 +34,9 @@ public:
     // not attached: the call returns true and the socket closes.
     bool ConnectClientObject(CClientObject* pClient, const char* pszHost, uint16_t iPort,
                              const uint8_t* pHandshake, bool bNoDelay);
-    // Hands a connected socket to an I/O thread with room (creating one when all are full).
+    // Hands a connected socket to an I/O thread with room (creating one when all are full): the
+    // client is attached first, then the socket is served. False when the socket is attached
+    // already, no thread can serve it, or the client was detached meanwhile.
     bool AttachSocket(CClientObject* pClient, IMessagingSocket* pSocket);
     // Detaches the client's socket (its OnDisconnected runs first, without the manager lock).
     void DetachClient(CClientObject* pClient);
@@ -58,4 +62,8 @@ private:
     // A thread is deleted only when no client can reach it any more: a socket that its thread
     // has already closed still has a client holding the thread until that client's detach runs.
     std::map<IMessagingSocket*, CSocketIOThread*> m_attached;
+    // Slots of each thread taken by attaches under way (between their two locked steps).
+    std::map<CSocketIOThread*, int> m_reserved;
+    // Deletes the threads that serve nothing and that no client or attach can reach; under m_lock.
+    void EraseIdleThreads();
 };

@@ -8,6 +8,7 @@
 #include "trace.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace
 {
@@ -103,65 +104,105 @@ CMessageDispatchThread::~CMessageDispatchThread()
     m_pending.clear();
 }
 
-void CMessageDispatchThread::DropQueued()
+void CMessageDispatchThread::Stop()
 {
-    std::deque<std::unique_ptr<CDispatchCommand>> dropped;
-    {
-        CAutoLock lock(m_queueLock);
-        dropped.swap(m_commands);
-    }
-    // Destroyed outside the lock: a command's destructor may release the last reference to a
-    // client object, whose own teardown may queue again.
+    m_bStopping = true;
+    CThreadBase::Stop();
 }
 
-void CMessageDispatchThread::Queue(std::unique_ptr<CDispatchCommand> pCommand)
+void CMessageDispatchThread::DropQueued()
+{
+    CommandQueue dropped;
+    {
+        CAutoLock lock(m_queueLock);
+        dropped.swap(m_requests);
+        for (auto& [pClient, queue] : m_clients)
+            std::move(queue.commands.begin(), queue.commands.end(), std::back_inserter(dropped));
+        for (auto& [pClient, queue] : m_clients)
+            queue.commands.clear();
+        m_turns.clear();
+    }
+    // Destroyed outside the lock: a command's destructor may release the last reference to a
+    // client object, whose own teardown may queue again; a delivery's ends its count.
+}
+
+void CMessageDispatchThread::Queue(CClientObject* pClient,
+                                   std::unique_ptr<CDispatchCommand> pCommand)
 {
     CAutoLock lock(m_queueLock);
-    m_commands.push_back(std::move(pCommand));
+    if (!pClient)
+        m_requests.push_back(std::move(pCommand));
+    else
+    {
+        ClientQueue& queue = m_clients[pClient];
+        if (queue.commands.empty())
+            m_turns.push_back(pClient);
+        queue.commands.push_back(std::move(pCommand));
+    }
     m_queueEvent.Set();
 }
 
-void CMessageDispatchThread::QueueInbound(CClientObject* pClient, CByteBuffer* pBuffer)
+bool CMessageDispatchThread::QueueInbound(CClientObject* pClient, CByteBuffer* pBuffer,
+                                          IMessagingSocket* pFrom)
 {
     if (!pClient || !pBuffer)
-        return;
+        return true;
     const size_t iCost = pBuffer->GetSize() + QUEUED_MESSAGE_OVERHEAD;
+    bool bRoom = true;
     {
         CAutoLock lock(m_queueLock);
-        size_t& iClientBytes = m_inboundBytes[pClient];
-        if (iClientBytes + iCost > MAX_QUEUED_INBOUND_BYTES_PER_CONNECTION ||
-            m_iInboundBytes + iCost > MAX_QUEUED_INBOUND_BYTES)
+        if (m_iInboundBytes + iCost > MAX_QUEUED_INBOUND_BYTES)
         {
-            if (iClientBytes == 0)
-                m_inboundBytes.erase(pClient);
-            Trace("CMessageDispatchThread::QueueInbound: A connection sends more than is handled "
-                  "(%zu bytes wait); it is removed.",
-                  iClientBytes);
+            Trace("CMessageDispatchThread::QueueInbound: The connections send more than is "
+                  "handled (%zu bytes wait); this one is removed.",
+                  m_iInboundBytes);
             throw CSystemException(SYSTEM_ERROR_NO_BUFFERS);
         }
-        iClientBytes += iCost;
+        ClientQueue& queue = m_clients[pClient];
+        queue.iInboundBytes += iCost;
         m_iInboundBytes += iCost;
+        if (queue.iInboundBytes >= INBOUND_SHARE_PER_CONNECTION && pFrom)
+        {
+            queue.pPaused = pFrom;
+            pFrom->SetReadingPaused(true);
+            bRoom = false;
+        }
     }
-    Queue(std::make_unique<CDeliverCommand>(this, pClient, pBuffer, &m_pending, iCost));
+    Queue(pClient, std::make_unique<CDeliverCommand>(this, pClient, pBuffer, &m_pending, iCost));
+    return bRoom;
 }
 
 void CMessageDispatchThread::OnInboundDone(CClientObject* pClient, size_t iCost)
 {
     CAutoLock lock(m_queueLock);
-    const auto it = m_inboundBytes.find(pClient);
-    if (it == m_inboundBytes.end())
+    const auto it = m_clients.find(pClient);
+    if (it == m_clients.end())
         return;
-    it->second -= std::min(it->second, iCost);
+    ClientQueue& queue = it->second;
+    queue.iInboundBytes -= std::min(queue.iInboundBytes, iCost);
     m_iInboundBytes -= std::min(m_iInboundBytes, iCost);
-    if (it->second == 0)
-        m_inboundBytes.erase(it);
+    // Reading goes on once half the share is free again: not after every message.
+    if (queue.pPaused && queue.iInboundBytes <= INBOUND_SHARE_PER_CONNECTION / 2)
+    {
+        queue.pPaused->SetReadingPaused(false);
+        queue.pPaused.Reset();
+    }
+    ForgetIfIdle(pClient);
+}
+
+void CMessageDispatchThread::ForgetIfIdle(CClientObject* pClient)
+{
+    const auto it = m_clients.find(pClient);
+    if (it != m_clients.end() && it->second.commands.empty() && it->second.iInboundBytes == 0 &&
+        !it->second.pPaused)
+        m_clients.erase(it);
 }
 
 size_t CMessageDispatchThread::GetQueuedInboundBytes(CClientObject* pClient)
 {
     CAutoLock lock(m_queueLock);
-    const auto it = m_inboundBytes.find(pClient);
-    return it == m_inboundBytes.end() ? 0 : it->second;
+    const auto it = m_clients.find(pClient);
+    return it == m_clients.end() ? 0 : it->second.iInboundBytes;
 }
 
 size_t CMessageDispatchThread::GetQueuedInboundBytes()
@@ -172,20 +213,45 @@ size_t CMessageDispatchThread::GetQueuedInboundBytes()
 
 void CMessageDispatchThread::QueueDisconnect(CClientObject* pClient)
 {
+    // Behind the client's own messages: they were received before the connection ended.
     if (pClient)
-        Queue(std::make_unique<CDetachCommand>(m_pOwner, pClient));
+        Queue(pClient, std::make_unique<CDetachCommand>(m_pOwner, pClient));
 }
 
-void CMessageDispatchThread::AddPendingRequest(CRequestMessage* pRequest)
+void CMessageDispatchThread::AddPendingRequest(CRequestMessage* pRequest, CClientObject* pClient)
 {
+    // In the requester's queue: its response, which comes through the same connection, is
+    // queued behind it.
     if (pRequest && pRequest->GetKind() == MESSAGE_KIND_REQUEST)
-        Queue(std::make_unique<CAddPendingCommand>(pRequest, &m_pending));
+        Queue(pClient, std::make_unique<CAddPendingCommand>(pRequest, &m_pending));
 }
 
-void CMessageDispatchThread::RemovePendingRequest(CRequestMessage* pRequest)
+void CMessageDispatchThread::RemovePendingRequest(CRequestMessage* pRequest, CClientObject* pClient)
 {
     if (pRequest && pRequest->GetKind() == MESSAGE_KIND_REQUEST)
-        Queue(std::make_unique<CRemovePendingCommand>(pRequest, &m_pending));
+        Queue(pClient, std::make_unique<CRemovePendingCommand>(pRequest, &m_pending));
+}
+
+std::unique_ptr<CDispatchCommand> CMessageDispatchThread::TakeNext()
+{
+    std::unique_ptr<CDispatchCommand> pCommand;
+    if (!m_requests.empty())
+    {
+        pCommand = std::move(m_requests.front());
+        m_requests.pop_front();
+        return pCommand;
+    }
+    if (m_turns.empty())
+        return pCommand;
+    CClientObject* pClient = m_turns.front();
+    m_turns.pop_front();
+    ClientQueue& queue = m_clients[pClient];
+    pCommand = std::move(queue.commands.front());
+    queue.commands.pop_front();
+    if (!queue.commands.empty())
+        m_turns.push_back(pClient); // its next command waits for every other client's turn
+    ForgetIfIdle(pClient);
+    return pCommand;
 }
 
 void CMessageDispatchThread::Run()
@@ -194,10 +260,12 @@ void CMessageDispatchThread::Run()
     while (WaitForEvents(handles, 2, WAIT_INFINITE) == 1)
     {
         m_queueLock.Lock();
-        while (!m_commands.empty())
+        // A stop request is looked at between two commands: a backlog of any length ends at once.
+        while (!m_bStopping)
         {
-            std::unique_ptr<CDispatchCommand> pCommand = std::move(m_commands.front());
-            m_commands.pop_front();
+            std::unique_ptr<CDispatchCommand> pCommand = TakeNext();
+            if (!pCommand)
+                break;
             // Commands run outside the lock: one may queue more, which then run in this pass.
             m_queueLock.Unlock();
             pCommand->Execute();

@@ -225,9 +225,15 @@ void CMessagingSocket::OnReadable()
         CRefPtr<CByteBuffer> pBuffer;
         m_pReader->GetBuffer(pBuffer);
         m_pReader->Reset();
+        // A frame that this call also begins gets a deadline of its own, not the one of the frame
+        // that has just ended.
+        m_iFrameDeadline = 0;
         CRefPtr<CClientObject> pClient = TakeClient();
-        if (m_pListener && pBuffer && pClient)
-            m_pListener->QueueInbound(pClient.Get(), pBuffer.Get());
+        // Over its share the connection waits: what it sends next stays in the socket, and the
+        // peer's sends back up, instead of the queue growing or others waiting behind it.
+        if (m_pListener && pBuffer && pClient &&
+            !m_pListener->QueueInbound(pClient.Get(), pBuffer.Get(), this))
+            break;
     }
     if (!m_pReader->IsInProgress())
         m_iFrameDeadline = 0;
@@ -235,15 +241,35 @@ void CMessagingSocket::OnReadable()
         m_iFrameDeadline = SteadyNowMs() + m_iFrameTimeoutMs + 1; // the clock truncates: round up
 }
 
+void CMessagingSocket::SetReadingPaused(bool bPaused)
+{
+    CAutoLock lock(m_pauseLock);
+    m_bReadingPaused = bPaused;
+    if (m_pWake)
+        m_pWake->Set();
+}
+
+void CMessagingSocket::SetServingThreadEvent(CEvent* pWake)
+{
+    CAutoLock lock(m_pauseLock);
+    m_pWake = pWake;
+}
+
 void CMessagingSocket::Send(CByteBuffer* pBuffer)
 {
     if (pBuffer)
     {
         m_sendQueue.emplace_back(pBuffer);
-        m_iQueuedBytes += pBuffer->GetSize();
+        m_iQueuedBytes += pBuffer->GetSize() + QUEUED_FRAME_OVERHEAD;
         if (m_iQueuedBytes > m_iQueueLimit)
             throw CSystemException(SYSTEM_ERROR_NO_BUFFERS);
+        // The socket took nothing last time and has not said since that it takes more: a peer
+        // that reads nothing costs a queue entry an answer, not a failed send.
+        if (m_bWriteBlocked)
+            return;
     }
+    else
+        m_bWriteBlocked = false; // write readiness
     if (!m_pSocket || !m_pWriter)
         return;
     while (m_pWriter->Step(m_pSocket) == FRAME_STEP_DONE)
@@ -254,13 +280,15 @@ void CMessagingSocket::Send(CByteBuffer* pBuffer)
         if (m_sendQueue.empty())
             return;
         m_pWriter->SetBuffer(m_sendQueue.front().Get());
-        m_iQueuedBytes -= m_sendQueue.front()->GetSize();
+        m_iQueuedBytes -= m_sendQueue.front()->GetSize() + QUEUED_FRAME_OVERHEAD;
         m_sendQueue.pop_front();
     }
+    m_bWriteBlocked = true;
 }
 
 void CMessagingSocket::OnClosed()
 {
+    m_bClosed = true;
     {
         CAutoLock lock(m_clientLock);
         CRefPtr<CClientObject> pClient = m_pClient;

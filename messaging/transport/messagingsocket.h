@@ -19,8 +19,10 @@ inline constexpr uint32_t MAX_FRAME_LENGTH = 16 * 1024 * 1024;
 inline constexpr int MAX_SEND_CHUNK = 65536;
 
 // Frames queued for one connection beyond what its socket took, at most: a peer that stops
-// reading loses its connection instead of making the queue grow without bound.
+// reading loses its connection instead of making the queue grow without bound. Each frame counts
+// its bytes plus what keeping it costs, so that a million tiny answers count as what they hold.
 inline constexpr size_t MAX_QUEUED_SEND_BYTES = 2 * MAX_FRAME_LENGTH;
+inline constexpr size_t QUEUED_FRAME_OVERHEAD = 128;
 
 // A frame begun must be whole within this time, or the connection ends: a peer that sends a
 // length prefix and stalls holds no memory and no slot for longer.
@@ -81,7 +83,10 @@ void MakeFrameWriter(CRefPtr<CFrameWriter>& pOut);
 
 // Used by the thread that opens it and reads the handshake, then by the one I/O thread that
 // serves it. The client reference is also cleared by OnClosed on whatever thread removes the
-// socket, so it is guarded by m_clientLock; everything else belongs to the serving thread.
+// socket, so it is guarded by m_clientLock; the reading pause and the serving thread's event are
+// set from the dispatch and I/O threads under m_pauseLock; everything else belongs to the serving
+// thread. Under m_clientLock it calls the listener's QueueDisconnect; under m_pauseLock it only
+// sets the serving thread's event.
 class CMessagingSocket : public IMessagingSocket
 {
 public:
@@ -92,7 +97,8 @@ public:
     void SetListener(IInboundSink* pListener) override;
     CNetworkEvent* GetNetworkEvent() override;
     intptr_t GetSocketHandle() override;
-    // Reads every complete frame now available and hands each to the listener.
+    // Reads every complete frame now available and hands each to the listener, until the
+    // listener says that the connection holds its share.
     void OnReadable() override;
     // Queues the buffer (if any) and writes queued frames in order as far as the socket accepts.
     // Throws CSystemException(SYSTEM_ERROR_NO_BUFFERS) when more than the queue limit waits: the
@@ -105,6 +111,10 @@ public:
     void OnClosed() override;
     // When the frame being read must be whole (a steady-clock time in ms), 0 when none is begun.
     int64_t GetFrameDeadline() const override { return m_iFrameDeadline.load(); }
+    void SetReadingPaused(bool bPaused) override;
+    bool IsReadingPaused() const override { return m_bReadingPaused.load(); }
+    void SetServingThreadEvent(CEvent* pWake) override;
+    bool IsClosed() const override { return m_bClosed.load(); }
     // Blocking exact-length transfers; the time-out bounds the whole call, so a peer that sends
     // one byte at a time cannot stretch it.
     bool ReadFully(uint8_t* pBuffer, int32_t iLength, int iTimeoutMs) override;
@@ -125,8 +135,13 @@ private:
     std::deque<CRefPtr<CByteBuffer>> m_sendQueue;
     size_t m_iQueuedBytes = 0;
     size_t m_iQueueLimit = MAX_QUEUED_SEND_BYTES;
+    bool m_bWriteBlocked = false; // the last send would have blocked; until write readiness
     std::atomic<int64_t> m_iFrameDeadline{0}; // written by the serving thread, read by any
     int m_iFrameTimeoutMs = FRAME_TIMEOUT_MS;
+    CCriticalSection m_pauseLock; // guards m_pWake; orders the pause's changes with their wake-up
+    std::atomic<bool> m_bReadingPaused{false};
+    CEvent* m_pWake = nullptr;
+    std::atomic<bool> m_bClosed{false};
 };
 
 // Milliseconds of the steady clock, for deadlines.

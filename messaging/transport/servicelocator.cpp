@@ -123,7 +123,8 @@ void CServiceLocator::Run()
 
 namespace
 {
-// Collects the ports that answer; it takes none, so the locator keeps listening.
+// Collects the ports that answer; it takes none, so the locator keeps listening. m_lock guards
+// the ports; under it only the found event is set.
 class CFoundListener : public IServiceLocatorListener
 {
 public:

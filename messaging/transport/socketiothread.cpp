@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The I/O thread's wait loop. Slot 0 stop, slot 1 sockets changed, slot 2 sends pending, then the
-// sockets in list order: the lowest signalled slot wins, which gives the priorities.
+// sockets: the lowest signalled slot wins, which gives the priorities. The sockets take turns:
+// their slots start behind the one served last, so that a peer whose socket is always readable
+// never keeps the others waiting.
 
 #include "socketiothread.h"
 #include "exceptions.h"
@@ -21,7 +23,10 @@ CSocketIOThread::~CSocketIOThread()
     Join();
     CAutoLock socketLock(m_socketLock);
     for (auto& pSocket : m_sockets)
+    {
+        pSocket->SetServingThreadEvent(nullptr);
         pSocket->OnClosed();
+    }
     m_sockets.clear();
     CAutoLock sendLock(m_sendLock);
     m_sendQueue.clear();
@@ -33,6 +38,7 @@ bool CSocketIOThread::AddSocket(IMessagingSocket* pSocket)
     if (!pSocket || static_cast<int>(m_sockets.size()) >= MAX_SOCKETS_PER_THREAD)
         return false;
     m_sockets.emplace_back(pSocket);
+    pSocket->SetServingThreadEvent(&m_socketsChanged);
     m_socketsChanged.Set();
     return true;
 }
@@ -53,6 +59,7 @@ bool CSocketIOThread::RemoveSocket(IMessagingSocket* pSocket)
                 std::erase_if(m_sendQueue,
                               [&](const auto& pair) { return pair.first.Get() == pSocket; });
             }
+            pSocket->SetServingThreadEvent(nullptr);
             m_sockets.erase(it);
             m_socketsChanged.Set();
         }
@@ -92,7 +99,8 @@ void CSocketIOThread::Run()
 {
     CWaitHandle* handles[WAIT_MAX_HANDLES] = {GetStopEvent(), &m_socketsChanged, &m_sendPending};
     CRefPtr<IMessagingSocket> snapshot[MAX_SOCKETS_PER_THREAD];
-    int iHandleCount = FIXED_SLOTS;
+    int iServed = 0; // sockets in the snapshot
+    int iFirst = 0;  // the snapshot index whose turn comes first
     int iErrors = 0;
     bool bRunning = true;
 
@@ -100,8 +108,10 @@ void CSocketIOThread::Run()
     {
         // An idle connection costs no wake-up; one with a frame begun is woken at its deadline.
         int64_t iDeadline = 0;
-        for (int i = 0; i < iHandleCount - FIXED_SLOTS; ++i)
+        for (int k = 0; k < iServed; ++k)
         {
+            const int i = (iFirst + k) % iServed;
+            handles[FIXED_SLOTS + k] = snapshot[i]->GetNetworkEvent();
             const int64_t d = snapshot[i]->GetFrameDeadline();
             if (d != 0 && (iDeadline == 0 || d < iDeadline))
                 iDeadline = d;
@@ -109,11 +119,11 @@ void CSocketIOThread::Run()
         const int iTimeout =
             iDeadline == 0 ? WAIT_INFINITE
                            : static_cast<int>(std::max<int64_t>(0, iDeadline - SteadyNowMs()));
-        const int r = WaitForEvents(handles, iHandleCount, iTimeout);
+        const int r = WaitForEvents(handles, FIXED_SLOTS + iServed, iTimeout);
         ++m_iWakeCount;
         if (r == WAIT_TIMEOUT_RESULT)
         {
-            RemoveOverdueSockets(snapshot, iHandleCount - FIXED_SLOTS);
+            RemoveOverdueSockets(snapshot, iServed);
         }
         else if (r < 0)
         {
@@ -136,17 +146,18 @@ void CSocketIOThread::Run()
         }
         else if (r == 1)
         {
-            // The snapshot is rebuilt only when the list changed, not on every wake-up.
+            // The snapshot is rebuilt only when the list or a reading pause changed, not on every
+            // wake-up. A socket whose reading is paused is left out. The event is reset first: a
+            // pause that changes while the snapshot is built sets it again.
             CAutoLock lock(m_socketLock);
-            const int n = static_cast<int>(m_sockets.size());
-            iHandleCount = FIXED_SLOTS;
-            for (int i = 0; i < MAX_SOCKETS_PER_THREAD; ++i)
-            {
-                snapshot[i] = i < n ? m_sockets[static_cast<size_t>(i)] : nullptr;
-                if (i < n)
-                    handles[iHandleCount++] = snapshot[i]->GetNetworkEvent();
-            }
             m_socketsChanged.Reset();
+            iServed = 0;
+            iFirst = 0;
+            for (auto& pListed : m_sockets)
+                if (!pListed->IsReadingPaused())
+                    snapshot[iServed++] = pListed;
+            for (int i = iServed; i < MAX_SOCKETS_PER_THREAD; ++i)
+                snapshot[i] = nullptr;
         }
         else if (r == 2)
         {
@@ -154,7 +165,9 @@ void CSocketIOThread::Run()
         }
         else
         {
-            CRefPtr<IMessagingSocket> pSocket = snapshot[r - FIXED_SLOTS];
+            const int i = (iFirst + r - FIXED_SLOTS) % std::max(iServed, 1);
+            CRefPtr<IMessagingSocket> pSocket = snapshot[i];
+            iFirst = (i + 1) % std::max(iServed, 1);
             if (!pSocket)
                 bRunning = false;
             else
@@ -188,6 +201,10 @@ void CSocketIOThread::FlushSendQueue()
     {
         auto [pSocket, pBuffer] = std::move(m_sendQueue.front());
         m_sendQueue.pop_front();
+        // A connection already closed (a client's answer still on its way, say) has been
+        // reported once, when it closed: what is sent to it now is dropped without a word.
+        if (pSocket->IsClosed())
+            continue;
         try
         {
             pSocket->Send(pBuffer.Get());

@@ -14,7 +14,11 @@ inline constexpr int MAX_SOCKETS_PER_THREAD = 61;
 
 // Threads: Run on its own thread; AddSocket, RemoveSocket, HasSocket and GetSocketCount from the
 // connection manager's callers (under the manager lock) and from Run; QueueSend from any thread.
-// Locks, always in this order: m_socketLock (socket list) before m_sendLock (send queue).
+// Locks, always in this order: m_socketLock (socket list) before m_sendLock (send queue). Under
+// m_socketLock the thread calls its sockets' SetServingThreadEvent and IsReadingPaused, and,
+// while flushing, their Send and (for a failed one) OnClosed, which queues a disconnect on the
+// dispatch thread; RemoveSocket calls OnClosed after releasing it. QueueSend serialises before
+// it takes m_sendLock, under which nothing is called.
 class CSocketIOThread : public CThreadBase, public ISendQueue
 {
 public:

@@ -3,6 +3,9 @@
 
 #include "threadbase.h"
 #include "exceptions.h"
+#include "trace.h"
+
+#include <exception>
 
 #include <system_error>
 
@@ -32,7 +35,7 @@ void CThreadBase::Start()
         m_thread = std::thread(
             [this]
             {
-                Run();
+                RunCaught();
                 m_finishedEvent.Set();
             });
     }
@@ -44,10 +47,40 @@ void CThreadBase::Start()
     m_bStarted = true;
 }
 
+void CThreadBase::RunCaught()
+{
+    // Whatever escapes a body ends its thread as a stop would, with a trace line, and never the
+    // process: the owner joins it as usual.
+    try
+    {
+        Run();
+    }
+    catch (CExceptionBase& error)
+    {
+        CExceptionBase copy = error;
+        copy.Report();
+        Trace("CThreadBase::Run: The exception above escaped the thread's body; the thread ends.");
+    }
+    catch (const std::exception& error)
+    {
+        Trace("CThreadBase::Run: \"%s\" escaped the thread's body; the thread ends.", error.what());
+    }
+    catch (...)
+    {
+        Trace("CThreadBase::Run: An unknown exception escaped the thread's body; the thread ends.");
+    }
+}
+
+bool CThreadBase::HasFinished()
+{
+    return m_finishedEvent.IsSet();
+}
+
 void CThreadBase::Stop()
 {
-    if (m_bStarted)
-        m_stopEvent.Set();
+    // Set even before Start has returned: a body that stops itself at once must not wait for
+    // a stop event that was never set.
+    m_stopEvent.Set();
 }
 
 void CThreadBase::Join()

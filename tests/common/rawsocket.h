@@ -55,6 +55,19 @@ inline int ReceiveNow(RawSocket s, uint8_t* p, size_t n, bool bPeek = false)
         return -1;
     return ::recv(s, reinterpret_cast<char*>(p), static_cast<int>(n), bPeek ? MSG_PEEK : 0);
 }
+// Sends what the socket takes now: the count, 0 when it takes nothing now, -1 on an error.
+inline int SendNow(RawSocket s, const uint8_t* p, size_t n)
+{
+    u_long iNonBlocking = 1;
+    ::ioctlsocket(s, FIONBIO, &iNonBlocking);
+    const int r = ::send(s, reinterpret_cast<const char*>(p), static_cast<int>(n), 0);
+    return r < 0 && ::WSAGetLastError() == WSAEWOULDBLOCK ? 0 : r;
+}
+inline bool WaitWritable(RawSocket s, int iTimeoutMs)
+{
+    WSAPOLLFD p{s, POLLWRNORM, 0};
+    return ::WSAPoll(&p, 1, iTimeoutMs) > 0;
+}
 inline double CpuSeconds()
 {
     FILETIME created, ended, kernel, user;
@@ -65,6 +78,7 @@ inline double CpuSeconds()
 }
 #else
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -103,6 +117,16 @@ inline void SetReceiveTimeout(RawSocket s, int iSeconds)
 inline int ReceiveNow(RawSocket s, uint8_t* p, size_t n, bool bPeek = false)
 {
     return static_cast<int>(::recv(s, p, n, MSG_DONTWAIT | (bPeek ? MSG_PEEK : 0)));
+}
+inline int SendNow(RawSocket s, const uint8_t* p, size_t n)
+{
+    const auto r = ::send(s, p, n, MSG_DONTWAIT | MSG_NOSIGNAL);
+    return r < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) ? 0 : static_cast<int>(r);
+}
+inline bool WaitWritable(RawSocket s, int iTimeoutMs)
+{
+    pollfd p{s, POLLOUT, 0};
+    return ::poll(&p, 1, iTimeoutMs) > 0;
 }
 inline double CpuSeconds()
 {

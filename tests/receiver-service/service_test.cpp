@@ -8,10 +8,17 @@
 #include "daemon.h"
 #include "recordinglistener.h"
 #include "servicelocator.h"
+#include "simulatedreceivers.h"
 #include "standin.h"
 #include "testpeer.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#if !defined(_WIN32)
+#include <sys/stat.h>
+#endif
 
 namespace
 {
@@ -79,6 +86,71 @@ size_t CountOf(const std::string& text, const std::string& what)
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
         ++n;
     return n;
+}
+
+// A client that registers and then sends GetLogMask requests as fast as the service takes them,
+// never reading an answer; when the service drops it, it connects again, until it is stopped.
+class CFlooder
+{
+public:
+    explicit CFlooder(uint16_t port) : m_thread([this, port] { Run(port); }) {}
+    ~CFlooder() { Stop(); }
+    void Stop()
+    {
+        m_bStop = true;
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    size_t BytesSent() const { return m_iSent; }
+    int Connections() const { return m_iConnections; }
+
+private:
+    void Run(uint16_t port)
+    {
+        ByteVector batch;
+        for (int i = 0; i < 4096; ++i)
+            batch.insert(batch.end(), ASK_MASK.begin(), ASK_MASK.end());
+        while (!m_bStop)
+        {
+            const RawSocket fd = ConnectRaw(port);
+            if (fd == NO_RAW_SOCKET)
+                continue;
+            ++m_iConnections;
+            bool bOpen = WriteAll(fd, REGISTRATION.data(), REGISTRATION.size());
+            for (size_t at = 0; bOpen && !m_bStop;)
+            {
+                const int r = SendNow(fd, batch.data() + at, batch.size() - at);
+                bOpen = r >= 0; // the service let this connection go
+                at = (at + static_cast<size_t>(std::max(r, 0))) % batch.size();
+                m_iSent += static_cast<size_t>(std::max(r, 0));
+                if (r == 0)
+                    WaitWritable(fd, 20);
+            }
+            CloseRaw(fd);
+        }
+    }
+
+    std::atomic<bool> m_bStop{false};
+    std::atomic<size_t> m_iSent{0};
+    std::atomic<int> m_iConnections{0};
+    std::thread m_thread;
+};
+
+// How long a stop may take: a second, and more in the sanitizer builds, which run several times
+// slower; ThreadSanitizer also sleeps a second in a process's exit while another thread still
+// runs (the stand-in's console thread waits on its input: its default atexit_sleep_ms).
+#if defined(__SANITIZE_THREAD__)
+constexpr double STOP_BOUND_MS = 5000;
+#elif defined(__SANITIZE_ADDRESS__)
+constexpr double STOP_BOUND_MS = 3000;
+#else
+constexpr double STOP_BOUND_MS = 1000;
+#endif
+
+double MillisecondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
 }
 
 // A burst of log lines is announced about fifty times a second, not once a line, and not only
@@ -175,6 +247,129 @@ TEST(StandIn, BadInputAffectsOnlyItsOwnClient)
     EXPECT_LE(CountOf(service.Log(), "unknown message identifier 99"),
               5u * static_cast<size_t>(seconds + 2));
     EXPECT_EQ(good.listener.disconnects, 0);
+}
+
+// A change reads, writes and reports a receiver in one step: a rename that meets a state change
+// takes its turn after it, so the events leave in the order in which the changes were made and
+// the last one a client gets is what the receiver is.
+TEST(SimulatedReceivers, ChangesThatMeetAreReportedInTheOrderTheyWereMade)
+{
+    CTempDir dir;
+    CServiceLog log(dir / "service.log", 0x1E);
+    std::vector<std::pair<uint32_t, std::u16string>> events; // under the receivers' lock
+    std::atomic<bool> reporting = false;
+    std::atomic<bool> renamed = false;
+    const auto report = [&](IMessage* pMessage)
+    {
+        // The first report gives the rename a while to overtake it.
+        if (!reporting.exchange(true))
+            WaitUntil([&] { return renamed.load(); }, 300ms);
+        const ReceiverRecord* p = nullptr;
+        static_cast<CReceiverListMessage*>(pMessage)->GetRecords(&p);
+        events.emplace_back(p->iState, p->szName);
+    };
+    CSimulatedReceivers receivers({{7, 1, u"Room"}}, log, report);
+    std::thread state([&] { EXPECT_TRUE(receivers.SetState(7, 3)); });
+    ASSERT_TRUE(WaitUntil([&] { return reporting.load(); }));
+    EXPECT_TRUE(receivers.Rename(7, u"Lab"));
+    renamed = true;
+    state.join();
+    EXPECT_EQ(events, (decltype(events){{3, u"Room"}, {3, u"Lab"}}));
+    EXPECT_EQ(receivers.Describe(), "receiver 7\t3\tLab\n");
+    EXPECT_FALSE(receivers.SetState(8, 1));
+    EXPECT_FALSE(receivers.Rename(8, u"None"));
+}
+
+// A client that sends without ever reading costs the others nothing: while it floods (and comes
+// back each time the service drops it for the answers it leaves unread), another client
+// registers at once and its round trips stay short; each dropped connection is reported once,
+// not once an answer. A stop signal in the middle of it ends the service within a second, with
+// its goodbye as the last line of its log.
+TEST(StandIn, AClientThatNeverReadsDelaysNeitherOthersNorTheStop)
+{
+    CStandIn service;
+    CFlooder flooder(service.Port());
+    // Past what the sockets' buffers hold: the service has a backlog of this client's requests.
+    ASSERT_TRUE(WaitUntil([&] { return flooder.BytesSent() > (4u << 20); }, 60s));
+    std::vector<double> trips;
+    auto start = std::chrono::steady_clock::now();
+    {
+        CClient good(service.Port());
+        for (int i = 0; i < 21; ++i, start = std::chrono::steady_clock::now())
+        {
+            EXPECT_EQ(good.Mask(), 0x1Eu); // the first one waits for the registration too
+            trips.push_back(MillisecondsSince(start));
+        }
+    }
+    // A round trip takes about a millisecond: the bound only shows that none waits for the flood.
+    std::sort(trips.begin(), trips.end());
+    EXPECT_LT(trips[trips.size() / 2], 100.0);
+    start = std::chrono::steady_clock::now();
+    EXPECT_EQ(service.Stop(), 0);
+    EXPECT_LT(MillisecondsSince(start), STOP_BOUND_MS);
+    flooder.Stop();
+    const std::string log = service.Log();
+    EXPECT_TRUE(log.ends_with(" VERBOSE VostraHardwareService stopped\r\n"));
+    EXPECT_LE(CountOf(log, "Exception"), 2u * static_cast<size_t>(flooder.Connections()));
+    EXPECT_EQ(CountOf(log, "did not register"), 0u);
+}
+
+// The log is bounded and only the service writes its lines: control characters a client sends
+// are written escaped, a text is cut after 2000 bytes with a mark, and at most 16 log floods run
+// at once, each at most 100 000 lines a second for at most an hour.
+TEST(StandIn, TheLogIsBoundedAndNoClientForgesALine)
+{
+    CStandIn service({"--receiver", "7:Room"});
+    CClient client(service.Port());
+    const auto send = [&](const std::u16string& text)
+    {
+        CArgumentList arguments;
+        arguments.Pack(2, ARG_UINT32, 7u, ARG_WSTRING, text.c_str());
+        CRefPtr<CArgumentListMessage> command;
+        MakeArgumentListMessage(command, ReceiverCommand, &arguments);
+        client.endpoint->Send(command.Get());
+    };
+    const std::string forged = "2024-01-01 00:00:00.000 VERBOSE Client 1 registered";
+    const struct
+    {
+        std::u16string text;
+        std::string logged;
+    } cases[] = {
+        {u"0,0\r\n" + std::u16string(forged.begin(), forged.end()), "0,0\\x0D\\x0A" + forged},
+        {u"1\t\x1B[2J\x7F\u0085\u2028\u2029\u20AC",
+         "1\\x09\\x1B[2J\\x7F\\u0085\\u2028\\u2029\xE2\x82\xAC"},
+        // At the limit a line is whole; one byte over it, it is cut.
+        {std::u16string(1985, u'0'), std::string(1985, '0')},
+        {std::u16string(1986, u'1'), std::string(1985, '1') + " [cut at 2000 of 2001 bytes]"},
+        {std::u16string(60000, u'2'), std::string(1985, '2') + " [cut at 2000 of 60015 bytes]"},
+    };
+    for (const auto& c : cases)
+    {
+        send(c.text);
+        EXPECT_TRUE(service.LogContains(" RAW To receiver 7: " + c.logged + "\r\n"));
+    }
+    std::istringstream lines(service.Log());
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_NE(line.rfind(forged, 0), 0u) << "a forged line";
+    // A hundred long commands write a few hundred kilobytes, not the 12 MB they hold.
+    const size_t before = service.Log().size();
+    for (int i = 0; i < 100; ++i)
+        send(std::u16string(60000, u'3'));
+    EXPECT_TRUE(WaitUntil(
+        [&] { return service.Control("list").find("commands received 105") != std::string::npos; },
+        30s));
+    EXPECT_LT(service.Log().size() - before, 100u * 2 * 2100);
+
+    const std::string usage =
+        "usage: log N T (N from 1 to 100000 lines a second, T from 1 to 3600 seconds)\n";
+    for (const char* refused : {"log 100001 1", "log 1 3601", "log 0 1"})
+        EXPECT_EQ(service.Control(refused), usage) << refused;
+    EXPECT_EQ(service.Control("log 100000 3600"), "ok\n");
+    for (int i = 2; i <= 16; ++i)
+        EXPECT_EQ(service.Control("log 1 60"), "ok\n") << i;
+    EXPECT_EQ(service.Control("log 1 60"),
+              "16 log floods run already; nothing started (try again when one has ended)\n");
+    EXPECT_EQ(service.Stop(), 0);
 }
 
 // Clients that connect, register and hang up at once, from four threads: each finished
@@ -323,6 +518,12 @@ TEST(ServicePrograms, BadOptionsAreRefused)
         {{"--mask", "0x100000000"}, "--mask needs a number from 0 to 4294967295"},
         {{"--receiver", "7x:Room"}, "--receiver needs ID:NAME"},
         {{"--bogus", "1"}, "unknown or incomplete option \"--bogus\""},
+        {{"--scenario", "/nonexistent/scenario.txt"},
+         "cannot read the scenario /nonexistent/scenario.txt: No such file or directory"},
+        {{"--scenario", "."}, "the scenario . is not a regular file"},
+#if !defined(_WIN32)
+        {{"--scenario", "/dev/zero"}, "the scenario /dev/zero is not a regular file"},
+#endif
     };
     for (const auto& c : cases)
     {
@@ -332,6 +533,44 @@ TEST(ServicePrograms, BadOptionsAreRefused)
         EXPECT_EQ(RunProgram(argv, &out, 30s, true), 2) << c.args[1];
         EXPECT_NE(out.find(c.message), std::string::npos) << out;
     }
+}
+
+// A scenario's lines that do not read are named on standard error, where the person who started
+// the service sees them, and skipped; a line longer than 4096 bytes too. The rest runs. A FIFO is
+// refused before it is opened.
+TEST(ServicePrograms, ScenarioLinesThatDoNotReadAreShownAndSkipped)
+{
+    CTempDir dir;
+    const std::string path = dir / "scenario.txt";
+    std::ofstream(path, std::ios::binary)
+        << "# a comment\r\n\nat 0 appear 5 Five\nat soon appear 6 Six\nappear 7 Seven\n"
+        << "at 0 say " << std::string(4087, 'x') << "\nat 0 say " << std::string(4088, 'y')
+        << "\nat 100000000 go 5\nat 10 appear 8 Eight\nat 20 frobnicate";
+#if !defined(_WIN32)
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::string out;
+    const std::string program = ProgramPath("VostraHardwareService.exe");
+    EXPECT_EQ(RunProgram({program, "--scenario", dir / "fifo"}, &out, 30s, true), 2);
+    EXPECT_NE(out.find("the scenario " + dir / "fifo" + " is not a regular file"),
+              std::string::npos);
+#endif
+    CStandIn service({"--scenario", path}, "", true);
+    ASSERT_TRUE(service.LogContains("Scenario step at 20 ms, \"frobnicate\": unknown command"));
+    const std::string log = service.Log();
+    for (const std::string& logged :
+         {std::string("Receiver 5 \"Five\" state 1"), std::string("Receiver 8 \"Eight\" state 1"),
+          " DEBUG " + std::string(2000, 'x') + " [cut at 2000 of 4087 bytes]\r\n"})
+        EXPECT_NE(log.find(logged), std::string::npos) << logged.substr(0, 40);
+    EXPECT_EQ(log.find("yyyy"), std::string::npos);
+    EXPECT_EQ(log.find("Six"), std::string::npos);
+    const std::string said = service.Process().Output();
+    for (const std::string complaint :
+         {"line 4: \"at soon appear 6 Six\" does not read as \"at MS COMMAND\"",
+          "line 5: \"appear 7 Seven\" does not read", "line 7: longer than 4096 bytes; skipped",
+          "line 8: \"at 100000000 go 5\" does not read"})
+        EXPECT_NE(said.find("VostraHardwareService: scenario " + path + ", " + complaint),
+                  std::string::npos)
+            << complaint;
 }
 
 // A unit file's ExecStart names the program whatever its folder holds: quotes, backslashes,

@@ -51,13 +51,15 @@ private:
 class CStandIn
 {
 public:
-    explicit CStandIn(const std::vector<std::string>& extra = {}, const std::string& logPath = "")
+    // With bMergeErrors its standard error goes to Output() as well.
+    explicit CStandIn(const std::vector<std::string>& extra = {}, const std::string& logPath = "",
+                      bool bMergeErrors = false)
         : m_logPath(logPath.empty() ? m_dir / "service.log" : logPath)
     {
         std::vector<std::string> argv = {ProgramPath("VostraHardwareService.exe"), "--foreground",
                                          "--log-file", m_logPath};
         argv.insert(argv.end(), extra.begin(), extra.end());
-        m_pProcess = std::make_unique<CChildProcess>(argv);
+        m_pProcess = std::make_unique<CChildProcess>(argv, bMergeErrors);
         if (m_pProcess->WaitForOutput("listening on 127.0.0.1:"))
         {
             const std::string out = m_pProcess->Output();

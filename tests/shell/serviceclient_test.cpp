@@ -4,6 +4,7 @@
 
 #include "eventpump.h"
 #include "fakeanswerer.h"
+#include "requestworker.h"
 #include "serviceclient.h"
 #include "servicelocator.h"
 #include "standin.h"
@@ -98,5 +99,23 @@ TEST(ServiceClient, UnansweredRequestsTimeOut)
     auto c = peer.Connection(0);
     ASSERT_TRUE(WaitUntil([&] { return c->FrameCount() >= 4; })); // registration, 14, 10, goodbye 6
     EXPECT_EQ(PeekMessageID(BufferOf(c->FrameAt(3)).Get()), ClientClosingRequest);
+}
+
+// A job that throws ends the request worker with a trace line, as a stop would, and never the
+// process: later jobs are dropped, and its owner stops it as usual.
+TEST(RequestWorker, AJobThatThrowsEndsTheWorkerNotTheProcess)
+{
+    CTraceRecorder trace;
+    CRequestWorker worker;
+    std::atomic<int> ran = 0;
+    worker.Post([&] { ++ran; });
+    worker.Post([] { throw std::runtime_error("lost"); });
+    worker.Post([&] { ++ran; });
+    ASSERT_TRUE(WaitUntil([&] { return !trace.Lines().empty(); }));
+    EXPECT_EQ(trace.Lines().back(),
+              "CRequestWorker::Run: An exception escaped a job; the worker ends.");
+    worker.Post([&] { ++ran; });
+    worker.Stop();
+    EXPECT_EQ(ran, 1);
 }
 } // namespace

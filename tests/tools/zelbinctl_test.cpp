@@ -207,8 +207,17 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
                                                {"--wait", "5s", "status"},
                                                {"metrics"},
                                                {"metrics", "--listen", "9464"},
+                                               {"network-name", "R\xE2\x82\xAC"},
+                                               {"payload-test", "1", "--total", "256"},
                                                {}})
         EXPECT_EQ(RunCtl(bad).status, 2) << (bad.empty() ? "" : bad[0]);
+    // A built text that the service would refuse is refused before connecting, with its reason.
+    std::string said;
+    EXPECT_EQ(RunProgram(Ctl({"network-name", "R\xE2\x82\xAC"}), &said, 30s, true), 2);
+    EXPECT_NE(said.find("zelbinctl: the receiver service would refuse \"0,0,05,52,20AC,0,0,0,0,0,"
+                        "0\": field 5 \"20AC\" is above ff"),
+              std::string::npos)
+        << said;
     // The largest identifier is one: it is sent, so the missing service is what fails.
     EXPECT_EQ(RunCtl({"--wait", "100", "send", "4294967295", "0,0,00"}).status, 3);
     r = RunCtl({"templates"});

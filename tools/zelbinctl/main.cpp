@@ -554,6 +554,11 @@ int Run(const Options& o, const Request& r)
     }
     else if (command == "network-name")
         texts.push_back(NetworkNameText(Wide(r.name).substr(0, NETWORK_NAME_LENGTH)));
+    // A built text that the service would refuse is refused here; a text typed whole for send
+    // goes as typed, to see what the service makes of it.
+    if (const std::string refused = command == "send" ? "" : CheckCommandTexts(texts, payload);
+        !refused.empty())
+        return Usage(refused);
 
     CStdoutLog logOut(control);
     control.pLogOut = &logOut;

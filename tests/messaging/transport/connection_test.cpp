@@ -118,6 +118,46 @@ TEST_F(ConnectionTest, RegistersFirstThenMatchesResponsesToRequests)
     EXPECT_EQ(listener.Count(), 0u); // responses never reach the listener
 }
 
+// The manager runs the client's code (Attach, with its AfterAttach) without its own lock: a client
+// that waits there for another thread to use the manager is not stuck behind its own attach.
+TEST_F(ConnectionTest, AttachRunsTheClientsCodeWithoutTheManagerLock)
+{
+    class CWaitingClient : public CRecordingClient
+    {
+    public:
+        explicit CWaitingClient(CConnectionManager& manager) : m_manager(manager) {}
+        void AfterAttach(bool bConnected) override
+        {
+            if (!bConnected || other.joinable())
+                return;
+            other = std::thread(
+                [this]
+                {
+                    m_manager.GetThreadCount();
+                    m_bGotIn = true;
+                });
+            bGotInWhileAttaching = WaitUntil([&] { return m_bGotIn.load(); }, 2s);
+        }
+        std::thread other;
+        bool bGotInWhileAttaching = false;
+
+    private:
+        CConnectionManager& m_manager;
+        std::atomic<bool> m_bGotIn = false;
+    };
+    CTestPeer peer;
+    CRefPtr<CWaitingClient> client(new CWaitingClient(manager));
+    ASSERT_TRUE(manager.ConnectClientObject(client.Get(), "127.0.0.1", peer.Port(),
+                                            SERVICE_IDENTIFIER, true));
+    client->other.join();
+    EXPECT_TRUE(client->bGotInWhileAttaching);
+    EXPECT_EQ(client->connects, 1);
+    EXPECT_EQ(manager.GetSocketCount(), 1);
+    manager.DetachClient(client.Get());
+    EXPECT_EQ(client->disconnects, 1);
+    EXPECT_EQ(manager.GetThreadCount(), 0);
+}
+
 TEST_F(ConnectionTest, EventsArriveInOrderOnTheDispatchThread)
 {
     CTestPeer peer;
@@ -267,52 +307,105 @@ TEST_F(ConnectionTest, AThreadOutlivesEveryClientThatCanReachIt)
     EXPECT_TRUE(WaitUntil([&] { return manager.GetThreadCount() == 0; }));
 }
 
-// What waits for the dispatch thread is bounded per connection (32 MiB) and in all (128 MiB); a
-// message costs its bytes and 128 more. At the limit a message is taken, one byte over it is not.
-TEST(DispatchLimits, InboundQueueIsBoundedPerConnectionAndInAll)
+// What waits for the dispatch thread: a connection whose messages reach its share (1 MiB) is
+// read no more until half of it has been handled; in all at most 128 MiB wait, and a message over
+// that removes its connection. A message costs its bytes and 128 more.
+TEST(DispatchLimits, AConnectionAtItsShareIsPausedAndTheWholeIsBounded)
 {
     CMessageDispatchThread dispatch(nullptr); // never started: everything stays queued
     std::vector<CRefPtr<CRecordingClient>> clients;
+    std::vector<CRefPtr<CMessagingSocket>> sockets;
     for (int i = 0; i < 5; ++i)
+    {
         clients.emplace_back(new CRecordingClient);
-    const auto queue = [&](int client, uint32_t size)
+        sockets.emplace_back(new CMessagingSocket(nullptr));
+    }
+    enum Outcome
+    {
+        READ_ON,
+        PAUSED,
+        REFUSED
+    };
+    const auto queue = [&](int client, size_t cost)
     {
         CRefPtr<CByteBuffer> buffer;
-        MakeByteBuffer(buffer, size);
+        MakeByteBuffer(buffer, static_cast<uint32_t>(cost - 128));
+        const size_t i = static_cast<size_t>(client);
         try
         {
-            dispatch.QueueInbound(clients[static_cast<size_t>(client)].Get(), buffer.Get());
-            return true;
+            const bool bRoom =
+                dispatch.QueueInbound(clients[i].Get(), buffer.Get(), sockets[i].Get());
+            EXPECT_EQ(sockets[i]->IsReadingPaused(), !bRoom) << "client " << client;
+            return bRoom ? READ_ON : PAUSED;
         }
         catch (CSystemException& error)
         {
-            return error.GetErrorCode() == CODE_NO_BUFFERS ? false : throw;
+            return error.GetErrorCode() == CODE_NO_BUFFERS ? REFUSED : throw;
         }
     };
-    constexpr uint32_t half = 16 * 1024 * 1024 - 128; // two of them cost exactly 32 MiB
-    const struct
-    {
-        int client;
-        uint32_t size;
-        bool taken;
-    } steps[] = {
-        // clang-format off
-        {0, half, true}, {0, half - 129, true}, // 129 bytes under the share
-        {0, 1, true},  // at it: 32 MiB
-        {0, 0, false}, // over it
-        {1, half, true}, {1, half, true}, {2, half, true}, {2, half, true},
-        {3, half, true}, {3, half - 129, true}, // 129 bytes under 128 MiB in all
-        {4, 1, true},  // at it
-        {4, 0, false}, // over it, though client 4 is far under its share
-        // clang-format on
-    };
-    for (size_t i = 0; i < std::size(steps); ++i)
-        EXPECT_EQ(queue(steps[i].client, steps[i].size), steps[i].taken) << "step " << i;
-    EXPECT_EQ(dispatch.GetQueuedInboundBytes(clients[0].Get()), 32u * 1024 * 1024);
-    EXPECT_EQ(dispatch.GetQueuedInboundBytes(), 128u * 1024 * 1024);
+    constexpr size_t share = 1024 * 1024;
+    EXPECT_EQ(queue(0, share / 2), READ_ON);
+    EXPECT_EQ(queue(0, share / 2 - 1), READ_ON); // one byte under the share
+    EXPECT_EQ(queue(1, share / 2), READ_ON);
+    EXPECT_EQ(queue(1, share / 2), PAUSED); // at it
+    EXPECT_FALSE(sockets[0]->IsReadingPaused());
+    // Reading goes on once half the share is free: not one byte before.
+    dispatch.OnInboundDone(clients[1].Get(), share / 2 - 1);
+    EXPECT_TRUE(sockets[1]->IsReadingPaused());
+    dispatch.OnInboundDone(clients[1].Get(), 1);
+    EXPECT_FALSE(sockets[1]->IsReadingPaused());
+    EXPECT_EQ(dispatch.GetQueuedInboundBytes(clients[0].Get()), share - 1);
+
+    const size_t all = 128 * 1024 * 1024;
+    EXPECT_EQ(queue(2, all - dispatch.GetQueuedInboundBytes() - 129), PAUSED); // a large one
+    EXPECT_EQ(queue(3, 129), READ_ON); // at the whole allowance
+    EXPECT_EQ(dispatch.GetQueuedInboundBytes(), all);
+    EXPECT_EQ(queue(4, 128), REFUSED); // over it, though client 4 has nothing queued
+    EXPECT_FALSE(sockets[4]->IsReadingPaused());
     dispatch.DropQueued();
     EXPECT_EQ(dispatch.GetQueuedInboundBytes(), 0u);
-    EXPECT_TRUE(queue(4, 1));
+    EXPECT_FALSE(sockets[2]->IsReadingPaused());
+    EXPECT_EQ(queue(4, 128), READ_ON);
+}
+
+// The sockets of one I/O thread take turns: one whose peer always has more to read never keeps
+// the others waiting (here nothing reads their bytes, so each stays readable for good).
+TEST(SocketIOThread, SocketsThatStayReadableTakeTurns)
+{
+    class CCountingSocket : public CMessagingSocket
+    {
+    public:
+        using CMessagingSocket::CMessagingSocket;
+        void OnReadable() override { ++reads; }
+        std::atomic<int> reads = 0;
+    };
+    uint16_t port = 0;
+    const RawSocket listener = ListenOnLoopback(port);
+    std::vector<RawSocket> peers;
+    std::vector<CRefPtr<CCountingSocket>> sockets;
+    CSocketIOThread thread;
+    thread.Start();
+    for (int i = 0; i < 3; ++i)
+    {
+        auto* pSocket = new CStreamSocket(true);
+        pSocket->Connect("127.0.0.1", port);
+        peers.push_back(AcceptRaw(listener));
+        const uint8_t byte = 1;
+        ASSERT_EQ(SendRaw(peers.back(), &byte, 1), 1);
+        sockets.emplace_back(new CCountingSocket(pSocket));
+        ASSERT_TRUE(thread.AddSocket(sockets.back().Get()));
+    }
+    EXPECT_TRUE(WaitUntil(
+        [&]
+        {
+            return std::all_of(sockets.begin(), sockets.end(),
+                               [](const auto& p) { return p->reads >= 10; });
+        }));
+    thread.Stop();
+    thread.Join();
+    for (const RawSocket peer : peers)
+        CloseRaw(peer);
+    CloseRaw(listener);
 }
 
 // A frame begun must be whole within the frame time-out: one that arrives in parts in time is

@@ -4,6 +4,8 @@
 #include "dispatchthread.h"
 #include "transporttest.h"
 
+#include <utility>
+
 namespace
 {
 class DispatchTest : public testing::Test
@@ -64,7 +66,7 @@ TEST_F(DispatchTest, EveryMatchingPendingRequestGetsTheResponseAndTheLastOneWins
     };
     auto wrongId = response(1);
     wrongId->Data()[3] = 0x0B;
-    thread.AddPendingRequest(request.Get());
+    thread.AddPendingRequest(request.Get(), client.Get());
     thread.QueueInbound(client.Get(), wrongId.Get());
     Drain();
     CRefPtr<CByteBuffer> out;
@@ -73,7 +75,7 @@ TEST_F(DispatchTest, EveryMatchingPendingRequestGetsTheResponseAndTheLastOneWins
 
     thread.QueueInbound(client.Get(), response(2).Get());
     thread.QueueInbound(client.Get(), response(3).Get());
-    thread.RemovePendingRequest(request.Get());
+    thread.RemovePendingRequest(request.Get(), client.Get());
     thread.QueueInbound(client.Get(), response(4).Get()); // after removal: dropped
     Drain();
     request->WaitForResponse(out, 0);
@@ -82,16 +84,49 @@ TEST_F(DispatchTest, EveryMatchingPendingRequestGetsTheResponseAndTheLastOneWins
     EXPECT_EQ(client->Delivered().size(), 2u); // only the two markers
 }
 
-TEST(DispatchThread, CommandsQueuedWhenItStopsAreDiscardedUnrun)
+// A client that writes its name and each message's last byte to a shared list (the dispatch
+// thread's only, until it is joined), and stops the thread at a message whose last byte is 9.
+class CNamedClient : public CClientObject
 {
-    CRefPtr<CRecordingClient> client(new CRecordingClient);
+public:
+    CNamedClient(char name, std::vector<std::string>& order, CThreadBase& thread)
+        : m_name(name), m_order(order), m_thread(thread)
     {
-        CMessageDispatchThread thread(nullptr); // never started
-        thread.QueueInbound(client.Get(), BufferOf(Bytes("00 00 00 0D 01")).Get());
-        thread.QueueInbound(nullptr, BufferOf(Bytes("00 00 00 0D 01")).Get());
-        thread.QueueDisconnect(nullptr);
     }
-    EXPECT_TRUE(client->Delivered().empty());
-    EXPECT_EQ(client->GetRefCount(), 1); // the discarded command let go of it
+    void Deliver(CByteBuffer* pBuffer) override
+    {
+        const uint8_t tag = pBuffer->Data()[pBuffer->GetSize() - 1];
+        m_order.push_back(m_name + std::to_string(tag));
+        if (tag == 9)
+            m_thread.Stop();
+    }
+
+private:
+    char m_name;
+    std::vector<std::string>& m_order;
+    CThreadBase& m_thread;
+};
+
+// Clients take turns, one command each: a backlog of one never delays another's message, and each
+// client's messages keep their order. A stop request ends a backlog between two commands, and
+// what it leaves is discarded unrun, letting go of its client.
+TEST(DispatchThread, ClientsTakeTurnsAndAStopEndsABacklogAtOnce)
+{
+    std::vector<std::string> order;
+    auto thread = std::make_unique<CMessageDispatchThread>(nullptr);
+    CRefPtr<CNamedClient> a(new CNamedClient('a', order, *thread));
+    CRefPtr<CNamedClient> b(new CNamedClient('b', order, *thread));
+    const std::pair<CNamedClient*, uint8_t> queued[] = {{a.Get(), 1}, {a.Get(), 2}, {a.Get(), 3},
+                                                        {b.Get(), 1}, {a.Get(), 4}, {b.Get(), 2},
+                                                        {a.Get(), 9}, {a.Get(), 5}};
+    for (const auto& [pClient, tag] : queued)
+        thread->QueueInbound(pClient, BufferOf({0, 0, 0, 0x0D, 1, tag}).Get());
+    thread->QueueDisconnect(nullptr);
+    thread->Start();
+    thread->Join();
+    EXPECT_EQ(order, (std::vector<std::string>{"a1", "b1", "a2", "b2", "a3", "a4", "a9"}));
+    EXPECT_EQ(thread->GetQueuedInboundBytes(a.Get()), 6u + 128);
+    thread.reset();
+    EXPECT_EQ(a->GetRefCount(), 1); // the discarded command let go of it
 }
 } // namespace

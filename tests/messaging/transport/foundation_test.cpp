@@ -9,6 +9,9 @@
 
 #include <gmock/gmock.h>
 
+#include <functional>
+#include <stdexcept>
+
 namespace
 {
 TEST(Exceptions, ReportWritesCodeAndText)
@@ -31,6 +34,49 @@ TEST(Exceptions, ReportWritesCodeAndText)
                                          prefix + "No connection could be made because the target "
                                                   "machine actively refused it.\n")); // Windows
     EXPECT_EQ(lines[2], "Exception (Error code = 5) : <null>\n");
+}
+
+// Whatever escapes a thread's body ends that thread with a trace line, as a stop would: Join
+// returns and the process goes on.
+TEST(ThreadBase, WhatEscapesABodyEndsItsThreadWithATraceLine)
+{
+    class CThrowing : public CThreadBase
+    {
+    public:
+        explicit CThrowing(std::function<void()> body) : m_body(std::move(body)) {}
+        ~CThrowing() override { Join(); }
+
+    protected:
+        void Run() override { m_body(); }
+
+    private:
+        std::function<void()> m_body;
+    };
+    const struct
+    {
+        std::function<void()> body;
+        size_t lines;
+        std::string last;
+    } cases[] = {
+        {[] { throw CSystemException(CODE_CONNECTION_REFUSED); }, 2,
+         "CThreadBase::Run: The exception above escaped the thread's body; the thread ends."},
+        {[] { throw std::runtime_error("out of luck"); }, 1,
+         "CThreadBase::Run: \"out of luck\" escaped the thread's body; the thread ends."},
+        {[] { throw 42; }, 1,
+         "CThreadBase::Run: An unknown exception escaped the thread's body; the thread ends."},
+    };
+    for (const auto& c : cases)
+    {
+        CTraceRecorder trace;
+        CThrowing thread(c.body);
+        EXPECT_FALSE(thread.HasFinished());
+        thread.Start();
+        thread.Join();
+        EXPECT_TRUE(thread.HasFinished());
+        const auto lines = trace.Lines();
+        ASSERT_EQ(lines.size(), c.lines) << c.last;
+        EXPECT_EQ(lines.back(), c.last);
+    }
 }
 
 // The socket library is started by its first user and cleaned up after its last (WSAStartup and

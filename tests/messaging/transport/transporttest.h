@@ -86,14 +86,15 @@ private:
 class CRecordingSink : public IInboundSink
 {
 public:
-    void QueueInbound(CClientObject*, CByteBuffer* pBuffer) override
+    bool QueueInbound(CClientObject*, CByteBuffer* pBuffer, IMessagingSocket*) override
     {
         std::lock_guard<std::mutex> g(m_mutex);
         inbound.emplace_back(pBuffer->Data(), pBuffer->Data() + pBuffer->GetSize());
+        return true;
     }
     void QueueDisconnect(CClientObject*) override { ++disconnects; }
-    void AddPendingRequest(CRequestMessage*) override {}
-    void RemovePendingRequest(CRequestMessage*) override {}
+    void AddPendingRequest(CRequestMessage*, CClientObject*) override {}
+    void RemovePendingRequest(CRequestMessage*, CClientObject*) override {}
     size_t InboundCount()
     {
         std::lock_guard<std::mutex> g(m_mutex);
