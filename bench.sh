@@ -9,6 +9,6 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
 zelbin_ensure_packages
-cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELBIN_TESTS=OFF >/dev/null
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELBIN_TESTS=OFF -DZELBIN_BENCH=ON >/dev/null
 cmake --build build-release -j "$(nproc)" --target zelbin_bench zelbin VostraHardwareService
 exec ./build-release/bench/zelbin_bench "$@"

@@ -1,18 +1,19 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
-# Builds Zelbin, starts the stand-in receiver service in the foreground (its log in a temporary
+# Installs only what building and running needs, builds Zelbin in release mode, starts the stand-in receiver service in the foreground (its log in a temporary
 # directory, receivers that come and go) and then the Zelbin window connected to it. Without a
 # display it says so and shows what zelbinctl sees instead. Type the service's control commands
 # (help, appear 7 Name, go 7, log 10 5, ...) while it runs; Ctrl+C ends it.
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
-zelbin_ensure_packages
+zelbin_ensure_packages run
 
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
-cmake --build build -j "$(nproc)"
+# Without the tests and the benchmarks: they need packages of their own, which ./test.sh installs.
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release -DZELBIN_TESTS=OFF -DZELBIN_BENCH=OFF >/dev/null
+cmake --build build-release -j "$(nproc)" --target zelbin zelbinctl VostraHardwareService VostraSoftwareService
 
-bin=build/bin
+bin=build-release/bin
 # The service logs to its default file, the one "-start" uses too: after Service > Stop and
 # Start in the window, the restarted service goes on writing the same file.
 echo "Starting the stand-in receiver service"

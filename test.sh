@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source scripts/ensure-packages.sh
-zelbin_ensure_packages
+zelbin_ensure_packages test
 
 jobs=$(nproc)
 # Most plain tests wait on sockets, child processes and timers rather than on the CPU, so four
@@ -59,7 +59,7 @@ echo "== messages, transport, service client and service tests under ThreadSanit
 # builds without Qt.
 build build-tsan -DCMAKE_BUILD_TYPE=Debug -DZELBIN_SANITIZE=thread -DZELBIN_GUI=OFF
 TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1 \
-    run_ctest --test-dir build-tsan --output-on-failure -j "$jobs" --no-tests=error -L "messages|transport|service"
+    run_ctest --test-dir build-tsan --output-on-failure -j "$jobs" --no-tests=error -L "base|messages|transport|service|logdoc"
 
 echo "== Windows build under Wine: messages, transport, service client, stand-in, zelbinctl, mixed pairs =="
 wine_start=$SECONDS

@@ -9,6 +9,7 @@
 #include "fakeanswerer.h"
 #include "filterpane.h"
 #include "findbar.h"
+#include "logfileview.h"
 #include "mainframe.h"
 #include "message.h"
 #include "netns.h"
@@ -27,6 +28,7 @@
 #include <QMainWindow>
 #include <QTextBlock>
 #include <QTimer>
+#include <QToolButton>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <arpa/inet.h>
@@ -947,6 +949,119 @@ void FloodWithFindAndFilter(int seconds)
          half / 1024.0, "about 1x"});
 }
 
+// A generated log of the given size: service lines with multi-byte characters, and every
+// thousandth line 2000 words long.
+void WriteOpenedLog(const std::string& path, size_t bytes)
+{
+    std::ofstream out(path, std::ios::binary);
+    const char* words[] = {"alpha",
+                           "beta",
+                           "receiver",
+                           "ERROR",
+                           "timeout",
+                           "caf\xc3\xa9",
+                           "\xc3\xbc"
+                           "ber",
+                           "\xe6\x97\xa5\xe6\x9c\xac",
+                           "data",
+                           "lazy",
+                           "dog"};
+    std::string block;
+    uint32_t seed = 1;
+    size_t written = 0;
+    for (size_t i = 0; written < bytes; ++i)
+    {
+        block += "2026-12-06 10:00:00.000 DEBUG line " + std::to_string(i);
+        seed = seed * 1103515245 + 12345;
+        for (size_t w = i % 1000 ? 3 + (seed >> 16) % 12 : 2000; w > 0; --w)
+        {
+            seed = seed * 1103515245 + 12345;
+            block += ' ';
+            block += words[(seed >> 16) % 11];
+        }
+        block += "\r\n";
+        if (block.size() >= 1 << 20)
+        {
+            out << block;
+            written += block.size();
+            block.clear();
+        }
+    }
+}
+
+// A log opened in a tab of the window: the first screen, the last line, the full index, the
+// longest user-interface stall meanwhile, a scroll to the middle, a word and an expression
+// counted over the whole file, and resident memory; against wc -l and grep -c on the same file.
+void OpenedFile(size_t bytes)
+{
+    CTempDir dir;
+    const std::string path = dir / "opened.log";
+    WriteOpenedLog(path, bytes);
+    const std::string size = std::to_string(bytes >> 20) + " MiB";
+    RunToEnd({"/usr/bin/wc", "-l", path}); // a warm cache for all that follows
+    const RunCost wc = RunToEnd({"/usr/bin/wc", "-l", path});
+    const RunCost grepWord = RunToEnd({"/usr/bin/grep", "-c", "receiver", path});
+    const RunCost grepRegex = RunToEnd({"/usr/bin/grep", "-c", "rec[a-z]*ver [a-f]", path});
+    const long before = RssKiB(::getpid());
+    CMainFrame frame;
+    if (!frame.Create())
+        return;
+    frame.resize(1000, 800);
+    frame.show();
+    PumpEvents([] { return true; });
+    CStallMeter stalls;
+    auto t = Clock::now();
+    frame.OpenFile(QString::fromStdString(path));
+    CLogFileView* pFile = frame.GetFrontFile();
+    PumpEvents([&] { return pFile->GetIndex().GetLineCount() > 0; });
+    pFile->viewport()->grab();
+    const double firstMs = MsSince(t);
+    PumpEvents([&] { return pFile->GetIndex().IsComplete(); });
+    const double indexMs = MsSince(t);
+    pFile->ScrollToLine(pFile->GetIndex().GetLineCount() - 1, false);
+    pFile->viewport()->grab();
+    const double lastMs = MsSince(t);
+    const double stallMs = stalls.Ms();
+    const int64_t iLines = pFile->GetIndex().GetLineCount();
+    t = Clock::now();
+    pFile->ScrollToLine(iLines / 2, true);
+    pFile->viewport()->grab();
+    const double middleMs = MsSince(t);
+    CFindBar* pFind = frame.GetFindBar();
+    pFind->Open();
+    const auto count = [&](const QString& pattern, bool bRegex)
+    {
+        CStallMeter searchStalls;
+        pFind->GetRegexButton()->setChecked(bRegex);
+        const auto start = Clock::now();
+        pFind->GetEdit()->setText(pattern);
+        PumpEvents([&] { return !pFind->GetIndex().IsSearching(); });
+        return std::make_pair(MsSince(start), searchStalls.Ms());
+    };
+    const auto [wordMs, wordStall] = count(QStringLiteral("receiver"), false);
+    const auto [regexMs, regexStall] = count(QStringLiteral("rec[a-z]*ver [a-f]"), true);
+    pFind->Close();
+    const long after = RssKiB(::getpid());
+    std::printf("(%s: %lld lines)\n", size.c_str(), static_cast<long long>(iLines));
+    Add({"opened " + size + ", first screen", "ms", firstMs, "wc -l, same file", wc.ms,
+         "for reference"});
+    Add({"opened " + size + ", last line shown", "ms", lastMs, "wc -l, same file", wc.ms,
+         "at most 2x"});
+    Add({"opened " + size + ", full index", "ms", indexMs, "wc -l, same file", wc.ms,
+         "for reference"});
+    Add({"opened " + size + ", longest stall while indexing", "ms", stallMs, "limit", 50,
+         "below 50 ms"});
+    Add({"opened " + size + ", scroll to the middle", "ms", middleMs, "limit", 50, "below 50 ms"});
+    Add({"opened " + size + ", a word counted", "ms", wordMs, "grep -c, same word", grepWord.ms,
+         "at most 2x"});
+    Add({"opened " + size + ", an expression counted", "ms", regexMs, "grep -c, same expression",
+         grepRegex.ms, "at most 2x"});
+    Add({"opened " + size + ", longest stall while searching", "ms",
+         std::max(wordStall, regexStall), "limit", 50, "below 50 ms"});
+    Add({"opened " + size + ", memory added", "MiB", (after - before) / 1024.0, "12 bytes a line",
+         iLines * 12.0 / (1 << 20), "below, plus 40 MiB"});
+}
+
 void WriteJson(const std::string& path)
 {
     std::ofstream out(path);
@@ -980,7 +1095,7 @@ int main(int argc, char** argv)
             std::printf("usage: zelbin_bench [--quick] [--json PATH] [--flood-seconds N]\n"
                         "       [--only "
                         "round-trip|stand-in|events|send|log-view|discovery|window|receivers|large-"
-                        "log|memory|find]\n");
+                        "log|memory|find|opened]\n");
             return 0;
         }
         if (a == "--quick")
@@ -1031,6 +1146,12 @@ int main(int argc, char** argv)
         FindAndFilterInView(quick ? mb : 5 * mb);
     if (wanted("find"))
         FloodWithFindAndFilter(quick ? 5 : 60);
+    if (wanted("opened"))
+    {
+        OpenedFile(quick ? size_t{64} << 20 : size_t{1} << 30);
+        if (!quick)
+            OpenedFile(size_t{4} << 30);
+    }
     WriteJson(json);
     std::printf("written to %s\n", json.c_str());
     return 0;

@@ -64,6 +64,17 @@ std::string SystemdQuoted(const std::string& word)
     return out + "\"";
 }
 
+int InstallUnit(const std::string& program, const std::string& unitDir)
+{
+    const std::string executable = GetModulePath();
+    if (executable.empty())
+    {
+        std::fprintf(stderr, "%s: cannot tell the path of this program\n", program.c_str());
+        return 1;
+    }
+    return InstallUnitFor(program, executable, unitDir);
+}
+
 int RunProgramMain(int (*pMain)(int, char**), int argc, char** argv)
 {
     SetUpProgram(argc, argv);

@@ -43,8 +43,12 @@ int StopDaemon(const std::string& program);
 
 // The unit file path, in unitDir when given, else the user's systemd unit directory.
 std::string UnitFilePath(const std::string& program, const std::string& unitDir);
-int InstallUnit(const std::string& program, const std::string& executable,
-                const std::string& unitDir);
+// Registers this program (its own path, GetModulePath) to run as the service; fails with a
+// message when the system cannot tell that path.
+int InstallUnit(const std::string& program, const std::string& unitDir);
+// The registration itself, of one system, for the program at executable.
+int InstallUnitFor(const std::string& program, const std::string& executable,
+                   const std::string& unitDir);
 int UninstallUnit(const std::string& program, const std::string& unitDir);
 
 // Blocks the stop signals (SIGTERM, SIGINT, SIGHUP) in this and every later thread, so that
@@ -54,9 +58,6 @@ void BlockStopSignals();
 void WaitForStopSignal();
 // Ends WaitForStopSignal as a stop request from outside would ("quit" on the control input).
 void RequestStop();
-
-// The path of the running program.
-std::string OwnExecutablePath(const char* argv0);
 
 // Runs a program's main (after SetUpProgram): nothing it meets (an unusable runtime
 // directory, say) ends it with an abort; the reason is printed and the status (1) says that it

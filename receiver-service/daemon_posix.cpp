@@ -185,8 +185,8 @@ std::string UnitFilePath(const std::string& program, const std::string& unitDir)
     return dir + "/" + program + ".service";
 }
 
-int InstallUnit(const std::string& program, const std::string& executable,
-                const std::string& unitDir)
+int InstallUnitFor(const std::string& program, const std::string& executable,
+                   const std::string& unitDir)
 {
     const std::string path = UnitFilePath(program, unitDir);
     std::error_code ignored;
@@ -229,11 +229,4 @@ int RunAsService(const std::string& program, const DaemonBody&)
 {
     std::fprintf(stderr, "%s: %s is for Windows only\n", program.c_str(), SERVICE_SWITCH);
     return 2;
-}
-
-std::string OwnExecutablePath(const char* argv0)
-{
-    char exe[4096] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", exe, sizeof exe - 1);
-    return n > 0 ? std::string(exe, static_cast<size_t>(n)) : std::string(argv0);
 }

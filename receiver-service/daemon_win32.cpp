@@ -3,8 +3,9 @@
 // background process, the named stop event, and the registration as a service of the service
 // control manager.
 
+#include "commandline.h"
 #include "daemon.h"
-#include "servicecontrol.h"
+#include "program.h"
 #include "stopsignal.h"
 #include "utf8path.h"
 
@@ -20,13 +21,6 @@ namespace fs = std::filesystem;
 
 namespace
 {
-std::wstring OwnPath()
-{
-    wchar_t path[32768] = {};
-    const DWORD n = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-    return std::wstring(path, n);
-}
-
 // The process when it is alive and runs the program, else null. A pid reused by another program,
 // or a pid file that was tampered with, is never stopped.
 HANDLE OpenProgram(int pid, const std::string& program)
@@ -110,8 +104,8 @@ int StartDaemon(const std::string& program, const std::vector<std::string>& opti
     const HANDLE hOut =
         ::CreateFileW(out.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    std::string command = QuotedArgument(Utf8FromPath(OwnPath())) + " " + DAEMON_CHILD_SWITCH +
-                          " " + std::to_string(reinterpret_cast<uintptr_t>(hReady));
+    std::string command = QuotedArgument(GetModulePath()) + " " + DAEMON_CHILD_SWITCH + " " +
+                          std::to_string(reinterpret_cast<uintptr_t>(hReady));
     for (const std::string& option : options)
         command += " " + QuotedArgument(option);
     std::wstring line = PathFromUtf8(command).wstring();
@@ -209,8 +203,8 @@ std::string UnitFilePath(const std::string& program, const std::string& /*unitDi
     return program;
 }
 
-int InstallUnit(const std::string& program, const std::string& executable,
-                const std::string& /*unitDir*/)
+int InstallUnitFor(const std::string& program, const std::string& executable,
+                   const std::string& /*unitDir*/)
 {
     const SC_HANDLE hManager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CREATE_SERVICE);
     if (!hManager)
@@ -269,12 +263,6 @@ int UninstallUnit(const std::string& program, const std::string& /*unitDir*/)
     std::printf("removed %s\n", program.c_str());
     return 0;
 }
-
-std::string OwnExecutablePath(const char* /*argv0*/)
-{
-    return Utf8FromPath(OwnPath());
-}
-
 namespace
 {
 // The one service this process runs; the service control manager calls back on threads of its own.

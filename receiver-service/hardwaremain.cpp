@@ -226,7 +226,7 @@ int Main(int argc, char** argv)
     if (a.sw == "-stop")
         return StopDaemon(PROGRAM);
     if (a.sw == "-i")
-        return InstallUnit(PROGRAM, OwnExecutablePath(argv[0]), a.unitDir);
+        return InstallUnit(PROGRAM, a.unitDir);
     return UninstallUnit(PROGRAM, a.unitDir);
 }
 

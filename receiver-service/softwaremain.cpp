@@ -113,7 +113,7 @@ int Main(int argc, char** argv)
     if (sw == "-stop")
         return StopDaemon(PROGRAM);
     if (sw == "-i")
-        return InstallUnit(PROGRAM, OwnExecutablePath(argv[0]), unitDir);
+        return InstallUnit(PROGRAM, unitDir);
     return UninstallUnit(PROGRAM, unitDir);
 }
 

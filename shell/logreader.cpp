@@ -51,18 +51,7 @@ std::u16string DecodeLenient(const char* p, size_t n)
 // The number of UTF-16 units DecodeLenient makes of the same bytes.
 size_t LenientLength(std::string_view bytes)
 {
-    // Plain ASCII, the usual log line, is told eight bytes at a time.
-    uint64_t any = 0;
-    size_t i = 0;
-    for (; i + 8 <= bytes.size(); i += 8)
-    {
-        uint64_t word;
-        std::memcpy(&word, bytes.data() + i, 8);
-        any |= word;
-    }
-    for (; i < bytes.size(); ++i)
-        any |= static_cast<uint8_t>(bytes[i]);
-    if ((any & 0x8080808080808080ULL) == 0)
+    if (IsPlainAscii(bytes))
         return bytes.size();
     size_t iUnits = 0;
     WalkLenient(bytes.data(), bytes.size(), [&iUnits](char16_t) { ++iUnits; });
@@ -86,6 +75,40 @@ size_t IncompleteTail(const char* p, size_t n)
     return 0;
 }
 } // namespace
+
+bool IsPlainAscii(std::string_view bytes)
+{
+    uint64_t any = 0;
+    size_t i = 0;
+    for (; i + 8 <= bytes.size(); i += 8)
+    {
+        uint64_t word;
+        std::memcpy(&word, bytes.data() + i, 8);
+        any |= word;
+    }
+    for (; i < bytes.size(); ++i)
+        any |= static_cast<uint8_t>(bytes[i]);
+    return (any & 0x8080808080808080ULL) == 0;
+}
+
+std::u16string DecodeLogText(std::string_view bytes)
+{
+    return DecodeLenient(bytes.data(), bytes.size());
+}
+
+size_t LogTextBytes(std::string_view bytes, size_t iUnits)
+{
+    const auto* p = reinterpret_cast<const uint8_t*>(bytes.data());
+    size_t i = 0;
+    for (size_t iUnit = 0; i < bytes.size() && iUnit < iUnits;)
+    {
+        uint32_t cp = 0;
+        const size_t len = Utf8SequenceAt(p + i, bytes.size() - i, cp);
+        iUnit += len != 0 && cp >= 0x10000 ? 2 : 1;
+        i += len == 0 ? 1 : len;
+    }
+    return i;
+}
 
 bool CLogFileReader::Open(const std::string& path)
 {
@@ -183,8 +206,9 @@ bool CLogFileReader::ReadLineBytes(std::string_view& bytes)
     {
         const size_t iAvailable = m_iEnd - m_iBegin;
         if (iAvailable > 0)
-            pFeed = static_cast<const char*>(std::memchr(m_buffer.data() + m_iBegin, '\n',
-                                                         std::min(iAvailable, LOG_LINE_CHUNK)));
+            pFeed =
+                FindLogLineFeed(m_buffer.data() + m_iBegin,
+                                m_buffer.data() + m_iBegin + std::min(iAvailable, LOG_LINE_CHUNK));
         if (pFeed || iAvailable >= LOG_LINE_CHUNK || !Fill())
             break;
     }
@@ -219,9 +243,7 @@ bool CLogFileReader::ReadLine(std::u16string& line)
 
 void AppendLogLine(const std::u16string& line, std::u16string& batch)
 {
-    size_t iEnd = line.size();
-    while (iEnd > 0 && line[iEnd - 1] == u'\r')
-        --iEnd;
+    const size_t iEnd = line.size() - TrailingCarriageReturns(line);
     batch.append(line, 0, iEnd);
     if (iEnd < line.size())
         batch += u"\r\n";
@@ -326,8 +348,7 @@ bool CLogFollower::CollectNewLogData(ILogTextTarget& target, std::u16string& bat
         m_file.ReadLine(first);
         if (!first.empty())
         {
-            while (!first.empty() && first.back() == u'\r')
-                first.pop_back();
+            first.resize(first.size() - TrailingCarriageReturns(first));
             batch += first + u"\r\n";
         }
     }
@@ -374,9 +395,7 @@ namespace
 // The units a line's bytes add to a batch (see AppendLogLine).
 size_t AppendedLength(std::string_view bytes)
 {
-    size_t iCarriageReturns = 0;
-    while (iCarriageReturns < bytes.size() && bytes[bytes.size() - 1 - iCarriageReturns] == '\r')
-        ++iCarriageReturns;
+    const size_t iCarriageReturns = TrailingCarriageReturns(bytes);
     const size_t iUnits = LenientLength(bytes) - iCarriageReturns;
     return iCarriageReturns ? iUnits + 2 : iUnits;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -14,6 +15,33 @@
 // A line longer than this is read in pieces of at most this many bytes: a file without line
 // feeds (a device, a corrupt log) costs bounded memory, and the text limit applies per piece.
 inline constexpr size_t LOG_LINE_CHUNK = 64 * 1024;
+
+// The line-end rule that the live log, zelbinctl and an opened file's index share: a line ends
+// with its line feed; the carriage returns just before it belong to its line end, not to its text.
+inline const char* FindLogLineFeed(const char* p, const char* pEnd)
+{
+    return static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(pEnd - p)));
+}
+// How many carriage returns end the text (of bytes or of UTF-16 units).
+template <class Text> size_t TrailingCarriageReturns(const Text& text)
+{
+    size_t n = 0;
+    while (n < text.size() && text[text.size() - 1 - n] == '\r')
+        ++n;
+    return n;
+}
+// A line's text: its bytes up to the line feed, without the carriage returns before it.
+inline std::string_view LogLineText(std::string_view line)
+{
+    line.remove_suffix(TrailingCarriageReturns(line));
+    return line;
+}
+// Whether the bytes are plain ASCII, told eight at a time (the usual log line is).
+bool IsPlainAscii(std::string_view bytes);
+// The bytes as text, as the log view reads them: a byte that starts no UTF-8 character is U+FFFD.
+std::u16string DecodeLogText(std::string_view bytes);
+// How many of the bytes make the first iUnits UTF-16 units of DecodeLogText(bytes).
+size_t LogTextBytes(std::string_view bytes, size_t iUnits);
 
 // The service's log file, opened for reading in binary mode. The position is the reader's own.
 class CLogFileReader
@@ -50,6 +78,14 @@ public:
     // Up to n bytes of the file that end at the position (fewer near its start), read without
     // moving the reading position; empty when closed or unreadable.
     std::string PeekBefore(long iPosition, size_t n) const;
+    // The file's size in bytes, also above 4 GiB; -1 when closed or unreadable.
+    int64_t GetFileSize() const { return m_hFile == NO_FILE ? -1 : FileSize(m_hFile); }
+    // Reads at the offset without moving the reading position: the count read, 0 at the end,
+    // -1 on failure or when closed. Threads may read at once (no shared position).
+    long ReadBytesAt(char* pBuffer, size_t iSize, long iOffset) const
+    {
+        return m_hFile == NO_FILE ? -1 : ReadAt(m_hFile, pBuffer, iSize, iOffset);
+    }
 
 private:
     // The platform file's side: a descriptor (POSIX) or a HANDLE (Windows).

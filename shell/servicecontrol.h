@@ -10,14 +10,8 @@
 inline constexpr const char* HARDWARE_SERVICE_PROGRAM = "VostraHardwareService.exe";
 inline constexpr const char* SOFTWARE_SERVICE_PROGRAM = "VostraSoftwareService.exe";
 
-// The directory of the running executable, with its trailing separator; empty on failure.
-std::string GetModuleDirectory();
-// One word of a command line, quoted so that a program's start-up code reads it back as it was.
-std::string QuotedArgument(const std::string& word);
 // "\"PATH\" SWITCH"
 std::string ServiceCommandLine(const std::string& path, const std::string& sw);
-// The words a program finds in such a command line.
-std::vector<std::string> SplitServiceCommandLine(const std::string& line);
 // Starts the program with the switch; true when the process was created.
 bool RunServiceCommand(const std::string& path, const std::string& sw);
 // The hardware service program first; the software one only when the first started.

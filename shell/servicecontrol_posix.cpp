@@ -2,6 +2,7 @@
 // Process launching on POSIX: posix_spawn of the quoted program path with its switch. There is no
 // application-path registry here, so the environment passes unchanged.
 
+#include "commandline.h"
 #include "servicecontrol.h"
 
 #include <spawn.h>
@@ -11,22 +12,9 @@
 
 extern char** environ;
 
-std::string GetModuleDirectory()
-{
-    char path[4096] = {};
-    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0)
-        return {};
-    std::string directory(path, static_cast<size_t>(n));
-    const size_t slash = directory.rfind('/');
-    if (slash != std::string::npos)
-        directory.resize(slash + 1);
-    return directory;
-}
-
 bool RunServiceCommand(const std::string& path, const std::string& sw)
 {
-    std::vector<std::string> args = SplitServiceCommandLine(ServiceCommandLine(path, sw));
+    std::vector<std::string> args = SplitCommandLine(ServiceCommandLine(path, sw));
     std::vector<char*> argv;
     for (auto& a : args)
         argv.push_back(a.data());

@@ -7,17 +7,6 @@
 
 #include <windows.h>
 
-#include <filesystem>
-
-std::string GetModuleDirectory()
-{
-    wchar_t path[32768] = {};
-    const DWORD n = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
-    if (n == 0 || n >= std::size(path))
-        return {};
-    return Utf8FromPath(std::filesystem::path(path).parent_path()) + "\\";
-}
-
 bool RunServiceCommand(const std::string& path, const std::string& sw)
 {
     const std::string command = ServiceCommandLine(path, sw);

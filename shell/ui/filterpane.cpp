@@ -16,8 +16,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
-CFilterModel::CFilterModel(const CMatchIndex& index, QTextDocument* pDocument, QObject* pParent)
-    : QAbstractListModel(pParent), m_index(index), m_pDocument(pDocument)
+CFilterModel::CFilterModel(const CMatchIndex& index, QObject* pParent)
+    : QAbstractListModel(pParent), m_index(index)
 {
     connect(&index, &CMatchIndex::Rebuilt, this,
             [this]
@@ -41,24 +41,23 @@ int CFilterModel::rowCount(const QModelIndex& parent) const
     return parent.isValid() ? 0 : m_iRows;
 }
 
-int CFilterModel::LineAt(int iRow) const
+int64_t CFilterModel::LineAt(int iRow) const
 {
     return iRow >= 0 && iRow < m_iRows ? m_index.GetLines()[static_cast<size_t>(iRow)].iLine : -1;
 }
 
 QVariant CFilterModel::data(const QModelIndex& index, int iRole) const
 {
-    if (iRole != Qt::DisplayRole)
+    const int64_t iLine = LineAt(index.row());
+    if (iRole != Qt::DisplayRole || iLine < 0 || !m_index.GetTarget())
         return {};
-    const int iLine = LineAt(index.row());
-    return QStringLiteral("%1: %2").arg(iLine + 1).arg(
-        m_pDocument->findBlockByNumber(iLine).text());
+    return QStringLiteral("%1: %2").arg(iLine + 1).arg(m_index.GetTarget()->GetLineText(iLine));
 }
 
 CFilterPane::CFilterPane(CZelbinView* pView, QWidget* pParent)
-    : QWidget(pParent), m_pView(pView), m_index(pView->document()),
-      m_pModel(new CFilterModel(m_index, pView->document(), this)), m_pEdit(new QLineEdit(this)),
-      m_pList(new QListView(this))
+    : QWidget(pParent), m_pTarget(pView->GetSearchTarget()),
+      m_pModel(new CFilterModel(m_index, this)), m_pEdit(new QLineEdit(this)),
+      m_pStatus(new QLabel(this)), m_pList(new QListView(this))
 {
     setObjectName(QStringLiteral("filterPane"));
     auto* pRow = new QHBoxLayout;
@@ -71,6 +70,7 @@ CFilterPane::CFilterPane(CZelbinView* pView, QWidget* pParent)
     m_pCase = AddBarButton(pRow, this, QStringLiteral("Aa"), QStringLiteral("Match case"), true);
     m_pRegex =
         AddBarButton(pRow, this, QStringLiteral(".*"), QStringLiteral("Regular expression"), true);
+    pRow->addWidget(m_pStatus);
     m_pList->setModel(m_pModel);
     m_pList->setUniformItemSizes(true); // rows of one height: a long list lays out at once
     m_pList->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -92,7 +92,15 @@ CFilterPane::CFilterPane(CZelbinView* pView, QWidget* pParent)
                 if (m_pModel->rowCount() > 0)
                     m_pList->setFocus();
             });
+    connect(&m_index, &CMatchIndex::Progress, this, &CFilterPane::UpdateStatus);
+    m_index.SetTarget(m_pTarget);
     hide();
+}
+
+void CFilterPane::SetTarget(CSearchTarget* pTarget)
+{
+    m_pTarget = pTarget;
+    m_index.SetTarget(pTarget);
 }
 
 void CFilterPane::Open()
@@ -105,13 +113,16 @@ void CFilterPane::Open()
 void CFilterPane::Close()
 {
     hide();
-    m_pView->setFocus();
+    m_index.Cancel();
+    m_pTarget->GetWidget()->setFocus();
     emit Closed();
 }
 
 void CFilterPane::keyPressEvent(QKeyEvent* pEvent)
 {
-    if (pEvent->key() == Qt::Key_Escape)
+    if (pEvent->key() == Qt::Key_Escape && m_index.IsSearching())
+        m_index.Cancel();
+    else if (pEvent->key() == Qt::Key_Escape)
         Close();
     else
         QWidget::keyPressEvent(pEvent);
@@ -119,15 +130,37 @@ void CFilterPane::keyPressEvent(QKeyEvent* pEvent)
 
 void CFilterPane::OnPatternChanged()
 {
-    const CLogPattern pattern(m_pEdit->text(), m_pCase->isChecked(), m_pRegex->isChecked());
-    m_pEdit->setToolTip(pattern.GetError());
+    const CLogPattern pattern =
+        MakeLogPattern(m_pEdit->text(), m_pCase->isChecked(), m_pRegex->isChecked());
+    m_pEdit->setToolTip(QString::fromStdString(pattern.GetError()));
     m_pList->setVisible(!pattern.IsEmpty());
     m_index.SetPattern(pattern);
 }
 
+QString CFilterPane::GetStatusText() const
+{
+    return m_pStatus->text();
+}
+
+void CFilterPane::UpdateStatus()
+{
+    const int64_t iLines = static_cast<int64_t>(m_index.GetLines().size());
+    const QString lines = iLines == 1 ? QStringLiteral("1 line")
+                                      : QStringLiteral("%1 lines").arg(GroupedNumber(iLines));
+    if (m_index.GetPattern().IsEmpty() || !m_index.GetPattern().IsValid())
+        m_pStatus->clear();
+    else if (m_index.IsSearching())
+        m_pStatus->setText(
+            QStringLiteral("%1 so far\u2026 %2 %").arg(lines).arg(m_index.GetPercent()));
+    else if (m_index.WasStopped())
+        m_pStatus->setText(QStringLiteral("%1 so far (stopped)").arg(lines));
+    else
+        m_pStatus->setText(lines);
+}
+
 void CFilterPane::Activate(int iRow)
 {
-    const int iLine = m_pModel->LineAt(iRow);
+    const int64_t iLine = m_pModel->LineAt(iRow);
     if (iLine >= 0)
-        m_pView->GoToLine(iLine);
+        m_pTarget->GoToLine(iLine);
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The filter pane (View > Filter, Ctrl+Shift+F): under the log, the lines that match a pattern,
-// each with its line number, growing as matching lines arrive. Double-click or Enter puts the
-// view's caret on the line. While the pattern is empty the list is hidden.
+// The filter pane (View > Filter, Ctrl+Shift+F): under the document in front (the live log or an
+// opened file), the lines that match a pattern, each with its line number, growing as they are
+// found and as matching lines arrive. Double-click or Enter puts the view's caret on the line.
+// While the pattern is empty the list is hidden; Escape stops a search under way, or closes.
 #pragma once
 
 #include "logsearch.h"
@@ -10,22 +11,22 @@
 #include <QWidget>
 
 class CZelbinView;
+class QLabel;
 class QLineEdit;
 class QListView;
 class QToolButton;
 
-// The index's lines as rows "1234: text"; the text is read from the view when a row is shown.
+// The index's lines as rows "1234: text"; the text is read from the document when a row is shown.
 class CFilterModel : public QAbstractListModel
 {
 public:
-    CFilterModel(const CMatchIndex& index, QTextDocument* pDocument, QObject* pParent);
+    CFilterModel(const CMatchIndex& index, QObject* pParent);
     int rowCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int iRole) const override;
-    int LineAt(int iRow) const;
+    int64_t LineAt(int iRow) const;
 
 private:
     const CMatchIndex& m_index;
-    QTextDocument* m_pDocument;
     int m_iRows = 0;
 };
 
@@ -33,7 +34,9 @@ class CFilterPane : public QWidget
 {
     Q_OBJECT
 public:
+    // On the live log's view until another document is set.
     CFilterPane(CZelbinView* pView, QWidget* pParent = nullptr);
+    void SetTarget(CSearchTarget* pTarget);
     // Shows the pane with the focus in its field.
     void Open();
     void Close();
@@ -41,6 +44,7 @@ public:
     QToolButton* GetCaseButton() const { return m_pCase; }
     QToolButton* GetRegexButton() const { return m_pRegex; }
     QListView* GetList() const { return m_pList; }
+    QString GetStatusText() const;
     const CMatchIndex& GetIndex() const { return m_index; }
     // Puts the view's caret on the row's line.
     void Activate(int iRow);
@@ -53,12 +57,14 @@ protected:
 
 private:
     void OnPatternChanged();
+    void UpdateStatus();
 
-    CZelbinView* m_pView;
+    CSearchTarget* m_pTarget;
     CMatchIndex m_index;
     CFilterModel* m_pModel;
     QLineEdit* m_pEdit;
     QToolButton* m_pCase;
     QToolButton* m_pRegex;
+    QLabel* m_pStatus;
     QListView* m_pList;
 };

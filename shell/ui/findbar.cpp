@@ -27,7 +27,7 @@ QToolButton* AddBarButton(QHBoxLayout* pLayout, QWidget* pParent, const QString&
 }
 
 CFindBar::CFindBar(CZelbinView* pView, QWidget* pParent)
-    : QWidget(pParent), m_pView(pView), m_index(pView->document()), m_pEdit(new QLineEdit(this)),
+    : QWidget(pParent), m_pTarget(pView->GetSearchTarget()), m_pEdit(new QLineEdit(this)),
       m_pCount(new QLabel(this))
 {
     setObjectName(QStringLiteral("findBar"));
@@ -56,42 +56,49 @@ CFindBar::CFindBar(CZelbinView* pView, QWidget* pParent)
     connect(pNext, &QToolButton::clicked, this, &CFindBar::FindNext);
     connect(pPrevious, &QToolButton::clicked, this, &CFindBar::FindPrevious);
     connect(pClose, &QToolButton::clicked, this, &CFindBar::Close);
-    connect(&m_index, &CMatchIndex::Rebuilt, this,
-            [this]
-            {
-                // The selected match may be gone with the text that held it.
-                const QTextCursor selection = m_pView->textCursor();
-                m_iCurrent = selection.hasSelection()
-                                 ? m_index.GetMatchNumberAt(selection.selectionStart())
-                                 : 0;
-                UpdateCount();
-            });
-    connect(&m_index, &CMatchIndex::Appended, this, &CFindBar::UpdateCount);
+    // The selected match may be gone with the text that held it, or have a new number.
+    connect(&m_index, &CMatchIndex::Rebuilt, this, &CFindBar::UpdateCurrent);
+    connect(&m_index, &CMatchIndex::Progress, this, &CFindBar::UpdateCurrent);
+    m_index.SetTarget(m_pTarget);
     UpdateCount();
     hide();
 }
 
+void CFindBar::SetTarget(CSearchTarget* pTarget)
+{
+    if (pTarget == m_pTarget)
+        return;
+    m_pTarget->SetFindPattern(CLogPattern());
+    m_pTarget = pTarget;
+    m_pTarget->SetFindPattern(isHidden() ? CLogPattern() : m_index.GetPattern());
+    m_iCurrent = 0;
+    m_index.SetTarget(pTarget);
+}
+
 void CFindBar::Open()
 {
-    const QString selected = m_pView->textCursor().selectedText();
-    if (!selected.isEmpty() && !selected.contains(QChar::ParagraphSeparator))
+    const QString selected = m_pTarget->GetSelectionOnOneLine();
+    if (!selected.isEmpty())
         m_pEdit->setText(selected);
     show();
     m_pEdit->setFocus();
     m_pEdit->selectAll();
+    OnPatternChanged(); // a pattern kept from before is searched in this document
 }
 
 void CFindBar::Close()
 {
     hide();
-    m_pView->SetFindPattern(CLogPattern());
+    m_pTarget->SetFindPattern(CLogPattern());
     m_index.SetPattern(CLogPattern());
-    m_pView->setFocus();
+    m_pTarget->GetWidget()->setFocus();
 }
 
 void CFindBar::keyPressEvent(QKeyEvent* pEvent)
 {
-    if (pEvent->key() == Qt::Key_Escape)
+    if (pEvent->key() == Qt::Key_Escape && m_index.IsSearching())
+        m_index.Cancel();
+    else if (pEvent->key() == Qt::Key_Escape)
         Close();
     else if (pEvent->key() == Qt::Key_Return && (pEvent->modifiers() & Qt::ShiftModifier))
         FindPrevious();
@@ -101,14 +108,18 @@ void CFindBar::keyPressEvent(QKeyEvent* pEvent)
 
 void CFindBar::OnPatternChanged()
 {
-    const CLogPattern pattern(m_pEdit->text(), m_pCase->isChecked(), m_pRegex->isChecked());
-    m_pView->SetFindPattern(pattern);
+    const CLogPattern pattern =
+        MakeLogPattern(m_pEdit->text(), m_pCase->isChecked(), m_pRegex->isChecked());
+    if (pattern == m_index.GetPattern() && !m_index.WasStopped())
+        return;
+    m_pTarget->SetFindPattern(pattern);
     m_iCurrent = 0;
     m_index.SetPattern(pattern);
-    m_pEdit->setToolTip(pattern.GetError());
+    const QString error = QString::fromStdString(pattern.GetError());
+    m_pEdit->setToolTip(error);
     // A pattern that does not compile turns the field red, in the palette's own red.
     QPalette palette = this->palette();
-    if (!pattern.GetError().isEmpty())
+    if (!error.isEmpty())
         palette.setColor(QPalette::Base,
                          ResolveHighlightColour(QStringLiteral("Red"), palette, true));
     m_pEdit->setPalette(palette);
@@ -127,17 +138,29 @@ bool CFindBar::FindPrevious()
 
 bool CFindBar::Find(bool bBackward)
 {
-    m_index.Flush();
-    if (m_index.GetMatchCount() == 0)
+    const std::vector<CFoundLine>& lines = m_index.GetLines();
+    const CLogPattern& pattern = m_index.GetPattern();
+    int64_t iLine = m_pTarget->GetCurrentLine();
+    const auto at = std::lower_bound(lines.begin(), lines.end(), iLine,
+                                     [](const CFoundLine& l, int64_t i) { return l.iLine < i; });
+    // In the current line first, after (or before) the selection.
+    int iOrdinal = at != lines.end() && at->iLine == iLine
+                       ? m_pTarget->SelectMatchIn(iLine, pattern, bBackward, false)
+                       : 0;
+    if (!iOrdinal && !lines.empty())
     {
-        m_iCurrent = 0;
-        UpdateCount();
-        return false;
+        // Then the next (or previous) listed line, going round the end.
+        auto next = at != lines.end() && at->iLine == iLine ? at + 1 : at;
+        if (bBackward)
+            next = at == lines.begin() ? lines.end() - 1 : at - 1;
+        else if (next == lines.end())
+            next = lines.begin();
+        iLine = next->iLine;
+        iOrdinal = m_pTarget->SelectMatchIn(iLine, pattern, bBackward, true);
     }
-    const int iStart = m_pView->SelectMatch(m_index.GetPattern(), bBackward);
-    m_iCurrent = iStart < 0 ? 0 : m_index.GetMatchNumberAt(iStart);
+    m_iCurrent = iOrdinal ? m_index.GetMatchNumber(iLine, iOrdinal) : 0;
     UpdateCount();
-    return iStart >= 0;
+    return iOrdinal > 0;
 }
 
 QString CFindBar::GetCountText() const
@@ -145,17 +168,29 @@ QString CFindBar::GetCountText() const
     return m_pCount->text();
 }
 
+void CFindBar::UpdateCurrent()
+{
+    int64_t iLine = 0;
+    const int iOrdinal = m_pTarget->GetSelectedMatch(m_index.GetPattern(), iLine);
+    m_iCurrent = iOrdinal ? m_index.GetMatchNumber(iLine, iOrdinal) : 0;
+    UpdateCount();
+}
+
 void CFindBar::UpdateCount()
 {
     const CLogPattern& pattern = m_index.GetPattern();
-    if (!pattern.GetError().isEmpty())
+    const QString count = GroupedNumber(m_index.GetMatchCount());
+    if (!pattern.GetError().empty())
         m_pCount->setText(QStringLiteral("Not a regular expression"));
     else if (pattern.IsEmpty())
         m_pCount->clear();
+    else if (m_index.IsSearching())
+        m_pCount->setText(QStringLiteral("%1 so far\u2026").arg(count));
+    else if (m_index.WasStopped())
+        m_pCount->setText(QStringLiteral("%1 so far (stopped)").arg(count));
     else if (m_iCurrent > 0)
-        m_pCount->setText(QStringLiteral("%1 of %2").arg(m_iCurrent).arg(m_index.GetMatchCount()));
+        m_pCount->setText(QStringLiteral("%1 of %2").arg(GroupedNumber(m_iCurrent), count));
     else
-        m_pCount->setText(m_index.GetMatchCount() == 1
-                              ? QStringLiteral("1 match")
-                              : QStringLiteral("%1 matches").arg(m_index.GetMatchCount()));
+        m_pCount->setText(m_index.GetMatchCount() == 1 ? QStringLiteral("1 match")
+                                                       : QStringLiteral("%1 matches").arg(count));
 }

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The log view's find bar (Edit > Find…, Ctrl+F): a pattern with case and regular-expression
-// toggles; every match in view is highlighted, F3 and Shift+F3 select the next and previous one,
-// and the bar counts them ("3 of 41") while lines come and go. Escape closes it.
+// The find bar (Edit > Find…, Ctrl+F) under the live log and opened files: a pattern with case
+// and regular-expression toggles; every match in view is highlighted, F3 and Shift+F3 select the
+// next and previous one, and the bar counts them ("3 of 41", "1 203 so far…" while it searches
+// a large log). Escape stops a search under way, or closes the bar.
 #pragma once
 
 #include "logsearch.h"
@@ -22,7 +23,10 @@ class CFindBar : public QWidget
 {
     Q_OBJECT
 public:
+    // On the live log's view until another document is set.
     CFindBar(CZelbinView* pView, QWidget* pParent = nullptr);
+    // The document in front: its matches are searched and highlighted now.
+    void SetTarget(CSearchTarget* pTarget);
 
     // Shows the bar with the focus in its field: the view's selection, when it is on one line,
     // becomes the pattern.
@@ -45,13 +49,15 @@ protected:
 private:
     void OnPatternChanged();
     void UpdateCount();
+    // The selected match's number, when the selection is one.
+    void UpdateCurrent();
     bool Find(bool bBackward);
 
-    CZelbinView* m_pView;
+    CSearchTarget* m_pTarget;
     CMatchIndex m_index;
     QLineEdit* m_pEdit;
     QToolButton* m_pCase;
     QToolButton* m_pRegex;
     QLabel* m_pCount;
-    int m_iCurrent = 0; // the selected match's number, from 1; 0 when none is selected
+    int64_t m_iCurrent = 0; // the selected match's number, from 1; 0 when none is selected
 };

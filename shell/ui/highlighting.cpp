@@ -2,6 +2,7 @@
 // Highlight rules, their colours, their settings, the highlighter and the dialog.
 
 #include "highlighting.h"
+#include "logsearch.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -80,20 +81,41 @@ std::vector<CHighlightRule> DefaultHighlightRules()
             {QStringLiteral("^\\S+ \\S+ VERBOSE "), QStringLiteral("Placeholder text"), QString()}};
 }
 
-std::vector<CHighlightRule> LoadHighlightRules(QSettings& settings)
+std::vector<CHighlightRule> LoadHighlightRules(QSettings& settings, QString* pIgnored)
 {
+    if (pIgnored)
+        pIgnored->clear();
     if (!settings.childGroups().contains(KEY))
         return DefaultHighlightRules();
     std::vector<CHighlightRule> rules;
+    // The count is the file's word: only as many rules as are read are believed.
     const int n = settings.beginReadArray(KEY);
-    for (int i = 0; i < n; ++i)
+    int iLong = 0;
+    for (int i = 0; i < std::min(n, MAX_HIGHLIGHT_RULES); ++i)
     {
         settings.setArrayIndex(i);
-        rules.push_back({settings.value(QStringLiteral("pattern")).toString(),
-                         settings.value(QStringLiteral("foreground")).toString(),
+        const QString pattern = settings.value(QStringLiteral("pattern")).toString();
+        if (pattern.size() > MAX_HIGHLIGHT_PATTERN)
+        {
+            ++iLong;
+            continue;
+        }
+        rules.push_back({pattern, settings.value(QStringLiteral("foreground")).toString(),
                          settings.value(QStringLiteral("background")).toString()});
     }
     settings.endArray();
+    QStringList ignored;
+    if (n > MAX_HIGHLIGHT_RULES)
+        ignored << QStringLiteral("%1 rules after the first %2")
+                       .arg(n - MAX_HIGHLIGHT_RULES)
+                       .arg(MAX_HIGHLIGHT_RULES);
+    if (iLong > 0)
+        ignored << QStringLiteral("%1 with a pattern over %2 characters")
+                       .arg(iLong)
+                       .arg(MAX_HIGHLIGHT_PATTERN);
+    if (pIgnored && !ignored.isEmpty())
+        *pIgnored =
+            QStringLiteral("Highlighting: ignored ") + ignored.join(QStringLiteral(" and "));
     return rules;
 }
 
@@ -113,8 +135,46 @@ void SaveHighlightRules(QSettings& settings, const std::vector<CHighlightRule>& 
     settings.setValue(KEY + QStringLiteral("/saved"), true);
 }
 
-CLogHighlighter::CLogHighlighter(QPlainTextEdit* pView)
-    : QSyntaxHighlighter(pView->document()), m_pView(pView)
+void CHighlightScheme::SetRules(const std::vector<CHighlightRule>& rules, const QPalette& palette)
+{
+    std::vector<CLogPattern> patterns;
+    m_formats.clear();
+    m_patterns.clear();
+    for (const CHighlightRule& rule : rules)
+    {
+        CLogPattern pattern = MakeLogPattern(rule.pattern, true, true);
+        if (!pattern.IsValid())
+            continue;
+        QTextCharFormat format;
+        if (const QColor c = ResolveHighlightColour(rule.foreground, palette, false); c.isValid())
+            format.setForeground(c);
+        if (const QColor c = ResolveHighlightColour(rule.background, palette, true); c.isValid())
+            format.setBackground(c);
+        patterns.push_back(std::move(pattern));
+        m_formats.push_back(format);
+        m_patterns.push_back(rule.pattern);
+    }
+    m_matcher.SetRules(std::move(patterns));
+}
+
+const QTextCharFormat* CHighlightScheme::FormatOf(const QString& line)
+{
+    if (m_formats.empty())
+        return nullptr;
+    const QByteArray bytes = line.left(64 * 1024).toUtf8();
+    const int i = m_matcher.FirstMatch(
+        std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+    for (const size_t iOff : m_matcher.TakeTurnedOff())
+        if (onRuleTurnedOff)
+            onRuleTurnedOff(
+                QStringLiteral(
+                    "Highlighting: the rule \"%1\" is turned off: it took too long on a line")
+                    .arg(m_patterns[iOff]));
+    return i < 0 ? nullptr : &m_formats[static_cast<size_t>(i)];
+}
+
+CLogHighlighter::CLogHighlighter(QPlainTextEdit* pView, std::shared_ptr<CHighlightScheme> pScheme)
+    : QSyntaxHighlighter(pView->document()), m_pView(pView), m_pScheme(std::move(pScheme))
 {
     connect(pView, &QPlainTextEdit::updateRequest, this, &CLogHighlighter::ColourLinesInView);
 }
@@ -132,43 +192,17 @@ void CLogHighlighter::ColourLinesInView()
     QTextBlock block = m_pView->cursorForPosition(QPoint(0, 0)).block();
     m_iFirstInView = block.blockNumber();
     m_iLinesInView = m_pView->viewport()->height() / m_pView->fontMetrics().lineSpacing();
-    for (int i = 0; i <= m_iLinesInView && block.isValid() && !m_rules.empty();
+    for (int i = 0; i <= m_iLinesInView && block.isValid() && !m_pScheme->IsEmpty();
          ++i, block = block.next())
-        if (block.layout()->formats().isEmpty() && FormatOf(block.text()))
+        if (block.layout()->formats().isEmpty() && m_pScheme->FormatOf(block.text()))
             rehighlightBlock(block);
-}
-
-const QTextCharFormat* CLogHighlighter::FormatOf(const QString& text) const
-{
-    for (const CCompiled& rule : m_rules)
-        if (rule.expression.match(text).hasMatch())
-            return &rule.format;
-    return nullptr;
-}
-
-void CLogHighlighter::SetRules(const std::vector<CHighlightRule>& rules, const QPalette& palette)
-{
-    m_rules.clear();
-    for (const CHighlightRule& rule : rules)
-    {
-        QRegularExpression expression(rule.pattern);
-        if (rule.pattern.isEmpty() || !expression.isValid())
-            continue;
-        QTextCharFormat format;
-        if (const QColor c = ResolveHighlightColour(rule.foreground, palette, false); c.isValid())
-            format.setForeground(c);
-        if (const QColor c = ResolveHighlightColour(rule.background, palette, true); c.isValid())
-            format.setBackground(c);
-        m_rules.push_back({std::move(expression), format});
-    }
-    rehighlight();
 }
 
 void CLogHighlighter::highlightBlock(const QString& text)
 {
     if (!IsNearView(currentBlock()))
         return; // coloured when it comes into view
-    if (const QTextCharFormat* pFormat = FormatOf(text))
+    if (const QTextCharFormat* pFormat = m_pScheme->FormatOf(text))
         setFormat(0, static_cast<int>(text.size()), *pFormat);
 }
 
@@ -263,12 +297,18 @@ void CHighlightingDlg::accept()
 {
     for (const CHighlightRule& rule : GetRules())
     {
-        const QRegularExpression expression(rule.pattern);
-        if (!expression.isValid())
+        if (rule.pattern.isEmpty())
+            continue; // left out when applied
+        const CLogPattern pattern = MakeLogPattern(rule.pattern, true, true);
+        if (!pattern.IsValid() || rule.pattern.size() > MAX_HIGHLIGHT_PATTERN)
         {
+            const QString why =
+                pattern.IsValid()
+                    ? QStringLiteral("longer than %1 characters").arg(MAX_HIGHLIGHT_PATTERN)
+                    : QString::fromStdString(pattern.GetError());
             QMessageBox::warning(this, windowTitle(),
                                  QStringLiteral("\"%1\" is no regular expression: %2")
-                                     .arg(rule.pattern, expression.errorString()));
+                                     .arg(rule.pattern.left(80), why));
             return;
         }
     }

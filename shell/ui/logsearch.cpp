@@ -1,165 +1,180 @@
 // SPDX-License-Identifier: MIT
-// The log view's search pattern and its index of matching lines.
+// Find and filter: patterns typed into fields, and the index of matching lines.
 
 #include "logsearch.h"
 
-#include <QTextBlock>
-#include <QTextDocument>
+#include <QPointer>
 
-CLogPattern::CLogPattern(const QString& text, bool bCaseSensitive, bool bRegularExpression)
-    : m_text(text), m_bRegex(bRegularExpression),
-      m_case(bCaseSensitive ? Qt::CaseSensitive : Qt::CaseInsensitive)
+CLogPattern MakeLogPattern(const QString& text, bool bCaseSensitive, bool bRegularExpression)
 {
-    if (m_bRegex)
-        m_regex.setPattern(text);
-    if (m_bRegex && !bCaseSensitive)
-        m_regex.setPatternOptions(QRegularExpression::CaseInsensitiveOption);
+    return CLogPattern(text.toStdString(), bCaseSensitive, bRegularExpression);
 }
 
-QString CLogPattern::GetError() const
+void ForEachMatchIn(const CLogPattern& pattern, const QString& line,
+                    const std::function<void(int, int)>& f)
 {
-    return m_bRegex && !IsEmpty() && !m_regex.isValid() ? m_regex.errorString() : QString();
-}
-
-void CLogPattern::ForEachMatch(const QString& line, const std::function<void(int, int)>& f) const
-{
-    if (!IsValid())
+    if (!pattern.IsValid())
         return;
-    if (!m_bRegex)
+    const QByteArray bytes = line.toUtf8();
+    // Byte offsets to positions in the line, walking on from the last one.
+    int iPosition = 0;
+    size_t iByte = 0;
+    const auto positionOf = [&](size_t iTarget)
     {
-        for (qsizetype i = line.indexOf(m_text, 0, m_case); i >= 0;
-             i = line.indexOf(m_text, i + m_text.size(), m_case))
-            f(static_cast<int>(i), static_cast<int>(m_text.size()));
-        return;
-    }
-    for (auto it = m_regex.globalMatch(line); it.hasNext();)
-    {
-        const QRegularExpressionMatch match = it.next();
-        if (match.capturedLength() > 0)
-            f(static_cast<int>(match.capturedStart()), static_cast<int>(match.capturedLength()));
-    }
+        for (; iByte < iTarget && iPosition < line.size(); ++iPosition)
+        {
+            const char16_t c = line[iPosition].unicode();
+            iByte += c < 0x80 ? 1 : c < 0x800 ? 2 : QChar::isHighSurrogate(c) ? 4 : 3;
+            if (QChar::isHighSurrogate(c))
+                ++iPosition;
+        }
+        return iPosition;
+    };
+    pattern.ForEachMatch(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())),
+                         [&](size_t iStart, size_t iLength)
+                         {
+                             const int iFrom = positionOf(iStart);
+                             f(iFrom, positionOf(iStart + iLength) - iFrom);
+                         });
 }
 
-int CLogPattern::CountIn(const QString& line) const
+QString GroupedNumber(int64_t n)
 {
-    int n = 0;
-    ForEachMatch(line, [&n](int, int) { ++n; });
-    return n;
+    QString digits = QString::number(n);
+    for (qsizetype i = digits.size() - 3; i > (n < 0 ? 1 : 0); i -= 3)
+        digits.insert(i, QLatin1Char(' '));
+    return digits;
 }
 
-bool CLogPattern::operator==(const CLogPattern& other) const
+CMatchIndex::~CMatchIndex()
 {
-    return m_text == other.m_text && m_bRegex == other.m_bRegex && m_case == other.m_case;
+    m_search.Cancel();
 }
 
-CMatchIndex::CMatchIndex(QTextDocument* pDocument, QObject* pParent)
-    : QObject(pParent), m_pDocument(pDocument)
+void CMatchIndex::SetTarget(CSearchTarget* pTarget)
 {
-    // A pause before a rebuild: a large read puts its text in piece by piece, and a flood of
-    // edits needs one rebuild, not one for each.
-    m_rebuild.setSingleShot(true);
-    m_rebuild.setInterval(100);
-    connect(&m_rebuild, &QTimer::timeout, this, &CMatchIndex::Rebuild);
-    connect(pDocument, &QTextDocument::contentsChange, this, &CMatchIndex::OnContentsChange);
+    if (m_pTarget)
+        disconnect(m_pTarget, nullptr, this, nullptr);
+    m_pTarget = pTarget;
+    if (m_pTarget)
+        connect(m_pTarget, &CSearchTarget::LinesChanged, this,
+                [this](qint64 iFirstLine) { OnLinesChanged(iFirstLine); });
+    OnLinesChanged(0);
 }
 
-// Built on the next turn of the event loop: the view paints the new pattern's highlights
-// first, and a pattern typed letter by letter is looked for once.
 void CMatchIndex::SetPattern(const CLogPattern& pattern)
 {
     m_pattern = pattern;
-    m_lines.clear();
-    m_iMatches = 0;
-    m_iScannedLines = 0;
-    emit Rebuilt();
-    m_rebuild.start(0);
+    OnLinesChanged(0);
 }
 
-void CMatchIndex::Flush()
+void CMatchIndex::Cancel()
 {
-    if (m_rebuild.isActive())
-        Rebuild();
-}
-
-void CMatchIndex::OnContentsChange(int iPosition, int iRemoved, int iAdded)
-{
-    if (!m_pattern.IsValid())
+    if (!m_bSearching)
         return;
-    // All the text replaced (a clear, or the text limit's new batch): rebuilt at once, so that
-    // the lines that follow it are looked at as they come.
-    if (iPosition == 0 && iAdded >= m_pDocument->characterCount() - 1)
-    {
-        Rebuild();
-        return;
-    }
-    if (m_rebuild.isActive())
-        return;
-    // Text added at the end: only the last line seen and the ones after it are looked at, and
-    // the last line only when it had no match (it may have been half written).
-    const int iLine = m_pDocument->findBlock(iPosition).blockNumber();
-    const bool bAppended = iRemoved == 0 && iLine >= m_iScannedLines - 1 &&
-                           (m_lines.empty() || m_lines.back().iLine < iLine);
-    if (!bAppended)
-    {
-        m_rebuild.start();
-        return;
-    }
-    const size_t iFirst = m_lines.size();
-    ScanFrom(iLine);
-    if (m_lines.size() > iFirst)
-        emit Appended(iFirst);
+    m_search.Cancel();
+    ++m_iGeneration; // what it had sent and is still queued is dropped
+    m_bSearching = false;
+    m_bStopped = true;
+    m_iPendingFrom = -1;
+    emit Progress();
 }
 
-void CMatchIndex::Rebuild()
+int64_t CMatchIndex::GetMatchNumber(int64_t iLine, int iOrdinal) const
 {
-    m_rebuild.stop();
-    m_rebuild.setInterval(100);
-    m_lines.clear();
-    m_iMatches = 0;
-    m_iScannedLines = 0;
-    if (m_pattern.IsValid())
-        ScanFrom(0);
-    emit Rebuilt();
-}
-
-void CMatchIndex::ScanFrom(int iLine)
-{
-    for (QTextBlock block = m_pDocument->findBlockByNumber(iLine); block.isValid();
-         block = block.next())
+    int64_t iBefore = 0;
+    for (const CFoundLine& line : m_lines)
     {
-        if (const int n = m_pattern.CountIn(block.text()))
-        {
-            m_lines.push_back({block.blockNumber(), n});
-            m_iMatches += n;
-        }
-    }
-    m_iScannedLines = m_pDocument->blockCount();
-}
-
-int CMatchIndex::GetMatchNumberAt(int iPosition) const
-{
-    const QTextBlock at = m_pDocument->findBlock(iPosition);
-    int iBefore = 0;
-    for (const Line& line : m_lines)
-    {
-        if (line.iLine > at.blockNumber())
-            return iBefore + 1;
-        if (line.iLine == at.blockNumber())
-        {
-            int iNumber = 0;
-            m_pattern.ForEachMatch(at.text(),
-                                   [&](int iStart, int)
-                                   {
-                                       if (!iNumber && at.position() + iStart >= iPosition)
-                                           iNumber = iBefore + 1;
-                                       if (!iNumber)
-                                           ++iBefore;
-                                   });
-            if (iNumber)
-                return iNumber;
-            continue;
-        }
+        if (line.iLine == iLine)
+            return iBefore + iOrdinal;
+        if (line.iLine > iLine)
+            break;
         iBefore += line.iMatches;
     }
     return 0;
+}
+
+void CMatchIndex::OnLinesChanged(int64_t iFirstLine)
+{
+    // Lines from the change on are gone from the list; a list that was full starts over, since
+    // what it counted beyond its end is not known line by line.
+    if (m_iFirstUnlisted >= 0)
+        iFirstLine = 0;
+    // A change behind what the search under way has looked at waits for it to end.
+    if (m_bSearching && iFirstLine > m_iSearchFrom)
+    {
+        m_iPendingFrom = m_iPendingFrom < 0 ? iFirstLine : std::min(m_iPendingFrom, iFirstLine);
+        return;
+    }
+    const auto it = std::lower_bound(m_lines.begin(), m_lines.end(), iFirstLine,
+                                     [](const CFoundLine& l, int64_t i) { return l.iLine < i; });
+    const bool bCut = it != m_lines.end();
+    for (auto i = it; i != m_lines.end(); ++i)
+        m_iMatches -= i->iMatches;
+    m_lines.erase(it, m_lines.end());
+    if (iFirstLine == 0)
+    {
+        m_iMatches = 0;
+        m_iFirstUnlisted = -1;
+    }
+    if (bCut || iFirstLine == 0)
+        emit Rebuilt();
+    StartSearch(iFirstLine);
+}
+
+void CMatchIndex::StartSearch(int64_t iFirstLine)
+{
+    m_search.Cancel();
+    const unsigned iGeneration = ++m_iGeneration;
+    m_iPendingFrom = -1;
+    m_bStopped = false;
+    int64_t iFrom = 0, iEnd = 0;
+    std::shared_ptr<const ILineSource> pSource =
+        m_pTarget && m_pattern.IsValid() ? m_pTarget->GetLines(iFirstLine, iFrom, iEnd) : nullptr;
+    m_bSearching = pSource != nullptr && iEnd > iFrom;
+    m_iPercent = m_bSearching ? 0 : 100;
+    emit Progress();
+    if (!m_bSearching)
+        return;
+    m_iSearchFrom = iFirstLine;
+    QPointer<CMatchIndex> pThis(this);
+    m_search.Start(
+        std::move(pSource), iFrom, iEnd, iFirstLine, m_pattern,
+        [pThis, iGeneration](std::vector<CFoundLine>&& batch, const CSearchProgress& progress)
+        {
+            QMetaObject::invokeMethod(
+                pThis,
+                [pThis, iGeneration, batch = std::move(batch), progress]() mutable
+                {
+                    if (pThis)
+                        pThis->OnResults(iGeneration, std::move(batch), progress);
+                },
+                Qt::QueuedConnection);
+        });
+}
+
+void CMatchIndex::OnResults(unsigned iGeneration, std::vector<CFoundLine> batch,
+                            CSearchProgress progress)
+{
+    if (iGeneration != m_iGeneration)
+        return;
+    const size_t iFirst = m_lines.size();
+    for (const CFoundLine& line : batch)
+    {
+        m_iMatches += line.iMatches;
+        if (m_lines.size() < MAX_LISTED_LINES)
+            m_lines.push_back(line);
+        else if (m_iFirstUnlisted < 0)
+            m_iFirstUnlisted = line.iLine;
+    }
+    m_iPercent = progress.iBytesTotal > 0
+                     ? static_cast<int>(progress.iBytesDone * 100 / progress.iBytesTotal)
+                     : 100;
+    if (progress.bDone)
+        m_bSearching = false;
+    if (m_lines.size() > iFirst)
+        emit Appended(iFirst);
+    emit Progress();
+    if (progress.bDone && m_iPendingFrom >= 0)
+        OnLinesChanged(m_iPendingFrom);
 }

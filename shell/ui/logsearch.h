@@ -1,81 +1,110 @@
 // SPDX-License-Identifier: MIT
-// Searching the log view's text: a pattern (plain text or a regular expression, with or without
-// case) and an index of the lines that match it, kept right while the view's text changes. The
-// find bar and the filter pane both build on them; neither needs a widget.
+// Find and filter in the window: what they search (the live log's view or an opened file, behind
+// one interface) and the list of lines that match a pattern, built on a worker thread and kept
+// right while the text changes. The find bar and the filter pane both build on it.
 #pragma once
 
+#include "linesearch.h"
+#include "logpattern.h"
+
 #include <QObject>
-#include <QRegularExpression>
 #include <QString>
-#include <QTimer>
+#include <QWidget>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
-class QTextDocument;
+// A pattern typed into a field.
+CLogPattern MakeLogPattern(const QString& text, bool bCaseSensitive, bool bRegularExpression);
+// The pattern's matches in a line of text, as positions in it.
+void ForEachMatchIn(const CLogPattern& pattern, const QString& line,
+                    const std::function<void(int iStart, int iLength)>& f);
+// "1 203 567": counts read at a glance.
+QString GroupedNumber(int64_t n);
 
-class CLogPattern
+// A document that find and filter work on.
+class CSearchTarget : public QObject
 {
+    Q_OBJECT
 public:
-    CLogPattern() = default;
-    CLogPattern(const QString& text, bool bCaseSensitive, bool bRegularExpression);
+    using QObject::QObject;
+    // The lines from iFirstLine on, for a search: their source and the byte range they fill.
+    virtual std::shared_ptr<const ILineSource> GetLines(int64_t iFirstLine, int64_t& iFrom,
+                                                        int64_t& iEnd) = 0;
+    // A line as shown (a long one cut), for the filter pane's rows.
+    virtual QString GetLineText(int64_t iLine) const = 0;
+    // The find bar's pattern: its matches in view are highlighted.
+    virtual void SetFindPattern(const CLogPattern& pattern) = 0;
+    // The line of the caret or of the selection's start.
+    virtual int64_t GetCurrentLine() const = 0;
+    // Selects a match in the line: the first after the selection (the last before it when going
+    // backward), or with bAnywhere the first (last) of the line. Its number in the line (from 1),
+    // or 0 when there is none.
+    virtual int SelectMatchIn(int64_t iLine, const CLogPattern& pattern, bool bBackward,
+                              bool bAnywhere) = 0;
+    // The number in its line (from 1) of the match that the selection is; 0 when it is none.
+    virtual int GetSelectedMatch(const CLogPattern& pattern, int64_t& iLine) const = 0;
+    virtual void GoToLine(int64_t iLine) = 0;
+    // The selection when it lies on one line (the find bar's first pattern); empty otherwise.
+    virtual QString GetSelectionOnOneLine() const = 0;
+    // The widget that shows the lines (the focus goes back to it).
+    virtual QWidget* GetWidget() const = 0;
 
-    // An empty pattern, or a regular expression that does not compile, matches nothing.
-    bool IsEmpty() const { return m_text.isEmpty(); }
-    bool IsValid() const { return !IsEmpty() && (!m_bRegex || m_regex.isValid()); }
-    QString GetError() const;
-    // Calls back with every match in the line, left to right; matches of no length are skipped
-    // (a pattern like "x*" would otherwise match between every two characters).
-    void ForEachMatch(const QString& line,
-                      const std::function<void(int start, int length)>& f) const;
-    int CountIn(const QString& line) const;
-    bool operator==(const CLogPattern& other) const;
-
-private:
-    QString m_text;
-    bool m_bRegex = false;
-    Qt::CaseSensitivity m_case = Qt::CaseInsensitive;
-    QRegularExpression m_regex;
+signals:
+    // The lines from this one on are new or have changed.
+    void LinesChanged(qint64 iFirstLine);
 };
 
-// The view's lines that match a pattern, as line numbers (from 0) with their number of matches.
-// Lines added at the end are looked at as they come; any other change (a clear, the text limit,
-// an edit, a large read's earlier pieces) rebuilds the index shortly after, once.
+// The target's lines that match a pattern, with their number of matches. A search runs on a
+// worker thread; its results come in batches. A change of the text searches again from the first
+// changed line (a change before the search's start starts it over).
 class CMatchIndex : public QObject
 {
     Q_OBJECT
 public:
-    struct Line
-    {
-        int iLine;
-        int iMatches;
-    };
+    // At most this many lines are listed (16 bytes each); matches beyond are still counted.
+    static constexpr size_t MAX_LISTED_LINES = 1000000;
 
-    explicit CMatchIndex(QTextDocument* pDocument, QObject* pParent = nullptr);
+    explicit CMatchIndex(QObject* pParent = nullptr) : QObject(pParent) {}
+    ~CMatchIndex() override;
+    void SetTarget(CSearchTarget* pTarget);
+    CSearchTarget* GetTarget() const { return m_pTarget; }
     void SetPattern(const CLogPattern& pattern);
     const CLogPattern& GetPattern() const { return m_pattern; }
-    const std::vector<Line>& GetLines() const { return m_lines; }
-    int GetMatchCount() const { return m_iMatches; }
-    // The number, from 1, of the first match at or after this position; 0 when there is none.
-    int GetMatchNumberAt(int iPosition) const;
-    // Brings the index up to date at once, instead of after the pause.
-    void Flush();
+    const std::vector<CFoundLine>& GetLines() const { return m_lines; }
+    int64_t GetMatchCount() const { return m_iMatches; }
+    bool IsSearching() const { return m_bSearching; }
+    bool WasStopped() const { return m_bStopped; }
+    int GetPercent() const { return m_iPercent; }
+    // Stops the search under way; what was found so far stays.
+    void Cancel();
+    // The number (from 1) of the iOrdinal-th match of a listed line; 0 when the line is not listed.
+    int64_t GetMatchNumber(int64_t iLine, int iOrdinal) const;
 
 signals:
-    // The index was built anew: every line number may have changed.
+    // The list was emptied or cut: every row may have changed.
     void Rebuilt();
-    // Lines from this index on in GetLines() are new, at the end of the text.
+    // Lines from this index on in GetLines() are new.
     void Appended(size_t iFirst);
+    // The count or the progress changed.
+    void Progress();
 
 private:
-    void OnContentsChange(int iPosition, int iRemoved, int iAdded);
-    void Rebuild();
-    void ScanFrom(int iLine);
+    void OnLinesChanged(int64_t iFirstLine);
+    void StartSearch(int64_t iFirstLine);
+    void OnResults(unsigned iGeneration, std::vector<CFoundLine> batch, CSearchProgress progress);
 
-    QTextDocument* m_pDocument;
+    CSearchTarget* m_pTarget = nullptr;
     CLogPattern m_pattern;
-    std::vector<Line> m_lines;
-    int m_iMatches = 0;
-    int m_iScannedLines = 0; // lines before this are in the index
-    QTimer m_rebuild;
+    std::vector<CFoundLine> m_lines;
+    int64_t m_iMatches = 0;        // all matches counted, listed or not
+    int64_t m_iFirstUnlisted = -1; // the first matching line beyond the list; -1: none
+    int64_t m_iSearchFrom = 0;     // the line the search under way began at
+    int64_t m_iPendingFrom = -1;   // changed while it ran: search again from here
+    bool m_bSearching = false;
+    bool m_bStopped = false;
+    int m_iPercent = 100;
+    unsigned m_iGeneration = 0;
+    CLineSearch m_search;
 };

@@ -7,6 +7,8 @@
 #include "filterpane.h"
 #include "findbar.h"
 #include "highlighting.h"
+#include "logfileview.h"
+#include "program.h"
 #include "receiverstoolbar.h"
 #include "servicecontrol.h"
 #include "setnetworknamedlg.h"
@@ -18,6 +20,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -26,9 +29,13 @@
 #include <QPrintDialog>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QSaveFile>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTimer>
 #include <QToolBar>
 #include <QVBoxLayout>
 
@@ -93,6 +100,8 @@ CMainFrame::~CMainFrame()
     }
     m_requests.Stop();
     m_pServiceClient.reset();
+    if (m_saver.joinable())
+        m_saver.join();
 }
 
 bool CMainFrame::Create()
@@ -112,7 +121,18 @@ bool CMainFrame::Create()
     auto* pTopLayout = new QVBoxLayout(pTop);
     pTopLayout->setContentsMargins(0, 0, 0, 0);
     pTopLayout->setSpacing(0);
-    pTopLayout->addWidget(m_pView, 1);
+    // The live log and the opened files, one tab each: one window, one find bar and one filter
+    // pane for all of them, and the live log always a click (or Ctrl+N) away.
+    m_pTabs = new QTabWidget;
+    m_pTabs->setObjectName(QStringLiteral("documents"));
+    m_pTabs->setDocumentMode(true);
+    m_pTabs->setTabsClosable(true);
+    m_pTabs->addTab(m_pView, QStringLiteral("Live log"));
+    m_pTabs->tabBar()->setTabButton(0, QTabBar::RightSide, nullptr); // the live log stays
+    m_pTabs->tabBar()->setTabButton(0, QTabBar::LeftSide, nullptr);
+    connect(m_pTabs, &QTabWidget::currentChanged, this, &CMainFrame::OnTabChanged);
+    connect(m_pTabs, &QTabWidget::tabCloseRequested, this, &CMainFrame::CloseTab);
+    pTopLayout->addWidget(m_pTabs, 1);
     pTopLayout->addWidget(m_pFindBar);
     auto* pSplitter = new QSplitter(Qt::Vertical, this);
     pSplitter->addWidget(pTop);
@@ -120,7 +140,9 @@ bool CMainFrame::Create()
     pSplitter->setStretchFactor(0, 3);
     pSplitter->setStretchFactor(1, 1);
     setCentralWidget(pSplitter);
-    m_pHighlighter = new CLogHighlighter(m_pView);
+    m_pScheme = std::make_shared<CHighlightScheme>();
+    m_pScheme->onRuleTurnedOff = [this](const QString& text) { ShowStatus(text); };
+    m_pHighlighter = new CLogHighlighter(m_pView, m_pScheme);
     ApplyHighlightRules();
     m_pDoc = std::make_unique<CZelbinDoc>(m_pView);
     CreateMenus();
@@ -248,7 +270,14 @@ void CMainFrame::CreateLogTools(QMenu* pEdit, QMenu* pView)
 void CMainFrame::ApplyHighlightRules()
 {
     QSettings settings = Settings();
-    m_pHighlighter->SetRules(LoadHighlightRules(settings), m_pView->palette());
+    QString ignored;
+    m_pScheme->SetRules(LoadHighlightRules(settings, &ignored), m_pView->palette());
+    m_pHighlighter->rehighlight();
+    for (int i = 1; m_pTabs && i < m_pTabs->count(); ++i)
+        m_pTabs->widget(i)->update();
+    // Said once the status bar is there (the rules are read while the window is built).
+    if (!ignored.isEmpty())
+        QTimer::singleShot(0, this, [this, ignored] { ShowStatus(ignored); });
 }
 
 void CMainFrame::OnHighlighting()
@@ -309,17 +338,34 @@ void CMainFrame::CreateMenus()
     pEdit->addSeparator();
     AddCommand(
         pEdit, ID_EDIT_CUT, QStringLiteral("Cu&t\tCtrl+X"),
-        QStringLiteral("Cut the selection and put it on the Clipboard"), [this] { m_pView->cut(); },
+        QStringLiteral("Cut the selection and put it on the Clipboard"),
+        [this]
+        {
+            if (!GetFrontFile())
+                m_pView->cut();
+        },
         QKeySequence(QStringLiteral("Ctrl+X")))
         ->setIcon(ThemeIcon(QStringLiteral("edit-cut")));
     AddCommand(
         pEdit, ID_EDIT_COPY, QStringLiteral("&Copy\tCtrl+C"),
         QStringLiteral("Copy the selection and put it on the Clipboard"),
-        [this] { m_pView->copy(); }, QKeySequence(QStringLiteral("Ctrl+C")))
+        [this]
+        {
+            if (CLogFileView* pFile = GetFrontFile())
+                pFile->Copy();
+            else
+                m_pView->copy();
+        },
+        QKeySequence(QStringLiteral("Ctrl+C")))
         ->setIcon(ThemeIcon(QStringLiteral("edit-copy")));
     AddCommand(
         pEdit, ID_EDIT_PASTE, QStringLiteral("&Paste\tCtrl+V"),
-        QStringLiteral("Insert Clipboard contents"), [this] { m_pView->paste(); },
+        QStringLiteral("Insert Clipboard contents"),
+        [this]
+        {
+            if (!GetFrontFile())
+                m_pView->paste();
+        },
         QKeySequence(QStringLiteral("Ctrl+V")))
         ->setIcon(ThemeIcon(QStringLiteral("edit-paste")));
 
@@ -421,7 +467,8 @@ void CMainFrame::CreateMenus()
         {
             m_pDoc->New();
             m_pView->OnInitialUpdate();
-            setWindowTitle(m_pDoc->GetWindowTitle());
+            m_pTabs->setCurrentIndex(0); // the live log comes forward
+            UpdateTitle();
         },
         QKeySequence(QStringLiteral("Ctrl+N")));
     AddCommand(nullptr, ID_FILE_PRINT_DIRECT, QStringLiteral("Print Direct"),
@@ -485,10 +532,16 @@ void CMainFrame::UpdateCommandUI()
         Action(ID_VIEW_TOOLBAR)->setChecked(!m_pToolBar->isHidden());
     if (m_pStatusBar)
         Action(ID_VIEW_STATUS_BAR)->setChecked(!m_pStatusBar->isHidden());
-    const bool bSelection = m_pView && m_pView->textCursor().hasSelection();
-    Action(ID_EDIT_CUT)->setEnabled(bSelection);
+    // An opened file is read-only: it can be copied from, not edited or printed.
+    const CLogFileView* pFile = GetFrontFile();
+    const bool bSelection =
+        pFile ? pFile->HasSelection() : m_pView && m_pView->textCursor().hasSelection();
+    Action(ID_EDIT_CUT)->setEnabled(bSelection && !pFile);
     Action(ID_EDIT_COPY)->setEnabled(bSelection);
-    Action(ID_EDIT_UNDO)->setEnabled(m_pView && m_pView->document()->isUndoAvailable());
+    Action(ID_EDIT_PASTE)->setEnabled(!pFile);
+    Action(ID_EDIT_UNDO)->setEnabled(!pFile && m_pView && m_pView->document()->isUndoAvailable());
+    for (const int id : {ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW, ID_FILE_PRINT_DIRECT})
+        Action(id)->setEnabled(!pFile);
 }
 
 // --- service events ----------------------------------------------------------------------------
@@ -707,7 +760,11 @@ void CMainFrame::closeEvent(QCloseEvent* pEvent)
 // Save writes to the name the text has; without one it asks, as Save As always does.
 void CMainFrame::OnSave()
 {
-    if (m_pDoc->GetPathName().isEmpty())
+    // An opened file is never written: what is shown is the file.
+    if (const CLogFileView* pFile = GetFrontFile())
+        ShowStatus(QStringLiteral("\"%1\" is shown as it is on disk; Save As writes a copy")
+                       .arg(QFileInfo(pFile->GetPath()).fileName()));
+    else if (m_pDoc->GetPathName().isEmpty())
         OnSaveAs();
     else
         SaveTo(m_pDoc->GetPathName());
@@ -721,7 +778,50 @@ void CMainFrame::OnSaveAs()
     QString target = path;
     if (!target.endsWith(QStringLiteral(".log"), Qt::CaseInsensitive))
         target += QStringLiteral(".log");
-    SaveTo(target);
+    if (const CLogFileView* pFile = GetFrontFile())
+        SaveCopyOf(pFile->GetPath(), target);
+    else
+        SaveTo(target);
+}
+
+void CMainFrame::SaveCopyOf(const QString& source, const QString& target)
+{
+    if (QFileInfo(source).canonicalFilePath() == QFileInfo(target).canonicalFilePath())
+    {
+        ShowStatus(
+            QStringLiteral("\"%1\" is that file already").arg(QDir::toNativeSeparators(target)));
+        return;
+    }
+    if (m_saver.joinable())
+        m_saver.join();
+    ShowStatus(
+        QStringLiteral("Saving a copy as \"%1\"\u2026").arg(QDir::toNativeSeparators(target)));
+    m_saver = std::thread(
+        [this, source, target]
+        {
+            // Written beside the target and renamed over it at the end, as Save does.
+            QFile in(source);
+            QSaveFile out(target);
+            bool bSaved = in.open(QIODevice::ReadOnly) && out.open(QIODevice::WriteOnly);
+            QByteArray piece;
+            while (bSaved && !(piece = in.read(1024 * 1024)).isEmpty())
+                bSaved = out.write(piece) == piece.size();
+            bSaved = bSaved && in.error() == QFileDevice::NoError && out.commit();
+            const QString error =
+                in.error() != QFileDevice::NoError ? in.errorString() : out.errorString();
+            QMetaObject::invokeMethod(
+                this,
+                [this, bSaved, target, error]
+                {
+                    if (bSaved)
+                        ShowStatus(QStringLiteral("Saved a copy as \"%1\"")
+                                       .arg(QDir::toNativeSeparators(target)));
+                    else
+                        m_reportError(QStringLiteral("The log could not be saved as \"%1\".\n\n%2")
+                                          .arg(QDir::toNativeSeparators(target), error));
+                },
+                Qt::QueuedConnection);
+        });
 }
 
 void CMainFrame::SaveTo(const QString& path)
@@ -734,21 +834,70 @@ void CMainFrame::SaveTo(const QString& path)
         return;
     }
     AddRecentFile(path);
-    setWindowTitle(m_pDoc->GetWindowTitle());
+    UpdateTitle();
 }
 
 void CMainFrame::OpenFile(const QString& path)
 {
     if (path.isEmpty())
         return;
-    if (!m_pDoc->Load(path))
+    for (int i = 1; i < m_pTabs->count(); ++i)
+        if (static_cast<CLogFileView*>(m_pTabs->widget(i))->GetPath() == path)
+        {
+            m_pTabs->setCurrentIndex(i);
+            return;
+        }
+    auto* pFile = new CLogFileView(m_pScheme);
+    if (!pFile->Open(path))
     {
-        m_reportError(QStringLiteral("The file \"%1\" could not be opened.")
-                          .arg(QDir::toNativeSeparators(path)));
+        m_reportError(QStringLiteral("The file \"%1\" could not be opened: %2")
+                          .arg(QDir::toNativeSeparators(path), pFile->GetError()));
+        delete pFile;
         return;
     }
+    connect(pFile, &CLogFileView::Notice, this, &CMainFrame::ShowStatus);
+    connect(pFile, &CLogFileView::SelectionChanged, this, &CMainFrame::UpdateCommandUI);
+    const int i = m_pTabs->addTab(pFile, QFileInfo(path).fileName());
+    m_pTabs->setTabToolTip(i, QDir::toNativeSeparators(path));
+    m_pTabs->setCurrentIndex(i);
     AddRecentFile(path);
-    setWindowTitle(m_pDoc->GetWindowTitle());
+}
+
+CLogFileView* CMainFrame::GetFrontFile() const
+{
+    return m_pTabs && m_pTabs->currentIndex() > 0
+               ? static_cast<CLogFileView*>(m_pTabs->currentWidget())
+               : nullptr;
+}
+
+void CMainFrame::OnTabChanged()
+{
+    CLogFileView* pFile = GetFrontFile();
+    CSearchTarget* pTarget =
+        pFile ? static_cast<CSearchTarget*>(pFile->GetSearchTarget()) : m_pView->GetSearchTarget();
+    m_pFindBar->SetTarget(pTarget);
+    m_pFilterPane->SetTarget(pTarget);
+    UpdateTitle();
+    UpdateCommandUI();
+}
+
+void CMainFrame::CloseTab(int iIndex)
+{
+    if (iIndex <= 0)
+        return; // the live log stays
+    QWidget* pFile = m_pTabs->widget(iIndex);
+    m_pTabs->removeTab(iIndex);
+    delete pFile; // its index and searches end with it
+}
+
+// The title names the document in front.
+void CMainFrame::UpdateTitle()
+{
+    if (const CLogFileView* pFile = GetFrontFile())
+        setWindowTitle(QFileInfo(pFile->GetPath()).fileName() +
+                       QStringLiteral(" (read-only) - Zelbin"));
+    else
+        setWindowTitle(m_pDoc->GetWindowTitle());
 }
 
 void CMainFrame::OnOpen()

@@ -15,9 +15,13 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <thread>
 
 class CFilterPane;
 class CFindBar;
+class CHighlightScheme;
+class CLogFileView;
+class QTabWidget;
 class CHighlightingDlg;
 class CLogHighlighter;
 class CReceiversToolbar;
@@ -100,6 +104,12 @@ public:
     // Applies every enable and check rule to the actions (also run before a menu shows).
     void UpdateCommandUI();
     CZelbinView* GetActiveView() const { return m_pView; }
+    // The opened file in front; none while the live log is.
+    CLogFileView* GetFrontFile() const;
+    QTabWidget* GetTabs() const { return m_pTabs; }
+    // Shows a log file in a read-only tab of its own (the one it has already, if it is open);
+    // a file that cannot be shown is refused with a message.
+    void OpenFile(const QString& path);
     CFindBar* GetFindBar() const { return m_pFindBar; }
     CFilterPane* GetFilterPane() const { return m_pFilterPane; }
     CZelbinDoc* GetDocument() const { return m_pDoc.get(); }
@@ -185,7 +195,11 @@ private:
     void OnSave();
     void OnSaveAs();
     void SaveTo(const QString& path);
-    void OpenFile(const QString& path);
+    // Writes the opened file's bytes under another name, on a thread of its own.
+    void SaveCopyOf(const QString& source, const QString& target);
+    void OnTabChanged();
+    void CloseTab(int iIndex);
+    void UpdateTitle();
     void OnOpen();
     void UpdateRecentFileItems();
     void OnFollowStateChanged();
@@ -211,6 +225,9 @@ private:
     CFindBar* m_pFindBar = nullptr;
     CFilterPane* m_pFilterPane = nullptr;
     CLogHighlighter* m_pHighlighter = nullptr;
+    std::shared_ptr<CHighlightScheme> m_pScheme;
+    QTabWidget* m_pTabs = nullptr;
+    std::thread m_saver; // a copy of an opened file being written
     std::function<bool(CHighlightingDlg&)> m_runHighlightingDialog;
     std::unique_ptr<CZelbinDoc> m_pDoc;
     std::map<int, QAction*> m_actions;

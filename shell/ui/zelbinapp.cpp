@@ -83,7 +83,7 @@ void CZelbinApp::ExitInstance()
     m_pFrame = nullptr;
 }
 
-bool CZelbinApp::InitInstance()
+bool CZelbinApp::InitInstance(const QStringList& files)
 {
     Q_INIT_RESOURCE(zelbin); // the icon lives in a static library's resources
     SetDialogIcon(QIcon(QStringLiteral(":/zelbin/zelbin.svg")));
@@ -110,5 +110,7 @@ bool CZelbinApp::InitInstance()
     pFrame->GetActiveView()->OnInitialUpdate();
     pFrame->resize(900, 600);
     pFrame->show();
+    for (const QString& file : files)
+        pFrame->OpenFile(file);
     return true;
 }

@@ -32,9 +32,10 @@ void ShowAboutBox(QWidget* pParent);
 class CZelbinApp
 {
 public:
-    // Start-up: icon, settings, document template, the frame with its view, shown. False when
-    // the frame cannot be created; the program then ends.
-    bool InitInstance();
+    // Start-up: icon, settings, document template, the frame with its view, shown, and the log
+    // files named on the command line opened. False when the frame cannot be created; the
+    // program then ends.
+    bool InitInstance(const QStringList& files = {});
     // After the main loop: destroys the frame if a shutdown request left it (a closed window
     // has destroyed itself already).
     void ExitInstance();

@@ -15,7 +15,9 @@
 #include <QTextDocument>
 #include <QWheelEvent>
 
+#include <climits>
 #include <functional>
+#include <utility>
 
 namespace
 {
@@ -35,6 +37,141 @@ QString ToControlText(const std::u16string& text)
     return s;
 }
 } // namespace
+
+namespace
+{
+constexpr int MAX_PAINTED_MATCH_CHARS = 64 * 1024;
+}
+
+CLiveSearchTarget::CLiveSearchTarget(CZelbinView* pView)
+    : CSearchTarget(pView), m_pView(pView), m_pReport(new QTimer(this))
+{
+    // Changes are reported together at most every 50 ms: a large read puts its text in by the
+    // piece, and a flood appends many times a second.
+    m_pReport->setSingleShot(true);
+    m_pReport->setInterval(50);
+    connect(m_pReport, &QTimer::timeout, this,
+            [this] { emit LinesChanged(std::exchange(m_iChangedFrom, -1)); });
+    connect(pView->document(), &QTextDocument::contentsChange, this,
+            &CLiveSearchTarget::OnContentsChange);
+}
+
+void CLiveSearchTarget::OnContentsChange(int iPosition, int, int)
+{
+    const int iLine = m_pView->document()->findBlock(iPosition).blockNumber();
+    m_iChangedFrom = m_iChangedFrom < 0 ? iLine : std::min(m_iChangedFrom, iLine);
+    // An emptied view has nothing to list, at once.
+    if (m_pView->document()->characterCount() <= 1)
+    {
+        m_pReport->stop();
+        emit LinesChanged(std::exchange(m_iChangedFrom, -1));
+    }
+    else if (!m_pReport->isActive())
+    {
+        m_pReport->start();
+    }
+}
+
+std::shared_ptr<const ILineSource> CLiveSearchTarget::GetLines(int64_t iFirstLine, int64_t& iFrom,
+                                                               int64_t& iEnd)
+{
+    QString text;
+    for (QTextBlock block = m_pView->document()->findBlockByNumber(static_cast<int>(iFirstLine));
+         block.isValid(); block = block.next())
+    {
+        text += block.text();
+        if (block.next().isValid())
+            text += QLatin1Char('\n');
+    }
+    auto pSource = std::make_shared<CTextSource>(text.toStdString());
+    iFrom = 0;
+    iEnd = pSource->GetSize();
+    return pSource;
+}
+
+QString CLiveSearchTarget::GetLineText(int64_t iLine) const
+{
+    return m_pView->document()->findBlockByNumber(static_cast<int>(iLine)).text();
+}
+
+void CLiveSearchTarget::SetFindPattern(const CLogPattern& pattern)
+{
+    m_pView->SetFindPattern(pattern);
+}
+
+int64_t CLiveSearchTarget::GetCurrentLine() const
+{
+    return m_pView->document()->findBlock(m_pView->textCursor().selectionStart()).blockNumber();
+}
+
+int CLiveSearchTarget::SelectMatchIn(int64_t iLine, const CLogPattern& pattern, bool bBackward,
+                                     bool bAnywhere)
+{
+    const QTextBlock block = m_pView->document()->findBlockByNumber(static_cast<int>(iLine));
+    if (!block.isValid())
+        return 0;
+    const QTextCursor current = m_pView->textCursor();
+    const int iAfter = bAnywhere ? 0 : current.selectionEnd() - block.position();
+    const int iBefore = bAnywhere ? INT_MAX : current.selectionStart() - block.position();
+    int iFound = -1, iLength = 0, iOrdinal = 0, iNumber = 0;
+    ForEachMatchIn(pattern, block.text(),
+                   [&](int iStart, int n)
+                   {
+                       ++iNumber;
+                       const bool bTaken =
+                           bBackward ? iStart + n <= iBefore : iStart >= iAfter && iFound < 0;
+                       if (bTaken)
+                       {
+                           iFound = iStart;
+                           iLength = n;
+                           iOrdinal = iNumber;
+                       }
+                   });
+    if (iFound < 0)
+        return 0;
+    QTextCursor match(m_pView->document());
+    match.setPosition(block.position() + iFound);
+    match.setPosition(block.position() + iFound + iLength, QTextCursor::KeepAnchor);
+    m_pView->setTextCursor(match); // the user's choice: following pauses
+    m_pView->centerCursor();
+    return iOrdinal;
+}
+
+int CLiveSearchTarget::GetSelectedMatch(const CLogPattern& pattern, int64_t& iLine) const
+{
+    const QTextCursor selection = m_pView->textCursor();
+    const QTextBlock block = m_pView->document()->findBlock(selection.selectionStart());
+    if (!selection.hasSelection() ||
+        block != m_pView->document()->findBlock(selection.selectionEnd()))
+        return 0;
+    iLine = block.blockNumber();
+    int iNumber = 0, iOrdinal = 0;
+    ForEachMatchIn(pattern, block.text(),
+                   [&](int iStart, int n)
+                   {
+                       ++iNumber;
+                       if (block.position() + iStart == selection.selectionStart() &&
+                           block.position() + iStart + n == selection.selectionEnd())
+                           iOrdinal = iNumber;
+                   });
+    return iOrdinal;
+}
+
+void CLiveSearchTarget::GoToLine(int64_t iLine)
+{
+    m_pView->GoToLine(static_cast<int>(iLine));
+}
+
+QString CLiveSearchTarget::GetSelectionOnOneLine() const
+{
+    const QString selected = m_pView->textCursor().selectedText();
+    return selected.contains(QChar::ParagraphSeparator) ? QString() : selected;
+}
+
+QWidget* CLiveSearchTarget::GetWidget() const
+{
+    return m_pView;
+}
 
 class CZelbinView::CGuard
 {
@@ -135,67 +272,20 @@ void CZelbinView::paintEvent(QPaintEvent* pEvent)
         if (box.top() > viewport()->height())
             break;
         const QTextLayout* pLayout = block.layout();
-        m_findPattern.ForEachMatch(block.text(),
-                                   [&](int iStart, int iLength)
-                                   {
-                                       const QTextLine line = pLayout->lineForTextPosition(iStart);
-                                       if (!line.isValid())
-                                           return;
-                                       const qreal x = line.cursorToX(iStart);
-                                       painter.fillRect(QRectF(box.left() + x, box.top() + line.y(),
-                                                               line.cursorToX(iStart + iLength) - x,
-                                                               line.height()),
-                                                        fill);
-                                   });
+        // A line of megabytes is looked at where the screen can show it.
+        ForEachMatchIn(m_findPattern, block.text().left(MAX_PAINTED_MATCH_CHARS),
+                       [&](int iStart, int iLength)
+                       {
+                           const QTextLine line = pLayout->lineForTextPosition(iStart);
+                           if (!line.isValid())
+                               return;
+                           const qreal x = line.cursorToX(iStart);
+                           painter.fillRect(QRectF(box.left() + x, box.top() + line.y(),
+                                                   line.cursorToX(iStart + iLength) - x,
+                                                   line.height()),
+                                            fill);
+                       });
     }
-}
-
-int CZelbinView::SelectMatch(const CLogPattern& pattern, bool bBackward)
-{
-    const QTextCursor current = textCursor();
-    const int iFrom = bBackward ? current.selectionStart() : current.selectionEnd();
-    // The matches of a line, after (or before) the position; the first (or last) one found.
-    int iFound = -1, iLength = 0;
-    const auto search = [&](const QTextBlock& block, int iAfter, int iBefore)
-    {
-        pattern.ForEachMatch(block.text(),
-                             [&](int iStart, int n)
-                             {
-                                 const int iAt = block.position() + iStart;
-                                 if (iAt >= iAfter && iAt + n <= iBefore &&
-                                     (bBackward || iFound < 0))
-                                 {
-                                     iFound = iAt;
-                                     iLength = n;
-                                 }
-                             });
-        return iFound >= 0;
-    };
-    const QTextBlock start = document()->findBlock(iFrom);
-    const int iEnd = document()->characterCount();
-    bool bFound = false;
-    if (!bBackward)
-    {
-        for (QTextBlock b = start; b.isValid() && !bFound; b = b.next())
-            bFound = search(b, iFrom, iEnd);
-        for (QTextBlock b = document()->firstBlock(); b.isValid() && !bFound; b = b.next())
-            bFound = search(b, 0, iEnd); // round the end
-    }
-    else
-    {
-        for (QTextBlock b = start; b.isValid() && !bFound; b = b.previous())
-            bFound = search(b, 0, iFrom);
-        for (QTextBlock b = document()->lastBlock(); b.isValid() && !bFound; b = b.previous())
-            bFound = search(b, 0, iEnd);
-    }
-    if (!bFound)
-        return -1;
-    QTextCursor match(document());
-    match.setPosition(iFound);
-    match.setPosition(iFound + iLength, QTextCursor::KeepAnchor);
-    setTextCursor(match); // the user's choice: following pauses
-    centerCursor();
-    return iFound;
 }
 
 void CZelbinView::GoToLine(int iLine)
@@ -528,19 +618,6 @@ QString CZelbinDoc::GetWindowTitle() const
     const QString name =
         m_path.isEmpty() ? QStringLiteral("Untitled") : QFileInfo(m_path).fileName();
     return name + QStringLiteral(" - Zelbin");
-}
-
-bool CZelbinDoc::Load(const QString& path)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    QString text = QString::fromUtf8(file.readAll());
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    m_pView->setPlainText(text);
-    SetModifiedFlag(false);
-    m_path = path;
-    return true;
 }
 
 void CZelbinDoc::New()

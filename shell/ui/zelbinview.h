@@ -8,12 +8,41 @@
 #include "logsearch.h"
 
 #include <QPlainTextEdit>
+#include <QTimer>
 #include <atomic>
 #include <memory>
 #include <thread>
 
 class QPrinter;
 class QTextDocument;
+class CZelbinView;
+
+// The live log's view as find and filter see it: its lines are the control's blocks. A search
+// reads a copy of the lines from the first changed one on.
+class CLiveSearchTarget : public CSearchTarget
+{
+    Q_OBJECT
+public:
+    explicit CLiveSearchTarget(CZelbinView* pView);
+    std::shared_ptr<const ILineSource> GetLines(int64_t iFirstLine, int64_t& iFrom,
+                                                int64_t& iEnd) override;
+    QString GetLineText(int64_t iLine) const override;
+    void SetFindPattern(const CLogPattern& pattern) override;
+    int64_t GetCurrentLine() const override;
+    int SelectMatchIn(int64_t iLine, const CLogPattern& pattern, bool bBackward,
+                      bool bAnywhere) override;
+    int GetSelectedMatch(const CLogPattern& pattern, int64_t& iLine) const override;
+    void GoToLine(int64_t iLine) override;
+    QString GetSelectionOnOneLine() const override;
+    QWidget* GetWidget() const override;
+
+private:
+    void OnContentsChange(int iPosition, int iRemoved, int iAdded);
+
+    CZelbinView* m_pView;
+    int m_iChangedFrom = -1; // the first line changed since the last report
+    QTimer* m_pReport;
+};
 
 class CZelbinView : public QPlainTextEdit, public ILogTextTarget
 {
@@ -62,9 +91,7 @@ public:
     // The find bar's pattern: its matches in view are highlighted as they are painted, so the
     // highlights are right whatever the text became since.
     void SetFindPattern(const CLogPattern& pattern);
-    // Selects the first match after the selection (or before it), going round the end; the
-    // match's position, or -1.
-    int SelectMatch(const CLogPattern& pattern, bool bBackward);
+    CLiveSearchTarget* GetSearchTarget() { return &m_searchTarget; }
     // Puts the caret at the start of the line (from 0) and scrolls it into the middle.
     void GoToLine(int iLine);
 
@@ -103,6 +130,7 @@ private:
 
     CLogFollower m_follower;
     CLogPattern m_findPattern;
+    CLiveSearchTarget m_searchTarget{this};
     size_t m_iTextLimit = DEFAULT_TEXT_LIMIT;
     bool m_bFollow = true;
     bool m_bPaused = false;
@@ -130,8 +158,6 @@ public:
     // format, so a saved log reads like the service's. All or nothing: a failed save leaves the
     // file as it was and says why in pError. A saved text takes the file's name.
     bool Save(const QString& path, QString* pError = nullptr);
-    // Replaces the text with the file's (UTF-8, any line ends) and takes its name.
-    bool Load(const QString& path);
     // New: an empty text without a name.
     void New();
     // The file the text was last saved to or opened from; empty before.

@@ -2,6 +2,7 @@
 // The service programs' command line: whatever the install folder is called, the program finds
 // its own path as one word and the switch as the next.
 
+#include "commandline.h"
 #include "servicecontrol.h"
 #include "standin.h"
 
@@ -28,8 +29,7 @@ TEST(ServiceCommandLine, AnyFolderNameSurvivesTheQuoting)
     {
         const std::string line = ServiceCommandLine(c.path, "-start");
         EXPECT_EQ(line, c.line);
-        EXPECT_EQ(SplitServiceCommandLine(line), (std::vector<std::string>{c.path, "-start"}))
-            << line;
+        EXPECT_EQ(SplitCommandLine(line), (std::vector<std::string>{c.path, "-start"})) << line;
     }
 }
 // The window runs the service programs from wherever they were installed: the system splits the

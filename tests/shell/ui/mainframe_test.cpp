@@ -9,6 +9,7 @@
 #include "filterpane.h"
 #include "findbar.h"
 #include "highlighting.h"
+#include "logfileview.h"
 #include "mainframe.h"
 #include "qtestmain.h"
 #include "receiverstoolbar.h"
@@ -22,6 +23,8 @@
 #include "zelbinview.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
@@ -34,6 +37,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -497,8 +501,8 @@ private slots:
         QTRY_COMPARE(pFind->GetCountText(), u"Not a regular expression"_s);
         QVERIFY(!pFind->FindNext());
         pFind->GetEdit()->setText(u"z*"_s); // only empty matches, which count for nothing
+        QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
         QVERIFY(!pFind->FindNext());
-        QCOMPARE(pFind->GetCountText(), u"0 matches"_s);
         pFilter->GetRegexButton()->click();
         pFilter->GetEdit()->setText(u"^e.*n$"_s);
         QTRY_COMPARE(rows(), QStringList{u"1: error again"_s});
@@ -571,6 +575,172 @@ private slots:
         QVERIFY(ResolveHighlightColour(u"Red"_s, dark, false).lightness() > 128);
         QVERIFY(ResolveHighlightColour(u"Red"_s, light, false).lightness() < 128);
         QVERIFY(!ResolveHighlightColour(u"no such colour"_s, light, false).isValid());
+    }
+
+    // An opened file: a read-only tab of its own that the service's lines never reach; Save
+    // writes nothing, Save As its exact bytes; find, filter and copy over the whole file; it
+    // grows at its end; the live log comes back with Ctrl+N; a file that cannot be shown is
+    // refused with its reason.
+    void AnOpenedFileIsADocumentOfItsOwn()
+    {
+        CTempDir dir;
+        const std::string path = dir / "old.log";
+        std::string bytes;
+        for (int i = 1; i <= 50; ++i)
+            bytes += "line " + std::to_string(i) + (i % 7 ? " quiet" : " ERROR") + "\r\n";
+        std::ofstream(path, std::ios::binary) << bytes;
+        const std::string live = dir / "live.log";
+        std::ofstream(live, std::ios::binary) << "live one\r\n";
+        CMainFrame frame;
+        QVERIFY(frame.Create());
+        frame.resize(800, 500);
+        frame.show();
+        CZelbinView* pView = frame.GetActiveView();
+        pView->SetLogFile(std::u16string(live.begin(), live.end()));
+        QStringList errors;
+        frame.SetErrorReporter([&](const QString& text) { errors << text; });
+        QString answer = QString::fromStdString(path);
+        frame.SetFileNamePrompt([&](bool) { return answer; });
+
+        frame.Action(ID_FILE_OPEN)->trigger();
+        CLogFileView* pFile = frame.GetFrontFile();
+        QVERIFY(pFile);
+        QCOMPARE(frame.windowTitle(), u"old.log (read-only) - Zelbin"_s);
+        QCOMPARE(frame.GetTabs()->tabText(1), u"old.log"_s);
+        QTRY_COMPARE(pFile->GetIndex().GetLineCount(), int64_t{50});
+        QCOMPARE(pFile->ShownLine(6), u"line 7 ERROR"_s);
+        std::ofstream(live, std::ios::binary | std::ios::app) << "live two\r\n";
+        frame.OnLogUpdated(); // a service line: the live view only
+        QCOMPARE(pView->toPlainText(), u"live one\nlive two\n"_s);
+        frame.Action(ID_FILE_SAVE)->trigger();
+        QVERIFY(!frame.Action(ID_EDIT_PASTE)->isEnabled() &&
+                !frame.Action(ID_FILE_PRINT)->isEnabled());
+        QCOMPARE(ReadFile(path), bytes);
+        answer = QString::fromStdString(dir / "copy.log");
+        frame.Action(ID_FILE_SAVE_AS)->trigger();
+        QTRY_COMPARE(ReadFile(dir / "copy.log"), bytes);
+        QCOMPARE(RecentFiles().first(), QString::fromStdString(path));
+
+        // Find and filter over the opened file, then back on the live log.
+        CFindBar* pFind = frame.GetFindBar();
+        pFind->Open();
+        pFind->GetEdit()->setText(u"error"_s);
+        QTRY_COMPARE(pFind->GetCountText(), u"7 matches"_s);
+        QVERIFY(pFind->FindNext());
+        QCOMPARE(pFind->GetCountText(), u"1 of 7"_s);
+        QCOMPARE(pFile->GetSelectionStart().iLine, int64_t{6});
+        QVERIFY(pFind->FindPrevious()); // round the start to the last
+        QCOMPARE(pFind->GetCountText(), u"7 of 7"_s);
+        QCOMPARE(pFile->SelectedText(), u"ERROR"_s);
+        CFilterPane* pFilter = frame.GetFilterPane();
+        pFilter->Open();
+        pFilter->GetEdit()->setText(u"line 4"_s);
+        QTRY_COMPARE(pFilter->GetList()->model()->rowCount(), 11); // 4, and 40 to 49
+        QTRY_COMPARE(pFilter->GetStatusText(), u"11 lines"_s);
+        QCOMPARE(pFilter->GetList()->model()->index(1, 0).data().toString(),
+                 u"40: line 40 quiet"_s);
+        pFilter->Activate(1);
+        QCOMPARE(pFile->GetSelectionStart().iLine, int64_t{39});
+        pFile->SetSelection({1, 5}, {2, 4});
+        QCOMPARE(pFile->SelectedText(), u"2 quiet\nline"_s);
+        QSignalSpy copied(pFile, &CLogFileView::Copied);
+        frame.Action(ID_EDIT_COPY)->trigger();
+        QTRY_COMPARE(copied.size(), 1);
+        QCOMPARE(QApplication::clipboard()->text(), u"2 quiet\nline"_s);
+
+        // It grows at its end, and the view follows when it was there.
+        pFile->ScrollToLine(49, false);
+        std::ofstream(path, std::ios::binary | std::ios::app) << "line 51 ERROR\r\n";
+        QTRY_COMPARE(pFile->GetIndex().GetLineCount(), int64_t{51});
+        QTRY_COMPARE(pFind->GetCountText(), u"8 matches"_s);
+        QVERIFY(pFile->IsAtEnd());
+        std::ofstream(path, std::ios::binary) << "short\n"; // shrunk: read anew, with a notice
+        QTRY_VERIFY(frame.statusBar()->currentMessage().contains(u"read anew"_s));
+        QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
+
+        frame.Action(ID_FILE_NEW)->trigger();
+        QCOMPARE(frame.GetFrontFile(), nullptr);
+        QCOMPARE(frame.windowTitle(), u"Untitled - Zelbin"_s);
+        QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s); // the live log has none
+
+        const struct
+        {
+            std::string path;
+            QString reason;
+        } refused[] = {{dir.Path(), u"not a regular file"_s},
+                       {"/dev/zero", u"not a regular file"_s},
+                       {dir / "missing.log", u"No such file"_s}};
+        for (const auto& row : refused)
+        {
+            errors.clear();
+            frame.OpenFile(QString::fromStdString(row.path));
+            QCOMPARE(errors.size(), qsizetype(1));
+            QVERIFY2(errors[0].contains(row.reason), qPrintable(errors[0]));
+        }
+        QCOMPARE(frame.GetTabs()->count(), 2);
+        frame.OpenFile(QString::fromStdString(path)); // the tab it has
+        QCOMPARE(frame.GetTabs()->count(), 2);
+        QCOMPARE(frame.GetFrontFile(), pFile);
+    }
+
+    // A pattern that backtracks without end in other engines costs nothing here: in the filter
+    // pane, the find bar and as a highlight rule, over the live log and an opened file; a
+    // shutdown is not held up. The settings' rules are read with bounds, the rest ignored with a
+    // message.
+    void NoPatternHoldsUpTheWindow()
+    {
+        CTempDir dir;
+        const std::string path = dir / "aaa.log";
+        std::ofstream(path, std::ios::binary) << (std::string(40, 'a') + "!\r\n").c_str();
+        {
+            std::ofstream out(path, std::ios::binary | std::ios::app);
+            for (int i = 0; i < 300; ++i)
+                out << std::string(40, 'a') << "!\r\n";
+        }
+        QSettings settings(u"Kivra Technologies"_s, u"Zelbin"_s);
+        settings.remove(u"Highlighting"_s);
+        settings.beginWriteArray(u"Highlighting"_s, 102);
+        for (int i = 0; i < 102; ++i)
+        {
+            settings.setArrayIndex(i);
+            settings.setValue(u"pattern"_s, i == 0   ? u"(a+)+$"_s
+                                            : i == 1 ? QString(1001, u'x')
+                                                     : u"z"_s);
+            settings.setValue(u"foreground"_s, u"Red"_s);
+        }
+        settings.endArray();
+        settings.setValue(u"Highlighting/size"_s, 2147483647); // the file's word for its count
+        settings.sync();
+        QString ignored;
+        const auto rules = LoadHighlightRules(settings, &ignored);
+        QCOMPARE(rules.size(), size_t{99}); // 100 read, one of them too long
+        QCOMPARE(ignored, u"Highlighting: ignored 2147483547 rules after the first 100 and 1 with "
+                          "a pattern over 1000 characters"_s);
+        {
+            CMainFrame frame;
+            QVERIFY(frame.Create());
+            frame.show();
+            QTRY_VERIFY(frame.statusBar()->currentMessage().startsWith(u"Highlighting: ignored"_s));
+            frame.GetActiveView()->SetLogFile(std::u16string(path.begin(), path.end()));
+            frame.OpenFile(QString::fromStdString(path));
+            for (CFindBar* pFind = frame.GetFindBar(); int i : {0, 1})
+            {
+                if (i == 1)
+                    frame.GetTabs()->setCurrentIndex(0);
+                const auto start = std::chrono::steady_clock::now();
+                pFind->Open();
+                pFind->GetRegexButton()->setChecked(true);
+                pFind->GetEdit()->setText(u"(a+)+$"_s);
+                frame.GetFilterPane()->Open();
+                frame.GetFilterPane()->GetRegexButton()->setChecked(true);
+                frame.GetFilterPane()->GetEdit()->setText(u"(a|aa)+$"_s);
+                QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
+                QTRY_COMPARE(frame.GetFilterPane()->GetStatusText(), u"0 lines"_s);
+                frame.grab(); // painted, highlight rules and all
+                QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(1));
+            }
+        }
+        settings.remove(u"Highlighting"_s);
     }
 
     void TheViewsTextLimitKeepsTheNewestText()

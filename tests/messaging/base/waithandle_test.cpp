@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Events, the wait for any handle and the trace channel.
+// Events and the wait for any handle.
 
-#include "testutil.h"
 #include "waithandle.h"
 
 #include <gtest/gtest.h>
@@ -60,18 +59,5 @@ TEST(WaitForHandles, SixtyFourHandlesAtMost)
     EXPECT_EQ(WaitForHandles(handles, 63, 0), WAIT_TIMEOUT_RESULT);
     EXPECT_EQ(WaitForHandles(handles, 65, 0), WAIT_FAILED_RESULT);
     EXPECT_EQ(WaitForHandles(handles, 0, 0), WAIT_FAILED_RESULT);
-}
-
-TEST(TraceChannel, DiscardsWithoutSinkAndCutsLongLines)
-{
-    Trace("nobody hears %d\n", 1);
-    CTraceRecorder trace;
-    const std::string longText(5000, 'x');
-    Trace("%s", longText.c_str());
-    Trace("value = %d.", 42);
-    const auto lines = trace.Lines();
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0], std::string(4095, 'x'));
-    EXPECT_EQ(lines[1], "value = 42.");
 }
 } // namespace

@@ -1,8 +1,10 @@
 // SPDX-License-Identifier: MIT
 // Program set-up on Windows: UTF-8 arguments from the wide command line, binary standard output
-// and error (no CR added before each LF), and a console that shows UTF-8.
+// and error (no CR added before each LF), and a console that shows UTF-8. The program's own path
+// is GetModuleFileNameW's.
 
 #include "program.h"
+#include "utf8path.h"
 
 #include <windows.h>
 
@@ -10,6 +12,7 @@
 #include <io.h>
 #include <shellapi.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -45,4 +48,19 @@ void SetUpProgram(int& argc, char**& argv)
     pointers.push_back(nullptr);
     argc = iCount;
     argv = pointers.data();
+}
+
+std::string GetModulePath()
+{
+    std::vector<wchar_t> path(32768);
+    const DWORD n = ::GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (n == 0 || n >= path.size())
+        return {};
+    return Utf8FromPath(std::filesystem::path(std::wstring(path.data(), n)));
+}
+
+std::string GetModuleDirectory()
+{
+    const std::string path = GetModulePath();
+    return path.empty() ? std::string() : Utf8FromPath(PathFromUtf8(path).parent_path()) + "\\";
 }

@@ -6,5 +6,13 @@
 // (POSIX's SIGPIPE).
 #pragma once
 
+#include <string>
+
 // Replaces argv, where needed, with UTF-8 arguments that live as long as the program.
 void SetUpProgram(int& argc, char**& argv);
+
+// The running executable's own path in UTF-8; empty when the system cannot tell it (a caller
+// that needs it says so rather than guessing from argv[0], which may name another file).
+std::string GetModulePath();
+// Its directory, with the trailing separator; empty when the path is unknown.
+std::string GetModuleDirectory();

@@ -1,0 +1,46 @@
+# SPDX-License-Identifier: MIT
+# The service programs and zelbinctl use the libraries, never the window's: configuring fails when
+# one of them comes to link a window library or Qt, directly or through another library.
+
+# Every target that target links, directly or through others, into the variable out.
+function(zelbin_link_closure target out)
+    set(seen "")
+    set(pending ${target})
+    while(pending)
+        list(POP_FRONT pending current)
+        if(current IN_LIST seen OR NOT TARGET ${current})
+            continue()
+        endif()
+        list(APPEND seen ${current})
+        get_target_property(type ${current} TYPE)
+        set(links "")
+        if(NOT type STREQUAL "INTERFACE_LIBRARY")
+            get_target_property(direct ${current} LINK_LIBRARIES)
+            if(direct)
+                list(APPEND links ${direct})
+            endif()
+        endif()
+        get_target_property(interface ${current} INTERFACE_LINK_LIBRARIES)
+        if(interface)
+            list(APPEND links ${interface})
+        endif()
+        foreach(link IN LISTS links)
+            # $<LINK_ONLY:x> and other generator expressions around a target name.
+            string(REGEX REPLACE "^\\$<LINK_ONLY:(.*)>$" "\\1" link "${link}")
+            list(APPEND pending ${link})
+        endforeach()
+    endwhile()
+    set(${out} ${seen} PARENT_SCOPE)
+endfunction()
+
+function(zelbin_assert_no_window_libraries)
+    foreach(program IN LISTS ARGN)
+        zelbin_link_closure(${program} closure)
+        foreach(library IN LISTS closure)
+            if(library MATCHES "^Qt6?::" OR library MATCHES "_ui$" OR library STREQUAL "zelbin_about")
+                message(FATAL_ERROR "${program} links ${library}: the service programs and "
+                                    "zelbinctl must not link the window's libraries or Qt")
+            endif()
+        endforeach()
+    endforeach()
+endfunction()

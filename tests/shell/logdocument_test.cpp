@@ -1,0 +1,364 @@
+// SPDX-License-Identifier: MIT
+// An opened log without a window: its line index against a reference split for every kind of
+// line end and byte, a file that grows, shrinks, is replaced or deleted under it, the files that
+// are refused, and find and filter over whole files against a simple reference.
+
+#include "lineindex.h"
+#include "linesearch.h"
+#include "standin.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+// The reference rule, written the plain way: lines end at a line feed; the carriage returns at a
+// line's end are no text (also on a last line still without its line feed, which counts).
+std::vector<std::string> ReferenceLines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    size_t iBegin = 0;
+    while (iBegin < text.size())
+    {
+        size_t iEnd = text.find('\n', iBegin);
+        if (iEnd == std::string::npos)
+            iEnd = text.size();
+        std::string line = text.substr(iBegin, iEnd - iBegin);
+        while (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        lines.push_back(line);
+        iBegin = iEnd + 1;
+    }
+    return lines;
+}
+
+void Write(const std::string& path, const std::string& text, bool bAppend = false)
+{
+    std::ofstream(path, std::ios::binary | (bAppend ? std::ios::app : std::ios::trunc)) << text;
+}
+
+std::vector<std::string> IndexedLines(const CLineIndex& index)
+{
+    std::vector<std::string> lines(static_cast<size_t>(index.GetLineCount()));
+    for (size_t i = 0; i < lines.size(); ++i)
+        index.ReadLine(static_cast<int64_t>(i), 1 << 24, lines[i]);
+    return lines;
+}
+
+std::string Repeat(const std::string& s, size_t n)
+{
+    std::string out;
+    for (size_t i = 0; i < n; ++i)
+        out += s;
+    return out;
+}
+} // namespace
+
+// Every kind of line end and byte, and lines across the reading pieces and the index's blocks.
+TEST(LineIndex, SplitsLikeTheLiveLogForEveryLineEndAndByte)
+{
+    const std::string piece(CLineWalker::PIECE - 3, 'p'); // a CR LF cut by the piece's end
+    const struct
+    {
+        const char* name;
+        std::string text;
+    } rows[] = {
+        {"empty", ""},
+        {"one line without its end", "abc"},
+        {"LF", "a\nb\n"},
+        {"CR LF", "a\r\nb\r\n"},
+        {"several CRs, then an empty line", "a\r\r\r\n\n"},
+        {"empty lines only", "\n\n\n"},
+        {"CR only: one line", "a\rb\rc\r"},
+        {"a CR in the middle stays", "a\rb\r\n"},
+        {"mixed, last line open", "x\r\ny\nz\r"},
+        {"NUL bytes", std::string("a\0b\n\0\n", 6)},
+        {"invalid UTF-8", "\xff\xfe\n\xc3\n\xe2\x82\n"},
+        {"multi-byte characters",
+         "caf\xc3\xa9 \xe6\x97\xa5\xe6\x9c\xac \xf0\x9f\x98\x80\r\n\xc3\xa9"},
+        {"CR LF across the reading piece", piece + "\r\nnext\r\n"},
+        {"a line of three pieces", std::string(3 * CLineWalker::PIECE + 5, 'l') + "\nend"},
+        {"more lines than a block", Repeat("0123\r\n", 70000) + "last"},
+    };
+    CTempDir dir;
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        Write(dir / "f.log", row.text);
+        CLineIndex index;
+        ASSERT_TRUE(index.Open(dir / "f.log"));
+        ASSERT_TRUE(index.WaitUntilComplete(10000));
+        EXPECT_EQ(index.GetIndexedBytes(), static_cast<int64_t>(row.text.size()));
+        EXPECT_EQ(IndexedLines(index), ReferenceLines(row.text));
+    }
+}
+
+// A growing file shows its new lines, a line written in two parts included; a shrunk, rewritten
+// or replaced one is indexed anew; a deleted one keeps what was indexed.
+TEST(LineIndex, FollowsAFileThatGrowsShrinksIsReplacedOrDeleted)
+{
+    CTempDir dir;
+    const std::string path = dir / "g.log";
+    Write(path, "one\r\ntwo\r\n");
+    CLineIndex index;
+    ASSERT_TRUE(index.Open(path));
+    ASSERT_TRUE(index.WaitUntilComplete(5000));
+    EXPECT_EQ(index.Refresh(), CLineIndex::EChange::None);
+    const auto settle = [&](CLineIndex::EChange expected)
+    {
+        EXPECT_EQ(index.Refresh(), expected);
+        EXPECT_TRUE(index.WaitUntilComplete(5000));
+        return IndexedLines(index);
+    };
+    Write(path, "thr", true);
+    EXPECT_EQ(settle(CLineIndex::EChange::Grew), (std::vector<std::string>{"one", "two", "thr"}));
+    Write(path, "ee\r\nfour", true);
+    EXPECT_EQ(settle(CLineIndex::EChange::Grew),
+              (std::vector<std::string>{"one", "two", "three", "four"}));
+    Write(path, "\n", true);
+    EXPECT_EQ(settle(CLineIndex::EChange::Grew),
+              (std::vector<std::string>{"one", "two", "three", "four"}));
+
+    Write(path, "short\n"); // truncated
+    EXPECT_EQ(settle(CLineIndex::EChange::Rebuilt), (std::vector<std::string>{"short"}));
+    Write(path, "shirt\nand more\n"); // rewritten, and longer than before
+    EXPECT_EQ(settle(CLineIndex::EChange::Rebuilt),
+              (std::vector<std::string>{"shirt", "and more"}));
+    Write(dir / "new.log", "shirt\nand more\n");
+    std::filesystem::rename(dir / "new.log", path); // the same bytes, another file
+    EXPECT_EQ(settle(CLineIndex::EChange::Rebuilt),
+              (std::vector<std::string>{"shirt", "and more"}));
+    std::filesystem::remove(path);
+    EXPECT_EQ(settle(CLineIndex::EChange::Deleted),
+              (std::vector<std::string>{"shirt", "and more"}));
+}
+
+// What is refused, with its reason, and what is shown however odd; a line of 100 MB is indexed
+// at once and read cut.
+TEST(LineIndex, BadFilesAreRefusedOrShownWithoutAStall)
+{
+    CTempDir dir;
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "folder");
+    Write(dir / "binary", std::string("\x7f"
+                                      "ELF\0\0\x01\n\xff\xd8\xff\xe0",
+                                      13));
+    Write(dir / "huge", std::string(100 * 1000 * 1000, 'x') + "\r\nafter\r\n");
+    const struct
+    {
+        std::string path;
+        const char* error; // empty: opened
+        int64_t iLines;
+    } rows[] = {
+        {dir / "fifo", "not a regular file", 0},
+        {"/dev/zero", "not a regular file", 0},
+        {dir / "folder", "not a regular file", 0},
+        {dir / "missing", "No such file or directory", 0},
+        {dir / "binary", "", 2},
+        {dir / "huge", "", 2},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.path);
+        CLineIndex index;
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(index.Open(row.path), *row.error == 0);
+        EXPECT_NE(index.GetError().find(row.error), std::string::npos) << index.GetError();
+        if (*row.error)
+            continue;
+        EXPECT_TRUE(index.WaitUntilComplete(10000));
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+        EXPECT_EQ(index.GetLineCount(), row.iLines);
+    }
+    CLineIndex huge;
+    ASSERT_TRUE(huge.Open(dir / "huge"));
+    ASSERT_TRUE(huge.WaitUntilComplete(10000));
+    std::string text;
+    int64_t iLength = 0;
+    ASSERT_TRUE(huge.ReadLine(0, 10000, text, &iLength));
+    EXPECT_EQ(text, std::string(10000, 'x'));
+    EXPECT_EQ(iLength, 100 * 1000 * 1000 + 2); // whole, with its CR LF (copied whole)
+    ASSERT_TRUE(huge.ReadLine(1, 10000, text, &iLength));
+    EXPECT_EQ(text, "after");
+}
+
+// Patterns: plain text (case or not), expressions, matches of no length, catastrophic
+// backtracking (linear here), multi-byte case folding, and what does not compile.
+TEST(LogPattern, MatchesAsATableSays)
+{
+    const struct
+    {
+        const char* pattern;
+        bool bCase, bRegex;
+        std::string line;
+        int iMatches;
+    } rows[] = {
+        {"error", false, false, "ERROR and error, Error", 3},
+        {"error", true, false, "ERROR and error, Error", 1},
+        {"a.b", false, false, "axb a.b", 1}, // plain text: the dot is a dot
+        {"a.b", false, true, "axb a.b", 2},
+        {"x*", false, true, "abc", 0}, // only empty matches
+        {"(a+)+$", false, true, std::string(40, 'a') + "!", 0},
+        {"(a|aa)+$", false, true, std::string(5000, 'a'), 1},
+        {"CAF\xc3\x89", false, false, "caf\xc3\xa9 au lait", 1},
+        {"\\bid=\\d+", false, true, "id=12 xid=3 id=4", 2},
+        {"err(or", false, true, "error", 0}, // does not compile
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.pattern);
+        const CLogPattern pattern(row.pattern, row.bCase, row.bRegex);
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(pattern.CountIn(row.line), row.iMatches);
+        EXPECT_EQ(pattern.Matches(row.line), row.iMatches > 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(50));
+        EXPECT_EQ(pattern.IsValid(), std::string(row.pattern) != "err(or");
+    }
+    EXPECT_FALSE(CLogPattern("err(or", true, true).GetError().empty());
+    std::vector<std::pair<size_t, size_t>> at;
+    CLogPattern("b+", true, true)
+        .ForEachMatch("abbcb",
+                      [&](size_t i, size_t n) {
+                          at.push_back({i, n});
+                      });
+    EXPECT_EQ(at, (std::vector<std::pair<size_t, size_t>>{{1, 2}, {4, 1}}));
+
+    CFirstMatchRules rules;
+    rules.SetRules({CLogPattern("DEBUG", true, false), CLogPattern("(?i)error", true, true)});
+    EXPECT_EQ(rules.FirstMatch("DEBUG error"), 0); // the first rule wins
+    EXPECT_EQ(rules.FirstMatch("an Error"), 1);
+    EXPECT_EQ(rules.FirstMatch("nothing"), -1);
+    EXPECT_TRUE(rules.TakeTurnedOff().empty());
+    rules.SetBudget(std::chrono::nanoseconds(0)); // every rule is now too slow
+    EXPECT_EQ(rules.FirstMatch("DEBUG"), 0);
+    EXPECT_EQ(rules.TakeTurnedOff(), std::vector<size_t>{0});
+    EXPECT_EQ(rules.FirstMatch("DEBUG error"), 1); // the first is off for good
+    EXPECT_EQ(rules.TakeTurnedOff(), std::vector<size_t>{1});
+    EXPECT_EQ(rules.FirstMatch("DEBUG error"), -1);
+}
+
+// Find and filter over generated files, against a plain reference: the same lines with the same
+// counts from a file as from memory, whatever the pattern.
+TEST(LineSearch, FindsWhatAPlainReferenceFinds)
+{
+    std::mt19937 random(7);
+    const char* words[] = {"alpha", "Beta", "error", "ERROR", "caf\xc3\xa9", "aaaa", "x"};
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+    {
+        for (int w = random() % 6; w >= 0; --w)
+            text += std::string(words[random() % 7]) + (random() % 4 ? " " : "");
+        text += i % 3 ? "\r\n" : "\n";
+    }
+    text += std::string(300, 'a');
+    CTempDir dir;
+    Write(dir / "s.log", text);
+    const auto lines = ReferenceLines(text);
+    const struct
+    {
+        const char* pattern;
+        bool bCase, bRegex;
+        std::function<int(const std::string&)> reference;
+    } rows[] = {
+        {"error", true, false,
+         [](const std::string& l)
+         {
+             int n = 0;
+             for (size_t i = l.find("error"); i != std::string::npos; i = l.find("error", i + 5))
+                 ++n;
+             return n;
+         }},
+        {"ERROR", false, false,
+         [](const std::string& l)
+         {
+             std::string lower = l;
+             for (char& c : lower)
+                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+             int n = 0;
+             for (size_t i = lower.find("error"); i != std::string::npos;
+                  i = lower.find("error", i + 5))
+                 ++n;
+             return n;
+         }},
+        {"(a+)+$", true, true,
+         [](const std::string& l) { return !l.empty() && l.back() == 'a' ? 1 : 0; }},
+        {"^x", true, true, [](const std::string& l) { return l.rfind('x', 0) == 0 ? 1 : 0; }},
+    };
+    CLineIndex index;
+    ASSERT_TRUE(index.Open(dir / "s.log"));
+    const std::shared_ptr<const ILineSource> pFile = index.GetSource();
+    const CTextSource memory(text);
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.pattern);
+        std::vector<CFoundLine> expected;
+        for (size_t i = 0; i < lines.size(); ++i)
+            if (const int n = row.reference(lines[i]))
+                expected.push_back({static_cast<int64_t>(i), n});
+        ASSERT_FALSE(expected.empty());
+        const CLogPattern pattern(row.pattern, row.bCase, row.bRegex);
+        for (const ILineSource* pSource : {pFile.get(), static_cast<const ILineSource*>(&memory)})
+        {
+            std::vector<CFoundLine> found;
+            CSearchProgress last;
+            EXPECT_TRUE(
+                SearchLines(*pSource, 0, static_cast<int64_t>(text.size()), 0, pattern, nullptr,
+                            [&](std::vector<CFoundLine>&& batch, const CSearchProgress& p)
+                            {
+                                EXPECT_GE(p.iBytesDone, last.iBytesDone);
+                                found.insert(found.end(), batch.begin(), batch.end());
+                                EXPECT_EQ(p.iMatchingLines, static_cast<int64_t>(found.size()));
+                                last = p;
+                            }));
+            EXPECT_EQ(found, expected);
+            EXPECT_TRUE(last.bDone);
+            EXPECT_EQ(last.iBytesDone, static_cast<int64_t>(text.size()));
+        }
+    }
+}
+
+namespace
+{
+// A log that never ends: lines of a's, as many as are asked for.
+class CEndlessSource : public ILineSource
+{
+public:
+    long Read(char* pBuffer, size_t iSize, int64_t) const override
+    {
+        for (size_t i = 0; i < iSize; ++i)
+            pBuffer[i] = i % 41 == 40 ? '\n' : 'a';
+        return static_cast<long>(iSize);
+    }
+};
+} // namespace
+
+// A search reports matches as it goes, and is cancelled at once; the destructor cancels too.
+TEST(LineSearch, ReportsAsItGoesAndIsCancelledAtOnce)
+{
+    std::atomic<int64_t> iSoFar{0};
+    std::atomic<int> iReports{0};
+    {
+        CLineSearch search;
+        search.Start(std::make_shared<CEndlessSource>(), 0, INT64_MAX, 0,
+                     CLogPattern("(a+)+$", true, true),
+                     [&](std::vector<CFoundLine>&&, const CSearchProgress& p)
+                     {
+                         EXPECT_FALSE(p.bDone);
+                         iSoFar = p.iMatches;
+                         ++iReports;
+                     });
+        ASSERT_TRUE(WaitUntil([&] { return iReports >= 3; }));
+        EXPECT_GT(iSoFar, 0);
+        const auto start = std::chrono::steady_clock::now();
+        search.Cancel();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+        search.Start(std::make_shared<CEndlessSource>(), 0, INT64_MAX, 0,
+                     CLogPattern("a", true, false),
+                     [](std::vector<CFoundLine>&&, const CSearchProgress&) {});
+    } // the destructor ends the endless one, or the test times out
+}
