@@ -41,15 +41,17 @@ Result RunCtl(const std::vector<std::string>& args, bool bWithErrors = false)
 }
 
 #if !defined(_WIN32)
-// A service that answers the log file's path with the test's, answers the goodbye, and drops
-// the connection when a request of the kind named arrives (0: never).
+// A service that answers the log file's path with the test's, the log mask and the goodbye,
+// and drops the connection when a request of the kind named arrives (0: never); or, silent,
+// answers nothing.
 class CFakeService
 {
 public:
-    explicit CFakeService(std::string logPath, uint32_t iDropAt = 0)
-        : m_logPath(std::move(logPath)), m_iDropAt(iDropAt)
+    explicit CFakeService(std::string logPath, uint32_t iDropAt = 0, bool bSilent = false)
+        : m_logPath(std::move(logPath)), m_iDropAt(iDropAt), m_bSilent(bSilent)
     {
     }
+    bool WasAsked() const { return m_bAsked; }
 
 private:
     void OnFrame(CTestPeer::CConnection& c, const ByteVector& body)
@@ -59,8 +61,11 @@ private:
         };
         const uint32_t iId = word(0);
         const uint32_t iCorrelation = body.size() >= 9 ? word(5) : 0;
+        m_bAsked = m_bAsked || body[4] == 2; // a request
         if (iId == m_iDropAt)
             return c.Shut();
+        if (m_bSilent)
+            return;
         if (iId == GetLogFileRequest)
         {
             std::u16string path(m_logPath.begin(), m_logPath.end());
@@ -86,6 +91,8 @@ private:
 
     std::string m_logPath;
     uint32_t m_iDropAt;
+    bool m_bSilent;
+    std::atomic<bool> m_bAsked{false};
     CTestPeer m_peer{CTestPeer::EHandshake::Correct,
                      [this](CTestPeer::CConnection& c, const ByteVector& body)
                      { OnFrame(c, body); }};
@@ -182,8 +189,8 @@ TEST(Zelbinctl, NoAnswerAndRefusedLogFilesFail)
 }
 
 // A stop signal ends a long log within a second: 1 GiB read into a file, or a log written into
-// a FIFO that nobody reads, where the write waits.
-TEST(Zelbinctl, AStopSignalEndsALongLogWithinASecond)
+// a FIFO that nobody reads, where the write waits; so it does a wait for an answer.
+TEST(Zelbinctl, AStopSignalEndsALongLogOrAWaitWithinASecond)
 {
     CTempDir dir;
     const std::string log = dir / "big.log", file = dir / "out", fifo = dir / "fifo";
@@ -210,6 +217,13 @@ TEST(Zelbinctl, AStopSignalEndsALongLogWithinASecond)
         EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms) << target;
     }
     ::close(reader);
+    CFakeService silent("", 0, true);
+    CChildProcess ctl({ProgramPath("zelbinctl"), "mask"});
+    ASSERT_TRUE(WaitUntil([&] { return silent.WasAsked(); }));
+    const auto start = std::chrono::steady_clock::now();
+    ctl.Kill(SIGTERM);
+    EXPECT_EQ(ctl.Wait(), 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms);
 }
 #endif
 

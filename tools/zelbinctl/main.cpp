@@ -25,6 +25,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace
@@ -45,6 +46,44 @@ void Complain(const std::string& text)
 {
     std::fprintf(stderr, "zelbinctl: %s\n", text.c_str());
 }
+
+bool IsStopRequested(CStopSignal& signals)
+{
+    CWaitHandle* handles[1] = {&signals};
+    return WaitForHandles(handles, 1, 0) == 0;
+}
+
+// Watches the stop signal while the main thread waits for an answer: a request to a service
+// that does not answer ends at once when zelbinctl is asked to stop, and the goodbye then waits
+// a quarter of a second at most (a service that answers takes a millisecond), so that zelbinctl
+// is gone within a second.
+class CStopWatcher
+{
+public:
+    CStopWatcher(CStopSignal& signals, CServiceClient& client)
+        : m_thread(
+              [this, &signals, &client]
+              {
+                  CWaitHandle* handles[2] = {&m_quit, &signals};
+                  if (WaitForHandles(handles, 2, WAIT_INFINITE) != 1)
+                      return;
+                  client.SetRequestTimeout(250);
+                  client.CancelRequests();
+              })
+    {
+    }
+    ~CStopWatcher()
+    {
+        m_quit.Set();
+        m_thread.join();
+    }
+    CStopWatcher(const CStopWatcher&) = delete;
+    CStopWatcher& operator=(const CStopWatcher&) = delete;
+
+private:
+    CEvent m_quit;
+    std::thread m_thread;
+};
 
 // Receives the client's events; the messages are dispatched on the main thread. The handlers
 // only take note and print: reading the log waits for the loop (FollowLogIfAsked), outside the
@@ -234,21 +273,23 @@ int Usage(const std::string& problem, const CCommandLine& commandLine)
     return EXIT_USAGE;
 }
 
-// A request went unanswered, or the connection went while the command ran. The goodbye then
-// waits a second at most, not the ten a request may take.
-int NoAnswer(CServiceClient& client, const char* pszWhat = "no answer from the receiver service")
-{
-    Complain(pszWhat);
-    client.SetRequestTimeout(1000);
-    return EXIT_NO_ANSWER;
-}
-
 // The status of a command that a stop signal or its output ended.
 int Ended(const Request& r, CStopSignal& signals)
 {
-    CWaitHandle* handles[1] = {&signals};
-    const bool bStopped = CStandardOutput::WasStopped() || WaitForHandles(handles, 1, 0) == 0;
+    const bool bStopped = CStandardOutput::WasStopped() || IsStopRequested(signals);
     return bStopped && (r.bWatch || r.bFollow) ? 0 : EXIT_FAILED;
+}
+
+// A request went unanswered, or the connection went while the command ran (unless a stop ended
+// the wait). The goodbye then waits a second at most, not the ten a request may take.
+int NoAnswer(const Request& r, CStopSignal& signals, CServiceClient& client,
+             const char* pszWhat = "no answer from the receiver service")
+{
+    if (IsStopRequested(signals))
+        return Ended(r, signals);
+    Complain(pszWhat);
+    client.SetRequestTimeout(1000);
+    return EXIT_NO_ANSWER;
 }
 
 int Templates(bool bJson)
@@ -287,6 +328,7 @@ int RunMetrics(const Request& r, CStopSignal& signals)
     CControl control;
     control.pMetrics = &metrics;
     CServiceClient client(CServiceClient::EStart::Background);
+    CStopWatcher watcher(signals, client);
     client.SetEventSink(&control);
     do
     {
@@ -341,8 +383,9 @@ bool SendTexts(const Request& r, CServiceClient& client, CStopSignal& signals)
             r.bJson ? CStandardOutput::WriteJson({{"receiver", iReceiver}, {"sent", Utf8(text)}})
                     : CStandardOutput::Write(Escaped(Utf8(text)) + "\n");
         CWaitHandle* handles[1] = {&signals};
-        if (!bWritten || (bPayload && i + 1 < iCount && payload.iLatencyMs > 0 &&
-                          WaitForHandles(handles, 1, payload.iLatencyMs) == 0))
+        if (!bWritten || IsStopRequested(signals) ||
+            (bPayload && i + 1 < iCount && payload.iLatencyMs > 0 &&
+             WaitForHandles(handles, 1, payload.iLatencyMs) == 0))
             return false;
     }
     return true;
@@ -364,6 +407,7 @@ int Run(const Request& r, CStopSignal& signals)
     control.pLogOut = &logOut;
     // The look-up runs beside the wait below, so --wait bounds the whole search.
     CServiceClient client(CServiceClient::EStart::Background);
+    CStopWatcher watcher(signals, client);
     control.pClient = &client;
     client.SetEventSink(&control);
     if (!Pump(
@@ -406,7 +450,7 @@ int Run(const Request& r, CStopSignal& signals)
     if (command == "status")
     {
         if (!client.GetLogMask(iMask) || !client.GetLogFilePath(path))
-            return NoAnswer(client);
+            return NoAnswer(r, signals, client);
         if (r.bJson)
             CStandardOutput::WriteJson({{"connected", true},
                                         {"log-mask", iMask},
@@ -426,7 +470,7 @@ int Run(const Request& r, CStopSignal& signals)
         // The service sends its list right after our registration, before it answers anything
         // we ask later: once a request is answered, the list is in our queue.
         if (!client.GetLogMask(iMask))
-            return NoAnswer(client);
+            return NoAnswer(r, signals, client);
         client.ProcessMessages(-1);
         for (const ReceiverItem& item : control.receivers.GetItems())
         {
@@ -438,7 +482,7 @@ int Run(const Request& r, CStopSignal& signals)
     if (command == "log")
     {
         if (!control.FollowLog())
-            return NoAnswer(client);
+            return NoAnswer(r, signals, client);
         if (control.logPath.empty())
             Complain("the receiver service names no log file");
         return control.log.IsLogFileOpen() ? 0 : EXIT_FAILED;
@@ -446,7 +490,7 @@ int Run(const Request& r, CStopSignal& signals)
     if (command == "mask" && !r.bSetMask)
     {
         if (!client.GetLogMask(iMask))
-            return NoAnswer(client);
+            return NoAnswer(r, signals, client);
     }
     else
     {
@@ -460,10 +504,10 @@ int Run(const Request& r, CStopSignal& signals)
         // before it arrived, unless the connection went meanwhile.
         const int iDisconnections = control.iDisconnections;
         if (!client.GetLogMask(iMask))
-            return NoAnswer(client);
+            return NoAnswer(r, signals, client);
         client.ProcessMessages(-1);
         if (control.iDisconnections != iDisconnections)
-            return NoAnswer(client, "the connection to the receiver service was lost");
+            return NoAnswer(r, signals, client, "the connection to the receiver service was lost");
     }
     if (command == "mask")
     {
