@@ -28,8 +28,9 @@ using Ms = std::chrono::milliseconds;
 constexpr size_t INPUT_LIMIT = 2 * CMetricsServer::HEADER_LIMIT;
 // Answers a connection gets per turn, so that a pipelining client cannot hold up the others.
 constexpr int ANSWERS_PER_TURN = 16;
-// Connections taken per listener per turn: a flood of connects leaves room for reading.
-constexpr int ACCEPTS_PER_TURN = 64;
+// Connections taken per listener per turn: a flood of connects leaves room for reading, and a
+// backlog of thousands is taken in a few turns.
+constexpr int ACCEPTS_PER_TURN = 256;
 
 struct SConnection
 {
@@ -388,8 +389,10 @@ struct CMetricsServer::SImpl : CThreadBase
         const auto idlest = std::min_element(connections.begin(), connections.end(),
                                              [](const SConnection& a, const SConnection& b)
                                              { return a.since < b.since; });
+        // The order of connections means nothing: the last one takes its place.
         ::close(idlest->fd);
-        connections.erase(idlest);
+        *idlest = std::move(connections.back());
+        connections.pop_back();
         return true;
     }
 
