@@ -226,6 +226,7 @@ TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
         const std::string answer =
             Exchange(port, "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
         EXPECT_NE(answer.find("\nzelbin_receivers{state=\"1\"} 1\n"), std::string::npos) << answer;
+        EXPECT_NE(answer.find("\nzelbin_log_file_size_bytes "), std::string::npos);
         EXPECT_LT(Clock::now() - start, 1000ms);
     };
     ASSERT_TRUE(WaitUntil( // zelbinctl has found the service
@@ -319,6 +320,8 @@ TEST(MetricsTextFile, NothingPlantedBesideItIsFollowed)
         EXPECT_EQ(st.st_mode & 0777, 0644u);
         EXPECT_EQ(ReadFile(victim), "mine\n");
         EXPECT_EQ(CountEntries(dir.Path().c_str()), 3u); // nothing left behind
+        // No service: no log file, and so no size of one.
+        EXPECT_EQ(ReadFile(target).find("zelbin_log_file_size_bytes"), std::string::npos);
     }
     std::filesystem::remove(target);
     std::filesystem::create_symlink(victim, target);

@@ -4,6 +4,7 @@
 
 #include "fakeanswerer.h"
 #include "logreader.h"
+#include "output.h"
 #include "standin.h"
 #include "testpeer.h"
 
@@ -140,6 +141,36 @@ TEST(Zelbinctl, LogPrintsWhatTheWindowKeeps)
     EXPECT_EQ(r.out, WindowKeeps(path));
 }
 
+// Text for a terminal: control characters (C0, DEL, C1) and backslashes as C escapes, the rest
+// as it is; a wide text's units that UTF-8 cannot hold (unpaired surrogates) as U+FFFD.
+TEST(ZelbinctlOutput, EscapesControlsAndReplacesWhatIsNoText)
+{
+    const std::pair<std::string, std::string> escaped[] = {
+        {"a\\b\"c", "a\\\\b\"c"},
+        {"\x1B]0;t\x07\x1B[2J", "\\x1b]0;t\\a\\x1b[2J"},
+        {"\t\n\r\v\f\b\x01\x1F\x7F", "\\t\\n\\r\\v\\f\\b\\x01\\x1f\\x7f"},
+        {"\xC2\x80\xC2\x9B"
+         "1\xC2\x9F",
+         "\\u0080\\u009b1\\u009f"},
+        {"\xC2\xA0\xC3\xBC\xE2\x82\xAC \x20~", "\xC2\xA0\xC3\xBC\xE2\x82\xAC  ~"},
+        {"end\xC2", "end\xC2"},
+    };
+    for (const auto& [text, shown] : escaped)
+        EXPECT_EQ(Escaped(text), shown) << shown;
+    const std::pair<std::u16string, std::string> utf8[] = {
+        {u"K\u00FCche", "K\xC3\xBC"
+                        "che"},
+        {u"\xD83D\xDE00", "\xF0\x9F\x98\x80"},
+        {u"a\xD800"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b"},
+        {u"\xDC00\xD83D\xDE00x\xD83D", "\xEF\xBF\xBD\xF0\x9F\x98\x80x\xEF\xBF\xBD"},
+    };
+    for (const auto& [text, bytes] : utf8)
+        EXPECT_EQ(Utf8(text), bytes) << bytes;
+}
+
 // A command that got no answer says so and fails: a dropped connection ends its wait at once,
 // long before the 10 s a request may wait. A log file the reader refuses is a failure too.
 TEST(Zelbinctl, NoAnswerAndRefusedLogFilesFail)
@@ -189,7 +220,8 @@ TEST(Zelbinctl, NoAnswerAndRefusedLogFilesFail)
 }
 
 // A stop signal ends a long log within a second: 1 GiB read into a file, or a log written into
-// a FIFO that nobody reads, where the write waits; so it does a wait for an answer.
+// a FIFO that nobody reads, where the write waits; so it does a wait for an answer. A reader
+// that goes away ends it too, without a signal.
 TEST(Zelbinctl, AStopSignalEndsALongLogOrAWaitWithinASecond)
 {
     CTempDir dir;
@@ -197,26 +229,32 @@ TEST(Zelbinctl, AStopSignalEndsALongLogOrAWaitWithinASecond)
     std::ofstream{log};
     std::filesystem::resize_file(log, 1ull << 30); // a hole: no room taken, read as NUL bytes
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK); // never reads
-    const auto written = [&](const std::string& target)
+    for (const int how : {0, 1, 2}) // stopped writing a file, stopped or deserted writing a FIFO
     {
-        int n = 0;
-        std::error_code error;
-        return target == fifo ? ::ioctl(reader, FIONREAD, &n) == 0 && n >= 60000
-                              : std::filesystem::file_size(file, error) >= (1u << 20) && !error;
-    };
-    for (const std::string& target : {file, fifo})
-    {
+        const std::string target = how == 0 ? file : fifo;
+        int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); // reads nothing
         CFakeService service(log);
         CChildProcess ctl(
             {"/bin/sh", "-c", "exec \"$0\" log >\"$1\"", ProgramPath("zelbinctl"), target});
-        ASSERT_TRUE(WaitUntil([&] { return written(target); }, 10s)) << target;
+        ASSERT_TRUE(WaitUntil(
+            [&]
+            {
+                int n = 0;
+                std::error_code error;
+                return how == 0 ? std::filesystem::file_size(file, error) >= (1u << 20) && !error
+                                : ::ioctl(reader, FIONREAD, &n) == 0 && n >= 60000;
+            },
+            10s))
+            << how;
         const auto start = std::chrono::steady_clock::now();
-        ctl.Kill(SIGTERM);
-        EXPECT_EQ(ctl.Wait(), 1) << target;
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms) << target;
+        if (how < 2)
+            ctl.Kill(SIGTERM);
+        else
+            ::close(std::exchange(reader, -1));
+        EXPECT_EQ(ctl.Wait(), 1) << how;
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms) << how;
+        ::close(reader);
     }
-    ::close(reader);
     CFakeService silent("", 0, true);
     CChildProcess ctl({ProgramPath("zelbinctl"), "mask"});
     ASSERT_TRUE(WaitUntil([&] { return silent.WasAsked(); }));
@@ -482,6 +520,9 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
         {{"metrics", "--listen", ":65536"}, "--listen takes HOST:PORT"},
         {{"metrics", "--textfile", "/tmp", "--interval", "0"}, "--interval must be"},
         {{}, "A subcommand is required"},
+#if defined(_WIN32)
+        {{"metrics", "--listen", "127.0.0.1:0"}, "this build cannot serve HTTP"},
+#endif
     };
     for (const auto& u : usage)
     {

@@ -276,8 +276,7 @@ int Usage(const std::string& problem, const CCommandLine& commandLine)
 // The status of a command that a stop signal or its output ended.
 int Ended(const Request& r, CStopSignal& signals)
 {
-    const bool bStopped = CStandardOutput::WasStopped() || IsStopRequested(signals);
-    return bStopped && (r.bWatch || r.bFollow) ? 0 : EXIT_FAILED;
+    return IsStopRequested(signals) && (r.bWatch || r.bFollow) ? 0 : EXIT_FAILED;
 }
 
 // A request went unanswered, or the connection went while the command ran (unless a stop ended

@@ -76,7 +76,6 @@ namespace
 {
 CWaitHandle* g_pStop = nullptr;
 bool g_bGood = true;
-bool g_bStopped = false;
 } // namespace
 
 void CStandardOutput::SetStopSignal(CWaitHandle* pStop)
@@ -89,7 +88,6 @@ bool CStandardOutput::Write(std::string_view bytes)
     if (!g_bGood)
         return false;
     const EWriteResult result = WriteStandardOutput(bytes, g_pStop);
-    g_bStopped = result == EWriteResult::Stopped;
     g_bGood = result == EWriteResult::Written;
     return g_bGood;
 }
@@ -103,9 +101,4 @@ bool CStandardOutput::WriteJson(const nlohmann::ordered_json& object)
 bool CStandardOutput::IsGood()
 {
     return g_bGood;
-}
-
-bool CStandardOutput::WasStopped()
-{
-    return g_bStopped;
 }

@@ -32,10 +32,9 @@ public:
     static bool Write(std::string_view bytes);
     // One JSON object a line, its keys in the order given; texts are valid UTF-8 by then.
     static bool WriteJson(const nlohmann::ordered_json& object);
-    // False once a write failed: what was asked for was not all written.
+    // False once a write failed: what was asked for was not all written (the stop signal, which
+    // stays pending for its owner, or a reader that went away).
     static bool IsGood();
-    // True once a write ended because of the stop signal.
-    static bool WasStopped();
 };
 
 // The system's side of CStandardOutput: writes all bytes to standard output unless the stop

@@ -35,10 +35,11 @@ std::string WriteTextFileAtomically(const std::string& path, const std::string& 
     int iError = ::fchmod(fd, 0644) == 0 ? 0 : errno;
     for (size_t i = 0; !iError && i < text.size();)
     {
+        // No signal interrupts it: zelbinctl leaves the stop signals blocked.
         const ssize_t n = ::write(fd, text.data() + i, text.size() - i);
         if (n > 0)
             i += static_cast<size_t>(n);
-        else if (n == 0 || errno != EINTR)
+        else
             iError = n == 0 ? EIO : errno;
     }
     if (::close(fd) != 0 && !iError)
