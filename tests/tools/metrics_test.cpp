@@ -270,6 +270,21 @@ TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
     for (const int i : idle)
         ::close(i);
 
+    // With few descriptors left, the idlest connection makes room for a new one.
+    CChildProcess few({"/bin/sh", "-c", "ulimit -n 32; exec \"$0\" metrics --listen 127.0.0.1:0",
+                       ProgramPath("zelbinctl")},
+                      true);
+    ASSERT_TRUE(few.WaitForOutput("/metrics\n"));
+    const std::string url = few.Output();
+    std::vector<int> many;
+    for (int i = 0; i < 40; ++i)
+        many.push_back(Connect(PortOf(url.substr(0, url.find("/metrics")))));
+    EXPECT_EQ(Exchange(PortOf(url.substr(0, url.find("/metrics"))), "GET / HTTP/1.1\r\n\r\n")
+                  .substr(0, 17),
+              "HTTP/1.1 200 OK\r\n");
+    for (const int i : many)
+        ::close(i);
+
     std::string taken;
     EXPECT_EQ(RunProgram({ProgramPath("zelbinctl"), "metrics", "--listen",
                           "127.0.0.1:" + std::to_string(port)},

@@ -302,8 +302,17 @@ TEST(Zelbinctl, CompletionAndHelpListTheSameCommands)
     std::string out;
     EXPECT_EQ(RunProgram(args, &out), 0);
     EXPECT_EQ(out, expected);
-    // The help lists the same commands, each at the start of its row.
-    std::istringstream help(RunCtl({"--help"}).out);
+    // The help lists the same commands, each at the start of its row, with its arguments.
+    const std::string text = RunCtl({"--help"}).out;
+    for (const std::string row :
+         {"Usage: zelbinctl [--wait MS] [--json] [--trace] COMMAND [ARGUMENTS]\n",
+          "\n  payload-test RECEIVER_ID [--type NAME|INDEX] [--total N] [--response TEXT]\n"
+          "               [--latency MS] [--window MS]\n"
+          "                               run the question/response payload test\n",
+          "\n  --wait MS    how long to wait for the connection (default 3000)\n"
+          "  --json       one JSON object per line instead of text\n"})
+        EXPECT_NE(text.find(row), std::string::npos) << row;
+    std::istringstream help(text);
     std::string line, listed;
     while (std::getline(help, line))
         if (line.size() > 2 && line.rfind("  ", 0) == 0 && std::islower(line[2]) &&
@@ -459,6 +468,21 @@ TEST_F(ZelbinctlTest, WatchSurvivesTheServiceStoppingAndStartingAgain)
 {
     CChildProcess watch(Ctl({"--json", "receivers", "--watch"}));
     ASSERT_TRUE(watch.WaitForOutput("{\"id\":9,\"state\":1,\"name\":\"Lab\"}\n"));
+#if !defined(_WIN32)
+    // While nothing happens the watch takes no CPU time (clock ticks of 10 ms in /proc).
+    const auto ticks = [&]
+    {
+        std::istringstream stat(ReadFile("/proc/" + std::to_string(watch.Pid()) + "/stat"));
+        std::string field;
+        long iTicks = 0;
+        for (int i = 1; stat >> field && i <= 15; ++i)
+            iTicks += i >= 14 ? std::stol(field) : 0; // user and system time
+        return iTicks;
+    };
+    const long iBefore = ticks();
+    std::this_thread::sleep_for(1s); // the time over which it is measured
+    EXPECT_LE(ticks() - iBefore, 5);
+#endif
     // Every change the service reports, in order.
     for (const char* control :
          {"appear 5 New one", "rename 7 Renamed", "state 9 3", "go 5", "appear 5 Back"})
