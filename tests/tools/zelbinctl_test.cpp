@@ -141,12 +141,12 @@ TEST(Zelbinctl, LogPrintsWhatTheWindowKeeps)
     EXPECT_EQ(r.out, WindowKeeps(path));
 }
 
-// Text for a terminal: control characters (C0, DEL, C1) and backslashes as C escapes, the rest
-// as it is; a wide text's units that UTF-8 cannot hold (unpaired surrogates) as U+FFFD.
+// Text for a terminal: control characters (C0, DEL, C1) as C escapes, the rest (a backslash
+// too) as it is; a wide text's units that UTF-8 cannot hold (unpaired surrogates) as U+FFFD.
 TEST(ZelbinctlOutput, EscapesControlsAndReplacesWhatIsNoText)
 {
     const std::pair<std::string, std::string> escaped[] = {
-        {"a\\b\"c", "a\\\\b\"c"},
+        {"C:\\a\\b\"c", "C:\\a\\b\"c"},
         {"\x1B]0;t\x07\x1B[2J", "\\x1b]0;t\\a\\x1b[2J"},
         {"\t\n\r\v\f\b\x01\x1F\x7F", "\\t\\n\\r\\v\\f\\b\\x01\\x1f\\x7f"},
         {"\xC2\x80\xC2\x9B"
@@ -271,6 +271,7 @@ TEST(Zelbinctl, CompletionAndHelpListTheSameCommands)
 {
     const std::string commands = "status receivers log mask clear-log send templates payload-test "
                                  "login-requirement sample-quiz network-name metrics ";
+#if !defined(_WIN32) // the completion is bash's
     const std::pair<std::string, std::string> cases[] = {
         {"", commands + "--wait --json --trace --help "},
         {"me", "metrics "},
@@ -302,6 +303,7 @@ TEST(Zelbinctl, CompletionAndHelpListTheSameCommands)
     std::string out;
     EXPECT_EQ(RunProgram(args, &out), 0);
     EXPECT_EQ(out, expected);
+#endif
     // The help lists the same commands, each at the start of its row, with its arguments.
     const std::string text = RunCtl({"--help"}).out;
     for (const std::string row :
@@ -347,7 +349,7 @@ TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
     {
         std::string name, plain;
     } names[] = {
-        {"a\\b\"c\td\x07\x1B[1m", "a\\\\b\"c\\td\\a\\x1b[1m"},
+        {"a\\b\"c\td\x07\x1B[1m", "a\\b\"c\\td\\a\\x1b[1m"},
         {"\x1B]0;owned\x07\x1B[2J\r7\t1\tFake\x7F", "\\x1b]0;owned\\a\\x1b[2J\\r7\\t1\\tFake\\x7f"},
         {"\xC2\x9B"
          "31m\x08\x01\x1F",

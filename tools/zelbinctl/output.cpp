@@ -52,9 +52,7 @@ std::string Escaped(std::string_view utf8)
         const bool bC1 = c == 0xC2 && i + 1 < utf8.size() &&
                          static_cast<unsigned char>(utf8[i + 1]) >= 0x80 &&
                          static_cast<unsigned char>(utf8[i + 1]) <= 0x9F;
-        if (c == '\\')
-            out += "\\\\";
-        else if (c >= 7 && c <= 13)
+        if (c >= 7 && c <= 13)
             out.append("\\").push_back(NAMED[c - 7]);
         else if (c < 0x20 || c == 0x7F)
         {

@@ -16,10 +16,11 @@ std::string Utf8(const std::u16string& text);
 // A command-line argument as a wide text (UTF-8, or the system's narrow encoding when it is not).
 std::u16string Wide(const std::string& text);
 
-// A text as plain output shows it: control characters (C0, DEL and C1) and the backslash as C
-// escapes (\t, \n, \r, \x1b, \x7f, \u009b, \\), as systemctl writes what it did not write itself.
-// A receiver's name then cannot clear the screen, retitle the terminal or start a line of its
-// own, and every escaped text reads back to one original.
+// A text as plain output shows it: control characters (C0, DEL and C1) as C escapes (\t, \n,
+// \r, \x1b, \x7f, \u009b), as systemctl writes what it did not write itself. A receiver's name
+// then cannot clear the screen, retitle the terminal or start a line of its own. A backslash
+// stays as it is, so that a Windows path reads as one; --json is the form that reads back
+// exactly.
 std::string Escaped(std::string_view utf8);
 
 // zelbinctl's standard output. Every write first looks at the stop signal, and a write to a pipe,
