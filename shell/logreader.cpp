@@ -366,12 +366,16 @@ bool CLogFollower::CollectNewLogData(ILogTextTarget& target, std::u16string& bat
         return false;
     }
     // One UTF-16 unit per byte at most (CR LF stays two): room for all that was added, so that
-    // a large notice does not copy its batch over and over while it grows.
+    // a large notice does not copy its batch over and over while it grows. A target that takes
+    // the text in parts never holds more than a part and a line's piece: a log of gigabytes
+    // reserves no gigabytes for it.
     const long iLeft = static_cast<long>(m_file.GetSize()) - m_file.Tell();
-    if (iLeft > 0)
-        batch.reserve(batch.size() + std::min(static_cast<size_t>(iLeft), iLimit));
-    std::u16string line;
     const size_t iStreamChunk = target.GetStreamChunk();
+    size_t iRoom = std::min(static_cast<size_t>(std::max(iLeft, 0L)), iLimit);
+    if (iStreamChunk < iRoom)
+        iRoom = std::min(iRoom, iStreamChunk + LOG_LINE_CHUNK + 2);
+    batch.reserve(batch.size() + iRoom);
+    std::u16string line;
     while (m_file.ReadLine(line))
     {
         AppendLogLine(line, batch);

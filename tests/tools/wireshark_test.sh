@@ -1,24 +1,28 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # The Wireshark dissector against a real capture: the stand-in service and zelbinctl talk on
-# loopback in a private network namespace while tcpdump records them; tshark, with the dissector
+# loopback in a private network namespace while dumpcap records them; tshark, with the dissector
 # loaded, must then name every message that went over the wire, the receivers' names (non-ASCII
-# included), the log mask's categories and a command text exactly.
+# included), the log mask's categories and a command text exactly. A second capture, made up
+# packet by packet, is what a hostile peer could send: arguments of the wrong type, and a look-up
+# reply nobody asked for that names the port of another protocol.
 # Usage: wireshark_test.sh BIN_DIR DISSECTOR   (runs itself in a private network namespace)
+# Exit status 77 (skipped): nothing can be captured here.
 set -euo pipefail
 bin=$1
 dissector=$2
-# tcpdump gives up root for a user of its own, which a user namespace cannot switch to: as root,
-# the namespace is a network namespace alone.
-[ "$(id -u)" -ne 0 ] || export ZELBIN_UNSHARE=-n
 source "$(dirname "$0")/../common/netns.sh"
 zelbin_enter_netns wireshark "$@"
 
-tcpdump -i lo --immediate-mode -U -w - >"$work/capture.pcap" 2>"$work/tcpdump.err" &
-tcpdump=$!
-pids+=($tcpdump)
-# Poll (every 0.1 s, within a deadline) until tcpdump says that it captures.
-timeout 10 bash -c "until grep -q 'listening on' '$work/tcpdump.err'; do sleep 0.1; done"
+# dumpcap, unlike tcpdump, keeps the user it runs as: it captures in a user namespace too.
+dumpcap -i lo -q -w "$work/capture.pcapng" 2>"$work/dumpcap.err" &
+dumpcap=$!
+pids+=($dumpcap)
+# Poll (every 0.1 s, within a deadline) until dumpcap says that it captures.
+if ! timeout 10 bash -c "until grep -qs 'Capturing on' '$work/dumpcap.err'; do sleep 0.1; done"; then
+    echo "SKIPPED: dumpcap cannot capture on lo here: $(cat "$work/dumpcap.err")"
+    exit 77
+fi
 
 # Enough receivers that their list, sent in one frame, spans several TCP segments.
 for i in $(seq 1000 5000); do echo "at 0 appear $i Receiver $i"; done >"$work/scenario.txt"
@@ -31,12 +35,23 @@ ctl=("$bin/zelbinctl" --wait 5000)
 sent=$("${ctl[@]}" send 7 "0x00,0x00,0x0D,0x1f") # the text as zelbinctl cleaned it
 "${ctl[@]}" clear-log >/dev/null
 "${ctl[@]}" receivers >/dev/null
-kill -INT "$tcpdump"
-wait "$tcpdump" 2>/dev/null || true
+kill -INT "$dumpcap"
+wait "$dumpcap" 2>/dev/null || true
 
-fields() {
-    tshark -X lua_script:"$dissector" -r "$work/capture.pcap" -Y "$1" -T fields -e "$2" \
-        -E aggregator='|' 2>"$work/tshark.err" | tr '|' '\n' | sort -u
+shark() { tshark -X lua_script:"$dissector" "$@" 2>>"$work/tshark.err"; }
+# The fields of a capture in one tshark run, a column each (tshark takes a second to start).
+read_fields() { # capture, [display filter], fields...
+    local capture=$1 filter=$2
+    shift 2
+    printf '%s\n' "$@" >"$work/names"
+    shark -r "$capture" ${filter:+-Y "$filter"} -T fields -E aggregator='|' \
+        $(printf -- '-e %s ' "$@") >"$work/fields" ||
+        { echo "FAILED: tshark cannot read $* from $capture"; failed=1; }
+}
+field() { # the values of a field that read_fields read, one a line, each once
+    local column
+    column=$(grep -nxF "$1" "$work/names" | cut -d: -f1)
+    cut -f "$column" "$work/fields" | tr '|' '\n' | grep -v '^$' | sort -u || true
 }
 failed=0
 expect() { # what, field listing, expected line
@@ -44,34 +59,87 @@ expect() { # what, field listing, expected line
         echo "FAILED: $1: \"$3\" not among:"; echo "$2" | sed 's/^/    /'; failed=1
     fi
 }
-names=$(fields zelbin zelbin.name)
+capture=$work/capture.pcapng
+read_fields "$capture" "" zelbin.name zelbin.handshake zelbin.lookup.code zelbin.receiver.name \
+    zelbin.receivers zelbin.command.text zelbin.logmask.names zelbin.logfile
 for name in Registration ClientClosingRequest ClientClosingResponse ReceiverStatusEvent \
     ReceiverCommand GetLogFileRequest GetLogFileResponse SetLogMaskMessage LogUpdatedEvent \
     GetLogMaskRequest GetLogMaskResponse ClearLogMessage; do
-    expect "message names" "$names" "$name"
+    expect "message names" "$(field zelbin.name)" "$name"
 done
-expect "handshake" "$(fields zelbin.handshake zelbin.handshake)" "3c915e07d24a6b189f20c473e85d01a6"
-expect "look-up" "$(fields zelbin_lookup zelbin.lookup.code)" "100"
-expect "look-up" "$(fields zelbin_lookup zelbin.lookup.code)" "101"
-receivers=$(fields zelbin.receiver.name zelbin.receiver.name)
-expect "receiver names" "$receivers" "Küche 7"
-expect "receiver names" "$receivers" "Lab"
-expect "receiver names" "$receivers" "Receiver 5000"
-expect "a list reassembled from several segments" "$(fields zelbin.receivers zelbin.receivers)" "4003"
-expect "command text" "$(fields zelbin.command.text zelbin.command.text)" "$sent"
-expect "log mask" "$(fields zelbin.logmask.names zelbin.logmask.names)" "raw,debug"
-expect "log file" "$(fields zelbin.logfile zelbin.logfile)" "$work/service.log"
+expect "handshake" "$(field zelbin.handshake)" "3c915e07d24a6b189f20c473e85d01a6"
+expect "look-up" "$(field zelbin.lookup.code)" "100"
+expect "look-up" "$(field zelbin.lookup.code)" "101"
+expect "receiver names" "$(field zelbin.receiver.name)" "Küche 7"
+expect "receiver names" "$(field zelbin.receiver.name)" "Lab"
+expect "receiver names" "$(field zelbin.receiver.name)" "Receiver 5000"
+expect "a list reassembled from several segments" "$(field zelbin.receivers)" "4003"
+expect "command text" "$(field zelbin.command.text)" "$sent"
+expect "log mask" "$(field zelbin.logmask.names)" "raw,debug"
+expect "log file" "$(field zelbin.logfile)" "$work/service.log"
 # Without the look-up in the capture the heuristic recognises the stream by itself.
-tcpdump -r "$work/capture.pcap" -w "$work/tcp-only.pcap" tcp 2>/dev/null
-heuristic=$(tshark -X lua_script:"$dissector" -r "$work/tcp-only.pcap" -Y zelbin -T fields \
-    -e zelbin.name -E aggregator='|' 2>/dev/null | tr '|' '\n' | sort -u)
-expect "the heuristic, with no look-up" "$heuristic" "ReceiverCommand"
-expect "the heuristic, with no look-up" "$heuristic" "GetLogMaskResponse"
+shark -r "$capture" -Y tcp -w "$work/tcp-only.pcapng"
+read_fields "$work/tcp-only.pcapng" "" zelbin.name
+expect "the heuristic, with no look-up" "$(field zelbin.name)" "ReceiverCommand"
+expect "the heuristic, with no look-up" "$(field zelbin.name)" "GetLogMaskResponse"
+# No frame of the capture may be malformed.
+malformed=$(shark -r "$capture" -Y '_ws.malformed || _ws.expert.severity == error' | wc -l)
+[ "$malformed" -eq 0 ] || { echo "FAILED: $malformed malformed packets"; failed=1; }
+
+# The made-up capture. A packet: direction (I: client to server, O: back), time, its bytes.
+packet() { echo "$1 10:00:$2"; printf '%b' "$(sed 's/../\\x&/g' <<<"$3")" | od -Ax -tx1 -v; }
+pcap() { # name, text2pcap's options for the addresses and ports; the packets on standard input
+    local name=$1
+    shift
+    text2pcap -q -D -t '%H:%M:%S' "$@" - "$work/$name.pcap"
+}
+id=3C915E07D24A6B189F20C473E85D01A6
+text_ab=000000050A00026162 # an argument of 5 bytes: type 10 (wide string), then "ab"
+http_request=$(printf 'GET / HTTP/1.1\r\nHost: x\r\n\r\n' | od -An -tx1 -v | tr -d ' \n')
+http_answer=$(printf 'HTTP/1.1 204 No Content\r\n\r\n' | od -An -tx1 -v | tr -d ' \n')
+# A reply nobody asked for names port 80 (at 00); a request, then its answer naming 9000
+# (05, 06); later a request answered with port 80 again (20, 21).
+{
+    packet I 00 "00000065${id}0050"
+    packet I 05 "00000064${id}"
+    packet I 06 "00000065${id}2328"
+    packet I 20 "00000064${id}"
+    packet I 21 "00000065${id}0050"
+} | pcap lookup -4 127.0.0.1,225.1.2.34 -u 35000,35000
+# HTTP on port 80 before and after the answer that names it.
+for at in 01 22; do
+    { packet I "$at" "$http_request"; packet O "$at" "$http_answer"; } |
+        pcap "http$at" -4 10.0.0.1,10.0.0.2 -T "400$at,80"
+done
+# The service's port: the handshake, then a ReceiverCommand whose first argument is text and a
+# GetLogMaskResponse whose first entry is text. Then a stream on that port that is not ours.
+{
+    packet O 07 "$id"
+    packet I 08 "0000001A000000090100000002${text_ab}000000040A000178"
+    packet O 09 "000000160000000F030000000100000001${text_ab}"
+} | pcap service -4 10.0.0.1,10.0.0.2 -T 40007,9000
+{ packet I 10 "$http_request"; } | pcap other -4 10.0.0.1,10.0.0.2 -T 40010,9000
+mergecap -w "$work/made-up.pcap" "$work"/{lookup,http01,http22,service,other}.pcap
+made=$work/made-up.pcap
+read_fields "$made" "" http.request zelbin.lookup.unasked zelbin.command.text
+expect "HTTP on port 80 stays HTTP" "$(cut -f 1 "$work/fields" | grep -c 1)" "2"
+expect "a reply nobody asked for is marked" "$(cut -f 2 "$work/fields" | grep -vc '^$')" "1"
+expect "the ReceiverCommand's text is still read" "$(field zelbin.command.text)" "x"
+read_fields "$made" zelbin tcp.port
+expect "only the stream that begins with the handshake is ours" "$(field tcp.port | tr '\n' ' ')" \
+    "40007 9000 "
+shark -r "$made" -V >"$work/made-up.txt"
+for message in 9 15; do
+    expect "message $message: text where a number goes" \
+        "$(grep -A20 "Message: [A-Za-z]* ($message)\$" "$work/made-up.txt" |
+            grep -o 'Argument 1: [a-z ]* where a [a-z0-9 ]* goes' || true)" \
+        "Argument 1: wide string where a uint32 goes"
+done
+if grep -q 'Lua Error' "$work/made-up.txt"; then
+    echo "FAILED: the dissector raised Lua errors:"; grep 'Lua Error' "$work/made-up.txt" | sort -u; failed=1
+fi
 if grep -qi 'error' "$work/tshark.err"; then
     echo "FAILED: tshark reported:"; cat "$work/tshark.err"; failed=1
 fi
-# No frame of the capture may be malformed.
-malformed=$(tshark -X lua_script:"$dissector" -r "$work/capture.pcap" -Y '_ws.malformed || _ws.expert.severity == error' 2>/dev/null | wc -l)
-[ "$malformed" -eq 0 ] || { echo "FAILED: $malformed malformed packets"; failed=1; }
-((failed == 0)) && echo "the dissector names every message, receiver name, mask and command text"
+((failed == 0)) && echo "the dissector names every message, receiver name, mask and command text, and keeps to the service's streams"
 exit $failed

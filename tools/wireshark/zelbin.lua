@@ -6,8 +6,10 @@
 --
 -- Load it with:  wireshark -X lua_script:tools/wireshark/zelbin.lua   (or copy it into the
 -- personal Lua plugins folder that Help > About Wireshark > Folders names). The service's TCP
--- port is learnt from the look-up replies in the capture; without one, a heuristic recognises
--- the handshake and the frames, and the "TCP port" preference names the port outright.
+-- port is learnt from a look-up reply that answers a look-up request of the capture, and only
+-- connections on it that begin with the handshake are taken as the service's (anything else on
+-- that port goes to the dissector the port had). Without a look-up, a heuristic recognises the
+-- handshake and the frames; the "TCP port" preference names the port outright.
 
 local IDENTIFIER = "3C915E07D24A6B189F20C473E85D01A6"
 local LOOKUP_PORT = 35000
@@ -74,17 +76,53 @@ lookup.fields = lf
 
 local malformed = ProtoExpert.new("zelbin.malformed", "Malformed message", expert.group.MALFORMED,
     expert.severity.ERROR)
-zelbin.experts = { malformed }
+local mismatch = ProtoExpert.new("zelbin.mismatch", "An argument of another type than its message's",
+    expert.group.PROTOCOL, expert.severity.WARN)
+local unasked = ProtoExpert.new("zelbin.lookup.unasked", "A reply that answers no look-up request",
+    expert.group.SEQUENCE, expert.severity.NOTE)
+zelbin.experts = { malformed, mismatch }
+lookup.experts = { unasked }
 
 zelbin.prefs.tcp_port = Pref.uint("TCP port", 0, "The service's TCP port (0: learnt from the look-up)")
 
 local tcp_table = DissectorTable.get("tcp.port")
-local learnt_ports = {}
+local tcp_stream = Field.new("tcp.stream")
+-- Per capture: the ports taken over, with the dissector each had before (false: none); whether
+-- each TCP stream is the service's; when the last look-up request came.
+local taken_ports = {}
+local streams = {}
+local last_request_time = nil
+local pref_port = 0
+-- A reply answers a request of at most this many seconds before it (the look-up waits 2 s).
+local ANSWER_WINDOW = 3
+
+local function take_port(port)
+    if taken_ports[port] == nil then
+        taken_ports[port] = tcp_table:get_dissector(port) or false
+        tcp_table:add(port, zelbin)
+    end
+end
+
+local function give_back_port(port)
+    local previous = taken_ports[port]
+    if previous == nil then return end
+    tcp_table:remove(port, zelbin)
+    if previous then tcp_table:add(port, previous) end
+    taken_ports[port] = nil
+end
 
 function zelbin.prefs_changed()
-    if zelbin.prefs.tcp_port ~= 0 then
-        tcp_table:add(zelbin.prefs.tcp_port, zelbin)
+    if pref_port ~= 0 then give_back_port(pref_port) end
+    pref_port = zelbin.prefs.tcp_port
+    if pref_port ~= 0 then take_port(pref_port) end
+end
+
+function zelbin.init()
+    for port in pairs(taken_ports) do
+        if port ~= pref_port then give_back_port(port) end
     end
+    streams = {}
+    last_request_time = nil
 end
 
 -- A string on the wire: a 16-bit length, then that many bytes of UTF-8.
@@ -112,7 +150,8 @@ local function add_mask(tree, tvb, mask)
 end
 
 -- An argument list: a count, then entries of a 32-bit size, a type byte and the value. Returns
--- the values read, in order (numbers and texts), or nil when the bytes do not hold them.
+-- the entries read, in order, each { type = its type byte, value = its number or text (nil for
+-- a blob or an unknown type) }, or nil when the bytes do not hold them.
 local function add_arguments(tree, tvb, offset)
     if offset + 4 > tvb:len() then return nil end
     local count = tvb(offset, 4):uint()
@@ -142,13 +181,30 @@ local function add_arguments(tree, tvb, offset)
             local next_offset
             next_offset, value = add_string(item, f.arg_text, entry, 1)
             if not next_offset then return nil end
-        elseif t == 9 and size >= 5 then
+        elseif t == 9 and size > 5 then
             item:add(f.arg_bytes, entry(5, size - 5))
         end
-        values[i] = value
+        values[i] = { type = t, value = value }
         offset = offset + 4 + size
     end
     return values
+end
+
+-- The value of argument i when it is of one of the types its message announces; otherwise nil,
+-- and an expert item that says what came instead.
+local function typed(tree, values, i, types, wanted)
+    local entry = values[i]
+    if entry and types[entry.type] and entry.value ~= nil then return entry.value end
+    local text
+    if not entry then
+        text = "nothing where a " .. wanted .. " goes"
+    elseif types[entry.type] then
+        text = "a " .. wanted .. " of too few bytes"
+    else
+        text = (arg_types[entry.type] or ("type " .. entry.type)) .. " where a " .. wanted .. " goes"
+    end
+    tree:add_proto_expert_info(mismatch, "Argument " .. i .. ": " .. text)
+    return nil
 end
 
 local function dissect_body(id, tree, tvb, offset, pinfo)
@@ -173,10 +229,12 @@ local function dissect_body(id, tree, tvb, offset, pinfo)
     elseif id == 9 then
         local values = add_arguments(tree, tvb, offset)
         if not values then return false end
-        if values[1] then tree:add(f.command_receiver, tvb(offset), values[1]) end
-        if values[2] then
-            tree:add(f.command_text, tvb(offset), values[2])
-            pinfo.cols.info:append(" \"" .. values[2] .. "\"")
+        local receiver = typed(tree, values, 1, { [5] = true }, "uint32")
+        if receiver then tree:add(f.command_receiver, tvb(offset), receiver) end
+        local text = typed(tree, values, 2, { [8] = true, [10] = true }, "wide string")
+        if text then
+            tree:add(f.command_text, tvb(offset), text)
+            pinfo.cols.info:append(" \"" .. text .. "\"")
         end
     elseif id == 11 then
         local next_offset, path = add_string(tree, f.logfile, tvb, offset)
@@ -188,7 +246,8 @@ local function dissect_body(id, tree, tvb, offset, pinfo)
     elseif id == 15 then
         local values = add_arguments(tree, tvb, offset)
         if not values then return false end
-        if values[1] then add_mask(tree, tvb(offset), values[1]) end
+        local mask = typed(tree, values, 1, { [5] = true }, "uint32")
+        if mask then add_mask(tree, tvb(offset), mask) end
     end
     return true
 end
@@ -260,21 +319,39 @@ local function dissect_stream(tvb, pinfo, tree)
     return offset
 end
 
+local function starts_with_handshake(tvb)
+    return tvb:len() >= 16 and tvb(0, 16):bytes():tohex() == IDENTIFIER
+end
+
+-- The port's own dissector: a stream on a learnt port is the service's only when its first
+-- bytes are the handshake; any other goes to what the port had before.
 function zelbin.dissector(tvb, pinfo, tree)
-    return dissect_stream(tvb, pinfo, tree)
+    local stream = tcp_stream()
+    stream = stream and stream.value
+    if stream ~= nil and streams[stream] == nil then
+        streams[stream] = pinfo.match_uint == pref_port or starts_with_handshake(tvb)
+    end
+    if stream == nil or streams[stream] then
+        return dissect_stream(tvb, pinfo, tree)
+    end
+    local previous = taken_ports[pinfo.match_uint]
+    if previous then return previous:call(tvb, pinfo, tree) end
+    return 0
 end
 
 -- Without a learnt port: a segment that starts with the handshake, or with a frame whose length,
 -- identifier and kind are the protocol's.
 local function heuristic(tvb, pinfo, tree)
     local n = tvb:len()
-    local ours = (n >= 16 and tvb(0, 16):bytes():tohex() == IDENTIFIER)
+    local ours = starts_with_handshake(tvb)
     if not ours and n >= 9 then
         local length = tvb(0, 4):uint()
         ours = length >= 5 and length <= MAX_FRAME and message_names[tvb(4, 4):uint()] ~= nil and
             kind_names[tvb(8, 1):uint()] ~= nil
     end
     if not ours then return false end
+    local stream = tcp_stream()
+    if stream then streams[stream.value] = true end
     pinfo.conversation = zelbin
     dissect_stream(tvb, pinfo, tree)
     return true
@@ -290,14 +367,20 @@ function lookup.dissector(tvb, pinfo, tree)
     subtree:add(lf.code, tvb(0, 4))
     subtree:add(lf.identifier, tvb(4, 16))
     pinfo.cols.info = lookup_codes[code]
-    if code == 101 and tvb:len() == 22 then
+    local now = pinfo.abs_ts
+    if code == 100 and tvb:len() == 20 then
+        last_request_time = now
+    elseif code == 101 and tvb:len() == 22 then
         local port = tvb(20, 2):uint()
         subtree:add(lf.port, tvb(20, 2))
         pinfo.cols.info:append(", port " .. port)
-        -- The service's port, learnt: its connections are dissected from here on.
-        if not learnt_ports[port] then
-            learnt_ports[port] = true
-            tcp_table:add(port, zelbin)
+        -- The service's port, learnt from an answer: its connections that begin with the
+        -- handshake are dissected from here on. A reply that nobody asked for teaches nothing.
+        if last_request_time and now >= last_request_time and
+            now - last_request_time <= ANSWER_WINDOW then
+            take_port(port)
+        else
+            subtree:add_proto_expert_info(unasked)
         end
     end
     return tvb:len()
