@@ -117,8 +117,10 @@ void CLineIndex::Run()
         Append(starts);
         m_iResume = walker.GetResumeOffset();
         m_iIndexed = walker.GetEndOffset();
-        // A file that ended before the size seen has shrunk: Refresh starts it over.
-        m_iTarget = std::min(m_iTarget, m_iIndexed);
+        // A file that ended before the size seen has shrunk: Refresh starts it over. A target
+        // that grew during the walk stays, and the next pass indexes the growth.
+        if (m_iIndexed < iTo)
+            m_iTarget = m_iIndexed;
         m_bLastLineOpen = m_iResume < m_iIndexed;
         m_lastBytes = std::move(lastBytes);
         m_bWorking = false;

@@ -138,6 +138,48 @@ TEST(LineIndex, FollowsAFileThatGrowsShrinksIsReplacedOrDeleted)
               (std::vector<std::string>{"shirt", "and more"}));
 }
 
+// The file grows while its index is still being built, and a reader looks at the index all the
+// while (as the view does on every paint): the growth is indexed too, and what is read is never
+// more than what is indexed.
+TEST(LineIndex, GrowthWhileIndexingIsIndexedToo)
+{
+    CTempDir dir;
+    const std::string path = dir / "big.log";
+    const std::string line = "2026-12-06 10:00:00.000 DEBUG a line of forty-odd bytes\r\n";
+    const int iLines = 1 << 20;
+    Write(path, Repeat(line, iLines));
+    CLineIndex index;
+    ASSERT_TRUE(index.Open(path));
+    std::atomic<bool> bDone{false};
+    std::atomic<int> iBadReads{0};
+    std::thread reader(
+        [&]
+        {
+            std::string text;
+            while (!bDone)
+            {
+                const int64_t n = index.GetLineCount();
+                if (n > 0 && (!index.ReadLine(n - 1, 100, text) || text + "\r\n" != line))
+                    ++iBadReads;
+                if (index.GetEstimatedLineCount() < n || index.GetIndexedBytes() < n)
+                    ++iBadReads;
+            }
+        });
+    // Appended while the first pass runs: a million lines take longer than starting a thread.
+    ASSERT_FALSE(index.IsComplete());
+    Write(path, "tail\n", true);
+    EXPECT_EQ(index.Refresh(), CLineIndex::EChange::Grew);
+    EXPECT_TRUE(index.WaitUntilComplete(30000));
+    bDone = true;
+    reader.join();
+    EXPECT_EQ(iBadReads, 0);
+    EXPECT_EQ(index.GetLineCount(), iLines + 1);
+    std::string last;
+    EXPECT_TRUE(index.ReadLine(iLines, 100, last));
+    EXPECT_EQ(last, "tail");
+    EXPECT_EQ(index.GetIndexedBytes(), static_cast<int64_t>(line.size()) * iLines + 5);
+}
+
 // What is refused, with its reason, and what is shown however odd; a line of 100 MB is indexed
 // at once and read cut.
 TEST(LineIndex, BadFilesAreRefusedOrShownWithoutAStall)
