@@ -77,6 +77,7 @@ void CLineIndex::Stop()
 void CLineIndex::Run()
 {
     CLineWalker walker(0); // only where lines begin matters here, not their text
+    walker.SetStopFlag(&m_bQuit);
     CFileSource source(m_pFile);
     std::unique_lock lock(m_lock);
     for (;;)

@@ -95,7 +95,8 @@ private:
     bool m_bLastLineOpen = false;
     std::string m_lastBytes; // the last bytes indexed, to tell a rewritten file
     bool m_bStop = false;
-    std::atomic<bool> m_bQuit{false}; // the same, looked at by the indexing thread after every line
+    // The same, looked at by the indexing thread after every line and before every piece read.
+    std::atomic<bool> m_bQuit{false};
     bool m_bWorking = false;
     std::thread m_thread;
 };

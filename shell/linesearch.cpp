@@ -33,6 +33,7 @@ bool SearchLines(const ILineSource& source, int64_t iFrom, int64_t iEnd, int64_t
     int64_t iLine = iFirstLine;
     auto nextReport = std::chrono::steady_clock::now() + REPORT_EVERY;
     CLineWalker walker(MAX_SEARCHED_LINE);
+    walker.SetStopFlag(pStop);
     const bool bWalked =
         walker.Walk(source, iFrom, iEnd,
                     [&](int64_t iOffset, std::string_view text, bool)

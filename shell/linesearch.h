@@ -35,7 +35,7 @@ inline constexpr size_t MAX_SEARCHED_LINE = 16 * 1024 * 1024;
 
 // Searches the lines of the source between two offsets (iFrom a line start, line iFirstLine), and
 // calls sink with each batch of matching lines and the progress so far; the last call has bDone.
-// Stops, returning false, when *pStop is set (looked at after every line).
+// Stops, returning false, when *pStop is set (looked at after every line and every piece read).
 using SearchSink = std::function<void(std::vector<CFoundLine>&&, const CSearchProgress&)>;
 bool SearchLines(const ILineSource& source, int64_t iFrom, int64_t iEnd, int64_t iFirstLine,
                  const CLogPattern& pattern, const std::atomic<bool>* pStop,

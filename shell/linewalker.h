@@ -6,6 +6,7 @@
 #include "logreader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -57,6 +58,9 @@ public:
     // A line longer than iMaxLineBytes is given as its first iMaxLineBytes bytes: the rest is
     // read only to find where the line ends.
     explicit CLineWalker(size_t iMaxLineBytes) : m_iMaxLine(std::max<size_t>(iMaxLineBytes, 1)) {}
+    // A walk stops, returning false, once the flag is set: it is looked at before every piece
+    // read, so that a line of gigabytes without a line feed does not hold up whoever waits.
+    void SetStopFlag(const std::atomic<bool>* pStop) { m_pStop = pStop; }
 
     // Calls f(iOffset, text, bEnded) for each line that starts at or after iFrom (a line start)
     // and before iEnd: its offset, its text without the line end (see LogLineText), and whether
@@ -70,6 +74,7 @@ public:
 
 private:
     size_t m_iMaxLine;
+    const std::atomic<bool>* m_pStop = nullptr;
     std::vector<char> m_buffer;
     int64_t m_iResume = 0;
     int64_t m_iEnd = 0;
@@ -119,6 +124,8 @@ bool CLineWalker::Walk(const ILineSource& source, int64_t iFrom, int64_t iEnd, F
             m_iSkipped += static_cast<int64_t>(iHave - m_iMaxLine);
             iHave = iScanned = m_iMaxLine;
         }
+        if (m_pStop && m_pStop->load(std::memory_order_relaxed))
+            return false;
         if (m_buffer.size() < iHave + PIECE)
             m_buffer.resize(iHave + PIECE);
         const int64_t iWant =

@@ -50,6 +50,18 @@ std::vector<std::string> IndexedLines(const CLineIndex& index)
     return lines;
 }
 
+// What the process has read from files so far (the kernel's count).
+int64_t BytesReadByThisProcess()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    int64_t n = 0;
+    while (io >> key >> n)
+        if (key == "rchar:")
+            return n;
+    return -1;
+}
+
 std::string Repeat(const std::string& s, size_t n)
 {
     std::string out;
@@ -227,6 +239,19 @@ TEST(LineIndex, BadFilesAreRefusedOrShownWithoutAStall)
     EXPECT_EQ(iLength, 100 * 1000 * 1000 + 2); // whole, with its CR LF (copied whole)
     ASSERT_TRUE(huge.ReadLine(1, 10000, text, &iLength));
     EXPECT_EQ(text, "after");
+
+    // A line of 64 GiB (a sparse file, no disk used) is being looked through: closing the file
+    // does not wait for its end.
+    const std::string sparse = dir / "sparse";
+    Write(sparse, "");
+    ASSERT_EQ(::truncate(sparse.c_str(), int64_t{64} << 30), 0);
+    auto pIndex = std::make_unique<CLineIndex>();
+    const int64_t iReadBefore = BytesReadByThisProcess();
+    ASSERT_TRUE(pIndex->Open(sparse));
+    ASSERT_TRUE(WaitUntil([&] { return BytesReadByThisProcess() - iReadBefore > (64 << 20); }));
+    const auto start = std::chrono::steady_clock::now();
+    pIndex.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 // Patterns: plain text (case or not), expressions, matches of no length, catastrophic
@@ -366,40 +391,58 @@ TEST(LineSearch, FindsWhatAPlainReferenceFinds)
 
 namespace
 {
-// A log that never ends: lines of a's, as many as are asked for.
+// A log that never ends: lines of a's of the given length, or one line without end (0).
 class CEndlessSource : public ILineSource
 {
 public:
+    explicit CEndlessSource(size_t iLineLength) : m_iLineLength(iLineLength) {}
     long Read(char* pBuffer, size_t iSize, int64_t) const override
     {
         for (size_t i = 0; i < iSize; ++i)
-            pBuffer[i] = i % 41 == 40 ? '\n' : 'a';
+            pBuffer[i] = m_iLineLength && i % m_iLineLength == m_iLineLength - 1 ? '\n' : 'a';
+        ++m_iReads;
         return static_cast<long>(iSize);
     }
+    mutable std::atomic<int> m_iReads{0};
+
+private:
+    size_t m_iLineLength;
 };
 } // namespace
 
-// A search reports matches as it goes, and is cancelled at once; the destructor cancels too.
+// A search reports matches as it goes, and is cancelled at once, also inside a line that never
+// ends; the destructor cancels too.
 TEST(LineSearch, ReportsAsItGoesAndIsCancelledAtOnce)
 {
-    std::atomic<int64_t> iSoFar{0};
-    std::atomic<int> iReports{0};
+    const struct
     {
+        const char* name;
+        size_t iLineLength;
+        int iReports; // at least this many before the cancel
+    } rows[] = {
+        {"lines of 41 bytes", 41, 3},
+        {"one endless line", 0, 0},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        std::atomic<int64_t> iSoFar{0};
+        std::atomic<int> iReports{0};
+        auto pSource = std::make_shared<CEndlessSource>(row.iLineLength);
         CLineSearch search;
-        search.Start(std::make_shared<CEndlessSource>(), 0, INT64_MAX, 0,
-                     CLogPattern("(a+)+$", true, true),
+        search.Start(pSource, 0, INT64_MAX, 0, CLogPattern("(a+)+$", true, true),
                      [&](std::vector<CFoundLine>&&, const CSearchProgress& p)
                      {
                          EXPECT_FALSE(p.bDone);
                          iSoFar = p.iMatches;
                          ++iReports;
                      });
-        ASSERT_TRUE(WaitUntil([&] { return iReports >= 3; }));
-        EXPECT_GT(iSoFar, 0);
+        ASSERT_TRUE(WaitUntil([&] { return iReports >= row.iReports && pSource->m_iReads >= 3; }));
+        EXPECT_EQ(iSoFar > 0, row.iReports > 0);
         const auto start = std::chrono::steady_clock::now();
         search.Cancel();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-        search.Start(std::make_shared<CEndlessSource>(), 0, INT64_MAX, 0,
+        search.Start(std::make_shared<CEndlessSource>(row.iLineLength), 0, INT64_MAX, 0,
                      CLogPattern("a", true, false),
                      [](std::vector<CFoundLine>&&, const CSearchProgress&) {});
     } // the destructor ends the endless one, or the test times out
