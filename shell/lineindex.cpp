@@ -19,7 +19,7 @@ std::string BytesBefore(const CLogFileReader& file, int64_t iEnd)
 {
     const int64_t iStart = std::max<int64_t>(0, iEnd - static_cast<int64_t>(LAST_BYTES_CHECKED));
     std::string bytes(static_cast<size_t>(iEnd - iStart), '\0');
-    const long r = file.ReadBytesAt(bytes.data(), bytes.size(), static_cast<long>(iStart));
+    const long r = file.ReadBytesAt(bytes.data(), bytes.size(), iStart);
     bytes.resize(r > 0 ? static_cast<size_t>(r) : 0);
     return bytes;
 }
@@ -206,7 +206,7 @@ bool CLineIndex::ReadLine(int64_t iLine, size_t iMaxBytes, std::string& text,
     const int64_t iWhole = iEnd - iBegin;
     const bool bCut = iWhole > static_cast<int64_t>(iMaxBytes) + 1;
     text.resize(bCut ? iMaxBytes : static_cast<size_t>(iWhole));
-    const long r = m_pFile->ReadBytesAt(text.data(), text.size(), static_cast<long>(iBegin));
+    const long r = m_pFile->ReadBytesAt(text.data(), text.size(), iBegin);
     text.resize(r > 0 ? static_cast<size_t>(r) : 0);
     int64_t iLength = iWhole;
     if (!bCut)

@@ -42,7 +42,7 @@ public:
     explicit CFileSource(std::shared_ptr<const CLogFileReader> pFile) : m_pFile(std::move(pFile)) {}
     long Read(char* pBuffer, size_t iSize, int64_t iOffset) const override
     {
-        return m_pFile->ReadBytesAt(pBuffer, iSize, static_cast<long>(iOffset));
+        return m_pFile->ReadBytesAt(pBuffer, iSize, iOffset);
     }
 
 private:
