@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Walking the lines of a log held in a file or in memory, piece by piece, with the live log's
-// line-end rule: an opened file's index and every search over a whole log read their lines here.
+// line-end rule: every search over a whole log, and a copy out of an opened file, read their lines
+// here.
 #pragma once
 
 #include "logreader.h"
@@ -64,20 +65,14 @@ public:
 
     // Calls f(iOffset, text, bEnded) for each line that starts at or after iFrom (a line start)
     // and before iEnd: its offset, its text without the line end (see LogLineText), and whether
-    // its line feed came before iEnd. False when f returned false; otherwise the walk ended at
-    // iEnd (or where the source ended), and GetResumeOffset() says where the next walk begins:
-    // at the start of the last line when its line feed had not come yet.
+    // its line feed came before iEnd. False when f returned false (or the stop flag was set);
+    // otherwise the walk ended at iEnd, or where the source ended.
     template <class F> bool Walk(const ILineSource& source, int64_t iFrom, int64_t iEnd, F&& f);
-    int64_t GetResumeOffset() const { return m_iResume; }
-    // Where the walk stopped reading: iEnd, or the end of a source that was shorter.
-    int64_t GetEndOffset() const { return m_iEnd; }
 
 private:
     size_t m_iMaxLine;
     const std::atomic<bool>* m_pStop = nullptr;
     std::vector<char> m_buffer;
-    int64_t m_iResume = 0;
-    int64_t m_iEnd = 0;
     int64_t m_iSkipped = 0; // bytes of an oversized line that were looked through and dropped
 };
 
@@ -91,7 +86,6 @@ bool CLineWalker::Walk(const ILineSource& source, int64_t iFrom, int64_t iEnd, F
     int64_t iRead = iFrom;   // where the next read begins
     bool bOversized = false; // the current line passed the limit: only its line feed is sought
     size_t iScanned = 0;     // bytes of the buffer known to hold no line feed
-    m_iResume = iFrom;
     m_iSkipped = 0;
     for (;;)
     {
@@ -138,8 +132,6 @@ bool CLineWalker::Walk(const ILineSource& source, int64_t iFrom, int64_t iEnd, F
         iHave += static_cast<size_t>(r);
     }
     // The last line, its line feed not yet written.
-    m_iResume = iLine;
-    m_iEnd = iRead;
     if (iHave > 0 || bOversized)
     {
         const std::string_view text(m_buffer.data(), bOversized ? m_iMaxLine : iHave);
