@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,6 +61,16 @@ int64_t BytesReadByThisProcess()
         if (key == "rchar:")
             return n;
     return -1;
+}
+
+// A reference count of a regular expression's matches in a line (std::regex, ECMAScript).
+std::function<int(const std::string&)> RegexCount(const char* pattern)
+{
+    return [expression = std::regex(pattern)](const std::string& line)
+    {
+        return static_cast<int>(std::distance(
+            std::sregex_iterator(line.begin(), line.end(), expression), std::sregex_iterator()));
+    };
 }
 
 std::string Repeat(const std::string& s, size_t n)
@@ -288,6 +299,27 @@ TEST(LogPattern, MatchesAsATableSays)
         EXPECT_EQ(pattern.IsValid(), std::string(row.pattern) != "err(or");
     }
     EXPECT_FALSE(CLogPattern("err(or", true, true).GetError().empty());
+    // The engine's program is taken up to 2000 steps and refused above; plain text of any length
+    // is taken.
+    const struct
+    {
+        std::string text;
+        bool bRegex;
+        bool bValid;
+    } sizes[] = {
+        {"a{1000}a{995}", true, true},         {"a{1000}a{996}", true, true},
+        {"a{1000}a{997}", true, false},        {".{0,1000}Z", true, false},
+        {std::string(5000, 'q'), false, true},
+    };
+    for (const auto& row : sizes)
+    {
+        SCOPED_TRACE(row.text.substr(0, 20));
+        const CLogPattern pattern(row.text, true, row.bRegex);
+        EXPECT_EQ(pattern.IsValid(), row.bValid);
+        EXPECT_EQ(pattern.GetError().find("too complex: 2001 steps") == 0,
+                  row.text == "a{1000}a{997}")
+            << pattern.GetError();
+    }
     std::vector<std::pair<size_t, size_t>> at;
     CLogPattern("b+", true, true)
         .ForEachMatch("abbcb",
@@ -356,6 +388,10 @@ TEST(LineSearch, FindsWhatAPlainReferenceFinds)
         {"(a+)+$", true, true,
          [](const std::string& l) { return !l.empty() && l.back() == 'a' ? 1 : 0; }},
         {"^x", true, true, [](const std::string& l) { return l.rfind('x', 0) == 0 ? 1 : 0; }},
+        // A match never runs from one line into the next, and the text's start is each line's.
+        {"x\\s*a", true, true, RegexCount("x\\s*a")},
+        {"\\Aalpha", true, true, RegexCount("^alpha")},
+        {"(?-m:^)Beta|r$", true, true, RegexCount("^Beta|r$")},
     };
     CLineIndex index;
     ASSERT_TRUE(index.Open(dir / "s.log"));

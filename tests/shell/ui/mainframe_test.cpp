@@ -500,6 +500,8 @@ private slots:
         pFind->GetEdit()->setText(u"err(or"_s);
         QTRY_COMPARE(pFind->GetCountText(), u"Not a regular expression"_s);
         QVERIFY(!pFind->FindNext());
+        pFind->GetEdit()->setText(u".{0,1000}Z"_s); // compiles, but would take seconds a line
+        QTRY_COMPARE(pFind->GetCountText(), u"Too complex an expression"_s);
         pFind->GetEdit()->setText(u"z*"_s); // only empty matches, which count for nothing
         QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
         QVERIFY(!pFind->FindNext());
