@@ -63,6 +63,27 @@ int64_t BytesReadByThisProcess()
     return -1;
 }
 
+// A reference count of a word in a line; without case, the line is folded first: ASCII to lower
+// case, the Kelvin sign to k.
+std::function<int(const std::string&)> WordCount(std::string word, bool bCase)
+{
+    return [word, bCase](std::string line)
+    {
+        if (!bCase)
+        {
+            for (size_t i; (i = line.find("\xe2\x84\xaa")) != std::string::npos;)
+                line.replace(i, 3, "k");
+            for (char& c : line)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        int n = 0;
+        for (size_t i = line.find(word); i != std::string::npos;
+             i = line.find(word, i + word.size()))
+            ++n;
+        return n;
+    };
+}
+
 // A reference count of a regular expression's matches in a line (std::regex, ECMAScript).
 std::function<int(const std::string&)> RegexCount(const char* pattern)
 {
@@ -347,12 +368,20 @@ TEST(LogPattern, MatchesAsATableSays)
 TEST(LineSearch, FindsWhatAPlainReferenceFinds)
 {
     std::mt19937 random(7);
-    const char* words[] = {"alpha", "Beta", "error", "ERROR", "caf\xc3\xa9", "aaaa", "x"};
+    const char* words[] = {"alpha",
+                           "Beta",
+                           "error",
+                           "ERROR",
+                           "caf\xc3\xa9",
+                           "aaaa",
+                           "x",
+                           "\xe2\x84\xaa"
+                           "elvin"};
     std::string text;
     for (int i = 0; i < 20000; ++i)
     {
         for (int w = random() % 6; w >= 0; --w)
-            text += std::string(words[random() % 7]) + (random() % 4 ? " " : "");
+            text += std::string(words[random() % 8]) + (random() % 4 ? " " : "");
         text += i % 3 ? "\r\n" : "\n";
     }
     text += std::string(300, 'a');
@@ -365,26 +394,11 @@ TEST(LineSearch, FindsWhatAPlainReferenceFinds)
         bool bCase, bRegex;
         std::function<int(const std::string&)> reference;
     } rows[] = {
-        {"error", true, false,
-         [](const std::string& l)
-         {
-             int n = 0;
-             for (size_t i = l.find("error"); i != std::string::npos; i = l.find("error", i + 5))
-                 ++n;
-             return n;
-         }},
-        {"ERROR", false, false,
-         [](const std::string& l)
-         {
-             std::string lower = l;
-             for (char& c : lower)
-                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-             int n = 0;
-             for (size_t i = lower.find("error"); i != std::string::npos;
-                  i = lower.find("error", i + 5))
-                 ++n;
-             return n;
-         }},
+        {"error", true, false, WordCount("error", true)},
+        {"ERROR", false, false, WordCount("error", false)},
+        // Without case, k and s fold with the Kelvin sign and the long s; É with é.
+        {"KELVIN", false, false, WordCount("kelvin", false)},
+        {"CAF\xc3\x89", false, false, WordCount("caf\xc3\xa9", false)},
         {"(a+)+$", true, true,
          [](const std::string& l) { return !l.empty() && l.back() == 'a' ? 1 : 0; }},
         {"^x", true, true, [](const std::string& l) { return l.rfind('x', 0) == 0 ? 1 : 0; }},
