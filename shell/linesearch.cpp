@@ -170,21 +170,53 @@ std::string ReadLogText(const ILineSource& source, int64_t iLineStart, int64_t i
     return text;
 }
 
+CLineSearch::~CLineSearch()
+{
+    Cancel();
+    JoinEnded(true);
+}
+
 void CLineSearch::Start(std::shared_ptr<const ILineSource> pSource, int64_t iFrom, int64_t iEnd,
                         int64_t iFirstLine, const CLogPattern& pattern, SearchSink sink)
 {
     Cancel();
-    m_thread =
-        std::thread([this, pSource = std::move(pSource), iFrom, iEnd, iFirstLine, pattern,
-                     sink = std::move(sink)]
-                    { SearchLines(*pSource, iFrom, iEnd, iFirstLine, pattern, &m_bStop, sink); });
+    auto pRun = m_pRun = std::make_shared<CRun>();
+    m_thread = std::thread(
+        [pRun, pSource = std::move(pSource), iFrom, iEnd, iFirstLine, pattern,
+         sink = std::move(sink)]
+        {
+            SearchLines(*pSource, iFrom, iEnd, iFirstLine, pattern, &pRun->bStop,
+                        [&](std::vector<CFoundLine>&& batch, const CSearchProgress& progress)
+                        {
+                            std::lock_guard lock(pRun->lock);
+                            if (!pRun->bStop)
+                                sink(std::move(batch), progress);
+                        });
+            pRun->bEnded = true;
+        });
 }
 
 void CLineSearch::Cancel()
 {
     if (!m_thread.joinable())
         return;
-    m_bStop = true;
-    m_thread.join();
-    m_bStop = false;
+    {
+        // A sink call under way ends first; none begins after this.
+        std::lock_guard lock(m_pRun->lock);
+        m_pRun->bStop = true;
+    }
+    m_stopped.emplace_back(std::move(m_thread), std::exchange(m_pRun, nullptr));
+    JoinEnded(false);
+}
+
+void CLineSearch::JoinEnded(bool bAll)
+{
+    std::erase_if(m_stopped,
+                  [bAll](std::pair<std::thread, std::shared_ptr<CRun>>& stopped)
+                  {
+                      if (!bAll && !stopped.second->bEnded)
+                          return false;
+                      stopped.first.join();
+                      return true;
+                  });
 }
