@@ -2,7 +2,6 @@
 // The opened file's line index and its indexing thread.
 
 #include "lineindex.h"
-#include "linesearch.h"
 #include "utf8path.h"
 
 #include <chrono>
@@ -19,7 +18,7 @@ std::string BytesBefore(const CLogFileReader& file, int64_t iEnd)
 {
     const int64_t iStart = std::max<int64_t>(0, iEnd - static_cast<int64_t>(LAST_BYTES_CHECKED));
     std::string bytes(static_cast<size_t>(iEnd - iStart), '\0');
-    const long r = file.ReadBytesAt(bytes.data(), bytes.size(), static_cast<long>(iStart));
+    const long r = file.ReadBytesAt(bytes.data(), bytes.size(), iStart);
     bytes.resize(r > 0 ? static_cast<size_t>(r) : 0);
     return bytes;
 }
@@ -51,7 +50,7 @@ void CLineIndex::Start()
     {
         std::lock_guard lock(m_lock);
         m_blocks.clear();
-        m_iLines = m_iIndexed = m_iResume = 0;
+        m_iLines = m_iIndexed = 0;
         m_iTarget = std::max<int64_t>(0, m_pFile->GetFileSize());
         m_bLastLineOpen = false;
         m_lastBytes.clear();
@@ -76,8 +75,10 @@ void CLineIndex::Stop()
 
 void CLineIndex::Run()
 {
-    CLineWalker walker(0); // only where lines begin matters here, not their text
-    CFileSource source(m_pFile);
+    // Pieces that stay in the processor's cache between the copy out of the file and the scan.
+    std::vector<char> buffer(256 * 1024);
+    std::vector<int64_t> starts;
+    starts.reserve(BLOCK_LINES);
     std::unique_lock lock(m_lock);
     for (;;)
     {
@@ -85,41 +86,59 @@ void CLineIndex::Run()
         if (m_bStop)
             return;
         m_bWorking = true;
-        const int64_t iFrom = m_iResume, iTo = m_iTarget;
-        bool bSkipFirst = m_bLastLineOpen; // its start is recorded already
+        const int64_t iTo = m_iTarget;
+        int64_t iPos = m_iIndexed;
+        // The line under way: its start, and whether that is recorded already (a last line whose
+        // line feed had not come yet).
+        bool bRecorded = m_bLastLineOpen;
+        int64_t iLineStart = bRecorded ? LineStart(m_iLines - 1) : iPos;
         lock.unlock();
-        std::vector<int64_t> starts;
-        starts.reserve(BLOCK_LINES);
-        int64_t iFlushed = iFrom;
-        const bool bDone =
-            walker.Walk(source, iFrom, iTo,
-                        [&](int64_t iOffset, std::string_view, bool)
-                        {
-                            if (m_bQuit.load(std::memory_order_relaxed))
-                                return false;
-                            // What is indexed shows in pieces: every block of lines, or every 16
-                            // MiB.
-                            if (starts.size() >= BLOCK_LINES || iOffset - iFlushed >= FLUSH_BYTES)
-                            {
-                                std::lock_guard flush(m_lock);
-                                Append(starts);
-                                m_iIndexed = iFlushed = iOffset;
-                                starts.clear();
-                            }
-                            if (!std::exchange(bSkipFirst, false))
-                                starts.push_back(iOffset);
-                            return true;
-                        });
-        std::string lastBytes = BytesBefore(*m_pFile, walker.GetEndOffset());
+        int64_t iFlushed = iPos;
+        while (iPos < iTo && !m_bQuit.load(std::memory_order_relaxed))
+        {
+            const long r =
+                m_pFile->ReadBytesAt(buffer.data(),
+                                     static_cast<size_t>(std::min<int64_t>(
+                                         static_cast<int64_t>(buffer.size()), iTo - iPos)),
+                                     iPos);
+            if (r <= 0)
+                break; // the file ends before the size seen: it shrank
+            const char* const pBegin = buffer.data();
+            const char* const pEnd = pBegin + r;
+            for (const char* p = pBegin; (p = FindLogLineFeed(p, pEnd)) != nullptr; ++p)
+            {
+                if (!bRecorded)
+                    starts.push_back(iLineStart);
+                iLineStart = iPos + (p - pBegin) + 1;
+                bRecorded = false;
+            }
+            iPos += r;
+            // What is indexed shows in parts: every block of lines, or every 16 MiB. Only whole
+            // lines show until the pass ends.
+            if (starts.size() >= BLOCK_LINES || iPos - iFlushed >= FLUSH_BYTES)
+            {
+                std::lock_guard flush(m_lock);
+                Append(starts);
+                m_iIndexed = bRecorded ? iPos : iLineStart;
+                iFlushed = iPos;
+                starts.clear();
+            }
+        }
+        std::string lastBytes = BytesBefore(*m_pFile, iPos);
         lock.lock();
-        if (!bDone)
+        if (m_bQuit)
             return;
+        // The last line counts once it has a byte, its line feed or not.
+        if (!bRecorded && iLineStart < iPos)
+            starts.push_back(iLineStart);
         Append(starts);
-        m_iResume = walker.GetResumeOffset();
-        m_iIndexed = walker.GetEndOffset();
-        // A file that ended before the size seen has shrunk: Refresh starts it over.
-        m_iTarget = std::min(m_iTarget, m_iIndexed);
-        m_bLastLineOpen = m_iResume < m_iIndexed;
+        starts.clear();
+        m_iIndexed = iPos;
+        m_bLastLineOpen = iLineStart < iPos;
+        // A file that ended before the size seen has shrunk: Refresh starts it over. A target
+        // that grew during the pass stays, and the next pass indexes the growth.
+        if (iPos < iTo)
+            m_iTarget = iPos;
         m_lastBytes = std::move(lastBytes);
         m_bWorking = false;
         m_changed.notify_all();
@@ -128,18 +147,27 @@ void CLineIndex::Run()
 
 void CLineIndex::Append(const std::vector<int64_t>& starts)
 {
-    for (const int64_t iStart : starts)
+    for (size_t i = 0; i < starts.size();)
     {
         // A new block when the last is full, or when a distance would not fit 32 bits.
-        if (m_blocks.empty() || m_blocks.back().offsets.size() >= BLOCK_LINES ||
-            iStart - m_blocks.back().iBase > int64_t{UINT32_MAX})
-        {
-            m_blocks.push_back({m_iLines, iStart, {}});
-            m_blocks.back().offsets.reserve(BLOCK_LINES);
-        }
+        if (m_blocks.empty() || m_blocks.back().iCount >= BLOCK_LINES ||
+            starts[i] - m_blocks.back().iBase > int64_t{UINT32_MAX})
+            m_blocks.push_back(
+                {m_iLines, starts[i], std::make_unique_for_overwrite<uint32_t[]>(BLOCK_LINES)});
         CBlock& block = m_blocks.back();
-        block.offsets.push_back(static_cast<uint32_t>(iStart - block.iBase));
-        ++m_iLines;
+        // As many as fit the block, by count and by distance.
+        const auto itLast =
+            starts.begin() +
+            static_cast<ptrdiff_t>(std::min(starts.size(), i + BLOCK_LINES - block.iCount));
+        const auto itEnd = std::upper_bound(starts.begin() + static_cast<ptrdiff_t>(i), itLast,
+                                            block.iBase + int64_t{UINT32_MAX});
+        const size_t n = static_cast<size_t>(itEnd - starts.begin()) - i;
+        uint32_t* pOut = block.offsets.get() + block.iCount;
+        for (auto it = starts.begin() + static_cast<ptrdiff_t>(i); it != itEnd; ++it)
+            *pOut++ = static_cast<uint32_t>(*it - block.iBase);
+        block.iCount += n;
+        m_iLines += static_cast<int64_t>(n);
+        i += n;
     }
 }
 
@@ -203,7 +231,7 @@ bool CLineIndex::ReadLine(int64_t iLine, size_t iMaxBytes, std::string& text,
     const int64_t iWhole = iEnd - iBegin;
     const bool bCut = iWhole > static_cast<int64_t>(iMaxBytes) + 1;
     text.resize(bCut ? iMaxBytes : static_cast<size_t>(iWhole));
-    const long r = m_pFile->ReadBytesAt(text.data(), text.size(), static_cast<long>(iBegin));
+    const long r = m_pFile->ReadBytesAt(text.data(), text.size(), iBegin);
     text.resize(r > 0 ? static_cast<size_t>(r) : 0);
     int64_t iLength = iWhole;
     if (!bCut)

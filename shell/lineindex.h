@@ -4,7 +4,7 @@
 // four bytes a line; the lines' text stays in the file and is read when it is shown.
 #pragma once
 
-#include "linewalker.h"
+#include "linewalker.h" // ILineSource, CFileSource
 
 #include <atomic>
 #include <condition_variable>
@@ -65,12 +65,14 @@ public:
     bool WaitUntilComplete(int iTimeoutMs) const;
 
 private:
-    // Lines in blocks: a block's first line's offset and each line's distance from it.
+    // Lines in blocks: a block's first line's offset and each line's distance from it. A block's
+    // room is not cleared when it is made: only what is written to it costs memory.
     struct CBlock
     {
         int64_t iFirstLine;
         int64_t iBase;
-        std::vector<uint32_t> offsets;
+        std::unique_ptr<uint32_t[]> offsets; // BLOCK_LINES of them
+        size_t iCount = 0;
     };
     static constexpr size_t BLOCK_LINES = 64 * 1024;
 
@@ -88,14 +90,14 @@ private:
     mutable std::mutex m_lock; // guards everything below
     mutable std::condition_variable m_changed;
     std::vector<CBlock> m_blocks;
-    int64_t m_iLines = 0;   // line starts recorded
-    int64_t m_iIndexed = 0; // bytes indexed
-    int64_t m_iResume = 0;  // where indexing goes on: the last line's start if it has no line feed
-    int64_t m_iTarget = 0;  // the size to index up to
-    bool m_bLastLineOpen = false;
-    std::string m_lastBytes; // the last bytes indexed, to tell a rewritten file
+    int64_t m_iLines = 0;         // line starts recorded
+    int64_t m_iIndexed = 0;       // bytes indexed
+    int64_t m_iTarget = 0;        // the size to index up to
+    bool m_bLastLineOpen = false; // the last line recorded has no line feed yet
+    std::string m_lastBytes;      // the last bytes indexed, to tell a rewritten file
     bool m_bStop = false;
-    std::atomic<bool> m_bQuit{false}; // the same, looked at by the indexing thread after every line
+    // The same, looked at by the indexing thread after every line and before every piece read.
+    std::atomic<bool> m_bQuit{false};
     bool m_bWorking = false;
     std::thread m_thread;
 };

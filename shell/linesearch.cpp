@@ -22,6 +22,89 @@ namespace
 // visibly and the first matches show at once.
 constexpr auto REPORT_EVERY = std::chrono::milliseconds(50);
 constexpr size_t BATCH = 4096;
+// Lines are matched together, joined by line feeds, in pieces of about this size: one call of the
+// engine per match rather than per line (a line costs a call even when it has no match).
+constexpr size_t JOINED_BYTES = 64 * 1024;
+
+// Counts the matches of each line and hands on those that have any.
+class CMatchCounter
+{
+public:
+    CMatchCounter(const CLogPattern& pattern, CSearchProgress& progress,
+                  std::vector<CFoundLine>& batch)
+        : m_pattern(pattern), m_progress(progress), m_batch(batch)
+    {
+    }
+    // A line, numbered from the last one's.
+    void AddLine(std::string_view text)
+    {
+        if (m_iJoined > 0)
+            m_joined += '\n';
+        m_joined.append(text);
+        ++m_iJoined;
+    }
+    // Matches the lines added so far.
+    void Flush()
+    {
+        if (m_iJoined == 0)
+            return;
+        int64_t iLine = m_iLine; // the line that begins at iScanned
+        size_t iScanned = 0;
+        int64_t iCounting = -1; // the line whose matches are being counted
+        int n = 0;
+        const char* const pText = m_joined.data();
+        const auto count = [&](size_t iStart, size_t)
+        {
+            for (const char* p; (p = static_cast<const char*>(std::memchr(
+                                     pText + iScanned, '\n', iStart - iScanned))) != nullptr;)
+            {
+                ++iLine;
+                iScanned = static_cast<size_t>(p - pText) + 1;
+            }
+            if (iLine != iCounting)
+            {
+                Found(iCounting, n);
+                iCounting = iLine;
+                n = 0;
+            }
+            ++n;
+        };
+        if (!m_pattern.ForEachMatchInLines(m_joined, count))
+        {
+            // Line by line: the pattern needs each line's own start and end.
+            size_t iBegin = 0;
+            for (int64_t i = 0; i < m_iJoined; ++i)
+            {
+                const size_t iFeed = std::min(m_joined.find('\n', iBegin), m_joined.size());
+                Found(m_iLine + i,
+                      m_pattern.CountIn(std::string_view(pText + iBegin, iFeed - iBegin)));
+                iBegin = iFeed + 1;
+            }
+        }
+        Found(iCounting, n);
+        m_iLine += m_iJoined;
+        m_iJoined = 0;
+        m_joined.clear();
+    }
+    void SetFirstLine(int64_t iLine) { m_iLine = iLine; }
+
+private:
+    void Found(int64_t iLine, int n)
+    {
+        if (n <= 0)
+            return;
+        m_batch.push_back({iLine, n});
+        m_progress.iMatches += n;
+        ++m_progress.iMatchingLines;
+    }
+
+    const CLogPattern& m_pattern;
+    CSearchProgress& m_progress;
+    std::vector<CFoundLine>& m_batch;
+    std::string m_joined; // the lines from m_iLine on, joined by line feeds
+    int64_t m_iJoined = 0;
+    int64_t m_iLine = 0;
+};
 } // namespace
 
 bool SearchLines(const ILineSource& source, int64_t iFrom, int64_t iEnd, int64_t iFirstLine,
@@ -30,32 +113,37 @@ bool SearchLines(const ILineSource& source, int64_t iFrom, int64_t iEnd, int64_t
     CSearchProgress progress;
     progress.iBytesTotal = iEnd - iFrom;
     std::vector<CFoundLine> batch;
-    int64_t iLine = iFirstLine;
+    CMatchCounter counter(pattern, progress, batch);
+    counter.SetFirstLine(iFirstLine);
     auto nextReport = std::chrono::steady_clock::now() + REPORT_EVERY;
+    int64_t iUnreported = 0; // bytes walked since the clock was last looked at
     CLineWalker walker(MAX_SEARCHED_LINE);
-    const bool bWalked =
-        walker.Walk(source, iFrom, iEnd,
-                    [&](int64_t iOffset, std::string_view text, bool)
-                    {
-                        if (pStop && pStop->load(std::memory_order_relaxed))
-                            return false;
-                        if (const int n = pattern.CountIn(text))
-                        {
-                            batch.push_back({iLine, n});
-                            progress.iMatches += n;
-                            ++progress.iMatchingLines;
-                        }
-                        ++iLine;
-                        if (batch.size() >= BATCH || std::chrono::steady_clock::now() >= nextReport)
-                        {
-                            progress.iBytesDone = iOffset - iFrom;
-                            sink(std::exchange(batch, {}), progress);
-                            nextReport = std::chrono::steady_clock::now() + REPORT_EVERY;
-                        }
-                        return true;
-                    });
+    walker.SetStopFlag(pStop);
+    const bool bWalked = walker.Walk(
+        source, iFrom, iEnd,
+        [&](int64_t iOffset, std::string_view text, bool)
+        {
+            if (pStop && pStop->load(std::memory_order_relaxed))
+                return false;
+            // What came before this line is searched and reported now and then.
+            iUnreported += static_cast<int64_t>(text.size()) + 1;
+            if (iUnreported >= static_cast<int64_t>(JOINED_BYTES))
+            {
+                iUnreported = 0;
+                counter.Flush();
+                if (batch.size() >= BATCH || std::chrono::steady_clock::now() >= nextReport)
+                {
+                    progress.iBytesDone = iOffset - iFrom;
+                    sink(std::exchange(batch, {}), progress);
+                    nextReport = std::chrono::steady_clock::now() + REPORT_EVERY;
+                }
+            }
+            counter.AddLine(text);
+            return true;
+        });
     if (!bWalked)
         return false;
+    counter.Flush();
     progress.iBytesDone = progress.iBytesTotal;
     progress.bDone = true;
     sink(std::move(batch), progress);
@@ -82,21 +170,53 @@ std::string ReadLogText(const ILineSource& source, int64_t iLineStart, int64_t i
     return text;
 }
 
+CLineSearch::~CLineSearch()
+{
+    Cancel();
+    JoinEnded(true);
+}
+
 void CLineSearch::Start(std::shared_ptr<const ILineSource> pSource, int64_t iFrom, int64_t iEnd,
                         int64_t iFirstLine, const CLogPattern& pattern, SearchSink sink)
 {
     Cancel();
-    m_thread =
-        std::thread([this, pSource = std::move(pSource), iFrom, iEnd, iFirstLine, pattern,
-                     sink = std::move(sink)]
-                    { SearchLines(*pSource, iFrom, iEnd, iFirstLine, pattern, &m_bStop, sink); });
+    auto pRun = m_pRun = std::make_shared<CRun>();
+    m_thread = std::thread(
+        [pRun, pSource = std::move(pSource), iFrom, iEnd, iFirstLine, pattern,
+         sink = std::move(sink)]
+        {
+            SearchLines(*pSource, iFrom, iEnd, iFirstLine, pattern, &pRun->bStop,
+                        [&](std::vector<CFoundLine>&& batch, const CSearchProgress& progress)
+                        {
+                            std::lock_guard lock(pRun->lock);
+                            if (!pRun->bStop)
+                                sink(std::move(batch), progress);
+                        });
+            pRun->bEnded = true;
+        });
 }
 
 void CLineSearch::Cancel()
 {
     if (!m_thread.joinable())
         return;
-    m_bStop = true;
-    m_thread.join();
-    m_bStop = false;
+    {
+        // A sink call under way ends first; none begins after this.
+        std::lock_guard lock(m_pRun->lock);
+        m_pRun->bStop = true;
+    }
+    m_stopped.emplace_back(std::move(m_thread), std::exchange(m_pRun, nullptr));
+    JoinEnded(false);
+}
+
+void CLineSearch::JoinEnded(bool bAll)
+{
+    std::erase_if(m_stopped,
+                  [bAll](std::pair<std::thread, std::shared_ptr<CRun>>& stopped)
+                  {
+                      if (!bAll && !stopped.second->bEnded)
+                          return false;
+                      stopped.first.join();
+                      return true;
+                  });
 }

@@ -10,7 +10,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 struct CFoundLine
@@ -35,7 +37,7 @@ inline constexpr size_t MAX_SEARCHED_LINE = 16 * 1024 * 1024;
 
 // Searches the lines of the source between two offsets (iFrom a line start, line iFirstLine), and
 // calls sink with each batch of matching lines and the progress so far; the last call has bDone.
-// Stops, returning false, when *pStop is set (looked at after every line).
+// Stops, returning false, when *pStop is set (looked at after every line and every piece read).
 using SearchSink = std::function<void(std::vector<CFoundLine>&&, const CSearchProgress&)>;
 bool SearchLines(const ILineSource& source, int64_t iFrom, int64_t iEnd, int64_t iFirstLine,
                  const CLogPattern& pattern, const std::atomic<bool>* pStop,
@@ -45,13 +47,15 @@ bool SearchLines(const ILineSource& source, int64_t iFrom, int64_t iEnd, int64_t
 // joined by line feeds, their line ends left out as the log view leaves them out.
 std::string ReadLogText(const ILineSource& source, int64_t iLineStart, int64_t iFrom, int64_t iTo);
 
-// One search at a time on a thread of its own; starting another, Cancel and the destructor end
-// the one under way first (its sink is not called again once they return).
+// One search at a time on a thread of its own. Starting another and Cancel stop the one under
+// way without waiting for its thread (which may be waiting for a processor on a busy machine):
+// its sink is not called again once they return, and the thread ends by itself within a piece of
+// the log. The destructor waits for every such thread.
 class CLineSearch
 {
 public:
     CLineSearch() = default;
-    ~CLineSearch() { Cancel(); }
+    ~CLineSearch();
     CLineSearch(const CLineSearch&) = delete;
     CLineSearch& operator=(const CLineSearch&) = delete;
 
@@ -60,6 +64,17 @@ public:
     void Cancel();
 
 private:
+    // A search's stop request, and the lock under which its sink is called.
+    struct CRun
+    {
+        std::mutex lock;
+        std::atomic<bool> bStop{false};
+        std::atomic<bool> bEnded{false};
+    };
+    // Joins the stopped searches' threads that have ended.
+    void JoinEnded(bool bAll);
+
     std::thread m_thread;
-    std::atomic<bool> m_bStop{false};
+    std::shared_ptr<CRun> m_pRun;
+    std::vector<std::pair<std::thread, std::shared_ptr<CRun>>> m_stopped;
 };

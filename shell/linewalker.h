@@ -1,11 +1,13 @@
 // SPDX-License-Identifier: MIT
 // Walking the lines of a log held in a file or in memory, piece by piece, with the live log's
-// line-end rule: an opened file's index and every search over a whole log read their lines here.
+// line-end rule: every search over a whole log, and a copy out of an opened file, read their lines
+// here.
 #pragma once
 
 #include "logreader.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -41,7 +43,7 @@ public:
     explicit CFileSource(std::shared_ptr<const CLogFileReader> pFile) : m_pFile(std::move(pFile)) {}
     long Read(char* pBuffer, size_t iSize, int64_t iOffset) const override
     {
-        return m_pFile->ReadBytesAt(pBuffer, iSize, static_cast<long>(iOffset));
+        return m_pFile->ReadBytesAt(pBuffer, iSize, iOffset);
     }
 
 private:
@@ -57,22 +59,20 @@ public:
     // A line longer than iMaxLineBytes is given as its first iMaxLineBytes bytes: the rest is
     // read only to find where the line ends.
     explicit CLineWalker(size_t iMaxLineBytes) : m_iMaxLine(std::max<size_t>(iMaxLineBytes, 1)) {}
+    // A walk stops, returning false, once the flag is set: it is looked at before every piece
+    // read, so that a line of gigabytes without a line feed does not hold up whoever waits.
+    void SetStopFlag(const std::atomic<bool>* pStop) { m_pStop = pStop; }
 
     // Calls f(iOffset, text, bEnded) for each line that starts at or after iFrom (a line start)
     // and before iEnd: its offset, its text without the line end (see LogLineText), and whether
-    // its line feed came before iEnd. False when f returned false; otherwise the walk ended at
-    // iEnd (or where the source ended), and GetResumeOffset() says where the next walk begins:
-    // at the start of the last line when its line feed had not come yet.
+    // its line feed came before iEnd. False when f returned false (or the stop flag was set);
+    // otherwise the walk ended at iEnd, or where the source ended.
     template <class F> bool Walk(const ILineSource& source, int64_t iFrom, int64_t iEnd, F&& f);
-    int64_t GetResumeOffset() const { return m_iResume; }
-    // Where the walk stopped reading: iEnd, or the end of a source that was shorter.
-    int64_t GetEndOffset() const { return m_iEnd; }
 
 private:
     size_t m_iMaxLine;
+    const std::atomic<bool>* m_pStop = nullptr;
     std::vector<char> m_buffer;
-    int64_t m_iResume = 0;
-    int64_t m_iEnd = 0;
     int64_t m_iSkipped = 0; // bytes of an oversized line that were looked through and dropped
 };
 
@@ -86,7 +86,6 @@ bool CLineWalker::Walk(const ILineSource& source, int64_t iFrom, int64_t iEnd, F
     int64_t iRead = iFrom;   // where the next read begins
     bool bOversized = false; // the current line passed the limit: only its line feed is sought
     size_t iScanned = 0;     // bytes of the buffer known to hold no line feed
-    m_iResume = iFrom;
     m_iSkipped = 0;
     for (;;)
     {
@@ -119,6 +118,8 @@ bool CLineWalker::Walk(const ILineSource& source, int64_t iFrom, int64_t iEnd, F
             m_iSkipped += static_cast<int64_t>(iHave - m_iMaxLine);
             iHave = iScanned = m_iMaxLine;
         }
+        if (m_pStop && m_pStop->load(std::memory_order_relaxed))
+            return false;
         if (m_buffer.size() < iHave + PIECE)
             m_buffer.resize(iHave + PIECE);
         const int64_t iWant =
@@ -131,8 +132,6 @@ bool CLineWalker::Walk(const ILineSource& source, int64_t iFrom, int64_t iEnd, F
         iHave += static_cast<size_t>(r);
     }
     // The last line, its line feed not yet written.
-    m_iResume = iLine;
-    m_iEnd = iRead;
     if (iHave > 0 || bOversized)
     {
         const std::string_view text(m_buffer.data(), bOversized ? m_iMaxLine : iHave);

@@ -54,7 +54,8 @@ bool CLogFileReader::IsSameFile(FileHandle hFile, const std::string& path)
     return open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
-long CLogFileReader::ReadAt(FileHandle hFile, char* pBuffer, size_t iSize, long iOffset)
+long CLogFileReader::ReadAt(FileHandle hFile, char* pBuffer, size_t iSize, int64_t iOffset)
 {
-    return static_cast<long>(::pread(static_cast<int>(hFile), pBuffer, iSize, iOffset));
+    return static_cast<long>(
+        ::pread(static_cast<int>(hFile), pBuffer, iSize, static_cast<off_t>(iOffset)));
 }

@@ -69,10 +69,11 @@ bool CLogFileReader::IsSameFile(FileHandle hFile, const std::string& path)
     return bSame;
 }
 
-long CLogFileReader::ReadAt(FileHandle hFile, char* pBuffer, size_t iSize, long iOffset)
+long CLogFileReader::ReadAt(FileHandle hFile, char* pBuffer, size_t iSize, int64_t iOffset)
 {
     OVERLAPPED at{};
     at.Offset = static_cast<DWORD>(iOffset);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<uint64_t>(iOffset) >> 32);
     DWORD iRead = 0;
     if (!::ReadFile(Native(hFile), pBuffer, static_cast<DWORD>(iSize), &iRead, &at))
         return ::GetLastError() == ERROR_HANDLE_EOF ? 0 : -1;

@@ -81,8 +81,9 @@ public:
     // The file's size in bytes, also above 4 GiB; -1 when closed or unreadable.
     int64_t GetFileSize() const { return m_hFile == NO_FILE ? -1 : FileSize(m_hFile); }
     // Reads at the offset without moving the reading position: the count read, 0 at the end,
-    // -1 on failure or when closed. Threads may read at once (no shared position).
-    long ReadBytesAt(char* pBuffer, size_t iSize, long iOffset) const
+    // -1 on failure or when closed. Threads may read at once (no shared position). The offset may
+    // be past 4 GiB on every system (a long has 32 bits on Windows).
+    long ReadBytesAt(char* pBuffer, size_t iSize, int64_t iOffset) const
     {
         return m_hFile == NO_FILE ? -1 : ReadAt(m_hFile, pBuffer, iSize, iOffset);
     }
@@ -100,7 +101,7 @@ private:
     // Whether the file under the path is the open one (true when nothing stands there).
     static bool IsSameFile(FileHandle hFile, const std::string& path);
     // Reads at the offset without moving anything; the count read, 0 at the end, -1 on failure.
-    static long ReadAt(FileHandle hFile, char* pBuffer, size_t iSize, long iOffset);
+    static long ReadAt(FileHandle hFile, char* pBuffer, size_t iSize, int64_t iOffset);
 
     // Reads more of the file behind what is buffered; false when nothing more came.
     bool Fill();

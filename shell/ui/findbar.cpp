@@ -180,7 +180,9 @@ void CFindBar::UpdateCount()
 {
     const CLogPattern& pattern = m_index.GetPattern();
     const QString count = GroupedNumber(m_index.GetMatchCount());
-    if (!pattern.GetError().empty())
+    if (pattern.IsTooComplex())
+        m_pCount->setText(QStringLiteral("Too complex an expression"));
+    else if (!pattern.GetError().empty())
         m_pCount->setText(QStringLiteral("Not a regular expression"));
     else if (pattern.IsEmpty())
         m_pCount->clear();

@@ -83,6 +83,8 @@ public:
     QString ShownLine(int64_t iLine, bool* pCut = nullptr) const;
     int64_t GetTopLine() const { return m_iTop; }
     int GetRowsInView() const;
+    // Where the lines' text begins in the view, right of the gutter, as scrolled.
+    int GetTextLeft() const;
     void ScrollToLine(int64_t iLine, bool bCentre);
     bool IsAtEnd() const;
     void SetFindPattern(const CLogPattern& pattern);

@@ -73,7 +73,7 @@ void CMatchIndex::Cancel()
     if (!m_bSearching)
         return;
     m_search.Cancel();
-    ++m_iGeneration; // what it had sent and is still queued is dropped
+    m_pPending.reset(); // what it had found and is still waiting is dropped
     m_bSearching = false;
     m_bStopped = true;
     m_iPendingFrom = -1;
@@ -125,7 +125,7 @@ void CMatchIndex::OnLinesChanged(int64_t iFirstLine)
 void CMatchIndex::StartSearch(int64_t iFirstLine)
 {
     m_search.Cancel();
-    const unsigned iGeneration = ++m_iGeneration;
+    m_pPending.reset();
     m_iPendingFrom = -1;
     m_bStopped = false;
     int64_t iFrom = 0, iEnd = 0;
@@ -138,26 +138,39 @@ void CMatchIndex::StartSearch(int64_t iFirstLine)
         return;
     m_iSearchFrom = iFirstLine;
     QPointer<CMatchIndex> pThis(this);
+    auto pPending = m_pPending = std::make_shared<CPending>();
     m_search.Start(
         std::move(pSource), iFrom, iEnd, iFirstLine, m_pattern,
-        [pThis, iGeneration](std::vector<CFoundLine>&& batch, const CSearchProgress& progress)
+        [pThis, pPending](std::vector<CFoundLine>&& batch, const CSearchProgress& progress)
         {
+            std::lock_guard lock(pPending->lock);
+            pPending->lines.insert(pPending->lines.end(), batch.begin(), batch.end());
+            pPending->progress = progress;
+            if (std::exchange(pPending->bAsked, true))
+                return;
             QMetaObject::invokeMethod(
                 pThis,
-                [pThis, iGeneration, batch = std::move(batch), progress]() mutable
+                [pThis, pPending]
                 {
                     if (pThis)
-                        pThis->OnResults(iGeneration, std::move(batch), progress);
+                        pThis->OnResults(pPending);
                 },
                 Qt::QueuedConnection);
         });
 }
 
-void CMatchIndex::OnResults(unsigned iGeneration, std::vector<CFoundLine> batch,
-                            CSearchProgress progress)
+void CMatchIndex::OnResults(const std::shared_ptr<CPending>& pPending)
 {
-    if (iGeneration != m_iGeneration)
+    if (pPending != m_pPending)
         return;
+    std::vector<CFoundLine> batch;
+    CSearchProgress progress;
+    {
+        std::lock_guard lock(pPending->lock);
+        batch = std::exchange(pPending->lines, {});
+        progress = pPending->progress;
+        pPending->bAsked = false;
+    }
     const size_t iFirst = m_lines.size();
     for (const CFoundLine& line : batch)
     {

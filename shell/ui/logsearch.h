@@ -13,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 // A pattern typed into a field.
@@ -92,8 +93,18 @@ signals:
 
 private:
     void OnLinesChanged(int64_t iFirstLine);
+    // What a search has found and the window has not taken yet: the worker adds to it, and asks
+    // the window to take it only when it is not asked already, so that however far the window
+    // falls behind, one event takes all that waits.
+    struct CPending
+    {
+        std::mutex lock;
+        std::vector<CFoundLine> lines;
+        CSearchProgress progress;
+        bool bAsked = false;
+    };
     void StartSearch(int64_t iFirstLine);
-    void OnResults(unsigned iGeneration, std::vector<CFoundLine> batch, CSearchProgress progress);
+    void OnResults(const std::shared_ptr<CPending>& pPending);
 
     CSearchTarget* m_pTarget = nullptr;
     CLogPattern m_pattern;
@@ -105,6 +116,6 @@ private:
     bool m_bSearching = false;
     bool m_bStopped = false;
     int m_iPercent = 100;
-    unsigned m_iGeneration = 0;
+    std::shared_ptr<CPending> m_pPending; // the search under way's; results of others are dropped
     CLineSearch m_search;
 };

@@ -12,6 +12,7 @@
 
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -48,6 +49,49 @@ std::vector<std::string> IndexedLines(const CLineIndex& index)
     for (size_t i = 0; i < lines.size(); ++i)
         index.ReadLine(static_cast<int64_t>(i), 1 << 24, lines[i]);
     return lines;
+}
+
+// What the process has read from files so far (the kernel's count).
+int64_t BytesReadByThisProcess()
+{
+    std::ifstream io("/proc/self/io");
+    std::string key;
+    int64_t n = 0;
+    while (io >> key >> n)
+        if (key == "rchar:")
+            return n;
+    return -1;
+}
+
+// A reference count of a word in a line; without case, the line is folded first: ASCII to lower
+// case, the Kelvin sign to k.
+std::function<int(const std::string&)> WordCount(std::string word, bool bCase)
+{
+    return [word, bCase](std::string line)
+    {
+        if (!bCase)
+        {
+            for (size_t i; (i = line.find("\xe2\x84\xaa")) != std::string::npos;)
+                line.replace(i, 3, "k");
+            for (char& c : line)
+                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        int n = 0;
+        for (size_t i = line.find(word); i != std::string::npos;
+             i = line.find(word, i + word.size()))
+            ++n;
+        return n;
+    };
+}
+
+// A reference count of a regular expression's matches in a line (std::regex, ECMAScript).
+std::function<int(const std::string&)> RegexCount(const char* pattern)
+{
+    return [expression = std::regex(pattern)](const std::string& line)
+    {
+        return static_cast<int>(std::distance(
+            std::sregex_iterator(line.begin(), line.end(), expression), std::sregex_iterator()));
+    };
 }
 
 std::string Repeat(const std::string& s, size_t n)
@@ -138,6 +182,49 @@ TEST(LineIndex, FollowsAFileThatGrowsShrinksIsReplacedOrDeleted)
               (std::vector<std::string>{"shirt", "and more"}));
 }
 
+// The file grows while its index is still being built, and a reader looks at the index all the
+// while (as the view does on every paint): the growth is indexed too, and what is read is never
+// more than what is indexed.
+TEST(LineIndex, GrowthWhileIndexingIsIndexedToo)
+{
+    CTempDir dir;
+    const std::string path = dir / "big.log";
+    const std::string line = "2026-12-06 10:00:00.000 DEBUG a line of forty-odd bytes\r\n";
+    const int iLines = 1 << 20;
+    Write(path, Repeat(line, iLines));
+    CLineIndex index;
+    ASSERT_TRUE(index.Open(path));
+    std::atomic<bool> bDone{false};
+    std::atomic<int> iBadReads{0};
+    std::thread reader(
+        [&]
+        {
+            std::string text;
+            while (!bDone)
+            {
+                const int64_t n = index.GetLineCount();
+                const std::string expected = n > iLines ? "tail\r\n" : line;
+                if (n > 0 && (!index.ReadLine(n - 1, 100, text) || text + "\r\n" != expected))
+                    ++iBadReads;
+                if (index.GetEstimatedLineCount() < n || index.GetIndexedBytes() < n)
+                    ++iBadReads;
+            }
+        });
+    // Appended while the first pass runs: a million lines take longer than starting a thread.
+    ASSERT_FALSE(index.IsComplete());
+    Write(path, "tail\n", true);
+    EXPECT_EQ(index.Refresh(), CLineIndex::EChange::Grew);
+    EXPECT_TRUE(index.WaitUntilComplete(30000));
+    bDone = true;
+    reader.join();
+    EXPECT_EQ(iBadReads, 0);
+    EXPECT_EQ(index.GetLineCount(), iLines + 1);
+    std::string last;
+    EXPECT_TRUE(index.ReadLine(iLines, 100, last));
+    EXPECT_EQ(last, "tail");
+    EXPECT_EQ(index.GetIndexedBytes(), static_cast<int64_t>(line.size()) * iLines + 5);
+}
+
 // What is refused, with its reason, and what is shown however odd; a line of 100 MB is indexed
 // at once and read cut.
 TEST(LineIndex, BadFilesAreRefusedOrShownWithoutAStall)
@@ -185,6 +272,19 @@ TEST(LineIndex, BadFilesAreRefusedOrShownWithoutAStall)
     EXPECT_EQ(iLength, 100 * 1000 * 1000 + 2); // whole, with its CR LF (copied whole)
     ASSERT_TRUE(huge.ReadLine(1, 10000, text, &iLength));
     EXPECT_EQ(text, "after");
+
+    // A line of 64 GiB (a sparse file, no disk used) is being looked through: closing the file
+    // does not wait for its end.
+    const std::string sparse = dir / "sparse";
+    Write(sparse, "");
+    ASSERT_EQ(::truncate(sparse.c_str(), int64_t{64} << 30), 0);
+    auto pIndex = std::make_unique<CLineIndex>();
+    const int64_t iReadBefore = BytesReadByThisProcess();
+    ASSERT_TRUE(pIndex->Open(sparse));
+    ASSERT_TRUE(WaitUntil([&] { return BytesReadByThisProcess() - iReadBefore > (64 << 20); }));
+    const auto start = std::chrono::steady_clock::now();
+    pIndex.reset();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 
 // Patterns: plain text (case or not), expressions, matches of no length, catastrophic
@@ -220,6 +320,27 @@ TEST(LogPattern, MatchesAsATableSays)
         EXPECT_EQ(pattern.IsValid(), std::string(row.pattern) != "err(or");
     }
     EXPECT_FALSE(CLogPattern("err(or", true, true).GetError().empty());
+    // The engine's program is taken up to 2000 steps and refused above; plain text of any length
+    // is taken.
+    const struct
+    {
+        std::string text;
+        bool bRegex;
+        bool bValid;
+    } sizes[] = {
+        {"a{1000}a{995}", true, true},         {"a{1000}a{996}", true, true},
+        {"a{1000}a{997}", true, false},        {".{0,1000}Z", true, false},
+        {std::string(5000, 'q'), false, true},
+    };
+    for (const auto& row : sizes)
+    {
+        SCOPED_TRACE(row.text.substr(0, 20));
+        const CLogPattern pattern(row.text, true, row.bRegex);
+        EXPECT_EQ(pattern.IsValid(), row.bValid);
+        EXPECT_EQ(pattern.GetError().find("too complex: 2001 steps") == 0,
+                  row.text == "a{1000}a{997}")
+            << pattern.GetError();
+    }
     std::vector<std::pair<size_t, size_t>> at;
     CLogPattern("b+", true, true)
         .ForEachMatch("abbcb",
@@ -247,12 +368,20 @@ TEST(LogPattern, MatchesAsATableSays)
 TEST(LineSearch, FindsWhatAPlainReferenceFinds)
 {
     std::mt19937 random(7);
-    const char* words[] = {"alpha", "Beta", "error", "ERROR", "caf\xc3\xa9", "aaaa", "x"};
+    const char* words[] = {"alpha",
+                           "Beta",
+                           "error",
+                           "ERROR",
+                           "caf\xc3\xa9",
+                           "aaaa",
+                           "x",
+                           "\xe2\x84\xaa"
+                           "elvin"};
     std::string text;
     for (int i = 0; i < 20000; ++i)
     {
         for (int w = random() % 6; w >= 0; --w)
-            text += std::string(words[random() % 7]) + (random() % 4 ? " " : "");
+            text += std::string(words[random() % 8]) + (random() % 4 ? " " : "");
         text += i % 3 ? "\r\n" : "\n";
     }
     text += std::string(300, 'a');
@@ -265,29 +394,18 @@ TEST(LineSearch, FindsWhatAPlainReferenceFinds)
         bool bCase, bRegex;
         std::function<int(const std::string&)> reference;
     } rows[] = {
-        {"error", true, false,
-         [](const std::string& l)
-         {
-             int n = 0;
-             for (size_t i = l.find("error"); i != std::string::npos; i = l.find("error", i + 5))
-                 ++n;
-             return n;
-         }},
-        {"ERROR", false, false,
-         [](const std::string& l)
-         {
-             std::string lower = l;
-             for (char& c : lower)
-                 c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-             int n = 0;
-             for (size_t i = lower.find("error"); i != std::string::npos;
-                  i = lower.find("error", i + 5))
-                 ++n;
-             return n;
-         }},
+        {"error", true, false, WordCount("error", true)},
+        {"ERROR", false, false, WordCount("error", false)},
+        // Without case, k and s fold with the Kelvin sign and the long s; É with é.
+        {"KELVIN", false, false, WordCount("kelvin", false)},
+        {"CAF\xc3\x89", false, false, WordCount("caf\xc3\xa9", false)},
         {"(a+)+$", true, true,
          [](const std::string& l) { return !l.empty() && l.back() == 'a' ? 1 : 0; }},
         {"^x", true, true, [](const std::string& l) { return l.rfind('x', 0) == 0 ? 1 : 0; }},
+        // A match never runs from one line into the next, and the text's start is each line's.
+        {"x\\s*a", true, true, RegexCount("x\\s*a")},
+        {"\\Aalpha", true, true, RegexCount("^alpha")},
+        {"(?-m:^)Beta|r$", true, true, RegexCount("^Beta|r$")},
     };
     CLineIndex index;
     ASSERT_TRUE(index.Open(dir / "s.log"));
@@ -324,40 +442,58 @@ TEST(LineSearch, FindsWhatAPlainReferenceFinds)
 
 namespace
 {
-// A log that never ends: lines of a's, as many as are asked for.
+// A log that never ends: lines of a's of the given length, or one line without end (0).
 class CEndlessSource : public ILineSource
 {
 public:
+    explicit CEndlessSource(size_t iLineLength) : m_iLineLength(iLineLength) {}
     long Read(char* pBuffer, size_t iSize, int64_t) const override
     {
         for (size_t i = 0; i < iSize; ++i)
-            pBuffer[i] = i % 41 == 40 ? '\n' : 'a';
+            pBuffer[i] = m_iLineLength && i % m_iLineLength == m_iLineLength - 1 ? '\n' : 'a';
+        ++m_iReads;
         return static_cast<long>(iSize);
     }
+    mutable std::atomic<int> m_iReads{0};
+
+private:
+    size_t m_iLineLength;
 };
 } // namespace
 
-// A search reports matches as it goes, and is cancelled at once; the destructor cancels too.
+// A search reports matches as it goes, and is cancelled at once, also inside a line that never
+// ends; the destructor cancels too.
 TEST(LineSearch, ReportsAsItGoesAndIsCancelledAtOnce)
 {
-    std::atomic<int64_t> iSoFar{0};
-    std::atomic<int> iReports{0};
+    const struct
     {
+        const char* name;
+        size_t iLineLength;
+        int iReports; // at least this many before the cancel
+    } rows[] = {
+        {"lines of 41 bytes", 41, 3},
+        {"one endless line", 0, 0},
+    };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        std::atomic<int64_t> iSoFar{0};
+        std::atomic<int> iReports{0};
+        auto pSource = std::make_shared<CEndlessSource>(row.iLineLength);
         CLineSearch search;
-        search.Start(std::make_shared<CEndlessSource>(), 0, INT64_MAX, 0,
-                     CLogPattern("(a+)+$", true, true),
+        search.Start(pSource, 0, INT64_MAX, 0, CLogPattern("(a+)+$", true, true),
                      [&](std::vector<CFoundLine>&&, const CSearchProgress& p)
                      {
                          EXPECT_FALSE(p.bDone);
                          iSoFar = p.iMatches;
                          ++iReports;
                      });
-        ASSERT_TRUE(WaitUntil([&] { return iReports >= 3; }));
-        EXPECT_GT(iSoFar, 0);
+        ASSERT_TRUE(WaitUntil([&] { return iReports >= row.iReports && pSource->m_iReads >= 3; }));
+        EXPECT_EQ(iSoFar > 0, row.iReports > 0);
         const auto start = std::chrono::steady_clock::now();
         search.Cancel();
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-        search.Start(std::make_shared<CEndlessSource>(), 0, INT64_MAX, 0,
+        search.Start(std::make_shared<CEndlessSource>(row.iLineLength), 0, INT64_MAX, 0,
                      CLogPattern("a", true, false),
                      [](std::vector<CFoundLine>&&, const CSearchProgress&) {});
     } // the destructor ends the endless one, or the test times out

@@ -312,6 +312,21 @@ TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
     EXPECT_EQ(box.text, std::u16string(line.begin(), line.end()) + u"\r\nnext\r\n");
 }
 
+// Reads at an offset past 4 GiB (a sparse file, no disk used) on every system, where a long has
+// 32 bits too; a read at the end gives nothing.
+TEST_F(LogReaderTest, ReadsAtOffsetsPastFourGibibytes)
+{
+    std::filesystem::resize_file(path, uint64_t{1} << 32);
+    Append("tail\n");
+    CLogFileReader reader;
+    ASSERT_TRUE(reader.Open(path));
+    EXPECT_EQ(reader.GetFileSize(), (int64_t{1} << 32) + 5);
+    char bytes[8] = {};
+    EXPECT_EQ(reader.ReadBytesAt(bytes, sizeof bytes, (int64_t{1} << 32) + 1), 4);
+    EXPECT_EQ(std::string(bytes, 4), "ail\n");
+    EXPECT_EQ(reader.ReadBytesAt(bytes, sizeof bytes, (int64_t{1} << 32) + 5), 0);
+}
+
 // A rotation: the file is renamed and a new, empty one made under the name while the service
 // still writes the old one. Those lines show; the view moves to the new file once it is written.
 TEST_F(LogReaderTest, ARotatedLogIsFollowedUntilANewFileIsWritten)

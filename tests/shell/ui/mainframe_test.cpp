@@ -632,6 +632,8 @@ private slots:
         pFind->GetEdit()->setText(u"err(or"_s);
         QTRY_COMPARE(pFind->GetCountText(), u"Not a regular expression"_s);
         QVERIFY(!pFind->FindNext());
+        pFind->GetEdit()->setText(u".{0,1000}Z"_s); // compiles, but would take seconds a line
+        QTRY_COMPARE(pFind->GetCountText(), u"Too complex an expression"_s);
         pFind->GetEdit()->setText(u"z*"_s); // only empty matches, which count for nothing
         QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
         QVERIFY(!pFind->FindNext());
@@ -1008,7 +1010,16 @@ private slots:
                  u"40: line 40 quiet"_s);
         pFilter->Activate(1);
         QCOMPARE(pFile->GetSelectionStart().iLine, int64_t{39});
-        pFile->SetSelection({1, 5}, {2, 4});
+        // A click, and a shift-click on another row: the columns nearest the pointer.
+        pFile->ScrollToLine(0, false);
+        const int iRow = pFile->fontMetrics().lineSpacing();
+        const auto at = [&](int iLine, const QString& before)
+        {
+            return QPoint(pFile->GetTextLeft() + pFile->fontMetrics().horizontalAdvance(before),
+                          iLine * iRow + iRow / 2);
+        };
+        QTest::mouseClick(pFile->viewport(), Qt::LeftButton, {}, at(1, u"line "_s));
+        QTest::mouseClick(pFile->viewport(), Qt::LeftButton, Qt::ShiftModifier, at(2, u"line"_s));
         QCOMPARE(pFile->SelectedText(), u"2 quiet\nline"_s);
         QSignalSpy copied(pFile, &CLogFileView::Copied);
         frame.Action(ID_EDIT_COPY)->trigger();
@@ -1106,6 +1117,20 @@ private slots:
                 frame.grab(); // painted, highlight rules and all
                 QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(1));
             }
+            // A line with 2000 matches is shaped once when it is painted, not once a match.
+            const std::string wide = dir / "wide.log";
+            std::string line;
+            for (int i = 0; i < 2000; ++i)
+                line += "a ";
+            std::ofstream(wide, std::ios::binary) << line << "\r\n";
+            frame.OpenFile(QString::fromStdString(wide));
+            QTRY_COMPARE(frame.GetFrontFile()->GetIndex().GetLineCount(), int64_t{1});
+            const auto start = std::chrono::steady_clock::now();
+            frame.GetFindBar()->GetRegexButton()->setChecked(false);
+            frame.GetFindBar()->GetEdit()->setText(u"a"_s);
+            QTRY_COMPARE(frame.GetFindBar()->GetCountText(), u"2 000 matches"_s);
+            frame.grab();
+            QVERIFY(std::chrono::steady_clock::now() - start < std::chrono::seconds(1));
         }
         settings.remove(u"Highlighting"_s);
     }
