@@ -226,14 +226,15 @@ TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
         const std::string answer =
             Exchange(port, "GET /metrics HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
         EXPECT_NE(answer.find("\nzelbin_receivers{state=\"1\"} 1\n"), std::string::npos) << answer;
-        EXPECT_NE(answer.find("\nzelbin_log_file_size_bytes "), std::string::npos);
+        EXPECT_NE(answer.find("\nzelbin_log_file_size_bytes "), std::string::npos) << answer;
         EXPECT_LT(Clock::now() - start, 1000ms);
     };
     ASSERT_TRUE(WaitUntil( // zelbinctl has found the service
         [&]
         {
-            return Exchange(port, "GET /metrics HTTP/1.1\r\n\r\n")
-                       .find("receivers{state=\"1\"} 1") != std::string::npos;
+            const std::string page = Exchange(port, "GET /metrics HTTP/1.1\r\n\r\n");
+            return page.find("receivers{state=\"1\"} 1") != std::string::npos &&
+                   page.find("zelbin_log_file_size_bytes") != std::string::npos;
         }));
 
     std::atomic<bool> bStop{false};

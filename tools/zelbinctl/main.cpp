@@ -345,8 +345,12 @@ int RunMetrics(const Request& r, CStopSignal& signals)
             problem = WriteTextFileAtomically(r.textfile, metrics.Render());
         if (!problem.empty())
             Complain("cannot write " + Escaped(problem));
+        // A connection that comes or goes is asked about at once, not an interval later.
     } while (Pump(
-        client, control, signals, [] { return false; }, r.iIntervalMs, &server.GetFailedEvent()));
+        client, control, signals,
+        [&client, bWasConnected = client.IsConnected()]
+        { return client.IsConnected() != bWasConnected; },
+        r.iIntervalMs, &server.GetFailedEvent()));
     if (!server.GetFailure().empty())
     {
         Complain("the HTTP server stopped: " + server.GetFailure());
