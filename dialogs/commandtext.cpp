@@ -54,13 +54,6 @@ std::u16string Ascii(const char* psz)
     return out;
 }
 
-std::string Utf8Of(std::u16string_view text)
-{
-    std::string out;
-    Utf16ToUtf8(text, out);
-    return out;
-}
-
 std::u16string Hex(uint32_t v, bool bUpper)
 {
     char buffer[16];
@@ -166,11 +159,11 @@ std::string ParseCommandText(std::u16string_view text, std::vector<uint8_t>& byt
             bytes.push_back(static_cast<uint8_t>(v));
             break;
         case EDigits::TooLarge:
-            return "field " + number + " \"" + Utf8Of(field) + "\" is above ff";
+            return "field " + number + " \"" + ToUtf8(field) + "\" is above ff";
         case EDigits::NotDigits:
             return field.empty()
                        ? "empty field " + number
-                       : "field " + number + " \"" + Utf8Of(field) + "\" is not hexadecimal";
+                       : "field " + number + " \"" + ToUtf8(field) + "\" is not hexadecimal";
         }
         if (end >= text.size())
             break;
@@ -186,7 +179,7 @@ std::string CheckCommandText(std::u16string_view text)
     std::vector<uint8_t> bytes;
     const std::string reason = ParseCommandText(text, bytes);
     return reason.empty() ? reason
-                          : "the receiver service would refuse \"" + Utf8Of(text) + "\": " + reason;
+                          : "the receiver service would refuse \"" + ToUtf8(text) + "\": " + reason;
 }
 
 std::string CheckCommandTexts(const std::vector<std::u16string>& texts,

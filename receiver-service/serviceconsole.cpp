@@ -9,17 +9,6 @@
 #include <cstdio>
 #include <sstream>
 
-namespace
-{
-std::u16string Wide(const std::string& text)
-{
-    std::u16string out;
-    if (!Utf8ToUtf16(text, out))
-        out.clear();
-    return out;
-}
-} // namespace
-
 CServiceConsole::CServiceConsole(CServiceLog& log, CSimulatedReceivers& receivers,
                                  CServiceNetwork& network, CServiceProtocol& protocol)
     : m_log(log), m_receivers(receivers), m_network(network), m_protocol(protocol)
@@ -105,7 +94,7 @@ std::string CServiceConsole::Control(const std::string& line)
             return "usage: appear ID NAME...\n";
         const std::string name = rest();
         m_receivers.Set(iId, RECEIVER_PRESENT,
-                        Wide(name.empty() ? "Receiver " + std::to_string(iId) : name));
+                        ToUtf16(name.empty() ? "Receiver " + std::to_string(iId) : name));
         return "ok\n";
     }
     if (verb == "state")
@@ -119,7 +108,7 @@ std::string CServiceConsole::Control(const std::string& line)
     {
         if (!(in >> iId))
             return "usage: rename ID NAME...\n";
-        return m_receivers.Rename(iId, Wide(rest())) ? "ok\n" : noReceiver(iId);
+        return m_receivers.Rename(iId, ToUtf16(rest())) ? "ok\n" : noReceiver(iId);
     }
     if (verb == "go" || verb == "remove")
     {

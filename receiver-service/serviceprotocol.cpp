@@ -10,21 +10,6 @@
 
 namespace
 {
-std::string Utf8(const std::u16string& text)
-{
-    std::string out;
-    Utf16ToUtf8(text, out);
-    return out;
-}
-
-std::u16string Wide(const std::string& text)
-{
-    std::u16string out;
-    if (!Utf8ToUtf16(text, out))
-        out.clear();
-    return out;
-}
-
 std::string Hex2(unsigned v)
 {
     char buffer[8];
@@ -131,7 +116,7 @@ void CServiceProtocol::OnMessage(CServiceConnection* pConnection, CByteBuffer* p
         }
         else if (iId == GetLogFileRequest)
         {
-            const std::u16string path = Wide(m_log.GetPath());
+            const std::u16string path = ToUtf16(m_log.GetPath());
             CRefPtr<CStringResponse> pResponse;
             MakeStringResponse(pResponse, GetLogFileResponse, iCorrelation, path.c_str());
             pConnection->Send(pResponse.Get());
@@ -195,7 +180,7 @@ void CServiceProtocol::HandleReceiverCommand(CServiceConnection* pConnection, CB
     const std::u16string command = text.value_or(u"");
     const std::string target =
         iReceiver == 0 ? "all receivers" : "receiver " + std::to_string(iReceiver);
-    m_log.Write(LOG_RAW, "To " + target + ": " + Utf8(command));
+    m_log.Write(LOG_RAW, "To " + target + ": " + ToUtf8(command));
 
     std::vector<uint8_t> fields;
     const std::string error = ParseCommandText(command, fields);
@@ -210,9 +195,9 @@ void CServiceProtocol::HandleReceiverCommand(CServiceConnection* pConnection, CB
     for (size_t i = 3; i < fields.size(); ++i)
         parameters += (i > 3 ? " " : "") + Hex2(fields[i]);
     m_log.Write(LOG_PROCESSED,
-                "To " + target + ": " + (pszName ? Utf8(pszName) : std::string("Unknown command")) +
-                    " (0x" + Hex2(fields[2]) + "), short address " + Hex2(fields[0]) +
-                    Hex2(fields[1]) +
+                "To " + target + ": " +
+                    (pszName ? ToUtf8(pszName) : std::string("Unknown command")) + " (0x" +
+                    Hex2(fields[2]) + "), short address " + Hex2(fields[0]) + Hex2(fields[1]) +
                     (parameters.empty() ? std::string() : ", parameters " + parameters));
 
     if (fields[2] == 0x05) // Class Name: the parameters are the characters of the new name

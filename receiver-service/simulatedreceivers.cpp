@@ -5,16 +5,6 @@
 #include "catalogue.h"
 #include "wire.h"
 
-namespace
-{
-std::string Utf8(const std::u16string& text)
-{
-    std::string out;
-    Utf16ToUtf8(text, out);
-    return out;
-}
-} // namespace
-
 CSimulatedReceivers::CSimulatedReceivers(const std::vector<SimulatedReceiver>& initial,
                                          CServiceLog& log, Broadcaster broadcast)
     : m_log(log), m_broadcast(std::move(broadcast))
@@ -35,7 +25,7 @@ bool CSimulatedReceivers::Change(uint32_t iId, std::optional<uint32_t> state,
         m_receivers.erase(iId);
     else
         m_receivers[iId] = SimulatedReceiver{iId, iState, std::u16string(record.szName)};
-    m_log.Write(LOG_VERBOSE, "Receiver " + std::to_string(iId) + " \"" + Utf8(record.szName) +
+    m_log.Write(LOG_VERBOSE, "Receiver " + std::to_string(iId) + " \"" + ToUtf8(record.szName) +
                                  "\" state " + std::to_string(iState) +
                                  (iState == RECEIVER_GONE ? " (gone)" : ""));
     CRefPtr<CReceiverListMessage> pStatus;
@@ -91,6 +81,6 @@ std::string CSimulatedReceivers::Describe()
     std::lock_guard<std::mutex> g(m_mutex);
     for (const auto& [id, r] : m_receivers)
         out += "receiver " + std::to_string(id) + "\t" + std::to_string(r.iState) + "\t" +
-               Utf8(r.name) + "\n";
+               ToUtf8(r.name) + "\n";
     return out;
 }

@@ -12,40 +12,9 @@
 
 namespace
 {
-// Walks UTF-8 as UTF-16 units, every byte that starts no valid sequence read as U+FFFD. Decoding
-// and counting share it, so that a count made without building the text matches the text.
-template <class Emit> void WalkLenient(const char* pText, size_t n, Emit&& emit)
-{
-    const auto* p = reinterpret_cast<const uint8_t*>(pText);
-    for (size_t i = 0; i < n;)
-    {
-        uint32_t cp = 0;
-        const size_t len = Utf8SequenceAt(p + i, n - i, cp);
-        if (len == 0)
-        {
-            emit(u'\uFFFD');
-            ++i;
-            continue;
-        }
-        if (cp >= 0x10000)
-        {
-            emit(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
-            emit(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-        }
-        else
-        {
-            emit(static_cast<char16_t>(cp));
-        }
-        i += len;
-    }
-}
-
 std::u16string DecodeLenient(const char* p, size_t n)
 {
-    std::u16string out;
-    out.reserve(n);
-    WalkLenient(p, n, [&out](char16_t c) { out += c; });
-    return out;
+    return ToUtf16(std::string_view(p, n));
 }
 
 // The number of UTF-16 units DecodeLenient makes of the same bytes.
@@ -54,7 +23,7 @@ size_t LenientLength(std::string_view bytes)
     if (IsPlainAscii(bytes))
         return bytes.size();
     size_t iUnits = 0;
-    WalkLenient(bytes.data(), bytes.size(), [&iUnits](char16_t) { ++iUnits; });
+    WalkUtf8Lenient(bytes.data(), bytes.size(), [&iUnits](char16_t) { ++iUnits; });
     return iUnits;
 }
 

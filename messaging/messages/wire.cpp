@@ -43,47 +43,77 @@ bool CReadCursor::Skip(size_t n)
 
 // --- text conversions -------------------------------------------------------------------------
 
-bool Utf16ToUtf8(std::u16string_view text, std::string& out)
+namespace
+{
+void AppendUtf8(uint32_t cp, std::string& out)
+{
+    if (cp < 0x80)
+    {
+        out += static_cast<char>(cp);
+    }
+    else if (cp < 0x800)
+    {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    else if (cp < 0x10000)
+    {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    else
+    {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
+
+// Both UTF-16 to UTF-8 conversions: an unpaired surrogate fails the strict one and becomes
+// U+FFFD in the lenient one.
+bool ConvertUtf16(std::u16string_view text, std::string& out, bool bLenient)
 {
     out.clear();
     out.reserve(text.size());
     for (size_t i = 0; i < text.size(); ++i)
     {
         uint32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDBFF)
+        if (cp >= 0xD800 && cp <= 0xDFFF)
         {
-            if (i + 1 >= text.size() || text[i + 1] < 0xDC00 || text[i + 1] > 0xDFFF)
+            if (cp <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                text[i + 1] <= 0xDFFF)
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
+            else if (bLenient)
+                cp = 0xFFFD;
+            else
                 return false;
-            cp = 0x10000 + ((cp - 0xD800) << 10) + (text[++i] - 0xDC00);
         }
-        else if (cp >= 0xDC00 && cp <= 0xDFFF)
-        {
-            return false;
-        }
-        if (cp < 0x80)
-        {
-            out += static_cast<char>(cp);
-        }
-        else if (cp < 0x800)
-        {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-        else if (cp < 0x10000)
-        {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-        else
-        {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
+        AppendUtf8(cp, out);
     }
     return true;
+}
+} // namespace
+
+bool Utf16ToUtf8(std::u16string_view text, std::string& out)
+{
+    return ConvertUtf16(text, out, false);
+}
+
+std::string ToUtf8(std::u16string_view text)
+{
+    std::string out;
+    ConvertUtf16(text, out, true);
+    return out;
+}
+
+std::u16string ToUtf16(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    WalkUtf8Lenient(text.data(), text.size(), [&out](char16_t c) { out += c; });
+    return out;
 }
 
 size_t Utf8SequenceAt(const uint8_t* p, size_t n, uint32_t& cp)

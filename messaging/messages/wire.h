@@ -39,6 +39,37 @@ bool Utf8ToUtf16(std::string_view text, std::u16string& out);
 // The length of the valid UTF-8 sequence at p (n bytes available) and its code point; 0 when the
 // byte at p starts none (a stray byte, a cut or overlong sequence, a surrogate, past U+10FFFF).
 size_t Utf8SequenceAt(const uint8_t* p, size_t n, uint32_t& cp);
+// Walks UTF-8 as UTF-16 units, every byte that starts no valid sequence read as U+FFFD. The log's
+// reader counts with it without building the text, so that a count matches the text it builds.
+template <class Emit> void WalkUtf8Lenient(const char* pText, size_t n, Emit&& emit)
+{
+    const auto* p = reinterpret_cast<const uint8_t*>(pText);
+    for (size_t i = 0; i < n;)
+    {
+        uint32_t cp = 0;
+        const size_t len = Utf8SequenceAt(p + i, n - i, cp);
+        if (len == 0)
+        {
+            emit(u'\uFFFD');
+            ++i;
+            continue;
+        }
+        if (cp >= 0x10000)
+        {
+            emit(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+            emit(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+        }
+        else
+        {
+            emit(static_cast<char16_t>(cp));
+        }
+        i += len;
+    }
+}
+// The lenient pair, for text that is shown or logged rather than sent: what cannot be converted
+// (a byte that starts no valid UTF-8 sequence, an unpaired surrogate) becomes U+FFFD.
+std::string ToUtf8(std::u16string_view text);
+std::u16string ToUtf16(std::string_view text);
 // Narrow text is in the current locale, as the C runtime converts it.
 bool NarrowToUtf16(const char* psz, std::u16string& out);
 bool Utf16ToNarrow(std::u16string_view text, std::string& out);

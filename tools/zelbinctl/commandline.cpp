@@ -7,6 +7,7 @@
 #include "numbers.h"
 #include "output.h"
 #include "textfile.h"
+#include "wire.h"
 
 #include <algorithm>
 
@@ -190,7 +191,7 @@ CCommandLine::CCommandLine()
     std::vector<std::string>& types =
         m_choices[pPayload->add_option("--type", t.type)->type_name("NAME|INDEX")];
     for (int i = 0; i < QUESTION_TYPE_COUNT; ++i)
-        types.push_back(Utf8(g_questionTypes[i].pszName));
+        types.push_back(ToUtf8(g_questionTypes[i].pszName));
     for (int i = 0; i < QUESTION_TYPE_COUNT; ++i)
         types.push_back(std::to_string(i));
     pPayload->add_option("--total", t.total)->type_name("N");

@@ -18,6 +18,7 @@
 #include "trace.h"
 #include "utf8path.h"
 #include "waithandle.h"
+#include "wire.h"
 
 #include <chrono>
 #include <cstdio>
@@ -144,10 +145,10 @@ public:
     void PrintReceiver(uint32_t iId, uint32_t iState, const std::u16string& name) const
     {
         if (bJson)
-            CStandardOutput::WriteJson({{"id", iId}, {"state", iState}, {"name", Utf8(name)}});
+            CStandardOutput::WriteJson({{"id", iId}, {"state", iState}, {"name", ToUtf8(name)}});
         else
             CStandardOutput::Write(std::to_string(iId) + "\t" + std::to_string(iState) + "\t" +
-                                   Escaped(Utf8(name)) + "\n");
+                                   Escaped(ToUtf8(name)) + "\n");
     }
     void Note(const char* what) const
     {
@@ -199,12 +200,12 @@ public:
             {
                 const size_t end = std::min(text.find(u'\n', start), text.size());
                 bWritten =
-                    CStandardOutput::WriteJson({{"line", Utf8(text.substr(start, end - start))}});
+                    CStandardOutput::WriteJson({{"line", ToUtf8(text.substr(start, end - start))}});
                 start = end + 1;
             }
         }
         else if (!text.empty())
-            bWritten = CStandardOutput::Write(Utf8(text));
+            bWritten = CStandardOutput::Write(ToUtf8(text));
         if (!bWritten)
             throw SOutputEnded();
     }
@@ -295,8 +296,8 @@ int Templates(bool bJson)
 {
     for (int i = 0; i < COMMAND_TEMPLATE_COUNT; ++i)
     {
-        const std::string name = Utf8(g_commandTemplates[i].pszName);
-        const std::string text = Utf8(g_commandTemplates[i].pszTemplate);
+        const std::string name = ToUtf8(g_commandTemplates[i].pszName);
+        const std::string text = ToUtf8(g_commandTemplates[i].pszTemplate);
         if (bJson)
             CStandardOutput::WriteJson({{"index", i}, {"name", name}, {"template", text}});
         else
@@ -339,7 +340,8 @@ int RunMetrics(const Request& r, CStopSignal& signals)
             metrics.OnRoundTrip(std::chrono::duration<double>(Clock::now() - start).count());
         std::error_code error;
         const bool bPath = client.IsConnected() && client.GetLogFilePath(path);
-        const auto iBytes = bPath ? std::filesystem::file_size(PathFromUtf8(Utf8(path)), error) : 0;
+        const auto iBytes =
+            bPath ? std::filesystem::file_size(PathFromUtf8(ToUtf8(path)), error) : 0;
         metrics.SetLogFileSize(bPath && !error ? static_cast<int64_t>(iBytes) : -1);
         if (!r.textfile.empty())
             problem = WriteTextFileAtomically(r.textfile, metrics.Render());
@@ -389,8 +391,8 @@ bool SendTexts(const Request& r, CServiceClient& client, CStopSignal& signals)
             bPayload ? payload.Text(static_cast<int32_t>(i + 1)) : texts[static_cast<size_t>(i)];
         client.SendReceiverCommand(iReceiver, text);
         const bool bWritten =
-            r.bJson ? CStandardOutput::WriteJson({{"receiver", iReceiver}, {"sent", Utf8(text)}})
-                    : CStandardOutput::Write(Escaped(Utf8(text)) + "\n");
+            r.bJson ? CStandardOutput::WriteJson({{"receiver", iReceiver}, {"sent", ToUtf8(text)}})
+                    : CStandardOutput::Write(Escaped(ToUtf8(text)) + "\n");
         CWaitHandle* handles[1] = {&signals};
         if (!bWritten || IsStopRequested(signals) ||
             (bPayload && i + 1 < iCount && payload.iLatencyMs > 0 &&
@@ -464,13 +466,14 @@ int Run(const Request& r, CStopSignal& signals)
             CStandardOutput::WriteJson({{"connected", true},
                                         {"log-mask", iMask},
                                         {"log-mask-names", MaskNames(iMask)},
-                                        {"log-file", Utf8(path)}});
+                                        {"log-file", ToUtf8(path)}});
         else
         {
             char mask[16];
             std::snprintf(mask, sizeof mask, "0x%02x", iMask);
             CStandardOutput::Write(std::string("connected: yes\nlog-mask: ") + mask + " (" +
-                                   MaskNames(iMask) + ")\nlog-file: " + Escaped(Utf8(path)) + "\n");
+                                   MaskNames(iMask) + ")\nlog-file: " + Escaped(ToUtf8(path)) +
+                                   "\n");
         }
         return CStandardOutput::IsGood() ? 0 : Ended(r, signals);
     }

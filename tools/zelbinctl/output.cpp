@@ -6,30 +6,6 @@
 
 #include <cstdio>
 
-std::string Utf8(const std::u16string& text)
-{
-    std::string out;
-    if (Utf16ToUtf8(text, out)) // the usual case, in one pass
-        return out;
-    out.clear();
-    for (size_t i = 0; i < text.size(); ++i)
-    {
-        // Unpaired surrogates cannot be written: show a replacement character for them.
-        std::string one;
-        const bool bPair = text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size();
-        if (Utf16ToUtf8(text.substr(i, bPair ? 2 : 1), one))
-        {
-            out += one;
-            i += bPair ? 1 : 0;
-        }
-        else
-        {
-            out += "\xEF\xBF\xBD";
-        }
-    }
-    return out;
-}
-
 std::u16string Wide(const std::string& text)
 {
     std::u16string out;

@@ -11,8 +11,6 @@
 
 class CWaitHandle;
 
-// UTF-8 of a wide text; a unit that cannot be written (an unpaired surrogate) becomes U+FFFD.
-std::string Utf8(const std::u16string& text);
 // A command-line argument as a wide text (UTF-8, or the system's narrow encoding when it is not).
 std::u16string Wide(const std::string& text);
 

@@ -103,6 +103,55 @@ TEST(PrimitiveEncoding, InvalidUtf8ReadsAsNoString)
     }
 }
 
+// What goes on the wire converts strictly (a failure is no string); what is shown or logged
+// converts leniently, each unit or byte that cannot be converted read as U+FFFD.
+TEST(TextConversion, StrictFailsWhereLenientReplaces)
+{
+    const struct
+    {
+        std::u16string wide;
+        std::string utf8;
+        bool bStrict; // both ways convert strictly
+    } rows[] = {
+        {u"K\u00FCche \u20AC",
+         "K\xC3\xBC"
+         "che \xE2\x82\xAC",
+         true},
+        {u"\xD83D\xDE00", "\xF0\x9F\x98\x80", true},
+        {u"\u07FF\u0800\uFFFF", "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF", true},
+        {u"a\xD800"
+         "b",
+         "a\xEF\xBF\xBD"
+         "b",
+         false},
+        {u"\xDC00\xD83D\xDE00x\xD83D", "\xEF\xBF\xBD\xF0\x9F\x98\x80x\xEF\xBF\xBD", false},
+    };
+    for (const auto& row : rows)
+    {
+        EXPECT_EQ(ToUtf8(row.wide), row.utf8) << row.utf8;
+        std::string strict = "old";
+        EXPECT_EQ(Utf16ToUtf8(row.wide, strict), row.bStrict) << row.utf8;
+        if (row.bStrict)
+        {
+            EXPECT_EQ(strict, row.utf8);
+            EXPECT_EQ(ToUtf16(row.utf8), row.wide) << row.utf8;
+        }
+    }
+    const std::pair<std::string, std::u16string> bytes[] = {
+        {"\xC3\x28", u"\uFFFD("},                          // a lead byte without its continuation
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},                     // overlong
+        {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},           // a surrogate
+        {"x\xF0\x9F\x98", u"x\uFFFD\uFFFD\uFFFD"},         // cut at the end
+        {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, // past U+10FFFF
+    };
+    for (const auto& [utf8, wide] : bytes)
+    {
+        std::u16string strict;
+        EXPECT_FALSE(Utf8ToUtf16(utf8, strict));
+        EXPECT_EQ(ToUtf16(utf8), wide);
+    }
+}
+
 // A string longer than the 16-bit length can say is cut at the last whole character.
 TEST(PrimitiveEncoding, OverlongStringIsCutAtACharacterBoundary)
 {
