@@ -24,7 +24,6 @@ signals:
     void OpenFailed(const QString& target);
 
 public:
-    QString GetTarget() const { return m_target; }
     QColor GetColour() const { return m_colour; }
 
     // How a link is opened; the platform's "open" by default (tests put a recorder here).

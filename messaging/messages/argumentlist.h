@@ -56,10 +56,6 @@ public:
     CArgumentList& operator=(const CArgumentList& other);
 
     int32_t GetCount() const { return static_cast<int32_t>(m_entries.size()); }
-    const CRefPtr<CByteBuffer>& GetEntry(int32_t i) const
-    {
-        return m_entries[static_cast<size_t>(i)];
-    }
     void Clear() { m_entries.clear(); }
 
     // Pack(2, ARG_UINT32, 5u, ARG_WSTRING, u"abc"); a blob takes two values, data then length.

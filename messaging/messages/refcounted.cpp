@@ -30,11 +30,6 @@ void ReleaseRefCountLock()
         delete g_pRefCountLock.exchange(nullptr, std::memory_order_acq_rel);
 }
 
-bool RefCountLockExists()
-{
-    return g_pRefCountLock.load(std::memory_order_acquire) != nullptr;
-}
-
 CRefCounted::CRefCounted()
 {
     CAutoLock lock(g_pRefCountLock.load(std::memory_order_acquire));

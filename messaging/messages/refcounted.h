@@ -35,7 +35,6 @@ private:
 // connection manager takes one use in its constructor and gives it back in its destructor.
 void AcquireRefCountLock();
 void ReleaseRefCountLock();
-bool RefCountLockExists();
 
 template <class T> class CRefPtr
 {

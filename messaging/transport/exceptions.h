@@ -25,7 +25,6 @@ public:
     virtual ~CExceptionBase();
 
     int32_t GetErrorCode() const { return m_iErrorCode; }
-    int32_t GetErrorSource() const { return m_iErrorSource; }
 
     // Builds the text anew: "Unknown error" for library errors, the system's message for system
     // errors, null for any other source or a code the system has no message for.

@@ -120,9 +120,6 @@ public:
     bool ReadFully(uint8_t* pBuffer, int32_t iLength, int iTimeoutMs) override;
     bool WriteFully(const uint8_t* pBuffer, int32_t iLength, int iTimeoutMs) override;
 
-    // Frames queued behind the one being written (for tests and flow checks).
-    size_t GetQueuedCount() const { return m_sendQueue.size(); }
-
 private:
     CRefPtr<CClientObject> TakeClient();
 

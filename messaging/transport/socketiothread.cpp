@@ -120,7 +120,6 @@ void CSocketIOThread::Run()
             iDeadline == 0 ? WAIT_INFINITE
                            : static_cast<int>(std::max<int64_t>(0, iDeadline - SteadyNowMs()));
         const int r = WaitForEvents(handles, FIXED_SLOTS + iServed, iTimeout);
-        ++m_iWakeCount;
         if (r == WAIT_TIMEOUT_RESULT)
         {
             RemoveOverdueSockets(snapshot, iServed);

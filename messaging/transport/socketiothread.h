@@ -35,9 +35,6 @@ public:
     // Serialises on the caller's thread, then queues the frame for this thread to write.
     void QueueSend(IMessagingSocket* pSocket, IMessage* pMessage) override;
 
-    // How many times Run woke up (for tests that check an idle connection costs nothing).
-    unsigned long GetWakeCount() const { return m_iWakeCount.load(); }
-
 protected:
     void Run() override;
 
@@ -53,5 +50,4 @@ private:
     CCriticalSection m_sendLock;
     std::deque<std::pair<CRefPtr<IMessagingSocket>, CRefPtr<CByteBuffer>>> m_sendQueue;
     CEvent m_sendPending;
-    std::atomic<unsigned long> m_iWakeCount{0};
 };

@@ -83,7 +83,6 @@ public:
     // off: new text is still appended, but the caret, the selection and the scroll position stay
     // where the user left them. Ctrl+End, or turning Follow on, follows again.
     void SetFollow(bool bFollow);
-    bool GetFollow() const { return m_bFollow; }
     bool IsFollowing() const { return m_bFollow && !m_bPaused; }
     void ResumeFollowing();
     // The key that follows again (Ctrl+End where that is the platform's end of document).
