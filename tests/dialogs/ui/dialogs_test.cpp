@@ -261,7 +261,7 @@ private slots:
         dialog.GetTotalEdit()->setText(total);
         dialog.GetLatencyEdit()->setText(u"200"_s);
         dialog.OnStartTest();
-        QTRY_COMPARE(SentTo7(), size_t{1}); // the first text left at once
+        QCOMPARE(dialog.GetSentCount(), int64_t{1}); // the first text left at once
         QVERIFY(dialog.GetStopButton()->isEnabled());
         QTest::mouseClick(dialog.GetStopButton(), Qt::LeftButton);
         QVERIFY(dialog.IsRunning()); // until the pause is over
@@ -270,7 +270,9 @@ private slots:
         QVERIFY(dialog.GetProgressLabel()->text().startsWith(u"Stopped after 1 of "_s));
         QVERIFY(!dialog.GetStopButton()->isEnabled());
         QVERIFY(dialog.GetStartButton()->isEnabled());
-        QCOMPARE(SentTo7(), size_t{1});
+        // The service's log may take in several lines at once on a busy machine: its count is
+        // compared once the run is over, when the dialog sends nothing more.
+        QTRY_COMPARE(SentTo7(), size_t{1});
     }
 
     // Numbers that no count holds are refused with their reason, nothing sent; the time left
@@ -312,8 +314,10 @@ private slots:
         if (!dialog.IsRunning())
         {
             QCOMPARE(dialog.GetSentCount(), int64_t{0});
-            QTest::qWait(100);
-            QCOMPARE(SentTo7(), size_t{0});
+            // A text sent behind the run's would arrive after anything the run had sent.
+            client->SendReceiverCommand(7, u"0,0,00");
+            QTRY_COMPARE(service->ReceivedCommands("receiver 7"),
+                         std::vector<std::string>{"0,0,00"});
             return;
         }
         QTest::keyClick(&dialog, Qt::Key_Escape);
