@@ -6,6 +6,7 @@
 #pragma once
 
 #include "testutil.h"
+#include "utf8path.h"
 
 #include <csignal>
 #include <cstdlib>
@@ -38,9 +39,9 @@ public:
         if (hOut == INVALID_HANDLE_VALUE || !::CreatePipe(&hIn, &m_hStdin, &inherit, 0))
             return;
         ::SetHandleInformation(m_hStdin, HANDLE_FLAG_INHERIT, 0);
-        std::wstring line;
+        std::wstring line; // from UTF-8 arguments
         for (const std::string& arg : argv)
-            line += (line.empty() ? L"" : L" ") + Quoted(std::filesystem::path(arg).wstring());
+            line += (line.empty() ? L"" : L" ") + Quoted(PathFromUtf8(arg).wstring());
         STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;

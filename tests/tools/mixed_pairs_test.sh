@@ -23,7 +23,9 @@ port=47001
 transcript() { # capture file
     tshark -r "$1" -Y 'udp.port == 35000' -T fields -e udp.payload 2>>"$work/tshark.err" |
         sed 's/^/udp /'
-    tshark -r "$1" -Y "tcp.port == $port && tcp.len > 0" -T fields -e tcp.stream -e tcp.dstport \
+    # A segment sent again (a busy machine can drop one on loopback) carries no new bytes.
+    tshark -r "$1" -Y "tcp.port == $port && tcp.len > 0 && !tcp.analysis.retransmission" \
+        -T fields -e tcp.stream -e tcp.dstport \
         -e tcp.payload 2>>"$work/tshark.err" |
         awk -v port="$port" '{ key = "tcp " $1 ($2 == port ? " to-service" : " to-client");
                                if (!(key in bytes)) order[n++] = key; bytes[key] = bytes[key] $3 }

@@ -369,14 +369,20 @@ TEST(DispatchLimits, AConnectionAtItsShareIsPausedAndTheWholeIsBounded)
 }
 
 // The sockets of one I/O thread take turns: one whose peer always has more to read never keeps
-// the others waiting (here nothing reads their bytes, so each stays readable for good).
+// the others waiting (here each turn reads one byte of many, so each stays readable; Windows
+// signals a socket readable again only after a read).
 TEST(SocketIOThread, SocketsThatStayReadableTakeTurns)
 {
     class CCountingSocket : public CMessagingSocket
     {
     public:
         using CMessagingSocket::CMessagingSocket;
-        void OnReadable() override { ++reads; }
+        void OnReadable() override
+        {
+            uint8_t byte = 0;
+            ReceiveNow(static_cast<RawSocket>(GetSocketHandle()), &byte, 1);
+            ++reads;
+        }
         std::atomic<int> reads = 0;
     };
     uint16_t port = 0;
@@ -390,8 +396,8 @@ TEST(SocketIOThread, SocketsThatStayReadableTakeTurns)
         auto* pSocket = new CStreamSocket(true);
         pSocket->Connect("127.0.0.1", port);
         peers.push_back(AcceptRaw(listener));
-        const uint8_t byte = 1;
-        ASSERT_EQ(SendRaw(peers.back(), &byte, 1), 1);
+        const std::vector<uint8_t> bytes(1000, 1);
+        ASSERT_EQ(SendRaw(peers.back(), bytes.data(), bytes.size()), 1000);
         sockets.emplace_back(new CCountingSocket(pSocket));
         ASSERT_TRUE(thread.AddSocket(sockets.back().Get()));
     }
