@@ -218,10 +218,12 @@ void CMessagingSocket::OnReadable()
 {
     if (!m_pSocket || !m_pReader)
         return;
-    while (m_pReader->Step(m_pSocket) == FRAME_STEP_DONE)
+    int iFrames = 0;
+    while (iFrames < MAX_FRAMES_PER_TURN && m_pReader->Step(m_pSocket) == FRAME_STEP_DONE)
     {
         if (!m_pReader->IsComplete())
             continue;
+        ++iFrames;
         CRefPtr<CByteBuffer> pBuffer;
         m_pReader->GetBuffer(pBuffer);
         m_pReader->Reset();

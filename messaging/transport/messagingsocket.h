@@ -18,6 +18,11 @@ inline constexpr uint32_t MAX_FRAME_LENGTH = 16 * 1024 * 1024;
 // A send carries at most this many bytes, so one large frame does not hog the I/O thread.
 inline constexpr int MAX_SEND_CHUNK = 65536;
 
+// A readable connection hands over at most this many whole frames a turn, then lets the other
+// sockets of its I/O thread have theirs: a peer that always has more to send (a flood the
+// dispatch thread keeps up with) would otherwise keep the thread reading it alone.
+inline constexpr int MAX_FRAMES_PER_TURN = 16;
+
 // Frames queued for one connection beyond what its socket took, at most: a peer that stops
 // reading loses its connection instead of making the queue grow without bound. Each frame counts
 // its bytes plus what keeping it costs, so that a million tiny answers count as what they hold.

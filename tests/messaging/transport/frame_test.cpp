@@ -83,6 +83,22 @@ TEST_F(FrameTest, FramesArriveByteByByteOrSeveralInOneSegment)
     EXPECT_EQ(Hex(sink.inbound[0].data(), sink.inbound[0].size()), "00 00 00 0D 01");
     EXPECT_EQ(Hex(sink.inbound[1].data(), sink.inbound[1].size()), "00 00 00 08 01 00 00 00 00");
     EXPECT_TRUE(sink.inbound[2].empty());
+
+    // A turn hands over at most 16 whole frames, whatever else is waiting: the next turn, or
+    // another socket's, comes after that.
+    ByteVector many;
+    for (int i = 0; i < 130; ++i)
+        for (uint8_t byte : Frame(Bytes("00 00 00 0D 01")))
+            many.push_back(byte);
+    ASSERT_TRUE(pair.PeerSend(many)); // 1170 bytes, one segment on loopback
+    CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
+    ASSERT_EQ(WaitForHandles(handles, 1, 5000), 0);
+    pair.messaging->OnReadable();
+    EXPECT_EQ(sink.InboundCount(), 3u + 16u);
+    pair.messaging->OnReadable();
+    EXPECT_EQ(sink.InboundCount(), 3u + 32u);
+    pair.Pump([&] { return sink.InboundCount() >= 133u; });
+    EXPECT_EQ(sink.InboundCount(), 133u);
 }
 
 // A length prefix of 16 MiB begins a frame; one byte more, or anything absurd, is a protocol
