@@ -497,4 +497,11 @@ TEST(LineSearch, ReportsAsItGoesAndIsCancelledAtOnce)
                      CLogPattern("a", true, false),
                      [](std::vector<CFoundLine>&&, const CSearchProgress&) {});
     } // the destructor ends the endless one, or the test times out
+    // Told to stop, a walk through a line that never ends stops without a last, done report.
+    const std::atomic<bool> bStop{true};
+    bool bReported = false;
+    EXPECT_FALSE(
+        SearchLines(CEndlessSource(0), 0, INT64_MAX, 0, CLogPattern("a", true, false), &bStop,
+                    [&](std::vector<CFoundLine>&&, const CSearchProgress&) { bReported = true; }));
+    EXPECT_FALSE(bReported);
 }
