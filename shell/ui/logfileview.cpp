@@ -371,7 +371,10 @@ void CLogFileView::OnTick()
     {
         emit m_target.LinesChanged(std::exchange(m_iGrewFrom, -1));
         if (m_bFollowEnd)
+        {
+            UpdateScrollBars(); // the range first: the scroll bar holds the view within it
             ScrollToLine(m_index.GetLineCount() - GetRowsInView() + 1, false);
+        }
     }
     if (m_index.GetEstimatedLineCount() != m_iShownLines || !m_index.IsComplete())
     {

@@ -361,6 +361,10 @@ TEST(LogPattern, MatchesAsATableSays)
     EXPECT_EQ(rules.FirstMatch("DEBUG error"), 1); // the first is off for good
     EXPECT_EQ(rules.TakeTurnedOff(), std::vector<size_t>{1});
     EXPECT_EQ(rules.FirstMatch("DEBUG error"), -1);
+    rules.SetRules({CLogPattern("x", true, false)});
+    EXPECT_EQ(rules.FirstMatch("x"), 0); // new rules start on; this one is turned off
+    rules.SetRules({CLogPattern("y", true, false)});
+    EXPECT_TRUE(rules.TakeTurnedOff().empty()); // what earlier rules turned off is not told
 }
 
 // Find and filter over generated files, against a plain reference: the same lines with the same
