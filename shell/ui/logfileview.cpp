@@ -5,6 +5,7 @@
 
 #include "highlighting.h"
 
+#include <QAccessibleWidget>
 #include <QApplication>
 #include <QClipboard>
 #include <QFileInfo>
@@ -54,6 +55,60 @@ private:
     QTextLayout m_layout;
     QTextLine m_line;
 };
+
+// The view as a screen reader sees it: read-only text, the lines on screen. The view draws
+// itself, so without this the bus would show an empty scroll area.
+class CAccessibleLogFile : public QAccessibleWidget, public QAccessibleTextInterface
+{
+public:
+    explicit CAccessibleLogFile(CLogFileView* pView)
+        : QAccessibleWidget(pView, QAccessible::EditableText), m_pView(pView)
+    {
+    }
+    void* interface_cast(QAccessible::InterfaceType type) override
+    {
+        return type == QAccessible::TextInterface ? static_cast<QAccessibleTextInterface*>(this)
+                                                  : QAccessibleWidget::interface_cast(type);
+    }
+    QAccessible::State state() const override
+    {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.readOnly = true;
+        state.multiLine = true;
+        return state;
+    }
+    QString text(int iStart, int iEnd) const override
+    {
+        return m_pView->TextInView().mid(iStart, iEnd - iStart);
+    }
+    int characterCount() const override { return static_cast<int>(m_pView->TextInView().size()); }
+    // No caret or selection is offered: the view's own are in lines, not in this text.
+    void selection(int, int* pStart, int* pEnd) const override { *pStart = *pEnd = 0; }
+    int selectionCount() const override { return 0; }
+    void addSelection(int, int) override {}
+    void removeSelection(int) override {}
+    void setSelection(int, int, int) override {}
+    int cursorPosition() const override { return 0; }
+    void setCursorPosition(int) override {}
+    QRect characterRect(int) const override { return {}; }
+    int offsetAtPoint(const QPoint&) const override { return -1; }
+    void scrollToSubstring(int, int) override {}
+    QString attributes(int iOffset, int* pStart, int* pEnd) const override
+    {
+        *pStart = *pEnd = iOffset;
+        return {};
+    }
+
+private:
+    CLogFileView* m_pView;
+};
+
+QAccessibleInterface* AccessibleLogFile(const QString& className, QObject* pObject)
+{
+    auto* pView =
+        className == QLatin1String("CLogFileView") ? qobject_cast<CLogFileView*>(pObject) : nullptr;
+    return pView ? new CAccessibleLogFile(pView) : nullptr;
+}
 
 QString Bytes(int64_t n)
 {
@@ -164,6 +219,8 @@ CLogFileView::CLogFileView(std::shared_ptr<CHighlightScheme> pScheme, QWidget* p
     // The index shows its progress, and the file is looked at for growth, four times a second.
     m_tick.setInterval(250);
     connect(&m_tick, &QTimer::timeout, this, &CLogFileView::OnTick);
+    static const bool bAccessible = (QAccessible::installFactory(AccessibleLogFile), true);
+    (void)bAccessible;
 }
 
 CLogFileView::~CLogFileView()
@@ -200,6 +257,15 @@ QString CLogFileView::ShownLine(int64_t iLine, bool* pCut) const
     std::u16string text = DecodeLogText(bytes);
     ShowControls(text);
     return QString::fromStdU16String(text);
+}
+
+QString CLogFileView::TextInView() const
+{
+    QStringList lines;
+    const int64_t iEnd = std::min(m_iTop + GetRowsInView(), m_index.GetLineCount());
+    for (int64_t iLine = m_iTop; iLine < iEnd; ++iLine)
+        lines += ShownLine(iLine);
+    return lines.join(QLatin1Char('\n'));
 }
 
 int CLogFileView::GetRowsInView() const
@@ -305,7 +371,10 @@ void CLogFileView::OnTick()
     {
         emit m_target.LinesChanged(std::exchange(m_iGrewFrom, -1));
         if (m_bFollowEnd)
+        {
+            UpdateScrollBars(); // the range first: the scroll bar holds the view within it
             ScrollToLine(m_index.GetLineCount() - GetRowsInView() + 1, false);
+        }
     }
     if (m_index.GetEstimatedLineCount() != m_iShownLines || !m_index.IsComplete())
     {

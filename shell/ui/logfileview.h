@@ -82,6 +82,8 @@ public:
     // The line's text as shown, and whether it is cut.
     QString ShownLine(int64_t iLine, bool* pCut = nullptr) const;
     int64_t GetTopLine() const { return m_iTop; }
+    // The lines on screen as shown, joined by line feeds: what a screen reader reads.
+    QString TextInView() const;
     int GetRowsInView() const;
     // Where the lines' text begins in the view, right of the gutter, as scrolled.
     int GetTextLeft() const;

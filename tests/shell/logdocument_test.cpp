@@ -361,6 +361,10 @@ TEST(LogPattern, MatchesAsATableSays)
     EXPECT_EQ(rules.FirstMatch("DEBUG error"), 1); // the first is off for good
     EXPECT_EQ(rules.TakeTurnedOff(), std::vector<size_t>{1});
     EXPECT_EQ(rules.FirstMatch("DEBUG error"), -1);
+    rules.SetRules({CLogPattern("x", true, false)});
+    EXPECT_EQ(rules.FirstMatch("x"), 0); // new rules start on; this one is turned off
+    rules.SetRules({CLogPattern("y", true, false)});
+    EXPECT_TRUE(rules.TakeTurnedOff().empty()); // what earlier rules turned off is not told
 }
 
 // Find and filter over generated files, against a plain reference: the same lines with the same
@@ -497,4 +501,11 @@ TEST(LineSearch, ReportsAsItGoesAndIsCancelledAtOnce)
                      CLogPattern("a", true, false),
                      [](std::vector<CFoundLine>&&, const CSearchProgress&) {});
     } // the destructor ends the endless one, or the test times out
+    // Told to stop, a walk through a line that never ends stops without a last, done report.
+    const std::atomic<bool> bStop{true};
+    bool bReported = false;
+    EXPECT_FALSE(
+        SearchLines(CEndlessSource(0), 0, INT64_MAX, 0, CLogPattern("a", true, false), &bStop,
+                    [&](std::vector<CFoundLine>&&, const CSearchProgress&) { bReported = true; }));
+    EXPECT_FALSE(bReported);
 }

@@ -1026,12 +1026,21 @@ private slots:
         QTRY_COMPARE(copied.size(), 1);
         QCOMPARE(QApplication::clipboard()->text(), u"2 quiet\nline"_s);
 
-        // It grows at its end, and the view follows when it was there.
-        pFile->ScrollToLine(49, false);
-        std::ofstream(path, std::ios::binary | std::ios::app) << "line 51 ERROR\r\n";
-        QTRY_COMPARE(pFile->GetIndex().GetLineCount(), int64_t{51});
-        QTRY_COMPARE(pFind->GetCountText(), u"8 matches"_s);
+        // It grows at its end, and the view follows when it was there: to the last new line,
+        // once that is indexed.
+        pFile->ScrollToLine(50 - pFile->GetRowsInView(), false); // line 50 on the last row
         QVERIFY(pFile->IsAtEnd());
+        std::ofstream(path, std::ios::binary | std::ios::app)
+            << "line 51 ERROR\r\nline 52\r\nline 53\r\nline 54\r\nline 55\r\n";
+        QTRY_COMPARE(pFile->GetIndex().GetLineCount(), int64_t{55});
+        QTRY_COMPARE(pFind->GetCountText(), u"8 matches"_s);
+        QTRY_VERIFY2(
+            pFile->GetTopLine() + pFile->GetRowsInView() > 54,
+            qPrintable(
+                u"top line %1, %2 rows"_s.arg(pFile->GetTopLine()).arg(pFile->GetRowsInView())));
+        const int64_t iTop = pFile->GetTopLine(); // the scroll bar's page is a screen of lines
+        pFile->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
+        QCOMPARE(pFile->GetTopLine(), iTop - pFile->GetRowsInView());
         std::ofstream(path, std::ios::binary) << "short\n"; // shrunk: read anew, with a notice
         QTRY_VERIFY(frame.statusBar()->currentMessage().contains(u"read anew"_s));
         QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
@@ -1059,6 +1068,30 @@ private slots:
         frame.OpenFile(QString::fromStdString(path)); // the tab it has
         QCOMPARE(frame.GetTabs()->count(), 2);
         QCOMPARE(frame.GetFrontFile(), pFile);
+
+        // A copy of 64 MiB goes to the clipboard whole; one byte more is refused, with its size
+        // (one line without a line feed: the rest of a cut line is copied too).
+        for (const auto& [iBytes, bCopied] :
+             {std::pair{int64_t{64} << 20, true}, std::pair{(int64_t{64} << 20) + 1, false}})
+        {
+            const std::string big = dir / ("big" + std::to_string(iBytes) + ".log");
+            std::ofstream(big, std::ios::binary) << std::string(static_cast<size_t>(iBytes), 'a');
+            frame.OpenFile(QString::fromStdString(big));
+            CLogFileView* pBig = frame.GetFrontFile();
+            QVERIFY(pBig->GetIndex().WaitUntilComplete(30000));
+            pBig->SelectAll();
+            QSignalSpy copied(pBig, &CLogFileView::Copied);
+            QCOMPARE(pBig->Copy(), bCopied);
+            if (bCopied)
+            {
+                QTRY_COMPARE_WITH_TIMEOUT(copied.size(), 1, 60000);
+                QCOMPARE(QApplication::clipboard()->text().size(), qsizetype{64} << 20);
+            }
+            else
+                QCOMPARE(frame.statusBar()->currentMessage(),
+                         u"Not copied: the selection is 64 MiB; at most 64 MiB can be copied "
+                         "(Save As writes the whole file)"_s);
+        }
     }
 
     // A pattern that backtracks without end in other engines costs nothing here: in the filter

@@ -176,14 +176,21 @@ class UiSession:
 
     # --- the programs ----------------------------------------------------------------------
 
-    def start_service(self, *options):
-        """The stand-in in the foreground, its log in the scratch folder; answers look-ups."""
+    def start_service(self, *options, control=False):
+        """The stand-in in the foreground, its log in the scratch folder; answers look-ups. With
+        control, it reads console commands that control() writes."""
         self.service_log = os.path.join(self.work, "service.log")
         self.service = self.spawn(
             [os.path.join(self.bin_dir, "VostraHardwareService.exe"), "--foreground",
-             "--no-control", "--log-file", self.service_log] + list(options), "service")
+             "--log-file", self.service_log] + ([] if control else ["--no-control"])
+            + list(options), "service", stdin=subprocess.PIPE if control else None)
         self.zelbinctl("--wait", "5000", "status")
         return self.service
+
+    def control(self, command):
+        """One console command to the stand-in ("say TEXT" writes a line to its log)."""
+        self.service.stdin.write(command.encode() + b"\n")
+        self.service.stdin.flush()
 
     def zelbinctl(self, *args):
         result = subprocess.run([os.path.join(self.bin_dir, "zelbinctl")] + list(args),
@@ -286,6 +293,17 @@ class UiSession:
             raise Skip("xdotool is missing")
         subprocess.run(["xdotool", "key", "--delay", "50"] + list(keys), env=self.env,
                        check=True, timeout=30)
+
+    def type_text(self, text):
+        """Types text into the focused window as the keyboard would."""
+        if not shutil.which("xdotool"):
+            raise Skip("xdotool is missing")
+        subprocess.run(["xdotool", "type", "--delay", "20", text], env=self.env, check=True,
+                       timeout=30)
+
+    def text_of(self, node):
+        text = node.queryText()
+        return text.getText(0, text.characterCount)
 
     def window_geometry(self):
         """(x, y, width, height) of zelbin's window on the screen, its frame and title bar
