@@ -5,14 +5,24 @@
 #include "testutil.h"
 
 #include "connectionmanager.h"
+#include "messagingsocket.h"
 #include "sockets.h"
 
 #include <gmock/gmock.h>
 
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <stdexcept>
 #include <thread>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 namespace
 {
@@ -22,6 +32,9 @@ TEST(Exceptions, ReportWritesCodeAndText)
     CSocketLibException closed(0);
     closed.Report();
     CSystemException refused(CODE_CONNECTION_REFUSED);
+    // The text is copied with its end: the block just freed, full of other bytes, is the one
+    // the allocator hands out for it.
+    delete[] static_cast<char*>(std::memset(new char[19], 'X', 19));
     refused.Report();
     CExceptionBase odd(5, 7); // no such source: no text
     odd.Report();
@@ -117,6 +130,28 @@ TEST(ThreadBase, AThreadDestroyedWhileRunningIsStoppedAndJoined)
     }
     owner.join();
 }
+
+#if !defined(_WIN32)
+// With no descriptor left, opening a connection fails with the system's reason as a trace line.
+TEST(SocketLibrary, NoDescriptorLeftIsATraceLine)
+{
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> held;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
+        held.push_back(fd);
+    CTraceRecorder trace;
+    CRefPtr<CMessagingSocket> socket;
+    OpenMessagingSocket(socket, "127.0.0.1", 9, AF_INET, SOCK_STREAM, IPPROTO_TCP, true);
+    for (const int fd : held)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_TRUE(trace.Contains("Exception (Error code = 24) : Too many open files\n"));
+}
+#endif
 
 // The socket library is started by its first user and cleaned up after its last (WSAStartup and
 // WSACleanup on Windows): a name look-up and a socket work with no manager alive, and one manager
