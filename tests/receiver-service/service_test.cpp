@@ -341,8 +341,8 @@ TEST(StandIn, TheLogIsBoundedAndNoClientForgesALine)
         std::string logged;
     } cases[] = {
         {u"0,0\r\n" + std::u16string(forged.begin(), forged.end()), "0,0\\x0D\\x0A" + forged},
-        {u"1\t\x1B[2J\x7F\u0085\u2028\u2029\u20AC",
-         "1\\x09\\x1B[2J\\x7F\\u0085\\u2028\\u2029\xE2\x82\xAC"},
+        {u"1\t\x1B[2J\x7F\u0085\u2028\u2029\u20AC\u0905",
+         "1\\x09\\x1B[2J\\x7F\\u0085\\u2028\\u2029\xE2\x82\xAC\xE0\xA4\x85"},
         // At the limit a line is whole; one byte over it, it is cut.
         {std::u16string(1985, u'0'), std::string(1985, '0')},
         {std::u16string(1986, u'1'), std::string(1985, '1') + " [cut at 2000 of 2001 bytes]"},
@@ -499,9 +499,12 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
     ASSERT_EQ(RunProgram({program, "-stop"}, &out), 0) << out;
     EXPECT_NE(out.find("stopped"), std::string::npos) << out;
     EXPECT_TRUE(ProcessHasEnded(pid));
+    EXPECT_FALSE(std::filesystem::exists(runtime / ("zelbin/" + name + ".pid")));
     if (hardware)
     {
         EXPECT_TRUE(hardware->LogContains("Client " + std::to_string(iClients) + " disconnected"));
+        hardware.reset(); // a service in the foreground forgets its pid as it stops
+        EXPECT_FALSE(std::filesystem::exists(runtime / "zelbin/VostraHardwareService.pid"));
     }
     ASSERT_EQ(RunProgram({program, "-stop"}, &out), 0);
     EXPECT_NE(out.find("not running"), std::string::npos) << out;
