@@ -18,6 +18,7 @@
 #include <fstream>
 #if !defined(_WIN32)
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace
@@ -176,6 +177,55 @@ TEST(StandIn, LogUpdatesOfABurstArePaced)
     const size_t after = client.listener.CountOf(LogUpdatedEvent);
     EXPECT_FALSE(
         WaitUntil([&] { return client.listener.CountOf(LogUpdatedEvent) > after + 1; }, 500ms));
+}
+
+// The service announces its port on the look-up group as it starts and then at its interval,
+// neither more nor less often (by a wide margin); with an interval of 0, only as it starts. In
+// between it waits: it takes (nearly) no processor time.
+TEST(StandIn, AnnouncesAsItStartsAndAtItsInterval)
+{
+    CMulticastSocket group(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, SERVICE_LOCATOR_INTERFACE,
+                           0);
+    group.CreateReadNetworkEvent();
+    const struct
+    {
+        const char* interval;
+        int least, most; // in a second after the start
+    } cases[] = {{"0", 1, 1}, {"100", 6, 15}};
+    for (const auto& c : cases)
+    {
+        CStandIn service({"--announce-interval", c.interval});
+#if !defined(_WIN32)
+        const auto cpuMs = [&]
+        {
+            const std::string stat =
+                ReadFile("/proc/" + std::to_string(service.Process().Pid()) + "/stat");
+            std::istringstream fields(stat.substr(stat.rfind(')') + 2)); // from the 3rd field
+            std::string field;
+            long ticks = 0;
+            for (int i = 3; i <= 15 && fields >> field; ++i)
+                ticks += i >= 14 ? std::stol(field) : 0; // user and system time
+            return ticks * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+        };
+        const double cpuBefore = cpuMs();
+#endif
+        const auto end = std::chrono::steady_clock::now() + 1s;
+        CWaitHandle* handles[1] = {group.GetNetworkEvent()};
+        int announcements = 0;
+        for (double left; (left = -MillisecondsSince(end)) > 0;)
+        {
+            uint8_t datagram[64];
+            if (WaitForHandles(handles, 1, static_cast<int>(left) + 1) == 0 &&
+                (group.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
+                announcements += ParseLookupReply(datagram, group.Receive(datagram, 64),
+                                                  SERVICE_IDENTIFIER) == service.Port();
+        }
+        EXPECT_GE(announcements, c.least) << c.interval;
+        EXPECT_LE(announcements, c.most) << c.interval;
+#if !defined(_WIN32)
+        EXPECT_LT(cpuMs() - cpuBefore, 100.0) << c.interval;
+#endif
+    }
 }
 
 // A client that took the handshake and never registers gets neither events nor answers, and is
