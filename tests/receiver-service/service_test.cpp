@@ -553,6 +553,11 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
     if (hardware)
     {
         EXPECT_TRUE(hardware->LogContains("Client " + std::to_string(iClients) + " disconnected"));
+#if !defined(_WIN32) // what a daemon says goes to its .out file
+        EXPECT_NE(ReadFile(runtime / ("zelbin/" + name + ".out"))
+                      .find(name + ": started, connected to the receiver service\n"),
+                  std::string::npos);
+#endif
         hardware.reset(); // a service in the foreground forgets its pid as it stops
         EXPECT_FALSE(std::filesystem::exists(runtime / "zelbin/VostraHardwareService.pid"));
     }
