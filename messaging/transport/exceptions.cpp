@@ -7,18 +7,6 @@
 
 #include <cstring>
 
-CExceptionBase& CExceptionBase::operator=(const CExceptionBase& other)
-{
-    if (this != &other)
-    {
-        delete[] m_pszErrorText;
-        m_pszErrorText = nullptr;
-        m_iErrorCode = other.m_iErrorCode;
-        m_iErrorSource = other.m_iErrorSource;
-    }
-    return *this;
-}
-
 CExceptionBase::~CExceptionBase()
 {
     delete[] m_pszErrorText;

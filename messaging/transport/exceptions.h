@@ -21,7 +21,8 @@ public:
         : m_iErrorCode(other.m_iErrorCode), m_iErrorSource(other.m_iErrorSource)
     {
     }
-    CExceptionBase& operator=(const CExceptionBase& other);
+    // Never assigned: every catch site copies what it caught.
+    CExceptionBase& operator=(const CExceptionBase& other) = delete;
     virtual ~CExceptionBase();
 
     int32_t GetErrorCode() const { return m_iErrorCode; }

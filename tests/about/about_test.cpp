@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QTabBar>
 #include <QTabWidget>
@@ -48,8 +49,14 @@ private slots:
         const QString licence =
             Write(u"License.txt"_s,
                   QByteArray("MIT License\r\n\r\nPermission is hereby\r\ngranted, free\r\n"));
+        // Laid out left to right even where the application runs right to left: its texts are
+        // not translated.
+        qApp->setLayoutDirection(Qt::RightToLeft);
         CAboutSheet with(u"About Zelbin Application.", nullptr, 0, u"Zelbin",
                          u"Use this application.", u"", licence.toStdU16String().c_str());
+        const Qt::LayoutDirection direction = with.layoutDirection();
+        qApp->setLayoutDirection(Qt::LeftToRight);
+        QCOMPARE(direction, Qt::LeftToRight);
         QCOMPARE(TabTexts(with), (QStringList{u"Description"_s, u"License"_s,
                                               u"Intellectual Property"_s, u"Technical Support"_s}));
         QCOMPARE(with.windowTitle(), u"About Zelbin Application."_s);
@@ -58,6 +65,31 @@ private slots:
         // Wrapped once, by the page: the file's own line breaks within a paragraph are gone.
         QCOMPARE(with.findChild<QPlainTextEdit*>(u"1008"_s)->toPlainText(),
                  u"MIT License\n\nPermission is hereby granted, free"_s);
+        // Every page but the licence has the title and the copyright warning.
+        for (const char* name : {"ABOUT_DESCRIPTION", "ABOUT_COPYRIGHT", "ABOUT_TECHSUPPORT"})
+        {
+            const auto text = [&](const QString& id)
+            {
+                auto* pLabel =
+                    with.findChild<QWidget*>(QString::fromLatin1(name))->findChild<QLabel*>(id);
+                return pLabel ? pLabel->text() : QString();
+            };
+            QCOMPARE(text(u"1001"_s), u"Zelbin"_s);
+            QVERIFY2(text(u"1002"_s).startsWith(
+                         u"Warning: this computer program is protected by copyright law"_s),
+                     name);
+        }
+        // Help shows the support page; OK accepts.
+        const auto buttons = with.findChildren<QPushButton*>();
+        const auto button = [&](const QString& text)
+        {
+            return *std::find_if(buttons.begin(), buttons.end(),
+                                 [&](auto* p) { return p->text() == text; });
+        };
+        button(u"Help"_s)->click();
+        QCOMPARE(with.GetTabs()->currentIndex(), 3);
+        button(u"OK"_s)->click();
+        QCOMPARE(with.result(), int(QDialog::Accepted));
         bool bBoxShown = false;
         QTimer::singleShot(
             0,
@@ -107,10 +139,39 @@ private slots:
             });
         CStaticLink link(QString(), false, true);
         link.setText(text);
-        QCOMPARE(link.GetColour(), CStaticLink::NORMAL_COLOUR);
+        QCOMPARE(link.palette().color(QPalette::WindowText), QColor(0, 0, 255));
         QTest::mouseClick(&link, Qt::LeftButton);
         QCOMPARE(calls, QStringList{opened});
-        QCOMPARE(link.GetColour(), CStaticLink::VISITED_COLOUR);
+        QCOMPARE(link.palette().color(QPalette::WindowText), QColor(128, 0, 128));
+    }
+
+    // A link takes the focus by tab and click, shows a hand, and draws a dotted frame in its
+    // colour around its text while it has the focus, and only then.
+    void ALinkShowsItsFocusAndAHand()
+    {
+        CStaticLink link(QString(), false, true);
+        link.setText(u"support@zelbin.example"_s);
+        link.resize(link.sizeHint() + QSize(8, 20)); // the text centred, clear of the top row
+        QCOMPARE(link.focusPolicy(), Qt::StrongFocus);
+        QCOMPARE(link.cursor().shape(), Qt::PointingHandCursor);
+        QVERIFY(link.font().underline());
+        const auto topRowPixels = [&]
+        {
+            const QImage image = link.grab().toImage();
+            int count = 0;
+            for (int x = 0; x < image.width(); ++x)
+                count += image.pixelColor(x, 0) == QColor(0, 0, 255);
+            return count;
+        };
+        QCOMPARE(topRowPixels(), 0);
+        QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
+        QApplication::sendEvent(&link, &in);
+        const int textWidth = link.fontMetrics().horizontalAdvance(link.text());
+        QVERIFY2(topRowPixels() > textWidth / 4, qPrintable(QString::number(topRowPixels())));
+        QVERIFY(topRowPixels() < textWidth); // dotted, not solid
+        QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+        QApplication::sendEvent(&link, &out);
+        QCOMPARE(topRowPixels(), 0);
     }
 
     // The documentation link that cannot be opened says why on the page; every page scrolls

@@ -18,6 +18,7 @@
 #include <fstream>
 #if !defined(_WIN32)
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace
@@ -153,8 +154,9 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start)
         .count();
 }
 
-// A burst of log lines is announced about fifty times a second, not once a line, and not only
-// at its end.
+// A flood writes its lines at the rate asked, neither faster nor slower (by a wide margin). Its
+// burst of log lines is announced about fifty times a second: not once a line, not only at its
+// end, and not on and on after it.
 TEST(StandIn, LogUpdatesOfABurstArePaced)
 {
     CStandIn service;
@@ -165,12 +167,65 @@ TEST(StandIn, LogUpdatesOfABurstArePaced)
     service.Control("log 4000 1");
     ASSERT_TRUE(WaitUntil([&] { return service.LogContains("Flood line 4000 of 4000"); }));
     const size_t events = client.listener.CountOf(LogUpdatedEvent) - before;
-    const auto elapsedMs = std::chrono::duration_cast<std::chrono::milliseconds>(
-                               std::chrono::steady_clock::now() - start)
-                               .count();
-    // One announcement, then at least 20 ms before the next.
+    const double elapsedMs = MillisecondsSince(start);
+    EXPECT_GE(elapsedMs, 999.0); // the last line is due 999.75 ms after the first
+    EXPECT_LT(elapsedMs, 4000.0);
+    // One announcement, then at least 20 ms before the next; at least one in 200 ms.
     EXPECT_LE(events, static_cast<size_t>(elapsedMs / 20 + 2)) << elapsedMs << " ms";
-    EXPECT_GE(events, 2u);
+    EXPECT_GE(events, 5u) << elapsedMs << " ms";
+    // After the burst, one more at most: for the lines written during the last pause.
+    const size_t after = client.listener.CountOf(LogUpdatedEvent);
+    EXPECT_FALSE(
+        WaitUntil([&] { return client.listener.CountOf(LogUpdatedEvent) > after + 1; }, 500ms));
+}
+
+// The service announces its port on the look-up group as it starts and then at its interval,
+// neither more nor less often (by a wide margin); with an interval of 0, only as it starts. In
+// between it waits: it takes (nearly) no processor time.
+TEST(StandIn, AnnouncesAsItStartsAndAtItsInterval)
+{
+    CMulticastSocket group(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, SERVICE_LOCATOR_INTERFACE,
+                           0);
+    group.CreateReadNetworkEvent();
+    const struct
+    {
+        const char* interval;
+        int least, most; // in a second after the start
+    } cases[] = {{"0", 1, 1}, {"100", 6, 15}};
+    for (const auto& c : cases)
+    {
+        CStandIn service({"--announce-interval", c.interval});
+#if !defined(_WIN32)
+        const auto cpuMs = [&]
+        {
+            const std::string stat =
+                ReadFile("/proc/" + std::to_string(service.Process().Pid()) + "/stat");
+            std::istringstream fields(stat.substr(stat.rfind(')') + 2)); // from the 3rd field
+            std::string field;
+            long ticks = 0;
+            for (int i = 3; i <= 15 && fields >> field; ++i)
+                ticks += i >= 14 ? std::stol(field) : 0; // user and system time
+            return ticks * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+        };
+        const double cpuBefore = cpuMs();
+#endif
+        const auto end = std::chrono::steady_clock::now() + 1s;
+        CWaitHandle* handles[1] = {group.GetNetworkEvent()};
+        int announcements = 0;
+        for (double left; (left = -MillisecondsSince(end)) > 0;)
+        {
+            uint8_t datagram[64];
+            if (WaitForHandles(handles, 1, static_cast<int>(left) + 1) == 0 &&
+                (group.GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
+                announcements += ParseLookupReply(datagram, group.Receive(datagram, 64),
+                                                  SERVICE_IDENTIFIER) == service.Port();
+        }
+        EXPECT_GE(announcements, c.least) << c.interval;
+        EXPECT_LE(announcements, c.most) << c.interval;
+#if !defined(_WIN32)
+        EXPECT_LT(cpuMs() - cpuBefore, 100.0) << c.interval;
+#endif
+    }
 }
 
 // A client that took the handshake and never registers gets neither events nor answers, and is
@@ -336,8 +391,8 @@ TEST(StandIn, TheLogIsBoundedAndNoClientForgesALine)
         std::string logged;
     } cases[] = {
         {u"0,0\r\n" + std::u16string(forged.begin(), forged.end()), "0,0\\x0D\\x0A" + forged},
-        {u"1\t\x1B[2J\x7F\u0085\u2028\u2029\u20AC",
-         "1\\x09\\x1B[2J\\x7F\\u0085\\u2028\\u2029\xE2\x82\xAC"},
+        {u"1\t\x1B[2J\x7F\u0085\u2028\u2029\u20AC\u0905",
+         "1\\x09\\x1B[2J\\x7F\\u0085\\u2028\\u2029\xE2\x82\xAC\xE0\xA4\x85"},
         // At the limit a line is whole; one byte over it, it is cut.
         {std::u16string(1985, u'0'), std::string(1985, '0')},
         {std::u16string(1986, u'1'), std::string(1985, '1') + " [cut at 2000 of 2001 bytes]"},
@@ -494,9 +549,17 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
     ASSERT_EQ(RunProgram({program, "-stop"}, &out), 0) << out;
     EXPECT_NE(out.find("stopped"), std::string::npos) << out;
     EXPECT_TRUE(ProcessHasEnded(pid));
+    EXPECT_FALSE(std::filesystem::exists(runtime / ("zelbin/" + name + ".pid")));
     if (hardware)
     {
         EXPECT_TRUE(hardware->LogContains("Client " + std::to_string(iClients) + " disconnected"));
+#if !defined(_WIN32) // what a daemon says goes to its .out file
+        EXPECT_NE(ReadFile(runtime / ("zelbin/" + name + ".out"))
+                      .find("connected to the receiver service\n"),
+                  std::string::npos);
+#endif
+        hardware.reset(); // a service in the foreground forgets its pid as it stops
+        EXPECT_FALSE(std::filesystem::exists(runtime / "zelbin/VostraHardwareService.pid"));
     }
     ASSERT_EQ(RunProgram({program, "-stop"}, &out), 0);
     EXPECT_NE(out.find("not running"), std::string::npos) << out;

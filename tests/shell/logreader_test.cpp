@@ -327,6 +327,45 @@ TEST_F(LogReaderTest, ReadsAtOffsetsPastFourGibibytes)
     EXPECT_EQ(reader.ReadBytesAt(bytes, sizeof bytes, (int64_t{1} << 32) + 5), 0);
 }
 
+// A read of more than the text limit reports its progress every 16 MiB, neither more nor less
+// often, against the file's size; a report answered with "stop" ends the read there and closes
+// the file.
+TEST_F(LogReaderTest, ALongReadReportsItsProgressUntilItIsStopped)
+{
+    class CProgressBox : public CTextBox
+    {
+    public:
+        explicit CProgressBox(size_t iStopAt) : m_iStopAt(iStopAt) {}
+        bool OnReadProgress(uint64_t iDone, uint64_t iTotal) override
+        {
+            reports.emplace_back(iDone, iTotal);
+            return reports.size() != m_iStopAt;
+        }
+        std::vector<std::pair<uint64_t, uint64_t>> reports;
+
+    private:
+        size_t m_iStopAt;
+    };
+    std::filesystem::resize_file(path, uint64_t{40} << 20); // sparse: no disk used
+    using Reports = std::vector<std::pair<uint64_t, uint64_t>>;
+    const struct
+    {
+        size_t stopAt; // 0: never
+        Reports reports;
+        bool open;
+    } cases[] = {{0, {{16777216, 41943040}, {33554432, 41943040}}, true},
+                 {1, {{16777216, 41943040}}, false},
+                 {2, {{16777216, 41943040}, {33554432, 41943040}}, false}};
+    for (const auto& c : cases)
+    {
+        CProgressBox box(c.stopAt);
+        CLogFollower reader;
+        reader.SetLogFile(wide, box);
+        EXPECT_EQ(box.reports, c.reports) << c.stopAt;
+        EXPECT_EQ(reader.IsLogFileOpen(), c.open) << c.stopAt;
+    }
+}
+
 // A rotation: the file is renamed and a new, empty one made under the name while the service
 // still writes the old one. Those lines show; the view moves to the new file once it is written.
 TEST_F(LogReaderTest, ARotatedLogIsFollowedUntilANewFileIsWritten)

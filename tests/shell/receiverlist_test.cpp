@@ -92,5 +92,12 @@ TEST(ReceiverList, RebuildListsEveryEntryAndClearingEmptiesAll)
     EXPECT_TRUE(list.GetEntries().empty());
     uint32_t id = 0;
     EXPECT_FALSE(list.GetSelectedReceiver(id));
+    // Listed again after the clear, as new receivers.
+    list.SetReceiverEntry(2, 1, u"B");
+    list.SetReceiverEntry(1, 1, u"A3");
+    EXPECT_EQ(Items(list),
+              (std::vector<std::pair<uint32_t, std::u16string>>{{2, u"B"}, {1, u"A3"}}));
+    ASSERT_EQ(list.GetEntries().size(), 2u);
+    EXPECT_EQ(list.FindEntry(1)->name, u"A3");
 }
 } // namespace

@@ -87,4 +87,29 @@ TEST(ArgumentList, UnpackHonoursCompatiblePairsOnly)
     EXPECT_FALSE(list.Unpack(1, ARG_WSTRING, &u32));
 }
 
+// Entries are read at the indexes from 0 to the count less one; any other index is refused, not
+// read. A list read from the wire holds exactly its entries, nothing behind the last.
+TEST(ArgumentList, ReadsOnlyTheIndexesItHolds)
+{
+    std::string hex = "00 00 00 05";
+    for (const char* value : {"01", "02", "03", "04", "05"})
+        hex += std::string(" 00 00 00 05 05 00 00 00 ") + value;
+    const std::vector<uint8_t> bytes = Bytes(hex);
+    CReadCursor c{bytes.data(), bytes.data() + bytes.size()};
+    CArgumentList list;
+    ASSERT_TRUE(list.Read(c));
+    const struct
+    {
+        int32_t index;
+        bool read;
+        uint64_t value;
+    } cases[] = {{-1, false, 0}, {0, true, 1}, {4, true, 5}, {5, false, 0}, {6, false, 0}};
+    for (const auto& row : cases)
+    {
+        CArgumentList::CReadValue v;
+        EXPECT_EQ(list.ReadEntry(row.index, ARG_UINT32, v), row.read) << row.index;
+        EXPECT_EQ(v.iValue, row.value) << row.index;
+    }
+}
+
 } // namespace

@@ -7,6 +7,7 @@
 #include "recordinglistener.h"
 #include "transporttest.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace
@@ -441,6 +442,22 @@ TEST_F(ConnectionTest, AStalledFrameEndsItsConnectionAtTheDeadline)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms);
     EXPECT_TRUE(trace.Contains("CSocketIOThread::Run(): A frame was begun and not finished in "
                                "time; the connection is removed."));
+}
+
+// A frame longer than 16 MiB is a protocol error: its connection is removed at once, with the
+// exception's trace line, and the client hears of it.
+TEST_F(ConnectionTest, AnAbsurdFrameLengthEndsItsConnection)
+{
+    CTestPeer peer;
+    ASSERT_TRUE(Connect(peer));
+    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 1; }));
+    CTraceRecorder trace;
+    peer.Connection(0)->Send(Bytes("7F FF FF FF 00"));
+    EXPECT_TRUE(WaitUntil([&] { return listener.disconnects == 1; }));
+    const std::string line = "Exception (Error code = " + std::to_string(CODE_MESSAGE_TOO_LONG);
+    const auto lines = trace.Lines();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
+                            [&](const std::string& l) { return l.starts_with(line); }));
 }
 
 // A request whose connection is lost stops waiting at once, not at its 10-second time-out.

@@ -5,12 +5,24 @@
 #include "testutil.h"
 
 #include "connectionmanager.h"
+#include "messagingsocket.h"
 #include "sockets.h"
 
 #include <gmock/gmock.h>
 
+#include <cstring>
 #include <functional>
+#include <memory>
 #include <stdexcept>
+#include <thread>
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 namespace
 {
@@ -20,6 +32,9 @@ TEST(Exceptions, ReportWritesCodeAndText)
     CSocketLibException closed(0);
     closed.Report();
     CSystemException refused(CODE_CONNECTION_REFUSED);
+    // The text is copied with its end: the block just freed, full of other bytes, is the one
+    // the allocator hands out for it.
+    delete[] static_cast<char*>(std::memset(new char[19], 'X', 19));
     refused.Report();
     CExceptionBase odd(5, 7); // no such source: no text
     odd.Report();
@@ -78,6 +93,68 @@ TEST(ThreadBase, WhatEscapesABodyEndsItsThreadWithATraceLine)
         EXPECT_EQ(lines.back(), c.last);
     }
 }
+
+// A thread still running when its object goes is stopped and joined by the base: the destructor
+// returns, and the body has ended.
+TEST(ThreadBase, AThreadDestroyedWhileRunningIsStoppedAndJoined)
+{
+    class CWaiting : public CThreadBase
+    {
+    public:
+        CEvent running;
+
+    protected:
+        void Run() override
+        {
+            running.Set();
+            CWaitHandle* handles[1] = {GetStopEvent()};
+            WaitForEvents(handles, 1, WAIT_INFINITE);
+        }
+    };
+    auto thread = std::make_unique<CWaiting>();
+    thread->Start();
+    CWaitHandle* running[1] = {&thread->running};
+    ASSERT_EQ(CThreadBase::WaitForEvents(running, 1, 5000), 0);
+    CEvent destroyed;
+    std::thread owner(
+        [&]
+        {
+            thread.reset();
+            destroyed.Set();
+        });
+    CWaitHandle* handles[1] = {&destroyed};
+    if (CThreadBase::WaitForEvents(handles, 1, 5000) != 0)
+    {
+        owner.detach(); // still waiting for a body that was never stopped
+        FAIL() << "the destructor did not stop the thread";
+    }
+    owner.join();
+}
+
+#if !defined(_WIN32)
+// With no descriptor left, opening a connection fails with the system's reason as a trace line.
+TEST(SocketLibrary, NoDescriptorLeftIsATraceLine)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' own checks need descriptors";
+#endif
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &old), 0);
+    rlimit low = old;
+    low.rlim_cur = 64;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &low), 0);
+    std::vector<int> held;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;)
+        held.push_back(fd);
+    CTraceRecorder trace;
+    CRefPtr<CMessagingSocket> socket;
+    OpenMessagingSocket(socket, "127.0.0.1", 9, AF_INET, SOCK_STREAM, IPPROTO_TCP, true);
+    for (const int fd : held)
+        ::close(fd);
+    ::setrlimit(RLIMIT_NOFILE, &old);
+    EXPECT_TRUE(trace.Contains("Exception (Error code = 24) : Too many open files\n"));
+}
+#endif
 
 // The socket library is started by its first user and cleaned up after its last (WSAStartup and
 // WSACleanup on Windows): a name look-up and a socket work with no manager alive, and one manager

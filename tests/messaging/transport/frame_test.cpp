@@ -62,8 +62,8 @@ TEST(NetworkEvent, WriteReadinessOnceThenOnlyAfterABlockedSend)
     CloseRaw(listener);
 }
 
-// A frame whose bytes, length prefix included, come one at a time is one frame; two frames and an
-// empty one in one segment are three.
+// A frame whose bytes, length prefix included, come one at a time is one frame; two frames, one
+// whose length uses three bytes of its prefix, and an empty one in one segment are four.
 TEST_F(FrameTest, FramesArriveByteByByteOrSeveralInOneSegment)
 {
     for (uint8_t byte : Frame(Bytes("00 00 00 0D 01")))
@@ -74,15 +74,19 @@ TEST_F(FrameTest, FramesArriveByteByByteOrSeveralInOneSegment)
             (pair.messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
             pair.messaging->OnReadable();
     }
+    ByteVector large(0x010203);
+    for (size_t i = 0; i < large.size(); ++i)
+        large[i] = static_cast<uint8_t>(i % 251);
     ByteVector segment = Frame(Bytes("00 00 00 08 01 00 00 00 00"));
-    const ByteVector empty = Frame({});
-    segment.insert(segment.end(), empty.begin(), empty.end());
+    for (const ByteVector& frame : {Frame(large), Frame({})})
+        segment.insert(segment.end(), frame.begin(), frame.end());
     ASSERT_TRUE(pair.PeerSend(segment));
-    pair.Pump([&] { return sink.InboundCount() >= 3; });
-    ASSERT_EQ(sink.InboundCount(), 3u);
+    pair.Pump([&] { return sink.InboundCount() >= 4; });
+    ASSERT_EQ(sink.InboundCount(), 4u);
     EXPECT_EQ(Hex(sink.inbound[0].data(), sink.inbound[0].size()), "00 00 00 0D 01");
     EXPECT_EQ(Hex(sink.inbound[1].data(), sink.inbound[1].size()), "00 00 00 08 01 00 00 00 00");
-    EXPECT_TRUE(sink.inbound[2].empty());
+    EXPECT_TRUE(sink.inbound[2] == large);
+    EXPECT_TRUE(sink.inbound[3].empty());
 
     // A turn hands over at most 16 whole frames, whatever else is waiting: the next turn, or
     // another socket's, comes after that.
@@ -94,11 +98,11 @@ TEST_F(FrameTest, FramesArriveByteByByteOrSeveralInOneSegment)
     CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
     ASSERT_EQ(WaitForHandles(handles, 1, 5000), 0);
     pair.messaging->OnReadable();
-    EXPECT_EQ(sink.InboundCount(), 3u + 16u);
+    EXPECT_EQ(sink.InboundCount(), 4u + 16u);
     pair.messaging->OnReadable();
-    EXPECT_EQ(sink.InboundCount(), 3u + 32u);
-    pair.Pump([&] { return sink.InboundCount() >= 133u; });
-    EXPECT_EQ(sink.InboundCount(), 133u);
+    EXPECT_EQ(sink.InboundCount(), 4u + 32u);
+    pair.Pump([&] { return sink.InboundCount() >= 134u; });
+    EXPECT_EQ(sink.InboundCount(), 134u);
 }
 
 // A length prefix of 16 MiB begins a frame; one byte more, or anything absurd, is a protocol
