@@ -361,7 +361,9 @@ void CLogFileView::OnTick()
         if (m_iGrewFrom < 0)
         {
             m_iGrewFrom = std::max<int64_t>(iBefore - 1, 0); // the last line may go on
-            m_bFollowEnd = IsAtEnd();
+            // At the end as it was before this growth: the indexing thread may have counted
+            // some of the new lines already.
+            m_bFollowEnd = m_iTop + GetRowsInView() >= iBefore;
         }
         break;
     case CLineIndex::EChange::None:
