@@ -18,7 +18,7 @@
             return 1;                                                                              \
         if (!std::getenv("QT_QPA_PLATFORM"))                                                       \
             ::setenv("QT_QPA_PLATFORM", "offscreen", 1);                                           \
-        /* Settings of their own, not the user's nor another test program's running beside */    \
+        /* Settings of their own, not the user's nor another test program's running beside */      \
         char home[] = "/tmp/zelbin-qttest-XXXXXX";                                                 \
         if (::mkdtemp(home))                                                                       \
             ::setenv("HOME", home, 1);                                                             \
