@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QSettings>
+#include <QThreadPool>
 
 QSettings Settings()
 {
@@ -43,32 +44,65 @@ QIcon AppIcon()
     return DialogIcon();
 }
 
+namespace
+{
+// The recent-file list as this process knows it: read from the settings once, at start, and
+// written back by a thread of its own. Writing the settings file waits until the disk has it
+// (it is synced), which on a busy disk takes longer than a turn of the user-interface thread may:
+// opening a log would freeze the window for it.
+QStringList& KnownRecentFiles()
+{
+    static QStringList files = []
+    {
+        QSettings settings = Settings();
+        settings.beginGroup(QStringLiteral("Recent File List"));
+        QStringList read;
+        for (int i = 1; i <= RECENT_FILE_COUNT; ++i)
+        {
+            const QString file = settings.value(QStringLiteral("File%1").arg(i)).toString();
+            if (!file.isEmpty())
+                read << file;
+        }
+        return read;
+    }();
+    return files;
+}
+
+// One thread, so that the lists are written in the order they were made.
+QThreadPool& SettingsWriter()
+{
+    static QThreadPool pool;
+    pool.setMaxThreadCount(1);
+    return pool;
+}
+} // namespace
+
 void AddRecentFile(const QString& path)
 {
-    QStringList files = RecentFiles();
+    QStringList& files = KnownRecentFiles();
     files.removeAll(path);
     files.prepend(path);
     while (files.size() > RECENT_FILE_COUNT)
         files.removeLast();
-    QSettings settings = Settings();
-    settings.beginGroup(QStringLiteral("Recent File List"));
-    settings.remove(QString());
-    for (int i = 0; i < files.size(); ++i)
-        settings.setValue(QStringLiteral("File%1").arg(i + 1), files[i]);
+    SettingsWriter().start(
+        [files]
+        {
+            QSettings settings = Settings();
+            settings.beginGroup(QStringLiteral("Recent File List"));
+            settings.remove(QString());
+            for (int i = 0; i < files.size(); ++i)
+                settings.setValue(QStringLiteral("File%1").arg(i + 1), files[i]);
+        });
 }
 
 QStringList RecentFiles()
 {
-    QSettings settings = Settings();
-    settings.beginGroup(QStringLiteral("Recent File List"));
-    QStringList files;
-    for (int i = 1; i <= RECENT_FILE_COUNT; ++i)
-    {
-        const QString file = settings.value(QStringLiteral("File%1").arg(i)).toString();
-        if (!file.isEmpty())
-            files << file;
-    }
-    return files;
+    return KnownRecentFiles();
+}
+
+void WaitForSettingsWritten()
+{
+    SettingsWriter().waitForDone();
 }
 
 void ShowAboutBox(QWidget* pParent)
@@ -83,6 +117,7 @@ void CZelbinApp::ExitInstance()
 {
     delete m_pFrame; // its destroyed signal clears m_pFrame
     m_pFrame = nullptr;
+    WaitForSettingsWritten();
 }
 
 bool CZelbinApp::InitInstance(const QStringList& files)

@@ -26,6 +26,8 @@ inline constexpr int RECENT_FILE_COUNT = 4;
 QSettings Settings();
 void AddRecentFile(const QString& path);
 QStringList RecentFiles();
+// Returns once every change made so far is in the settings file (at exit, and for tests).
+void WaitForSettingsWritten();
 // The About sheet, modal.
 void ShowAboutBox(QWidget* pParent);
 

@@ -989,6 +989,9 @@ private slots:
         frame.Action(ID_FILE_SAVE_AS)->trigger();
         QTRY_COMPARE(ReadFile(dir / "copy.log"), bytes);
         QCOMPARE(RecentFiles().first(), QString::fromStdString(path));
+        WaitForSettingsWritten(); // the list is written beside the window, and kept
+        QCOMPARE(Settings().value(u"Recent File List/File1"_s).toString(),
+                 QString::fromStdString(path));
 
         // Find and filter over the opened file, then back on the live log.
         CFindBar* pFind = frame.GetFindBar();
