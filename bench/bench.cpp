@@ -718,30 +718,50 @@ void LargeLog(size_t bytes)
 
 namespace
 {
-// The longest the user-interface thread goes without running a 1 ms timer while it lives.
+// The longest the user-interface thread goes without running a 1 ms timer while it lives (a gap
+// still open when it is read counts too: work done since the last tick is a stall as well). Beside
+// the wall time, the thread's own CPU time over the same gaps: on a loaded machine a thread waits
+// for a CPU as long as the load makes it, which no change in the program shows or hides, while
+// its own work is what the program controls.
 class CStallMeter
 {
 public:
     CStallMeter()
     {
         m_tick.setInterval(1);
-        QObject::connect(
-            &m_tick, &QTimer::timeout,
-            [this]
-            {
-                const auto now = Clock::now();
-                m_ms =
-                    std::max(m_ms, std::chrono::duration<double, std::milli>(now - m_last).count());
-                m_last = now;
-            });
+        m_tick.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&m_tick, &QTimer::timeout, [this] { Tick(); });
         m_tick.start();
     }
-    double Ms() const { return m_ms; }
+    double Ms() const { return std::max(m_ms, MsBetween(m_last, Clock::now())); }
+    double CpuMs() const { return std::max(m_cpuMs, ThreadCpuMs() - m_lastCpu); }
 
 private:
+    static double MsBetween(Clock::time_point a, Clock::time_point b)
+    {
+        return std::chrono::duration<double, std::milli>(b - a).count();
+    }
+    static double ThreadCpuMs()
+    {
+        timespec t{};
+        ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+        return t.tv_sec * 1e3 + t.tv_nsec / 1e6;
+    }
+    void Tick()
+    {
+        const auto now = Clock::now();
+        const double cpu = ThreadCpuMs();
+        m_ms = std::max(m_ms, MsBetween(m_last, now));
+        m_cpuMs = std::max(m_cpuMs, cpu - m_lastCpu);
+        m_last = now;
+        m_lastCpu = cpu;
+    }
+
     QTimer m_tick;
     Clock::time_point m_last = Clock::now();
+    double m_lastCpu = ThreadCpuMs();
     double m_ms = 0;
+    double m_cpuMs = 0;
 };
 
 // Runs the event loop until the condition holds.
@@ -1080,7 +1100,8 @@ void OpenedFile(size_t bytes)
     CFindBar* pFind = frame.GetFindBar();
     struct CTimes
     {
-        double firstMs, indexMs, lastMs, middleMs, indexStallMs, searchStallMs;
+        double firstMs, indexMs, lastMs, middleMs, indexStallMs, searchStallMs, indexCpuMs,
+            searchCpuMs;
         std::vector<double> countMs;
         int64_t iLines;
     };
@@ -1105,6 +1126,7 @@ void OpenedFile(size_t bytes)
         if (bStalls)
         {
             times.indexStallMs = stalls->Ms();
+            times.indexCpuMs = stalls->CpuMs();
             stalls.emplace(); // the search's own
         }
         t = Clock::now();
@@ -1126,6 +1148,7 @@ void OpenedFile(size_t bytes)
         }
         pFind->Close();
         times.searchStallMs = bStalls ? stalls->Ms() : 0;
+        times.searchCpuMs = bStalls ? stalls->CpuMs() : 0;
         return times;
     };
     const CTimes stalls = measure(true);
@@ -1145,6 +1168,8 @@ void OpenedFile(size_t bytes)
          wc.ms, "for reference"});
     Add({"opened " + size + ", longest stall while indexing", "ms", stalls.indexStallMs, "limit",
          50, "below 50 ms"});
+    Add({"opened " + size + ", the same, the thread's own work", "ms", stalls.indexCpuMs, "limit",
+         50, "below 50 ms"});
     Add({"opened " + size + ", scroll to the middle", "ms", times.middleMs, "limit", 50,
          "below 50 ms"});
     Add({"opened " + size + ", a word counted", "ms", times.countMs[0], "grep -c, same word",
@@ -1154,6 +1179,8 @@ void OpenedFile(size_t bytes)
     Add({"opened " + size + ", an expression counted", "ms", times.countMs[2],
          "grep -c, same expression", grepRegex.ms, "at most 2x"});
     Add({"opened " + size + ", longest stall while searching", "ms", stalls.searchStallMs, "limit",
+         50, "below 50 ms"});
+    Add({"opened " + size + ", the same, the thread's own work", "ms", stalls.searchCpuMs, "limit",
          50, "below 50 ms"});
     Add({"opened " + size + ", a word counted, stalls measured", "ms", stalls.countMs[0],
          "grep -c, same word", grepWord.ms, "for reference"});
