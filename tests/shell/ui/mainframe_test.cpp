@@ -1004,6 +1004,14 @@ private slots:
         QVERIFY(pFind->FindPrevious()); // round the start to the last
         QCOMPARE(pFind->GetCountText(), u"7 of 7"_s);
         QCOMPARE(pFile->SelectedText(), u"ERROR"_s);
+        // A live line meanwhile is the live log's: the search over the file does not start again.
+        QSignalSpy liveChanged(pView->GetSearchTarget(), &CSearchTarget::LinesChanged);
+        QSignalSpy searched(&pFind->GetIndex(), &CMatchIndex::Progress);
+        std::ofstream(live, std::ios::binary | std::ios::app) << "live three\r\n";
+        frame.OnLogUpdated();
+        QTRY_COMPARE(liveChanged.size(), 1);
+        QCOMPARE(searched.size(), 0);
+        QCOMPARE(pFind->GetCountText(), u"7 of 7"_s);
         CFilterPane* pFilter = frame.GetFilterPane();
         pFilter->Open();
         pFilter->GetEdit()->setText(u"line 4"_s);
