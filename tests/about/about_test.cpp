@@ -5,6 +5,7 @@
 #include "qtestmain.h"
 #include "staticlink.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
@@ -79,6 +80,10 @@ private slots:
                          u"Warning: this computer program is protected by copyright law"_s),
                      name);
         }
+        auto* pRights =
+            with.findChild<QWidget*>(u"ABOUT_COPYRIGHT"_s)->findChild<QLabel*>(u"1006"_s);
+        QCOMPARE(pRights ? pRights->text() : QString(),
+                 u"Copyright (c) 2026 The Zelbin developers."_s);
         // Help shows the support page; OK accepts.
         const auto buttons = with.findChildren<QPushButton*>();
         const auto button = [&](const QString& text)
@@ -107,6 +112,35 @@ private slots:
         QVERIFY(bBoxShown); // the error box comes before the sheet
         QCOMPARE(TabTexts(without), (QStringList{u"Description"_s, u"Intellectual Property"_s,
                                                  u"Technical Support"_s}));
+    }
+
+    // UTF-16 (little-endian) only with its byte-order mark; anything else in the locale's
+    // encoding (UTF-8 here).
+    void TextFilesReadInTheirEncoding_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("UTF-16 with its mark") << QByteArray("\xFF\xFE"
+                                                            "A\0\xE9\0\xAC\x20",
+                                                            8)
+                                              << u"A\u00e9\u20ac"_s;
+        QTest::newRow("UTF-16, odd last byte") << QByteArray("\xFF\xFE"
+                                                             "A\0B",
+                                                             5)
+                                               << u"A"_s;
+        QTest::newRow("FF, no mark") << QByteArray("\xFF"
+                                                   "AB")
+                                     << u"\ufffdAB"_s;
+        QTest::newRow("FF alone") << QByteArray("\xFF") << u"\ufffd"_s;
+        QTest::newRow("UTF-8") << QByteArray("MIT \xE2\x82\xAC\r\n") << u"MIT \u20ac\r\n"_s;
+    }
+    void TextFilesReadInTheirEncoding()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, shown);
+        QString text;
+        QVERIFY(ReadAboutTextFile(Write(u"Text.txt"_s, bytes), text, nullptr));
+        QCOMPARE(text, shown);
     }
 
     void LinksOpenMailAndWebTargets_data()
@@ -155,6 +189,9 @@ private slots:
         QCOMPARE(link.focusPolicy(), Qt::StrongFocus);
         QCOMPARE(link.cursor().shape(), Qt::PointingHandCursor);
         QVERIFY(link.font().underline());
+        // What a screen reader says the link does.
+        QCOMPARE(QAccessible::queryAccessibleInterface(&link)->text(QAccessible::Description),
+                 u"Press"_s);
         const auto topRowPixels = [&]
         {
             const QImage image = link.grab().toImage();

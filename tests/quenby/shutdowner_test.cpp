@@ -14,6 +14,8 @@
 #include <unistd.h>
 #endif
 
+#include <vector>
+
 namespace
 {
 // What another program does to ask this one to stop.
@@ -30,8 +32,27 @@ void RequestStopFromOutside()
 #endif
 }
 
+#if !defined(_WIN32)
+// The action each stop signal has now: the default ends the process, a dead listener's handler
+// would swallow the signal.
+std::vector<void (*)(int)> StopSignalHandlers()
+{
+    std::vector<void (*)(int)> handlers;
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP})
+    {
+        struct sigaction action = {};
+        ::sigaction(signal, nullptr, &action);
+        handlers.push_back(action.sa_handler);
+    }
+    return handlers;
+}
+#endif
+
 TEST(Shutdowner, EachStopRequestNotifiesOnceAndOneListenerListens)
 {
+#if !defined(_WIN32)
+    const auto before = StopSignalHandlers();
+#endif
     std::atomic<int> notifications = 0;
     {
         Quenby::Shutdowner listener;
@@ -45,6 +66,9 @@ TEST(Shutdowner, EachStopRequestNotifiesOnceAndOneListenerListens)
         RequestStopFromOutside();
         EXPECT_TRUE(WaitUntil([&] { return notifications == 2; }));
     }
+#if !defined(_WIN32)
+    EXPECT_EQ(StopSignalHandlers(), before); // the listener that went put back what was there
+#endif
     // The listener that went let another start.
     Quenby::Shutdowner next;
     EXPECT_TRUE(next.Start());

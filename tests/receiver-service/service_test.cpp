@@ -658,4 +658,27 @@ TEST(ServicePrograms, UnitFilesQuoteTheProgramPath)
     for (const auto& c : cases)
         EXPECT_EQ(SystemdQuoted(c.path), c.quoted);
 }
+
+// Started with no standard input (as a supervisor may start it), the service gets descriptor 0
+// for its log and writes there as anywhere else.
+TEST(ServiceLog, WritesOnDescriptorZero)
+{
+    CTempDir dir;
+    const int iSaved = ::dup(0);
+    ::close(0);
+    std::string error;
+    try
+    {
+        CServiceLog log(dir / "service.log", 0x1E);
+        log.Write(LOG_VERBOSE, "started");
+    }
+    catch (const std::exception& e)
+    {
+        error = e.what();
+    }
+    ::dup2(iSaved, 0);
+    ::close(iSaved);
+    EXPECT_EQ(error, "");
+    EXPECT_NE(ReadFile(dir / "service.log").find(" VERBOSE started\r\n"), std::string::npos);
+}
 } // namespace

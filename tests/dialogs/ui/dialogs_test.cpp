@@ -143,10 +143,8 @@ private slots:
                 CSetNetworkNameDlg dialog(pParent, pszName, iCapacity);
                 shownAtOpening = dialog.GetNameEdit()->text();
                 dialog.GetNameEdit()->setText(typed);
-                if (!bAccept)
-                    return false;
-                dialog.accept();
-                return true;
+                dialog.findChild<QPushButton*>(bAccept ? u"1"_s : u"2"_s)->click(); // OK, Cancel
+                return dialog.result() == QDialog::Accepted;
             });
         const struct
         {

@@ -8,7 +8,13 @@
 
 #include <atomic>
 #include <set>
+#include <string>
 #include <thread>
+#include <tuple>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#endif
 
 namespace
 {
@@ -78,4 +84,30 @@ TEST(Request, ResponsesRacingTheWakingWaiter)
         EXPECT_EQ(first->GetRefCount() + second->GetRefCount(), 2) << round;
     }
 }
+
+#if !defined(_WIN32)
+// A copy is the bytes given, or no buffer at all when the memory cannot be had (an address space
+// of 4 GiB cannot take 4 GiB more): never a write through a buffer that was not made.
+TEST(ByteBuffer, ACopyIsTheBytesOrNoBuffer)
+{
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizers' shadow memory needs more address space than the limit";
+#endif
+    const uint8_t bytes[] = {1, 2, 3};
+    rlimit old{};
+    ASSERT_EQ(::getrlimit(RLIMIT_AS, &old), 0);
+    for (const auto& [iLength, limited, expected] : {std::tuple{3u, false, std::string("01 02 03")},
+                                                     {0u, false, ""},
+                                                     {0xFFFFFFFFu, true, "none"}})
+    {
+        rlimit low = old;
+        low.rlim_cur = limited ? 1ull << 32 : old.rlim_cur;
+        ASSERT_EQ(::setrlimit(RLIMIT_AS, &low), 0);
+        CRefPtr<CByteBuffer> copy;
+        MakeByteBufferCopy(copy, bytes, iLength);
+        ::setrlimit(RLIMIT_AS, &old);
+        EXPECT_EQ(copy ? Hex(copy->Data(), copy->GetSize()) : "none", expected) << iLength;
+    }
+}
+#endif
 } // namespace

@@ -110,6 +110,9 @@ TEST_F(ConnectionTest, RegistersFirstThenMatchesResponsesToRequests)
     EXPECT_EQ(listener.connects, 1);
     EXPECT_EQ(AskLogMask(endpoint.Get()), 0x1Eu);
     EXPECT_EQ(AskLogMask(endpoint.Get()), 0x1Eu);
+    CRefPtr<CByteBuffer> none;
+    endpoint->SendRequest(nullptr, none, 10000); // refused at once, nothing on the wire
+    EXPECT_FALSE(none);
 
     auto c = peer.Connection(0);
     ASSERT_TRUE(WaitUntil([&] { return c->FrameCount() == 3; }));

@@ -169,9 +169,12 @@ TEST(SocketLibrary, HeldFromTheFirstUserToTheLast)
         EXPECT_EQ(GetSocketLibraryUsers(), 1);
         auto first = std::make_unique<CConnectionManager>();
         CConnectionManager second;
-        EXPECT_EQ(GetSocketLibraryUsers(), 3);
+        // Three alive at once share one reference-count lock, made by the first and freed by the
+        // last (one made again would leak: the sanitizer build reports it).
+        CConnectionManager third;
+        EXPECT_EQ(GetSocketLibraryUsers(), 4);
         first.reset();
-        EXPECT_EQ(GetSocketLibraryUsers(), 2);
+        EXPECT_EQ(GetSocketLibraryUsers(), 3);
         // The library is still started: the listener takes a connection that a new socket makes.
         CStreamSocket client(true);
         EXPECT_EQ(client.Connect("127.0.0.1", listener.GetPort()), 0);
@@ -183,7 +186,7 @@ TEST(SocketLibrary, HeldFromTheFirstUserToTheLast)
                 accepted.reset(listener.Accept(&iError));
                 return accepted != nullptr;
             }));
-        EXPECT_EQ(GetSocketLibraryUsers(), 4);
+        EXPECT_EQ(GetSocketLibraryUsers(), 5);
     }
     EXPECT_EQ(GetSocketLibraryUsers(), 0);
     // Started again after the last user went.
