@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # SPDX-License-Identifier: MIT
 # zelbinctl metrics against a real Prometheus server, in a private network namespace: Prometheus
-# scrapes it every second while the stand-in service adds and removes receivers, and a PromQL
+# scrapes it four times a second while the stand-in service adds and removes receivers, and a PromQL
 # query through Prometheus' HTTP API must come to the counts the service reports. promtool checks
 # the page and the text file that zelbinctl writes for node_exporter.
 # Usage: prometheus_test.sh BIN_DIR   (runs itself in a private network namespace)
@@ -21,8 +21,9 @@ exec 3>"$work/control" # the service's control input, open for the whole test
 pids+=($!)
 cat >"$work/prometheus.yml" <<YAML
 global:
-  scrape_interval: 1s
-  evaluation_interval: 1s
+  scrape_interval: 250ms
+  scrape_timeout: 250ms
+  evaluation_interval: 250ms
 rule_files: ["$(readlink -f "$alerts")"]
 scrape_configs:
   - job_name: zelbin
@@ -33,17 +34,19 @@ prometheus --config.file="$work/prometheus.yml" --storage.tsdb.path="$work/data"
     --web.listen-address=127.0.0.1:9090 >"$work/prometheus.log" 2>&1 &
 pids+=($!)
 
-query() {
-    curl -s http://127.0.0.1:9090/api/v1/query --data-urlencode "query=$1" |
-        jq -r '.data.result[0].value[1] // empty' 2>/dev/null || true
+value_re='"result":\[\{[^]]*"value":\[[^,]*,"([^"]*)"'
+query() { # the first result's value, read without starting jq on every poll
+    local answer
+    answer=$(curl -s http://127.0.0.1:9090/api/v1/query --data-urlencode "query=$1") || true
+    if [[ $answer =~ $value_re ]]; then echo "${BASH_REMATCH[1]}"; fi
 }
 failed=0
-# Polls (every 0.1 s, within the deadline) until the query gives the value.
+# Polls (every 0.2 s, within the deadline) until the query gives the value.
 expect() { # query, value, deadline in seconds
     local end=$((SECONDS + $3))
     while ((SECONDS < end)); do
         [ "$(query "$1")" = "$2" ] && return 0
-        sleep 0.1
+        sleep 0.2
     done
     echo "FAILED: $1 is \"$(query "$1")\", not $2"
     failed=1

@@ -14,13 +14,17 @@ dissector=$2
 source "$(dirname "$0")/../common/netns.sh"
 zelbin_enter_netns wireshark "$@"
 
-# dumpcap, unlike tcpdump, keeps the user it runs as: it captures in a user namespace too.
+# dumpcap, unlike tcpdump, keeps the user it runs as: it captures in a user namespace too. A
+# second one keeps only TCP: a capture without the look-up, for the heuristic.
 dumpcap -i lo -q -w "$work/capture.pcapng" 2>"$work/dumpcap.err" &
-dumpcap=$!
-pids+=($dumpcap)
-# Poll (every 0.1 s, within a deadline) until dumpcap says that it captures.
-if ! timeout 10 bash -c "until grep -qs 'Capturing on' '$work/dumpcap.err'; do sleep 0.1; done"; then
-    echo "SKIPPED: dumpcap cannot capture on lo here: $(cat "$work/dumpcap.err")"
+dumpcaps=($!)
+dumpcap -i lo -f tcp -q -w "$work/tcp-only.pcapng" 2>"$work/dumpcap-tcp.err" &
+dumpcaps+=($!)
+pids+=("${dumpcaps[@]}")
+# Poll (every 0.1 s, within a deadline) until both say that they capture.
+if ! timeout 10 bash -c "until grep -qs 'Capturing on' '$work/dumpcap.err' &&
+                               grep -qs 'Capturing on' '$work/dumpcap-tcp.err'; do sleep 0.1; done"; then
+    echo "SKIPPED: dumpcap cannot capture on lo here: $(cat "$work"/dumpcap*.err)"
     exit 77
 fi
 
@@ -35,59 +39,103 @@ ctl=("$bin/zelbinctl" --wait 5000)
 sent=$("${ctl[@]}" send 7 "0x00,0x00,0x0D,0x1f") # the text as zelbinctl cleaned it
 "${ctl[@]}" clear-log >/dev/null
 "${ctl[@]}" receivers >/dev/null
-kill -INT "$dumpcap"
-wait "$dumpcap" 2>/dev/null || true
+kill -INT "${dumpcaps[@]}"
+wait "${dumpcaps[@]}" 2>/dev/null || true
 
 shark() { tshark -X lua_script:"$dissector" "$@" 2>>"$work/tshark.err"; }
-# The fields of a capture in one tshark run, a column each (tshark takes a second to start).
-read_fields() { # capture, [display filter], fields...
-    local capture=$1 filter=$2
-    shift 2
-    printf '%s\n' "$@" >"$work/names"
-    shark -r "$capture" ${filter:+-Y "$filter"} -T fields -E aggregator='|' \
+# The fields of a capture in one tshark run (tshark takes a second to start), read without
+# starting a process per field: cell[row,field] holds a row's values ("|" between several),
+# seen[field=value] each value that came, values[field] the values, one a line, each once.
+declare -A cell seen values
+rows=0
+read_fields() { # capture, fields...
+    local capture=$1 field value i
+    local -a columns parts
+    shift
+    cell=() seen=() values=() rows=0
+    # Columns apart by the unit separator: unlike a tab, read keeps the empty ones between two.
+    shark -r "$capture" -T fields -E separator=$'\x1f' -E aggregator='|' \
         $(printf -- '-e %s ' "$@") >"$work/fields" ||
         { echo "FAILED: tshark cannot read $* from $capture"; failed=1; }
-}
-field() { # the values of a field that read_fields read, one a line, each once
-    local column
-    column=$(grep -nxF "$1" "$work/names" | cut -d: -f1)
-    cut -f "$column" "$work/fields" | tr '|' '\n' | grep -v '^$' | sort -u || true
+    while IFS=$'\x1f' read -r -a columns; do
+        i=0
+        for field; do
+            cell[$rows,$field]=${columns[i++]:-}
+            IFS='|' read -r -a parts <<<"${cell[$rows,$field]}"
+            for value in "${parts[@]}"; do
+                [ -n "${seen[$field=$value]:-}" ] || values[$field]+="$value"$'\n'
+                seen[$field=$value]=1
+            done
+        done
+        rows=$((rows + 1))
+    done <"$work/fields"
 }
 failed=0
-expect() { # what, field listing, expected line
-    if ! grep -qxF -- "$3" <<<"$2"; then
+expect() { # what, field, a value it must have had
+    if [ -z "${seen[$2=$3]:-}" ]; then
+        echo "FAILED: $1: \"$3\" not among the values of $2:"
+        printf '%s' "${values[$2]:-}" | sed 's/^/    /'
+        failed=1
+    fi
+}
+expect_line() { # what, a listing, a line it must hold
+    if [[ $'\n'$2$'\n' != *$'\n'"$3"$'\n'* ]]; then
         echo "FAILED: $1: \"$3\" not among:"; echo "$2" | sed 's/^/    /'; failed=1
     fi
 }
+expect_equal() { # what, value, expected value
+    [ "$2" = "$3" ] || { echo "FAILED: $1: \"$2\", not \"$3\""; failed=1; }
+}
+rows_with() { # field: the rows in which it has a value
+    local n=0 row
+    for ((row = 0; row < rows; row++)); do [ -z "${cell[$row,$1]}" ] || n=$((n + 1)); done
+    echo $n
+}
 capture=$work/capture.pcapng
-read_fields "$capture" "" zelbin.name zelbin.handshake zelbin.lookup.code zelbin.receiver.name \
-    zelbin.receivers zelbin.command.text zelbin.logmask.names zelbin.logfile
+read_fields "$capture" zelbin.name zelbin.handshake zelbin.lookup.code zelbin.receiver.name \
+    zelbin.receivers zelbin.command.text zelbin.logmask.names zelbin.logfile _ws.malformed \
+    _ws.expert.severity
 for name in Registration ClientClosingRequest ClientClosingResponse ReceiverStatusEvent \
     ReceiverCommand GetLogFileRequest GetLogFileResponse SetLogMaskMessage LogUpdatedEvent \
     GetLogMaskRequest GetLogMaskResponse ClearLogMessage; do
-    expect "message names" "$(field zelbin.name)" "$name"
+    expect "message names" zelbin.name "$name"
 done
-expect "handshake" "$(field zelbin.handshake)" "3c915e07d24a6b189f20c473e85d01a6"
-expect "look-up" "$(field zelbin.lookup.code)" "100"
-expect "look-up" "$(field zelbin.lookup.code)" "101"
-expect "receiver names" "$(field zelbin.receiver.name)" "Küche 7"
-expect "receiver names" "$(field zelbin.receiver.name)" "Lab"
-expect "receiver names" "$(field zelbin.receiver.name)" "Receiver 5000"
-expect "a list reassembled from several segments" "$(field zelbin.receivers)" "4003"
-expect "command text" "$(field zelbin.command.text)" "$sent"
-expect "log mask" "$(field zelbin.logmask.names)" "raw,debug"
-expect "log file" "$(field zelbin.logfile)" "$work/service.log"
+expect "handshake" zelbin.handshake "3c915e07d24a6b189f20c473e85d01a6"
+expect "look-up" zelbin.lookup.code "100"
+expect "look-up" zelbin.lookup.code "101"
+expect "receiver names" zelbin.receiver.name "Küche 7"
+expect "receiver names" zelbin.receiver.name "Lab"
+expect "receiver names" zelbin.receiver.name "Receiver 5000"
+expect "a list reassembled from several segments" zelbin.receivers "4003"
+expect "command text" zelbin.command.text "$sent"
+expect "log mask" zelbin.logmask.names "raw,debug"
+expect "log file" zelbin.logfile "$work/service.log"
+# No frame of the capture may be malformed or carry an error (8388608: the severity "error").
+expect_equal "malformed packets" "$(rows_with _ws.malformed)" 0
+expect_equal "packets with errors" "${seen[_ws.expert.severity=8388608]:-0}" 0
 # Without the look-up in the capture the heuristic recognises the stream by itself.
-shark -r "$capture" -Y tcp -w "$work/tcp-only.pcapng"
-read_fields "$work/tcp-only.pcapng" "" zelbin.name
-expect "the heuristic, with no look-up" "$(field zelbin.name)" "ReceiverCommand"
-expect "the heuristic, with no look-up" "$(field zelbin.name)" "GetLogMaskResponse"
-# No frame of the capture may be malformed.
-malformed=$(shark -r "$capture" -Y '_ws.malformed || _ws.expert.severity == error' | wc -l)
-[ "$malformed" -eq 0 ] || { echo "FAILED: $malformed malformed packets"; failed=1; }
+read_fields "$work/tcp-only.pcapng" zelbin.name zelbin.lookup.code
+expect_equal "the capture without the look-up" "$(rows_with zelbin.lookup.code)" 0
+expect "the heuristic, with no look-up" zelbin.name "ReceiverCommand"
+expect "the heuristic, with no look-up" zelbin.name "GetLogMaskResponse"
 
-# The made-up capture. A packet: direction (I: client to server, O: back), time, its bytes.
-packet() { echo "$1 10:00:$2"; printf '%b' "$(sed 's/../\\x&/g' <<<"$3")" | od -Ax -tx1 -v; }
+# The made-up capture. A packet: direction (I: client to server, O: back), time, its bytes in
+# hexadecimal; written as text2pcap reads a dump, 16 bytes a line after their offset.
+packet() {
+    local hex=$3 offset=0 i
+    echo "$1 10:00:$2"
+    while [ -n "$hex" ]; do
+        printf '%06x' $offset
+        for ((i = 0; i < 32 && i < ${#hex}; i += 2)); do printf ' %s' "${hex:i:2}"; done
+        echo
+        hex=${hex:32}
+        offset=$((offset + 16))
+    done
+}
+hex_of() { # text: its bytes in hexadecimal
+    local i
+    for ((i = 0; i < ${#1}; i++)); do printf '%02x' "'${1:i:1}"; done
+}
 pcap() { # name, text2pcap's options for the addresses and ports; the packets on standard input
     local name=$1
     shift
@@ -95,8 +143,8 @@ pcap() { # name, text2pcap's options for the addresses and ports; the packets on
 }
 id=3C915E07D24A6B189F20C473E85D01A6
 text_ab=000000050A00026162 # an argument of 5 bytes: type 10 (wide string), then "ab"
-http_request=$(printf 'GET / HTTP/1.1\r\nHost: x\r\n\r\n' | od -An -tx1 -v | tr -d ' \n')
-http_answer=$(printf 'HTTP/1.1 204 No Content\r\n\r\n' | od -An -tx1 -v | tr -d ' \n')
+http_request=$(hex_of $'GET / HTTP/1.1\r\nHost: x\r\n\r\n')
+http_answer=$(hex_of $'HTTP/1.1 204 No Content\r\n\r\n')
 # A reply nobody asked for names port 80 (at 00); a request, then its answer naming 9000
 # (05, 06); later a request answered with port 80 again (20, 21).
 {
@@ -121,16 +169,19 @@ done
 { packet I 10 "$http_request"; } | pcap other -4 10.0.0.1,10.0.0.2 -T 40010,9000
 mergecap -w "$work/made-up.pcap" "$work"/{lookup,http01,http22,service,other}.pcap
 made=$work/made-up.pcap
-read_fields "$made" "" http.request zelbin.lookup.unasked zelbin.command.text
-expect "HTTP on port 80 stays HTTP" "$(cut -f 1 "$work/fields" | grep -c 1)" "2"
-expect "a reply nobody asked for is marked" "$(cut -f 2 "$work/fields" | grep -vc '^$')" "1"
-expect "the ReceiverCommand's text is still read" "$(field zelbin.command.text)" "x"
-read_fields "$made" zelbin tcp.port
-expect "only the stream that begins with the handshake is ours" "$(field tcp.port | tr '\n' ' ')" \
-    "40007 9000 "
+read_fields "$made" http.request zelbin.lookup.unasked zelbin.command.text zelbin tcp.port
+expect_equal "HTTP on port 80 stays HTTP" "$(rows_with http.request)" 2
+expect_equal "a reply nobody asked for is marked" "$(rows_with zelbin.lookup.unasked)" 1
+expect "the ReceiverCommand's text is still read" zelbin.command.text "x"
+ours=()
+for ((row = 0; row < rows; row++)); do
+    [ -z "${cell[$row,zelbin]}" ] || ours+=("${cell[$row,tcp.port]}")
+done
+expect_equal "only the stream that begins with the handshake is ours" \
+    "$(printf '%s\n' "${ours[@]}" | tr '|' '\n' | sort -u | tr '\n' ' ')" "40007 9000 "
 shark -r "$made" -V >"$work/made-up.txt"
 for message in 9 15; do
-    expect "message $message: text where a number goes" \
+    expect_line "message $message: text where a number goes" \
         "$(grep -A20 "Message: [A-Za-z]* ($message)\$" "$work/made-up.txt" |
             grep -o 'Argument 1: [a-z ]* where a [a-z0-9 ]* goes' || true)" \
         "Argument 1: wide string where a uint32 goes"
