@@ -387,10 +387,7 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
     {
         const Result r = RunCtl(c.args);
         EXPECT_EQ(r.status, 0) << c.args[0];
-        if (!c.printed.empty())
-        {
-            EXPECT_EQ(r.out, c.printed) << c.args[0];
-        }
+        EXPECT_EQ(c.printed.empty() ? "" : r.out, c.printed) << c.args[0];
         EXPECT_TRUE(service.LogContains(c.logged)) << c.args[0];
     }
     EXPECT_TRUE(WaitUntil(
@@ -502,8 +499,7 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
         {{"payload-test", "3", "--total", "0"}, "--total must be"},
         {{"payload-test", "3", "--latency", "-1"}, "--latency must be a number of milliseconds"},
         {{"payload-test", "3", "--window", "65536"},
-         "--window must be a number of milliseconds "
-         "from 0 to 65535, not \"65536\""},
+         "--window must be a number of milliseconds from 0 to 65535, not \"65536\""},
         {{"login-requirement", "--login", "yes", "--team", "on"}, "--login must be on or off"},
         {{"sample-quiz", "3x"}, "COUNT must be"},
         {{"network-name", "123456789"}, "NAME must have at most 8 characters"},
