@@ -76,14 +76,6 @@ bool ClosedByService(RawSocket fd, std::chrono::milliseconds deadline)
         deadline);
 }
 
-size_t CountOf(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 // A client that registers and then sends GetLogMask requests as fast as the service takes them,
 // never reading an answer; when the service drops it, it connects again, until it is stopped.
 class CFlooder
@@ -194,18 +186,7 @@ TEST(StandIn, AnnouncesAsItStartsAndAtItsInterval)
     {
         CStandIn service({"--announce-interval", c.interval});
 #if !defined(_WIN32)
-        const auto cpuMs = [&]
-        {
-            const std::string stat =
-                ReadFile("/proc/" + std::to_string(service.Process().Pid()) + "/stat");
-            std::istringstream fields(stat.substr(stat.rfind(')') + 2)); // from the 3rd field
-            std::string field;
-            long ticks = 0;
-            for (int i = 3; i <= 15 && fields >> field; ++i)
-                ticks += i >= 14 ? std::stol(field) : 0; // user and system time
-            return ticks * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
-        };
-        const double cpuBefore = cpuMs();
+        const double cpuBefore = CpuMillisecondsOf(service.Process().Pid());
 #endif
         const auto end = std::chrono::steady_clock::now() + 1s;
         CWaitHandle* handles[1] = {group.GetNetworkEvent()};
@@ -221,7 +202,7 @@ TEST(StandIn, AnnouncesAsItStartsAndAtItsInterval)
         EXPECT_GE(announcements, c.least) << c.interval;
         EXPECT_LE(announcements, c.most) << c.interval;
 #if !defined(_WIN32)
-        EXPECT_LT(cpuMs() - cpuBefore, 100.0) << c.interval;
+        EXPECT_LT(CpuMillisecondsOf(service.Process().Pid()) - cpuBefore, 100.0) << c.interval;
 #endif
     }
 }
