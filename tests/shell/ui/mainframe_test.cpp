@@ -206,12 +206,15 @@ private slots:
     }
 
     // The service's log shows as it grows, non-ASCII and long lines whole; Clear empties it before
-    // the next line; a restarted service that logs to another file is followed there.
-    void TheLogViewFollowsTheServicesLog()
+    // the next line; a restarted service that logs to another file is followed there. Text typed
+    // into the log is no reason to ask anything when the window closes.
+    void TheLogViewFollowsTheServicesLogAndClosesWithoutAsking()
     {
         CTempDir dir;
         auto service = std::make_unique<CStandIn>(std::vector<std::string>{}, dir / "first.log");
-        CMainFrame frame;
+        auto* pFrame = new CTestFrame; // deleted as it closes
+        QPointer<CMainFrame> closed(pFrame);
+        CMainFrame& frame = *pFrame;
         QVERIFY(frame.Create());
         frame.GetActiveView()->OnInitialUpdate();
         frame.show();
@@ -233,6 +236,15 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(frame.GetLogMenu().bConnected, 10000);
         service->Control("say after the restart");
         QTRY_VERIFY(shown(u"after the restart"_s));
+
+        // Closing after text was typed into the log asks nothing.
+        frame.GetActiveView()->insertPlainText(u"typed by the technician"_s);
+        QVERIFY(frame.GetDocument()->IsModified());
+        const int closes = CTestFrame::s_iCloses;
+        QVERIFY(frame.close());
+        QCOMPARE(CTestFrame::s_iCloses, closes + 1);
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+        QTRY_VERIFY(closed.isNull());
     }
 
     // No service yet: the frame is shown at once and says that it is looking. The Log menu and
@@ -339,22 +351,6 @@ private slots:
         QCOMPARE(frame.Action(ID_LOG_STOP_LOGGING)->isEnabled(), stopEnabled);
         QCOMPARE(frame.Action(ID_LOG_START_LOGGING)->isEnabled(), !stopEnabled);
         QCOMPARE(frame.Action(ID_LOG_SHOW_DEBUG)->isChecked(), debugChecked);
-    }
-
-    void ClosingAfterLogTextAsksNothing()
-    {
-        CStandIn service;
-        auto* pFrame = new CTestFrame;
-        QPointer<CMainFrame> frame(pFrame);
-        QVERIFY(pFrame->Create());
-        pFrame->show();
-        pFrame->GetActiveView()->insertPlainText(u"typed by the technician"_s);
-        QVERIFY(pFrame->GetDocument()->IsModified());
-        const int closes = CTestFrame::s_iCloses;
-        QVERIFY(pFrame->close());
-        QCOMPARE(CTestFrame::s_iCloses, closes + 1);
-        QVERIFY(QApplication::activeModalWidget() == nullptr);
-        QTRY_VERIFY(frame.isNull());
     }
 
     void AShutdownListenerThatCannotStartEndsTheProgram()
