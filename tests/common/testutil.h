@@ -18,6 +18,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 inline std::string Hex(const uint8_t* p, size_t n)
 {
@@ -67,6 +70,29 @@ inline std::string ReadFile(const std::string& path)
     s << in.rdbuf();
     return s.str();
 }
+
+// How often a text holds another, overlapping ones counted.
+inline size_t CountOf(const std::string& text, const std::string& what)
+{
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+#if !defined(_WIN32)
+// The processor time, user and system, that a process has taken so far, in milliseconds.
+inline double CpuMillisecondsOf(int pid)
+{
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 2)); // from the 3rd field
+    std::string field;
+    long ticks = 0;
+    for (int i = 3; i <= 15 && fields >> field; ++i)
+        ticks += i >= 14 ? std::stol(field) : 0;
+    return ticks * 1000.0 / static_cast<double>(::sysconf(_SC_CLK_TCK));
+}
+#endif
 
 // Entries of a directory: /proc/self/fd counts open descriptors, /proc/self/task threads.
 inline size_t CountEntries(const char* dir)

@@ -61,14 +61,6 @@ uint16_t PortOf(const std::string& url)
     return static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));
 }
 
-size_t Count(const std::string& text, const std::string& what)
-{
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
-        ++n;
-    return n;
-}
-
 const std::string PAGE = "HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4; "
                          "charset=utf-8\r\nContent-Length: 5\r\n";
 
@@ -264,7 +256,7 @@ TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
     ::send(fd, pipelined.data(), pipelined.size(), MSG_NOSIGNAL);
     scrape();
     ::shutdown(fd, SHUT_WR);
-    EXPECT_EQ(Count(ReadToEnd(fd), "HTTP/1.1 200 OK\r\n"), 1000u);
+    EXPECT_EQ(CountOf(ReadToEnd(fd), "HTTP/1.1 200 OK\r\n"), 1000u);
     bStop = true;
     for (auto& t : slow)
         t.join();

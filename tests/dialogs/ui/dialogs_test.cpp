@@ -55,7 +55,7 @@ private slots:
         service.reset();
     }
 
-    void SendCommandSendsTemplatesAndEditsCleaned()
+    void SendCommandSendsTemplatesAndEditsCleanedAndTabsToPlaceholders()
     {
         CSendCommandDlg dialog(7, client.get());
         QCOMPARE(dialog.GetCommandList()->currentIndex(), 0);
@@ -79,11 +79,8 @@ private slots:
         QTRY_VERIFY(!client->IsConnected());
         dialog.OnSend();
         QCOMPARE(dialog.GetStatusText(), u"Not sent: the receiver service is not connected"_s);
-    }
 
-    void TabVisitsPlaceholdersThenMovesTheFocusOn()
-    {
-        CSendCommandDlg dialog(7, client.get());
+        // Tab visits the placeholders, then moves the focus on.
         dialog.show();
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         QLineEdit* pEdit = dialog.GetCommandEdit();

@@ -102,7 +102,9 @@ protected:
     CRefPtr<CClientEndpoint> endpoint;
 };
 
-TEST_F(ConnectionTest, RegistersFirstThenMatchesResponsesToRequests)
+// Registration goes first, each response finds its request, and an idle connection costs
+// no processor time.
+TEST_F(ConnectionTest, RegistersFirstMatchesResponsesAndIdlesWithoutCpu)
 {
     CTestPeer peer(CTestPeer::EHandshake::Correct, AnswerLogMask);
     ASSERT_TRUE(Connect(peer));
@@ -120,6 +122,14 @@ TEST_F(ConnectionTest, RegistersFirstThenMatchesResponsesToRequests)
     EXPECT_EQ(Hex(c->FrameAt(1).data(), 5), "00 00 00 0E 02");
     EXPECT_NE(CorrelationOf(c->FrameAt(1)), CorrelationOf(c->FrameAt(2)));
     EXPECT_EQ(listener.Count(), 0u); // responses never reach the listener
+
+    // Idle now, the connection must not keep its I/O thread busy: with write readiness reported
+    // for ever, the thread would spin through the whole window.
+    const double before = CpuSeconds();
+    CEvent never;
+    CWaitHandle* handles[1] = {&never};
+    WaitForHandles(handles, 1, 1000); // the observation window
+    EXPECT_LT(CpuSeconds() - before, 0.1);
 }
 
 // The manager runs the client's code (Attach, with its AfterAttach) without its own lock: a client
@@ -246,20 +256,6 @@ TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
                                             SERVICE_IDENTIFIER, true));
     EXPECT_EQ(manager.GetThreadCount(), 1);
     manager.DetachClient(clients[0].Get());
-}
-
-// An idle connection must not keep its I/O thread busy: with write readiness reported for ever,
-// the thread would spin through the whole window.
-TEST_F(ConnectionTest, IdleConnectionCostsNoCpu)
-{
-    CTestPeer peer(CTestPeer::EHandshake::Correct, AnswerLogMask);
-    ASSERT_TRUE(Connect(peer));
-    EXPECT_EQ(AskLogMask(endpoint.Get()), 0x1Eu);
-    const double before = CpuSeconds();
-    CEvent never;
-    CWaitHandle* handles[1] = {&never};
-    WaitForHandles(handles, 1, 1000); // the observation window
-    EXPECT_LT(CpuSeconds() - before, 0.1);
 }
 
 // A detach that the application makes is reported once. The socket's close must not leave a
@@ -419,8 +415,8 @@ TEST(SocketIOThread, SocketsThatStayReadableTakeTurns)
 }
 
 // A frame begun must be whole within the frame time-out: one that arrives in parts in time is
-// delivered, one that stalls ends its connection at the deadline.
-TEST_F(ConnectionTest, AStalledFrameEndsItsConnectionAtTheDeadline)
+// delivered, one that stalls ends its connection at the deadline; one too long ends it at once.
+TEST_F(ConnectionTest, AStalledOrAbsurdFrameEndsItsConnection)
 {
     CTestPeer peer;
     CRefPtr<CMessagingSocket> socket;
@@ -445,47 +441,22 @@ TEST_F(ConnectionTest, AStalledFrameEndsItsConnectionAtTheDeadline)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 1000ms);
     EXPECT_TRUE(trace.Contains("CSocketIOThread::Run(): A frame was begun and not finished in "
                                "time; the connection is removed."));
-}
 
-// A frame longer than 16 MiB is a protocol error: its connection is removed at once, with the
-// exception's trace line, and the client hears of it.
-TEST_F(ConnectionTest, AnAbsurdFrameLengthEndsItsConnection)
-{
-    CTestPeer peer;
+    // A frame longer than 16 MiB is a protocol error: its connection is removed at once, with
+    // the exception's trace line, and the client hears of it.
     ASSERT_TRUE(Connect(peer));
-    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 1; }));
-    CTraceRecorder trace;
-    peer.Connection(0)->Send(Bytes("7F FF FF FF 00"));
-    EXPECT_TRUE(WaitUntil([&] { return listener.disconnects == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 2; }));
+    peer.Connection(1)->Send(Bytes("7F FF FF FF 00"));
+    EXPECT_TRUE(WaitUntil([&] { return listener.disconnects == 2; }));
     const std::string line = "Exception (Error code = " + std::to_string(CODE_MESSAGE_TOO_LONG);
     const auto lines = trace.Lines();
     EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
                             [&](const std::string& l) { return l.starts_with(line); }));
 }
 
-// A request whose connection is lost stops waiting at once, not at its 10-second time-out.
-TEST_F(ConnectionTest, LostConnectionEndsTheWaitOfARequest)
-{
-    CTestPeer peer; // never answers
-    ASSERT_TRUE(Connect(peer));
-    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 1; }));
-    std::thread closer(
-        [&]
-        {
-            // Once the request is on the wire (after the registration), the service goes.
-            WaitUntil([&] { return peer.Connection(0)->FrameCount() == 2; });
-            peer.Connection(0)->Shut();
-        });
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(AskLogMask(endpoint.Get()), 0u);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
-    closer.join();
-    EXPECT_TRUE(WaitUntil([&] { return listener.disconnects == 1; }));
-}
-
 // Requests from two threads are on the wire together and wait side by side; a one-way message
-// goes out while both wait; a detach ends both waits at once.
-TEST_F(ConnectionTest, RequestsWaitSideBySideAndNeverHoldUpAOneWaySend)
+// goes out while both wait; a detach ends both waits at once, and so does a lost connection.
+TEST_F(ConnectionTest, RequestsWaitSideBySideUntilADetachOrALoss)
 {
     CTestPeer peer; // never answers
     ASSERT_TRUE(Connect(peer));
@@ -515,4 +486,21 @@ TEST_F(ConnectionTest, RequestsWaitSideBySideAndNeverHoldUpAOneWaySend)
     second.join();
     EXPECT_EQ(iEnded, 2);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 4000ms);
+    EXPECT_EQ(listener.disconnects, 1);
+
+    // A request whose connection is lost stops waiting at once, not at its 10-second time-out.
+    ASSERT_TRUE(Connect(peer));
+    ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 2; }));
+    std::thread closer(
+        [&]
+        {
+            // Once the request is on the wire (after the registration), the service goes.
+            WaitUntil([&] { return peer.Connection(1)->FrameCount() == 2; });
+            peer.Connection(1)->Shut();
+        });
+    const auto lost = std::chrono::steady_clock::now();
+    EXPECT_EQ(AskLogMask(endpoint.Get()), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - lost, 5000ms);
+    closer.join();
+    EXPECT_TRUE(WaitUntil([&] { return listener.disconnects == 2; }));
 }
