@@ -493,12 +493,12 @@ private slots:
         CTempDir dir;
         const std::string path = dir / "follow.log";
         std::string text;
-        for (int i = 0; i < 300; ++i)
+        for (int i = 0; i < 200; ++i)
             text += "line " + std::to_string(i) + "\r\n";
         std::ofstream(path, std::ios::binary) << text;
         CMainFrame frame;
         QVERIFY(frame.Create());
-        frame.resize(700, 500);
+        frame.resize(600, 300);
         frame.show();
         QVERIFY(QTest::qWaitForWindowExposed(&frame));
         CZelbinView* pView = frame.GetActiveView();
@@ -564,6 +564,7 @@ private slots:
         QVERIFY(pView->IsFollowing());
 
         append(300);
+        frame.resize(700, 500);
         QTRY_VERIFY(lastLineWhole());
         const std::function<void()> shrinks[] = {
             [&] { frame.Action(ID_EDIT_FIND)->trigger(); },
