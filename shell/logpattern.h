@@ -66,15 +66,18 @@ private:
 };
 
 // Highlight rules: the first rule whose pattern matches a line gives it its colours. A rule whose
-// match of one line takes longer than the budget is turned off, so that a pattern that is slow on
-// this log cannot make the window slow.
+// match of one line takes longer than the budget, twice in a row, is turned off, so that a pattern
+// that is slow on this log cannot make the window slow.
 class CFirstMatchRules
 {
 public:
     static constexpr std::chrono::milliseconds DEFAULT_BUDGET{20};
+    using Clock = std::chrono::steady_clock::time_point (*)();
 
     void SetRules(std::vector<CLogPattern> rules);
     void SetBudget(std::chrono::nanoseconds budget) { m_budget = budget; }
+    // The clock that times matches (tests give their own).
+    void SetClock(Clock clock) { m_clock = clock; }
     // The index of the first rule that matches; -1 when none does.
     int FirstMatch(std::string_view line);
     // The rules turned off since the last call, by index.
@@ -85,4 +88,8 @@ private:
     std::vector<bool> m_off;
     std::vector<size_t> m_turnedOff;
     std::chrono::nanoseconds m_budget = DEFAULT_BUDGET;
+    Clock m_clock = &std::chrono::steady_clock::now;
+
+    // Matches rule i against the line; false when that took longer than the budget.
+    bool TimedMatch(size_t i, std::string_view line, bool& bMatch) const;
 };

@@ -367,6 +367,45 @@ TEST(LogPattern, MatchesAsATableSays)
     EXPECT_TRUE(rules.TakeTurnedOff().empty()); // what earlier rules turned off is not told
 }
 
+namespace
+{
+// Times each match as long as a row says, one after the other, in milliseconds.
+std::vector<int> g_matchMs;
+size_t g_clockCalls = 0;
+std::chrono::steady_clock::time_point RowClock()
+{
+    const size_t iCall = g_clockCalls++;
+    const int ms = iCall % 2 && iCall / 2 < g_matchMs.size() ? g_matchMs[iCall / 2] : 0;
+    return std::chrono::steady_clock::time_point(std::chrono::milliseconds(ms));
+}
+} // namespace
+
+// A rule is turned off when a line's match takes over 20 ms twice in a row; once may be a busy
+// machine setting the thread aside.
+TEST(LogPattern, ARuleSlowTwiceInARowIsTurnedOff)
+{
+    const struct
+    {
+        std::vector<int> matchMs;
+        bool bOff;
+    } rows[] = {
+        {{19}, false}, {{20}, false}, {{21, 1}, false}, {{21, 20}, false}, {{21, 21}, true}};
+    for (const auto& row : rows)
+    {
+        CFirstMatchRules rules;
+        rules.SetClock(&RowClock);
+        rules.SetRules({CLogPattern("DEBUG", true, false)});
+        g_matchMs = row.matchMs;
+        g_clockCalls = 0;
+        EXPECT_EQ(rules.FirstMatch("DEBUG"), 0);
+        EXPECT_EQ(g_clockCalls, 2 * row.matchMs.size()) << row.matchMs[0];
+        EXPECT_EQ(rules.TakeTurnedOff(), row.bOff ? std::vector<size_t>{0} : std::vector<size_t>{})
+            << row.matchMs[0];
+        g_matchMs.clear();
+        EXPECT_EQ(rules.FirstMatch("DEBUG"), row.bOff ? -1 : 0);
+    }
+}
+
 // Find and filter over generated files, against a plain reference: the same lines with the same
 // counts from a file as from memory, whatever the pattern.
 TEST(LineSearch, FindsWhatAPlainReferenceFinds)
