@@ -976,6 +976,17 @@ private slots:
         QTRY_COMPARE(liveChanged.size(), 1);
         QCOMPARE(searched.size(), 0);
         QCOMPARE(pFind->GetCountText(), u"7 of 7"_s);
+        // The same text with case, or as an expression, is another search.
+        pFind->GetCaseButton()->setChecked(true);
+        QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
+        pFind->GetCaseButton()->setChecked(false);
+        pFind->GetEdit()->setText(u"e.ror"_s);
+        QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
+        pFind->GetRegexButton()->setChecked(true);
+        QTRY_COMPARE(pFind->GetIndex().GetMatchCount(), int64_t{7});
+        pFind->GetRegexButton()->setChecked(false);
+        pFind->GetEdit()->setText(u"error"_s);
+        QTRY_COMPARE(pFind->GetIndex().GetMatchCount(), int64_t{7});
         CFilterPane* pFilter = frame.GetFilterPane();
         pFilter->Open();
         pFilter->GetEdit()->setText(u"line 4"_s);
