@@ -28,6 +28,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
@@ -612,6 +613,11 @@ private slots:
         pFilter->GetEdit()->setText(u"e"_s);
         QTRY_COMPARE(rows(),
                      (QStringList{u"2: an ERROR here"_s, u"3: beta"_s, u"4: error, error"_s}));
+        // In one row above the list: the pattern, then its two switches.
+        pFilter->layout()->activate();
+        QVERIFY(pFilter->GetEdit()->geometry().bottom() < pFilter->GetList()->geometry().top());
+        QVERIFY(pFilter->GetEdit()->x() < pFilter->GetCaseButton()->x() &&
+                pFilter->GetCaseButton()->x() < pFilter->GetRegexButton()->x());
         append("gamma error\r\n");
         QTRY_COMPARE(rows().last(), u"5: gamma error"_s);
         QTRY_COMPARE(pFind->GetCountText(), u"2 of 3"_s); // the selected match keeps its number
