@@ -341,8 +341,12 @@ private slots:
                      (QStringList{u"7 \u00b7 Renamed"_s, u"8 \u00b7 Renamed"_s})); // told apart
         service.reset();
         QTRY_VERIFY(ListTexts(frame).isEmpty());
-        QVERIFY(!frame.GetReceiversToolbar()->GetSendCommandButton()->isEnabled());
-        QVERIFY(!frame.GetReceiversToolbar()->GetTestPayloadButton()->isEnabled());
+        // Off, and found by their ids as a script finds them.
+        const auto* pBar = frame.GetReceiversToolbar();
+        QCOMPARE(frame.findChild<QPushButton*>(u"1001"_s), pBar->GetSendCommandButton());
+        QCOMPARE(frame.findChild<QPushButton*>(u"1007"_s), pBar->GetTestPayloadButton());
+        QVERIFY(!pBar->GetSendCommandButton()->isEnabled());
+        QVERIFY(!pBar->GetTestPayloadButton()->isEnabled());
         QVERIFY(!frame.Action(ID_LOG_SHOW_RAW)->isEnabled());
     }
 
