@@ -2,6 +2,7 @@
 // The service client against the real stand-in process (and against test peers that misbehave),
 // in a private network namespace: what a user notices when it breaks.
 
+#include "connectionmanager.h"
 #include "eventpump.h"
 #include "fakeanswerer.h"
 #include "requestworker.h"
@@ -12,6 +13,28 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <new>
+
+namespace
+{
+std::atomic<size_t> g_iRefusedSize = 0; // while not 0, no memory for a block of this size
+} // namespace
+
+void* operator new(std::size_t iSize, const std::nothrow_t&) noexcept
+{
+    if (iSize == g_iRefusedSize)
+        return nullptr;
+    try
+    {
+        return ::operator new(iSize);
+    }
+    catch (const std::bad_alloc&)
+    {
+        return nullptr;
+    }
+}
+
 namespace
 {
 using namespace std::chrono_literals;
@@ -19,6 +42,13 @@ using Clock = std::chrono::steady_clock;
 
 TEST(ServiceClient, AbsentServiceThenItsAnnouncementConnects)
 {
+    {
+        // With no memory for the connection manager: unconnected, and it closes cleanly.
+        g_iRefusedSize = sizeof(CConnectionManager);
+        CServiceClient none;
+        g_iRefusedSize = 0;
+        EXPECT_FALSE(none.IsConnected());
+    }
     CEvents events;
     const auto start = Clock::now();
     CServiceClient client;

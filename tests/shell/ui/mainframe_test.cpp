@@ -28,6 +28,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
+#include <QLayout>
 #include <QLineEdit>
 #include <QListView>
 #include <QListWidget>
@@ -302,8 +303,12 @@ private slots:
         QTRY_COMPARE(frame.GetConnectionText(), u"Connection lost \u2014 looking again\u2026"_s);
         QVERIFY(!frame.Action(ID_LOG_SHOW_DEBUG)->isChecked());
         QTRY_VERIFY(ListTexts(frame).isEmpty());
-        QVERIFY(!frame.GetReceiversToolbar()->GetSendCommandButton()->isEnabled());
-        QVERIFY(!frame.GetReceiversToolbar()->GetTestPayloadButton()->isEnabled());
+        // Off, and found by their ids as a script finds them.
+        const auto* pBar = frame.GetReceiversToolbar();
+        QCOMPARE(frame.findChild<QPushButton*>(u"1001"_s), pBar->GetSendCommandButton());
+        QCOMPARE(frame.findChild<QPushButton*>(u"1007"_s), pBar->GetTestPayloadButton());
+        QVERIFY(!pBar->GetSendCommandButton()->isEnabled());
+        QVERIFY(!pBar->GetTestPayloadButton()->isEnabled());
         QVERIFY(!frame.Action(ID_LOG_SHOW_RAW)->isEnabled());
         service = std::make_unique<CStandIn>();
         QTRY_VERIFY_WITH_TIMEOUT(frame.GetConnectionText().startsWith(u"Connected again at "_s),
@@ -629,6 +634,11 @@ private slots:
         pFilter->GetEdit()->setText(u"e"_s);
         QTRY_COMPARE(rows(),
                      (QStringList{u"2: an ERROR here"_s, u"3: beta"_s, u"4: error, error"_s}));
+        // In one row above the list: the pattern, then its two switches.
+        pFilter->layout()->activate();
+        QVERIFY(pFilter->GetEdit()->geometry().bottom() < pFilter->GetList()->geometry().top());
+        QVERIFY(pFilter->GetEdit()->x() < pFilter->GetCaseButton()->x() &&
+                pFilter->GetCaseButton()->x() < pFilter->GetRegexButton()->x());
         append("gamma error\r\n");
         QTRY_COMPARE(rows().last(), u"5: gamma error"_s);
         QTRY_COMPARE(pFind->GetCountText(), u"2 of 3"_s); // the selected match keeps its number
