@@ -911,6 +911,12 @@ private slots:
             QCOMPARE(LoadTheme(), ETheme::Dark);
             QTRY_VERIFY(frame.GetActiveView()->palette().color(QPalette::Base).lightness() < 128);
         }
+        ApplyTheme(ETheme::System); // as the next start finds the application: the kept theme
+        CZelbinApp app;             // is applied as it starts
+        QVERIFY(app.InitInstance());
+        QCOMPARE(QApplication::palette().color(QPalette::Base),
+                 DarkPalette().color(QPalette::Base));
+        app.ExitInstance();
         CMainFrame frame;
         QVERIFY(frame.Create());
         QVERIFY(frame.Action(ID_VIEW_THEME_SYSTEM + 2)->isChecked());
