@@ -201,9 +201,15 @@ private slots:
             return count;
         };
         QCOMPARE(topRowPixels(), 0);
+        const int textWidth = link.fontMetrics().horizontalAdvance(link.text());
+        const QImage drawn = link.grab().toImage(); // the text, underlined in the link's blue
+        int iBlue = 0;
+        for (int y = 1; y < drawn.height(); ++y)
+            for (int x = 0; x < drawn.width(); ++x)
+                iBlue += drawn.pixelColor(x, y) == QColor(0, 0, 255);
+        QVERIFY2(iBlue > textWidth / 2, qPrintable(QString::number(iBlue)));
         QFocusEvent in(QEvent::FocusIn, Qt::TabFocusReason);
         QApplication::sendEvent(&link, &in);
-        const int textWidth = link.fontMetrics().horizontalAdvance(link.text());
         QVERIFY2(topRowPixels() > textWidth / 4, qPrintable(QString::number(topRowPixels())));
         QVERIFY(topRowPixels() < textWidth); // dotted, not solid
         QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);

@@ -132,7 +132,7 @@ private slots:
                      (QStringList{u"0,0,06,3"_s, u"0,0,06,7"_s, u"0,0,06,5"_s, u"0,0,06,2"_s}));
 
         QString typed;
-        bool bAccept = true;
+        char how = 'O'; // OK, Cancel, or Enter in the field
         QString shownAtOpening;
         frame.SetNetworkNameDialogRunner(
             [&](QWidget* pParent, char16_t* pszName, int iCapacity)
@@ -140,26 +140,31 @@ private slots:
                 CSetNetworkNameDlg dialog(pParent, pszName, iCapacity);
                 shownAtOpening = dialog.GetNameEdit()->text();
                 dialog.GetNameEdit()->setText(typed);
-                dialog.findChild<QPushButton*>(bAccept ? u"1"_s : u"2"_s)->click(); // OK, Cancel
+                dialog.show();
+                if (how == 'E')
+                    QTest::keyClick(dialog.GetNameEdit(), Qt::Key_Return); // OK is the default
+                else
+                    dialog.findChild<QPushButton*>(how == 'O' ? u"1"_s : u"2"_s)->click();
                 return dialog.result() == QDialog::Accepted;
             });
         const struct
         {
             QString name;
-            bool accept;
+            char how;
             QString sent; // empty: nothing is sent
             QString shownNext;
         } names[] = {
-            {u"ROOM12"_s, true, u"0,0,05,52,4F,4F,4D,31,32,0,0"_s, u"ROOM12"_s},
-            {u"0123456789"_s, true, u"0,0,05,30,31,32,33,34,35,36,37"_s, u"01234567"_s},
-            {u"cancelled"_s, false, QString(), u"01234567"_s},
-            {u"\u20ac"_s, true, u"0,0,05,20AC,0,0,0,0,0,0,0"_s, u"\u20ac"_s},
+            {u"ROOM7"_s, 'E', u"0,0,05,52,4F,4F,4D,37,0,0,0"_s, u"ROOM7"_s},
+            {u"ROOM12"_s, 'O', u"0,0,05,52,4F,4F,4D,31,32,0,0"_s, u"ROOM12"_s},
+            {u"0123456789"_s, 'O', u"0,0,05,30,31,32,33,34,35,36,37"_s, u"01234567"_s},
+            {u"cancelled"_s, 'C', QString(), u"01234567"_s},
+            {u"\u20ac"_s, 'O', u"0,0,05,20AC,0,0,0,0,0,0,0"_s, u"\u20ac"_s},
         };
         QStringList sent = Received(*service, "all receivers");
         for (const auto& n : names)
         {
             typed = n.name;
-            bAccept = n.accept;
+            how = n.how;
             frame.Action(ID_EXTRAS_NETWORK_NAME)->trigger();
             if (!n.sent.isEmpty())
                 sent << n.sent;
