@@ -187,6 +187,9 @@ private slots:
     void SendsOneTextPerQuestionWithTheDefaultsShown()
     {
         CTestResponsePayload dialog(7, client.get());
+        dialog.show(); // the response field lines up with the buttons' right edge
+        QCOMPARE(dialog.GetResponseEdit()->geometry().right(),
+                 dialog.findChild<QPushButton*>(u"2"_s)->geometry().right());
         QCOMPARE(dialog.GetTotalEdit()->text(), u"100"_s);
         QCOMPARE(dialog.GetQuestionTypeList()->currentText(), u"Math"_s);
         QCOMPARE(dialog.GetLatencyEdit()->text(), u"10000"_s);
