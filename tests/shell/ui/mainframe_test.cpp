@@ -858,16 +858,17 @@ private slots:
             frame.setGeometry(screen.right() + 500, 40, screen.width() * 2, screen.height() * 2);
             FitWindowToScreen(&frame);
             QVERIFY(inside(frame));
-            frame.setGeometry(screen.left() + 10, screen.top() + 40, 400, 300);
+            frame.setGeometry(screen.left() + 10, screen.top() + 40, 640, 480);
             frame.SaveGeometry();
         }
         {
-            CMainFrame again;
-            QVERIFY(again.Create());
-            again.RestoreGeometry();
-            QCOMPARE(again.size(), QSize(400, 300));
+            CZelbinApp app; // the next start puts the window where it was
+            QVERIFY(app.InitInstance());
+            CMainFrame& again = *app.GetMainFrame();
+            QCOMPARE(again.size(), QSize(640, 480));
             again.setGeometry(screen.right() + 300, screen.bottom() + 300, 400, 300);
             again.SaveGeometry(); // as if on a monitor that is gone now
+            app.ExitInstance();
         }
         CMainFrame third;
         QVERIFY(third.Create());
