@@ -72,7 +72,8 @@ QStringList& KnownRecentFiles()
 QThreadPool& SettingsWriter()
 {
     static QThreadPool pool;
-    pool.setMaxThreadCount(1);
+    static const bool bOneThread = (pool.setMaxThreadCount(1), true); // set once, not each call
+    (void)bOneThread;
     return pool;
 }
 } // namespace
