@@ -17,6 +17,7 @@ A test that cannot get an accessibility bus raises Skip (exit status SKIP_STATUS
 counts as skipped), with the reason.
 """
 
+import faulthandler
 import os
 import shutil
 import signal
@@ -51,6 +52,9 @@ def enter_netns():
 
 def run_main(main):
     """Runs main() and turns Skip into the skip status, failures into status 1."""
+    # A run takes seconds; one that is still going after 100 s (a call over the accessibility
+    # bus that does not come back, a machine far too busy) says where it is before ctest ends it.
+    faulthandler.dump_traceback_later(100, repeat=True)
     try:
         main()
     except Skip as reason:
