@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <fstream>
 #if !defined(_WIN32)
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -593,21 +594,25 @@ TEST(ServicePrograms, ScenarioLinesThatDoNotReadAreShownAndSkipped)
     std::ofstream(path, std::ios::binary)
         << "# a comment\r\n\nat 0 appear 5 Five\nat soon appear 6 Six\nappear 7 Seven\n"
         << "at 0 say " << std::string(4087, 'x') << "\nat 0 say " << std::string(4088, 'y')
-        << "\nat 100000000 go 5\nat 10 appear 8 Eight\nat 20 frobnicate";
+        << "\nat 0 say " << std::string(9000, 'z') // past the line buffer too
+        << "\nat 100000000 go 5\nat 10 appear 8 Eight\nat 15 go 8\nat 20 frobnicate";
     CStandIn service({"--scenario", path}, "", true);
     ASSERT_TRUE(service.LogContains("Scenario step at 20 ms, \"frobnicate\": unknown command"));
     const std::string log = service.Log();
     for (const std::string& logged :
-         {std::string("Receiver 5 \"Five\" state 1"), std::string("Receiver 8 \"Eight\" state 1"),
+         {std::string("Receiver 5 \"Five\" state 1\r\n"),
+          std::string("Receiver 8 \"Eight\" state 1\r\n"),
+          std::string("Receiver 8 \"Eight\" state 2 (gone)\r\n"),
           " DEBUG " + std::string(2000, 'x') + " [cut at 2000 of 4087 bytes]\r\n"})
         EXPECT_NE(log.find(logged), std::string::npos) << logged.substr(0, 40);
     EXPECT_EQ(log.find("yyyy"), std::string::npos);
+    EXPECT_EQ(log.find("zzzz"), std::string::npos);
     EXPECT_EQ(log.find("Six"), std::string::npos);
     const std::string said = service.Process().Output();
     for (const std::string complaint :
          {"line 4: \"at soon appear 6 Six\" does not read as \"at MS COMMAND\"",
           "line 5: \"appear 7 Seven\" does not read", "line 7: longer than 4096 bytes; skipped",
-          "line 8: \"at 100000000 go 5\" does not read"})
+          "line 8: longer than 4096 bytes; skipped", "line 9: \"at 100000000 go 5\" does not read"})
         EXPECT_NE(said.find("VostraHardwareService: scenario " + path + ", " + complaint),
                   std::string::npos)
             << complaint;
@@ -650,9 +655,11 @@ TEST(ServiceLog, WritesOnDescriptorZero)
     {
         error = e.what();
     }
+    const bool bLetGo = ::fcntl(0, F_GETFD) == -1; // the log closed its descriptor
     ::dup2(iSaved, 0);
     ::close(iSaved);
     EXPECT_EQ(error, "");
+    EXPECT_TRUE(bLetGo);
     EXPECT_NE(ReadFile(dir / "service.log").find(" VERBOSE started\r\n"), std::string::npos);
 }
 } // namespace
