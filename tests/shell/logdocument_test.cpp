@@ -481,6 +481,19 @@ TEST(LineSearch, FindsWhatAPlainReferenceFinds)
             EXPECT_EQ(last.iBytesDone, static_cast<int64_t>(text.size()));
         }
     }
+    // Searched in pieces of many lines unless the pattern names the text's start or end, any
+    // byte, or turns multi-line mode off; plain text with a line feed never matches a line.
+    for (const auto& [text, bRegex, bInPieces] : {std::tuple{"x\\s*a", true, true},
+                                                  {"\\Aalpha", true, false},
+                                                  {"r\\z", true, false},
+                                                  {"a\\Cb", true, false},
+                                                  {"(?-m:^)Beta", true, false},
+                                                  {"(?i)beta", true, true},
+                                                  {"a\nb", false, false},
+                                                  {"a b", false, true}})
+        EXPECT_EQ(CLogPattern(text, true, bRegex).ForEachMatchInLines("a", [](size_t, size_t) {}),
+                  bInPieces)
+            << text;
 }
 
 namespace
