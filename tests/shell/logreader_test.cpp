@@ -119,10 +119,10 @@ protected:
     CTextBox box;
 };
 
+// Runs of CRs, a LF alone, a CR inside a line, NUL bytes and long lines are in zelbinctl's log
+// tests, which read through the same follower; here what a notice brings part of.
 TEST_F(LogReaderTest, LinesArriveWholePartlyAndInTheirLineEndings)
 {
-    const std::string longLine =
-        std::string(150, 'a') + std::string(50, '\0') + "\xC3\xA9\xE2\x82\xAC";
     const struct
     {
         const char* name;
@@ -132,14 +132,9 @@ TEST_F(LogReaderTest, LinesArriveWholePartlyAndInTheirLineEndings)
         {"first line", "one\r\n", u"one\r\n"},
         {"partly written", "tw", u"one\r\ntw"},
         {"its rest", "o\r\n", u"one\r\ntwo\r\n"},
-        {"several CRs", "three\r\r\r\n", u"one\r\ntwo\r\nthree\r\n"},
-        {"LF only runs together", "x\ny\n", u"one\r\ntwo\r\nthree\r\nxy"},
-        {"a character split by the writer", "\r\n\xE2\x82", u"one\r\ntwo\r\nthree\r\nxy\r\n"},
-        {"its last byte", "\xAC!\r\n", u"one\r\ntwo\r\nthree\r\nxy\r\n\u20ac!\r\n"},
-        {"bytes that are no UTF-8", "\xFF\xFE\r\n",
-         u"one\r\ntwo\r\nthree\r\nxy\r\n\u20ac!\r\n\uFFFD\uFFFD\r\n"},
-        {"a CR inside a line stays", "a\rb\r\n",
-         u"one\r\ntwo\r\nthree\r\nxy\r\n\u20ac!\r\n\uFFFD\uFFFD\r\na\rb\r\n"},
+        {"a character split by the writer", "x\xE2\x82", u"one\r\ntwo\r\nx"},
+        {"its last byte", "\xAC!\r\n", u"one\r\ntwo\r\nx\u20ac!\r\n"},
+        {"bytes that are no UTF-8", "\xFF\xFE\r\n", u"one\r\ntwo\r\nx\u20ac!\r\n\uFFFD\uFFFD\r\n"},
     };
     follower.SetLogFile(wide, box);
     int iInserts = box.inserts;
@@ -150,14 +145,12 @@ TEST_F(LogReaderTest, LinesArriveWholePartlyAndInTheirLineEndings)
         EXPECT_EQ(box.text, step.shown) << step.name;
         EXPECT_EQ(box.inserts, ++iInserts) << "one insert per notice";
     }
-    Append(longLine + "\r\n");
+    Append("more\r\n");
     follower.SetLogFile(wide, box); // the same path: no reopen, no read
     EXPECT_EQ(box.inserts, iInserts);
     box.text.clear();
     follower.ReadNewLogData(box);
-    std::u16string expected(150, u'a');
-    expected += std::u16string(50, u'\0') + u"\u00e9\u20ac\r\n";
-    EXPECT_EQ(box.text, expected); // 205 bytes of mixed text on one line
+    EXPECT_EQ(box.text, u"more\r\n");
 }
 
 // Cleared and written again, whatever the new length: shorter than what was read, as long
