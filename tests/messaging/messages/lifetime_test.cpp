@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Reference counts, request correlation values and waiting for a response.
+// Request correlation values, waiting for a response, and buffers that cannot be had. Reference
+// counts are checked where responses race and where the dispatch thread lets go of a client.
 
 #include "message.h"
 #include "testutil.h"
@@ -18,32 +19,6 @@
 
 namespace
 {
-struct CCounted : virtual CRefCounted
-{
-    explicit CCounted(std::atomic<int>& deaths) : m_deaths(deaths) {}
-    ~CCounted() override { ++m_deaths; }
-    std::atomic<int>& m_deaths;
-};
-
-TEST(RefCount, ObjectDiesExactlyOnceWhenTheLastPointerGoes)
-{
-    std::atomic<int> deaths = 0;
-    {
-        CRefPtr<CCounted> first(new CCounted(deaths));
-        EXPECT_EQ(first->GetRefCount(), 1);
-        {
-            CRefPtr<CCounted> second = first;
-            EXPECT_EQ(first->GetRefCount(), 2);
-        }
-        EXPECT_EQ(first->GetRefCount(), 1);
-        CRefPtr<CCounted> moved = std::move(first);
-        EXPECT_FALSE(first);
-        EXPECT_EQ(moved->GetRefCount(), 1);
-        EXPECT_EQ(deaths, 0);
-    }
-    EXPECT_EQ(deaths, 1);
-}
-
 TEST(Request, CorrelationValuesAreUniqueAmongLiveRequestsAndNeverZero)
 {
     std::vector<CRefPtr<CEmptyRequest>> live;
@@ -57,7 +32,6 @@ TEST(Request, CorrelationValuesAreUniqueAmongLiveRequestsAndNeverZero)
         if (i % 2)
             live.push_back(request); // half stay alive, half die at once
     }
-    EXPECT_EQ(live.front()->GetKind(), MESSAGE_KIND_REQUEST);
 }
 
 // A response given twice (a duplicate from the service) races the waiter as it wakes: the waiter
