@@ -346,28 +346,37 @@ TEST(DispatchLimits, AConnectionAtItsShareIsPausedAndTheWholeIsBounded)
 }
 
 // The sockets of one I/O thread take turns: one whose peer always has more to read never keeps
-// the others waiting (here each turn reads one byte of many, so each stays readable; Windows
-// signals a socket readable again only after a read).
+// the others waiting. Each turn reads one byte of many, so each socket stays readable (Windows
+// signals a socket readable again only after a read); served in turns, the three are read first
+// in the first three turns, where a socket served while readable would be read 1000 times first.
 TEST(SocketIOThread, SocketsThatStayReadableTakeTurns)
 {
     class CCountingSocket : public CMessagingSocket
     {
     public:
-        using CMessagingSocket::CMessagingSocket;
+        CCountingSocket(CStreamSocket* pSocket, std::atomic<int>& turns)
+            : CMessagingSocket(pSocket), m_turns(turns)
+        {
+        }
         void OnReadable() override
         {
             uint8_t byte = 0;
             ReceiveNow(static_cast<RawSocket>(GetSocketHandle()), &byte, 1);
-            ++reads;
+            if (firstTurn < 0)
+                firstTurn = m_turns.load();
+            ++m_turns;
         }
-        std::atomic<int> reads = 0;
+        std::atomic<int> firstTurn = -1;
+
+    private:
+        std::atomic<int>& m_turns;
     };
     uint16_t port = 0;
     const RawSocket listener = ListenOnLoopback(port);
     std::vector<RawSocket> peers;
     std::vector<CRefPtr<CCountingSocket>> sockets;
+    std::atomic<int> turns = 0;
     CSocketIOThread thread;
-    thread.Start();
     for (int i = 0; i < 3; ++i)
     {
         auto* pSocket = new CStreamSocket(true);
@@ -375,17 +384,20 @@ TEST(SocketIOThread, SocketsThatStayReadableTakeTurns)
         peers.push_back(AcceptRaw(listener));
         const std::vector<uint8_t> bytes(1000, 1);
         ASSERT_EQ(SendRaw(peers.back(), bytes.data(), bytes.size()), 1000);
-        sockets.emplace_back(new CCountingSocket(pSocket));
+        sockets.emplace_back(new CCountingSocket(pSocket, turns));
         ASSERT_TRUE(thread.AddSocket(sockets.back().Get()));
     }
+    thread.Start(); // all three readable from its first turn
     EXPECT_TRUE(WaitUntil(
         [&]
         {
             return std::all_of(sockets.begin(), sockets.end(),
-                               [](const auto& p) { return p->reads >= 10; });
+                               [](const auto& p) { return p->firstTurn >= 0; });
         }));
     thread.Stop();
     thread.Join();
+    for (const auto& socket : sockets)
+        EXPECT_LT(socket->firstTurn, 3);
     for (const RawSocket peer : peers)
         CloseRaw(peer);
     CloseRaw(listener);
