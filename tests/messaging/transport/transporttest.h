@@ -92,7 +92,7 @@ public:
         inbound.emplace_back(pBuffer->Data(), pBuffer->Data() + pBuffer->GetSize());
         return true;
     }
-    void QueueDisconnect(CClientObject*) override { ++disconnects; }
+    void QueueDisconnect(CClientObject*) override {}
     void AddPendingRequest(CRequestMessage*, CClientObject*) override {}
     void RemovePendingRequest(CRequestMessage*, CClientObject*) override {}
     size_t InboundCount()
@@ -103,5 +103,4 @@ public:
 
     std::mutex m_mutex;
     std::vector<ByteVector> inbound;
-    std::atomic<int> disconnects = 0;
 };
