@@ -14,8 +14,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <sys/stat.h>
 #endif
 
 namespace
@@ -242,34 +240,23 @@ TEST_F(LogReaderTest, ASkippedReadShowsWhatThePlainRuleShows)
 }
 
 // What is not a regular file is refused at once with its reason: the open never waits (a FIFO)
-// and nothing endless is read (a device).
+// and nothing endless is read (a device). A FIFO, a folder and a missing file on Linux are
+// zelbinctl's test of refused log files, which reads through the same follower.
 TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
 {
-#if defined(_WIN32)
-    const std::string folder = std::filesystem::temp_directory_path().string();
     const struct
     {
         std::string path;
         const char* error;
     } cases[] = {
+#if defined(_WIN32)
         {"Z:\\nonexistent\\zelbin.log", "zelbin.log: cannot be opened (error 3)"},
         {"NUL", "NUL: not a regular file; not followed"},
-        {folder, ": cannot be opened (error 5)"},
-    };
+        {std::filesystem::temp_directory_path().string(), ": cannot be opened (error 5)"},
 #else
-    const std::string fifo = path + ".fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const struct
-    {
-        std::string path;
-        const char* error;
-    } cases[] = {
-        {"/nonexistent/zelbin.log", "/nonexistent/zelbin.log: No such file or directory"},
-        {fifo, ": not a regular file; not followed"},
         {"/dev/zero", "/dev/zero: not a regular file; not followed"},
-        {"/tmp", "/tmp: not a regular file; not followed"},
-    };
 #endif
+    };
     for (const auto& c : cases)
     {
         CLogFollower refused;
@@ -279,11 +266,11 @@ TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
         refused.ReadNewLogData(box);
     }
     EXPECT_EQ(box.inserts, 0);
-    std::remove((path + ".fifo").c_str());
 }
 
 // A line without a line feed is read in pieces of 65536 bytes at most, never whole: memory
-// stays bounded whatever the file holds, and the pieces join up to the whole line.
+// stays bounded whatever the file holds (that the pieces join up to the whole line is zelbinctl's
+// test of a line of 200 000 bytes).
 TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
 {
     const std::string line(3 * 65536 + 10, 'x');
@@ -295,8 +282,6 @@ TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
     while (reader.ReadLine(piece))
         sizes.push_back(piece.size());
     EXPECT_EQ(sizes, (std::vector<size_t>{65536, 65536, 65536, 11, 5})); // "next\r"
-    follower.SetLogFile(wide, box);
-    EXPECT_EQ(box.text, std::u16string(line.begin(), line.end()) + u"\r\nnext\r\n");
 }
 
 // Reads at an offset past 4 GiB (a sparse file, no disk used) on every system, where a long has
@@ -341,8 +326,7 @@ TEST_F(LogReaderTest, ALongReadReportsItsProgressUntilItIsStopped)
         Reports reports;
         bool open;
     } cases[] = {{0, {{16777216, 41943040}, {33554432, 41943040}}, true},
-                 {1, {{16777216, 41943040}}, false},
-                 {2, {{16777216, 41943040}, {33554432, 41943040}}, false}};
+                 {1, {{16777216, 41943040}}, false}};
     for (const auto& c : cases)
     {
         CProgressBox box(c.stopAt);
