@@ -94,6 +94,43 @@ TEST(ThreadBase, WhatEscapesABodyEndsItsThreadWithATraceLine)
     }
 }
 
+// A thread still running when its object goes is stopped and joined by the base: the destructor
+// returns, and the body has ended.
+TEST(ThreadBase, AThreadDestroyedWhileRunningIsStoppedAndJoined)
+{
+    class CWaiting : public CThreadBase
+    {
+    public:
+        CEvent running;
+
+    protected:
+        void Run() override
+        {
+            running.Set();
+            CWaitHandle* handles[1] = {GetStopEvent()};
+            WaitForEvents(handles, 1, WAIT_INFINITE);
+        }
+    };
+    auto thread = std::make_unique<CWaiting>();
+    thread->Start();
+    CWaitHandle* running[1] = {&thread->running};
+    ASSERT_EQ(CThreadBase::WaitForEvents(running, 1, 5000), 0);
+    CEvent destroyed;
+    std::thread owner(
+        [&]
+        {
+            thread.reset();
+            destroyed.Set();
+        });
+    CWaitHandle* handles[1] = {&destroyed};
+    if (CThreadBase::WaitForEvents(handles, 1, 5000) != 0)
+    {
+        owner.detach(); // still waiting for a body that was never stopped
+        FAIL() << "the destructor did not stop the thread";
+    }
+    owner.join();
+}
+
 #if !defined(_WIN32)
 // With no descriptor left, opening a connection fails with the system's reason as a trace line.
 TEST(SocketLibrary, NoDescriptorLeftIsATraceLine)
