@@ -24,14 +24,8 @@ struct CLoopbackPair
     ~CLoopbackPair()
     {
         messaging.Reset();
-        if (peerFd != NO_RAW_SOCKET)
-            CloseRaw(peerFd);
-        CloseRaw(listenFd);
-    }
-    void ClosePeer()
-    {
         CloseRaw(peerFd);
-        peerFd = NO_RAW_SOCKET;
+        CloseRaw(listenFd);
     }
     bool PeerSend(const ByteVector& bytes) { return WriteAll(peerFd, bytes.data(), bytes.size()); }
 
