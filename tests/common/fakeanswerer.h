@@ -42,11 +42,6 @@ public:
         m_stop.Set();
         m_thread.join();
     }
-    void Send(const ByteVector& datagram)
-    {
-        m_socket.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, datagram.data(),
-                        static_cast<int>(datagram.size()));
-    }
     std::vector<Clock::time_point> Requests()
     {
         std::lock_guard<std::mutex> g(m_mutex);
@@ -69,7 +64,8 @@ private:
             const int number = static_cast<int>(m_requests.size());
             g.unlock();
             for (const ByteVector& reply : m_policy(number))
-                Send(reply);
+                m_socket.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, reply.data(),
+                                static_cast<int>(reply.size()));
         }
     }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A client listener that records what the messaging library delivers to it: the messages, the
-// threads they came on, connects and disconnects, and the receiver records among them.
+// A client listener that records what the messaging library delivers to it: the messages,
+// connects and disconnects, and the receiver records among them.
 #pragma once
 
 #include "clientobject.h"
@@ -10,8 +10,6 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
-#include <set>
-#include <thread>
 #include <vector>
 
 class CRecordingListener : public IClientListener
@@ -21,7 +19,6 @@ public:
     {
         std::lock_guard<std::mutex> g(mutex);
         messages.emplace_back(pBuffer->Data(), pBuffer->Data() + pBuffer->GetSize());
-        threads.insert(std::this_thread::get_id());
     }
     void OnConnected() override { ++connects; }
     void OnDisconnected() override { ++disconnects; }
@@ -61,7 +58,6 @@ public:
 
     std::mutex mutex;
     std::vector<std::vector<uint8_t>> messages;
-    std::set<std::thread::id> threads;
     std::atomic<int> connects = 0;
     std::atomic<int> disconnects = 0;
 };

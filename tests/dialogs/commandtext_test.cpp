@@ -30,51 +30,21 @@ std::string HexOf(const std::vector<uint8_t>& bytes)
     return out;
 }
 
+// The templates, "0X1F,0x20" and "0 x1F" are in the send dialog's and zelbinctl's tests.
 TEST(CommandText, CleanUpRemovesPrefixesThenBlanks)
 {
-    const struct
-    {
-        const char16_t* typed;
-        const char* sent;
-    } cases[] = {
-        {g_commandTemplates[0].pszTemplate, "<ShortAddrHigh>,<ShortAddrLow>,<CommandID>,<...>"},
-        {g_commandTemplates[18].pszTemplate,
-         "ff,ff,26,03,00,00,00,00,00,00,<CommandLength>,<Command>,<...>"},
-        {u"0X1F,0x20", "0X1F,20"},
-        {u"0 x1F", "0x1F"},
-        {u"0x0x1\t2", "1\t2"},
-        {u"", ""},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(Narrow(CleanCommandText(c.typed)), c.sent) << Narrow(c.typed);
+    EXPECT_EQ(Narrow(CleanCommandText(u"0x0x1\t2")), "1\t2");
+    EXPECT_EQ(Narrow(CleanCommandText(u"")), "");
 }
 
-TEST(CommandText, PlaceholdersAreVisitedLeftToRightAngleBracketsFirst)
+// Left to right, one after another, and a "<" without ">" is no placeholder: the send dialog's
+// Tab test. Here: angle brackets come before underscores.
+TEST(CommandText, PlaceholdersAreVisitedAngleBracketsFirst)
 {
-    const struct
-    {
-        const char16_t* text;
-        size_t from;
-        std::optional<std::pair<size_t, size_t>> next;
-    } cases[] = {
-        {u"0x0D,0x<ChannelID>", 0, std::pair<size_t, size_t>{7, 18}},
-        {u"0x0D,0x<ChannelID>", 18, std::nullopt},
-        {u"0x__,0x__", 0, std::pair<size_t, size_t>{2, 4}},
-        {u"0x__,0x__", 4, std::pair<size_t, size_t>{7, 9}},
-        {u"0x__,0x__", 9, std::nullopt},
-        {u"0x<open,0x__", 0, std::nullopt}, // "<" without ">": no placeholder, underscores or not
-        {u"0x__,0x<A>", 0, std::pair<size_t, size_t>{7, 10}},
-    };
-    for (const auto& c : cases)
-    {
-        const auto range = FindNextPlaceholder(c.text, c.from);
-        ASSERT_EQ(range.has_value(), c.next.has_value()) << Narrow(c.text) << " from " << c.from;
-        if (range)
-        {
-            EXPECT_EQ(range->start, c.next->first) << Narrow(c.text);
-            EXPECT_EQ(range->end, c.next->second) << Narrow(c.text);
-        }
-    }
+    const auto range = FindNextPlaceholder(u"0x__,0x<A>", 0);
+    ASSERT_TRUE(range);
+    EXPECT_EQ(range->start, 7u);
+    EXPECT_EQ(range->end, 10u);
 }
 
 TEST(CommandText, LeadingIntegerLikeTheRuntime)
@@ -89,17 +59,11 @@ TEST(CommandText, LeadingIntegerLikeTheRuntime)
         EXPECT_EQ(ParseLeadingInt(c.text), c.value) << Narrow(c.text);
 }
 
+// The defaults, Yes/No, a window of 70000, mixed prefixes, question numbers and a total of 0 are
+// in the payload dialog's and zelbinctl's tests, question 256 in the read-back test below; here
+// what an empty or odd field gives.
 TEST(PayloadTest, TextsFollowTypeWindowAndQuestionNumber)
 {
-    PayloadTestSettings defaults;
-    PayloadTestRun run = BuildPayloadTest(defaults);
-    ASSERT_EQ(run.iTotal, 100);
-    EXPECT_EQ(run.iLatencyMs, 10000);
-    EXPECT_EQ(Narrow(run.Text(1)),
-              "ff,ff,26,3,17,70,0,0,0,0,1f,25,0,1,0,1,0,18,ce,c8,2d,62,0,cc,ca,cb,c8,62,cf,"
-              "c8,32,c9,2d,34,61,63,c9,c9,c8,32,61,c9");
-    EXPECT_EQ(Narrow(run.Text(100)).substr(0, 44), "ff,ff,26,3,17,70,0,0,0,0,1f,25,0,1,0,64,0,18");
-
     const struct
     {
         const char* name;
@@ -109,43 +73,19 @@ TEST(PayloadTest, TextsFollowTypeWindowAndQuestionNumber)
         const char* text;
     } cases[] = {
         // clang-format off
-        {"yes/no", {u"1", 0, g_questionTypes[0].pszResponsePreset, u"0", u"6000"}, 1, 0, "ff,ff,26,3,17,70,0,0,0,0,7,b,1,1,0,0,0,0"},
-        {"window 70000", {u"1", 0, u"0x1", u"0", u"70000"}, 1, 0, "ff,ff,26,3,11,70,0,0,0,0,3,b,1,1"},
-        {"question 256", {u"256", 0, u"0x1", u"0", u"0"}, 256, 255, "ff,ff,26,3,0,0,0,0,0,0,3,b,100,1"},
         {"empty one-byte", {u"1", 2, u"", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,3,b,1,"},
         {"empty four-byte", {u"1", 6, u"", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,6,25,0,1,0,1,"},
-        {"mixed prefixes", {u"1", 0, u"0X1, 0x2", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,4,b,1,0X1,2"},
         {"no selection", {u"1", -1, u"", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,6,25,0,1,0,1,"},
-        {"three back to back", {u"3", 4, u"0x1", u"0", u"0"}, 3, 2, "ff,ff,26,3,0,0,0,0,0,0,3,b,3,1"},
-        {"total 0", {u"0", 0, u"0x1", u"0", u"0"}, 0, 0, ""},
         {"total empty", {u"", 0, u"0x1", u"0", u"0"}, 0, 0, ""},
         // clang-format on
     };
     for (const auto& c : cases)
     {
-        run = BuildPayloadTest(c.settings);
+        const PayloadTestRun run = BuildPayloadTest(c.settings);
         ASSERT_EQ(std::max(run.iTotal, 0), static_cast<int32_t>(c.count)) << c.name;
         const int32_t index = static_cast<int32_t>(c.index) + 1;
         EXPECT_EQ(c.count ? Narrow(run.Text(index)) : "", c.text) << c.name;
     }
-}
-
-TEST(Extras, LoginSampleQuizAndNetworkNameTexts)
-{
-    EXPECT_EQ(LoginRequirementText(false, false), u"0,0,06,2");
-    EXPECT_EQ(LoginRequirementText(false, true), u"0,0,06,3");
-    EXPECT_EQ(LoginRequirementText(true, false), u"0,0,06,5");
-    EXPECT_EQ(LoginRequirementText(true, true), u"0,0,06,7");
-
-    const std::u16string quiz = SampleQuizText(1);
-    EXPECT_EQ(Narrow(quiz).substr(0, 13), "0,0,0A,85,0A,");
-    EXPECT_EQ(std::count(quiz.begin(), quiz.end(), u',') + 1, 66);
-    EXPECT_EQ(Narrow(SampleQuizText(31)).substr(7, 2), "fd");
-    EXPECT_EQ(Narrow(SampleQuizText(32)).substr(7, 2), "81");
-    EXPECT_EQ(Narrow(SampleQuizText(33)).substr(7, 2), "85");
-
-    EXPECT_EQ(Narrow(NetworkNameText(u"XY")), "0,0,05,58,59,0,0,0,0,0,0");
-    EXPECT_EQ(Narrow(NetworkNameText(u"ABCDEFGHIJ")), "0,0,05,41,42,43,44,45,46,47,48");
 }
 
 // Every builder's text goes through the reading the service goes by: what it takes comes back
@@ -175,7 +115,6 @@ TEST(CommandText, EveryBuilderReadsBackAsTheServiceReadsIt)
         {"network name empty", NetworkNameText(u""), "00 00 05 00 00 00 00 00 00 00 00", ""},
         {"network name at ff", NetworkNameText(u"\u00ff\u00e9"), "00 00 05 FF E9 00 00 00 00 00 00", ""},
         {"network name one over ff", NetworkNameText(u"A\u0100"), "", "field 5 \"100\" is above ff"},
-        {"network name with the euro sign", NetworkNameText(u"R\u20ac"), "", "field 5 \"20AC\" is above ff"},
         {"network name with an emoji", NetworkNameText(u"\U0001F600"), "", "field 4 \"D83D\" is above ff"},
         {"payload test, Math", mathRun.Text(1),
          "FF FF 26 03 17 70 00 00 00 00 1F 25 00 01 00 01 00 18 CE C8 2D 62 00 CC CA CB C8 62 CF "
@@ -211,6 +150,8 @@ TEST(CommandText, EveryBuilderReadsBackAsTheServiceReadsIt)
             EXPECT_EQ(check, "") << c.name;
         }
     }
+    // The 31st sample quiz uses the count's top bits (the window's Extras test sends 1 to 33).
+    EXPECT_EQ(Narrow(SampleQuizText(31)).substr(7, 2), "fd");
     // A run is judged by its first and last question; none at all is nothing to refuse.
     EXPECT_EQ(BuildPayloadTest({u"255", 0, u"0x1", u"0", u"0"}).Check(), "");
     EXPECT_EQ(CheckCommandTexts({}, yesNoRun), CheckCommandText(yesNoRun.Text(256)));

@@ -14,8 +14,6 @@
 
 #if defined(_WIN32)
 #include <windows.h>
-#else
-#include <sys/stat.h>
 #endif
 
 namespace
@@ -119,10 +117,10 @@ protected:
     CTextBox box;
 };
 
+// Runs of CRs, a LF alone, a CR inside a line, NUL bytes and long lines are in zelbinctl's log
+// tests, which read through the same follower; here what a notice brings part of.
 TEST_F(LogReaderTest, LinesArriveWholePartlyAndInTheirLineEndings)
 {
-    const std::string longLine =
-        std::string(150, 'a') + std::string(50, '\0') + "\xC3\xA9\xE2\x82\xAC";
     const struct
     {
         const char* name;
@@ -132,14 +130,9 @@ TEST_F(LogReaderTest, LinesArriveWholePartlyAndInTheirLineEndings)
         {"first line", "one\r\n", u"one\r\n"},
         {"partly written", "tw", u"one\r\ntw"},
         {"its rest", "o\r\n", u"one\r\ntwo\r\n"},
-        {"several CRs", "three\r\r\r\n", u"one\r\ntwo\r\nthree\r\n"},
-        {"LF only runs together", "x\ny\n", u"one\r\ntwo\r\nthree\r\nxy"},
-        {"a character split by the writer", "\r\n\xE2\x82", u"one\r\ntwo\r\nthree\r\nxy\r\n"},
-        {"its last byte", "\xAC!\r\n", u"one\r\ntwo\r\nthree\r\nxy\r\n\u20ac!\r\n"},
-        {"bytes that are no UTF-8", "\xFF\xFE\r\n",
-         u"one\r\ntwo\r\nthree\r\nxy\r\n\u20ac!\r\n\uFFFD\uFFFD\r\n"},
-        {"a CR inside a line stays", "a\rb\r\n",
-         u"one\r\ntwo\r\nthree\r\nxy\r\n\u20ac!\r\n\uFFFD\uFFFD\r\na\rb\r\n"},
+        {"a character split by the writer", "x\xE2\x82", u"one\r\ntwo\r\nx"},
+        {"its last byte", "\xAC!\r\n", u"one\r\ntwo\r\nx\u20ac!\r\n"},
+        {"bytes that are no UTF-8", "\xFF\xFE\r\n", u"one\r\ntwo\r\nx\u20ac!\r\n\uFFFD\uFFFD\r\n"},
     };
     follower.SetLogFile(wide, box);
     int iInserts = box.inserts;
@@ -150,14 +143,12 @@ TEST_F(LogReaderTest, LinesArriveWholePartlyAndInTheirLineEndings)
         EXPECT_EQ(box.text, step.shown) << step.name;
         EXPECT_EQ(box.inserts, ++iInserts) << "one insert per notice";
     }
-    Append(longLine + "\r\n");
+    Append("more\r\n");
     follower.SetLogFile(wide, box); // the same path: no reopen, no read
     EXPECT_EQ(box.inserts, iInserts);
     box.text.clear();
     follower.ReadNewLogData(box);
-    std::u16string expected(150, u'a');
-    expected += std::u16string(50, u'\0') + u"\u00e9\u20ac\r\n";
-    EXPECT_EQ(box.text, expected); // 205 bytes of mixed text on one line
+    EXPECT_EQ(box.text, u"more\r\n");
 }
 
 // Cleared and written again, whatever the new length: shorter than what was read, as long
@@ -249,34 +240,23 @@ TEST_F(LogReaderTest, ASkippedReadShowsWhatThePlainRuleShows)
 }
 
 // What is not a regular file is refused at once with its reason: the open never waits (a FIFO)
-// and nothing endless is read (a device).
+// and nothing endless is read (a device). A FIFO, a folder and a missing file on Linux are
+// zelbinctl's test of refused log files, which reads through the same follower.
 TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
 {
-#if defined(_WIN32)
-    const std::string folder = std::filesystem::temp_directory_path().string();
     const struct
     {
         std::string path;
         const char* error;
     } cases[] = {
+#if defined(_WIN32)
         {"Z:\\nonexistent\\zelbin.log", "zelbin.log: cannot be opened (error 3)"},
         {"NUL", "NUL: not a regular file; not followed"},
-        {folder, ": cannot be opened (error 5)"},
-    };
+        {std::filesystem::temp_directory_path().string(), ": cannot be opened (error 5)"},
 #else
-    const std::string fifo = path + ".fifo";
-    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
-    const struct
-    {
-        std::string path;
-        const char* error;
-    } cases[] = {
-        {"/nonexistent/zelbin.log", "/nonexistent/zelbin.log: No such file or directory"},
-        {fifo, ": not a regular file; not followed"},
         {"/dev/zero", "/dev/zero: not a regular file; not followed"},
-        {"/tmp", "/tmp: not a regular file; not followed"},
-    };
 #endif
+    };
     for (const auto& c : cases)
     {
         CLogFollower refused;
@@ -286,11 +266,11 @@ TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
         refused.ReadNewLogData(box);
     }
     EXPECT_EQ(box.inserts, 0);
-    std::remove((path + ".fifo").c_str());
 }
 
 // A line without a line feed is read in pieces of 65536 bytes at most, never whole: memory
-// stays bounded whatever the file holds, and the pieces join up to the whole line.
+// stays bounded whatever the file holds (that the pieces join up to the whole line is zelbinctl's
+// test of a line of 200 000 bytes).
 TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
 {
     const std::string line(3 * 65536 + 10, 'x');
@@ -302,8 +282,6 @@ TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
     while (reader.ReadLine(piece))
         sizes.push_back(piece.size());
     EXPECT_EQ(sizes, (std::vector<size_t>{65536, 65536, 65536, 11, 5})); // "next\r"
-    follower.SetLogFile(wide, box);
-    EXPECT_EQ(box.text, std::u16string(line.begin(), line.end()) + u"\r\nnext\r\n");
 }
 
 // Reads at an offset past 4 GiB (a sparse file, no disk used) on every system, where a long has
@@ -348,8 +326,7 @@ TEST_F(LogReaderTest, ALongReadReportsItsProgressUntilItIsStopped)
         Reports reports;
         bool open;
     } cases[] = {{0, {{16777216, 41943040}, {33554432, 41943040}}, true},
-                 {1, {{16777216, 41943040}}, false},
-                 {2, {{16777216, 41943040}, {33554432, 41943040}}, false}};
+                 {1, {{16777216, 41943040}}, false}};
     for (const auto& c : cases)
     {
         CProgressBox box(c.stopAt);

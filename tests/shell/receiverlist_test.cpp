@@ -22,6 +22,7 @@ std::vector<std::pair<uint32_t, std::u16string>> Items(const CReceiverList& list
     return items;
 }
 
+// A rename and a receiver that goes are in the window's connection test.
 TEST(ReceiverList, ItemsFollowTheReportedRecords)
 {
     using Items_t = std::vector<std::pair<uint32_t, std::u16string>>;
@@ -33,13 +34,11 @@ TEST(ReceiverList, ItemsFollowTheReportedRecords)
         int selection;
     } cases[] = {
         {"first receiver is selected", {{7, 1, u"R1"}}, {{7, u"R1"}}, 0},
-        {"renamed shows its new name", {{7, 1, u"R1"}, {7, 1, u"New"}}, {{7, u"New"}}, 0},
         {"renamed while gone comes back renamed",
          {{7, 1, u"R1"}, {7, 2, u"Old"}, {7, 1, u"New"}},
          {{7, u"New"}},
          0},
         {"gone and never listed", {{9, 2, u"X"}}, {}, CReceiverList::NO_SELECTION},
-        {"gone removes the item", {{7, 1, u"R1"}, {8, 1, u"R2"}, {7, 2, u"R1"}}, {{8, u"R2"}}, 0},
         {"back again at the end",
          {{7, 1, u"R1"}, {8, 1, u"R2"}, {7, 2, u"R1"}, {7, 3, u"R1b"}},
          {{8, u"R2"}, {7, u"R1b"}},

@@ -27,11 +27,10 @@ TEST(Event, IsManualResetAndStartsClear)
     EXPECT_TRUE(event.IsSet()); // a check does not consume it
     event.Reset();
     EXPECT_FALSE(event.IsSet());
-    CEvent initially(true);
-    EXPECT_TRUE(initially.IsSet());
 }
 
-TEST(WaitForHandles, ReturnsTheLowestSignalledIndexOrTimeOut)
+// A wait that times out is a row of the next test.
+TEST(WaitForHandles, ReturnsTheLowestSignalledIndex)
 {
     CEvent events[3];
     CWaitHandle* handles[3] = {&events[0], &events[1], &events[2]};
@@ -40,8 +39,6 @@ TEST(WaitForHandles, ReturnsTheLowestSignalledIndexOrTimeOut)
         bool set[3];
         int expected;
     } cases[] = {
-        {{false, false, false}, WAIT_TIMEOUT_RESULT},
-        {{false, true, false}, 1},
         {{true, false, true}, 0},
         {{false, true, true}, 1},
         {{false, false, true}, 2},

@@ -24,14 +24,8 @@ struct CLoopbackPair
     ~CLoopbackPair()
     {
         messaging.Reset();
-        if (peerFd != NO_RAW_SOCKET)
-            CloseRaw(peerFd);
-        CloseRaw(listenFd);
-    }
-    void ClosePeer()
-    {
         CloseRaw(peerFd);
-        peerFd = NO_RAW_SOCKET;
+        CloseRaw(listenFd);
     }
     bool PeerSend(const ByteVector& bytes) { return WriteAll(peerFd, bytes.data(), bytes.size()); }
 
@@ -92,7 +86,7 @@ public:
         inbound.emplace_back(pBuffer->Data(), pBuffer->Data() + pBuffer->GetSize());
         return true;
     }
-    void QueueDisconnect(CClientObject*) override { ++disconnects; }
+    void QueueDisconnect(CClientObject*) override {}
     void AddPendingRequest(CRequestMessage*, CClientObject*) override {}
     void RemovePendingRequest(CRequestMessage*, CClientObject*) override {}
     size_t InboundCount()
@@ -103,5 +97,4 @@ public:
 
     std::mutex m_mutex;
     std::vector<ByteVector> inbound;
-    std::atomic<int> disconnects = 0;
 };
