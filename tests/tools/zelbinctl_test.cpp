@@ -99,24 +99,6 @@ private:
     CLookupResponder m_answerer{m_peer.Port()};
 };
 
-// zelbinctl log prints what the window's reader keeps (the reader's own tests hold the same
-// rules), byte for byte: several CRs before a LF are one line end, a LF alone joins its line to
-// the next, a CR inside a line stays, a last line without its end is shown as it is.
-TEST(Zelbinctl, LogPrintsWhatTheWindowKeeps)
-{
-    CTempDir dir;
-    const std::string path = dir / "service.log";
-    const auto bytes = [](const auto& literal) { return std::string(literal, sizeof literal - 1); };
-    std::ofstream(path, std::ios::binary)
-        << bytes("A\r\r\r\n\nB\r\na\rb\r\nx\ny\r\nN\0\r\n\r\n\r\r\nK\xC3\xBC"
-                 "che\r\nlast");
-    CFakeService service(path);
-    const Result r = RunCtl({"log"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, bytes("A\nB\na\rb\nxy\nN\0\n\n\nK\xC3\xBC"
-                           "che\nlast"));
-}
-
 // Text for a terminal: control characters (C0, DEL, C1) as C escapes, the rest (a backslash
 // too) as it is.
 TEST(ZelbinctlOutput, EscapesControlsAndReplacesWhatIsNoText)
@@ -154,14 +136,6 @@ TEST(Zelbinctl, NoAnswerAndRefusedLogFilesFail)
         {{"log"}, GetLogFileRequest},
         {{"mask", "set", "raw"}, GetLogMaskRequest},
         {{"send", "7", "0,0,0D,1f"}, GetLogMaskRequest},
-        {{"clear-log"}, GetLogMaskRequest},
-        {{"payload-test", "7", "--total", "2", "--latency", "0"}, GetLogMaskRequest},
-    };
-    const std::pair<std::string, std::string> refused[] = {
-        {"/dev/zero", "/dev/zero: not a regular file; not followed"},
-        {fifo, fifo + ": not a regular file; not followed"},
-        {dir.Path(), dir.Path() + ": not a regular file; not followed"},
-        {dir / "missing", dir / "missing: No such file or directory"},
     };
     struct Case
     {
@@ -174,8 +148,7 @@ TEST(Zelbinctl, NoAnswerAndRefusedLogFilesFail)
     std::vector<Case> cases;
     for (const auto& u : unanswered)
         cases.push_back({u.args, u.iDropAt, "", 4, "no answer from the receiver service"});
-    for (const auto& [path, message] : refused)
-        cases.push_back({{"log"}, 0, path, 1, message});
+    cases.push_back({{"log"}, 0, fifo, 1, fifo + ": not a regular file; not followed"});
     for (const auto& c : cases)
     {
         CFakeService service(c.logPath, c.iDropAt);
@@ -317,13 +290,10 @@ TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
     {
         std::string name, plain;
     } names[] = {
-        {"a\\b\"c\td\x07\x1B[1m", "a\\b\"c\\td\\a\\x1b[1m"},
         {"\x1B]0;owned\x07\x1B[2J\r7\t1\tFake\x7F", "\\x1b]0;owned\\a\\x1b[2J\\r7\\t1\\tFake\\x7f"},
-        {"\xC2\x9B"
-         "31m\x08\x01\x1F",
-         "\\u009b31m\\b\\x01\\x1f"},
-        {"K\xC3\xBC\xC3\x9F\xE2\x82\xAC \xF0\x9F\x98\x80",
-         "K\xC3\xBC\xC3\x9F\xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"a\\b\"c\xC2\x9B"
+         "31m\x08\x01\x1F K\xC3\xBC\xE2\x82\xAC \xF0\x9F\x98\x80",
+         "a\\b\"c\\u009b31m\\b\\x01\\x1f K\xC3\xBC\xE2\x82\xAC \xF0\x9F\x98\x80"},
     };
     for (const auto& n : names)
     {
@@ -403,21 +373,27 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
 }
 
-// Every byte the file holds comes out once (NUL bytes, a line of 200 000 bytes, CR LF as LF);
-// --follow goes on through a clear.
+// Every byte the file holds comes out once, as the window's reader keeps it (the reader's own
+// tests hold the same rules): several CRs before a LF are one line end, printed as LF; a LF
+// alone joins its line to the next; a CR inside a line and NUL bytes stay; a line of 200 000
+// bytes is whole. --follow goes on through a clear.
 TEST_F(ZelbinctlTest, LogPrintsTheFileExactlyAndFollowsItThroughAClear)
 {
     service.Control("say first line");
     ASSERT_TRUE(service.LogContains("first line"));
+    const auto bytes = [](const auto& literal) { return std::string(literal, sizeof literal - 1); };
     const std::string longLine(200000, 'x');
     std::ofstream(service.LogPath(), std::ios::binary | std::ios::app)
-        << std::string("a\0b\r\n", 5) << longLine << "\r\nlast\r\n";
+        << bytes("A\r\r\r\n\nB\r\na\rb\r\nx\ny\r\nN\0\r\n\r\n\r\r\nK\xC3\xBC"
+                 "che\r\n")
+        << longLine << "\r\nlast\r\n";
     const Result r = RunCtl({"log"});
-    const std::string expected = std::string("a\0b\n", 4) + longLine + "\nlast\n";
+    const std::string expected = bytes("A\nB\na\rb\nxy\nN\0\n\n\nK\xC3\xBC"
+                                       "che\n") +
+                                 longLine + "\nlast\n";
     // The service logs zelbinctl's own connection behind these lines.
     EXPECT_NE(r.out.find(" DEBUG first line\n" + expected), std::string::npos) << r.out.size();
     EXPECT_EQ(r.out.find("first line"), r.out.rfind("first line")); // once
-    EXPECT_EQ(r.out.find('\r'), std::string::npos);
 
     CChildProcess follow(Ctl({"log", "--follow"}));
     ASSERT_TRUE(follow.WaitForOutput("last\n"));
@@ -483,11 +459,9 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
         {{"mask", "set", "loud"}, "mask set takes a number or category names"},
         {{"mask", "set", "0x100000000"}, "not \"0x100000000\""},
         {{"send", "7x", "0,0,00"}, "RECEIVER_ID must be a number from 0 to 4294967295, not \"7x\""},
-        {{"send", "-1", "0,0,00"}, "RECEIVER_ID must be"},
         {{"send", "4294967296", "0,0,00"}, "RECEIVER_ID must be"},
         {{"payload-test", "1", "--type", "Essay"}, "--type must be"},
-        {{"payload-test", "3", "--total", "abc"}, "--total must be a number from 1 to 2147483647"},
-        {{"payload-test", "3", "--total", "0"}, "--total must be"},
+        {{"payload-test", "3", "--total", "0"}, "--total must be a number from 1 to 2147483647"},
         {{"payload-test", "3", "--latency", "-1"}, "--latency must be a number of milliseconds"},
         {{"payload-test", "3", "--window", "65536"},
          "--window must be a number of milliseconds from 0 to 65535, not \"65536\""},
