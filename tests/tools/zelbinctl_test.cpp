@@ -218,7 +218,6 @@ TEST(Zelbinctl, CompletionAndHelpListTheSameCommands)
         {"me", "metrics "},
         {"--json mask ", "set "},
         {"mask set ", "none verbose processed raw debug "},
-        {"mask set r", "raw "},
         {"payload-test 7 ", "--type --total --response --latency --window "},
         {"payload-test 7 --type M", "Multiple\\ Choice Math Multiple\\ Answer "},
         {"payload-test 7 --total ", ""},
@@ -245,16 +244,17 @@ TEST(Zelbinctl, CompletionAndHelpListTheSameCommands)
     EXPECT_EQ(RunProgram(args, &out), 0);
     EXPECT_EQ(out, expected);
 #endif
-    // The help lists the same commands, each at the start of its row, with its arguments.
-    const std::string text = RunCtl({"--help"}).out;
-    for (const std::string row :
-         {"Usage: zelbinctl [--wait MS] [--json] [--trace] COMMAND [ARGUMENTS]\n",
-          "\n  payload-test RECEIVER_ID [--type NAME|INDEX] [--total N] [--response TEXT]\n"
-          "               [--latency MS] [--window MS]\n"
-          "                               run the question/response payload test\n",
-          "\n  --wait MS    how long to wait for the connection (default 3000)\n"
-          "  --json       one JSON object per line instead of text\n"})
-        EXPECT_NE(text.find(row), std::string::npos) << row;
+    // The help lists the same commands, each at the start of its row, with its arguments (a
+    // row too long for the line goes on under it, and its description under both).
+    const Result shown = RunCtl({"--help"});
+    EXPECT_EQ(shown.status, 0);
+    const std::string& text = shown.out;
+    EXPECT_NE(
+        text.find("\n  payload-test RECEIVER_ID [--type NAME|INDEX] [--total N] [--response TEXT]\n"
+                  "               [--latency MS] [--window MS]\n"
+                  "                               run the question/response payload test\n"),
+        std::string::npos)
+        << text;
     std::istringstream help(text);
     std::string line, listed;
     while (std::getline(help, line))
@@ -446,7 +446,6 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
     Result r = RunCtl({"--wait", "100", "status"});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "connected: no\nlog-mask: 0x00 (none)\nlog-file: \n");
-    EXPECT_EQ(RunCtl({"--wait", "100", "send", "1", "0,0,00"}).status, 3);
     // Every number and name is checked before anything is looked up (no service needed, no
     // wait of 3000 ms), with a message that names what was wrong.
     const struct
@@ -498,6 +497,5 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 19);
     EXPECT_EQ(r.out.substr(0, 14), "0\tNew Command\t");
     EXPECT_NE(r.out.find("18\tPayload Test Command\t0xff,0xff,0x26,"), std::string::npos);
-    EXPECT_EQ(RunCtl({"--help"}).status, 0);
 }
 } // namespace
