@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Service control that every platform shares: the command line of a service program.
+// Service control: the command line of a service program, and what became of it in words.
 
 #include "servicecontrol.h"
 #include "commandline.h"
@@ -7,12 +7,6 @@
 std::string ServiceCommandLine(const std::string& path, const std::string& sw)
 {
     return QuotedArgument(path) + " " + sw;
-}
-
-void RunServiceCommands(const std::string& directory, const std::string& sw)
-{
-    if (RunServiceCommand(directory + HARDWARE_SERVICE_PROGRAM, sw))
-        RunServiceCommand(directory + SOFTWARE_SERVICE_PROGRAM, sw);
 }
 
 namespace

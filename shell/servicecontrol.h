@@ -11,10 +11,6 @@ inline constexpr const char* SOFTWARE_SERVICE_PROGRAM = "VostraSoftwareService.e
 
 // "\"PATH\" SWITCH"
 std::string ServiceCommandLine(const std::string& path, const std::string& sw);
-// Starts the program with the switch; true when the process was created.
-bool RunServiceCommand(const std::string& path, const std::string& sw);
-// The hardware service program first; the software one only when the first started.
-void RunServiceCommands(const std::string& directory, const std::string& sw);
 
 // What became of one service program that the window ran.
 struct ServiceProgramOutcome

@@ -18,71 +18,61 @@
 
 inline constexpr int SIGKILL = 9; // not in the Windows C library: an outright end
 
-// SIGTERM and SIGINT set the program's stop event ("Local\zelbin-stop-PID"), which the service
-// programs and zelbinctl watch as a POSIX program watches its stop signals; SIGKILL, or a program
-// without the event, is terminated. A job object ends the program with the test; a daemon that
-// it starts may leave the job, as it leaves its starter.
+// The messaging library's quoting of one argument (declared here: zelbinctl's tests see a
+// commandline.h of zelbinctl's own first).
+std::string QuotedArgument(const std::string& word);
+#else
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+#endif
+
+// On Windows, SIGTERM and SIGINT set the program's stop event ("Local\zelbin-stop-PID"), which
+// the service programs and zelbinctl watch as a POSIX program watches its stop signals; SIGKILL,
+// or a program without the event, is terminated. A job object ends the program with the test; a
+// daemon that it starts may leave the job, as it leaves its starter. On POSIX the parent's death
+// signal does that.
 class CChildProcess
 {
 public:
     explicit CChildProcess(const std::vector<std::string>& argv, bool bMergeErrors = false)
     {
-        wchar_t directory[MAX_PATH], name[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, directory);
-        ::GetTempFileNameW(directory, L"zbo", 0, name);
-        m_outputPath = std::filesystem::path(name).string();
-        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
-        const HANDLE hOut = ::CreateFileW(name, GENERIC_WRITE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                          &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-        HANDLE hIn = nullptr;
-        if (hOut == INVALID_HANDLE_VALUE || !::CreatePipe(&hIn, &m_hStdin, &inherit, 0))
-            return;
-        ::SetHandleInformation(m_hStdin, HANDLE_FLAG_INHERIT, 0);
-        std::wstring line; // from UTF-8 arguments
-        for (const std::string& arg : argv)
-            line += (line.empty() ? L"" : L" ") + Quoted(PathFromUtf8(arg).wstring());
-        STARTUPINFOW startup{};
-        startup.cb = sizeof startup;
-        startup.dwFlags = STARTF_USESTDHANDLES;
-        startup.hStdInput = hIn;
-        startup.hStdOutput = hOut;
-        startup.hStdError = bMergeErrors ? hOut : ::GetStdHandle(STD_ERROR_HANDLE);
-        PROCESS_INFORMATION process{};
-        if (::CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
-                             nullptr, nullptr, &startup, &process))
-        {
-            m_hJob = ::CreateJobObjectW(nullptr, nullptr);
-            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-            limits.BasicLimitInformation.LimitFlags =
-                JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-            ::SetInformationJobObject(m_hJob, JobObjectExtendedLimitInformation, &limits,
-                                      sizeof limits);
-            ::AssignProcessToJobObject(m_hJob, process.hProcess);
-            ::ResumeThread(process.hThread);
-            ::CloseHandle(process.hThread);
-            m_hProcess = process.hProcess;
-            m_pid = static_cast<int>(process.dwProcessId);
-        }
-        ::CloseHandle(hIn);
-        ::CloseHandle(hOut);
+        Start(argv, bMergeErrors);
     }
     ~CChildProcess()
     {
         Kill(SIGKILL);
         Wait();
         CloseStdin();
+#if defined(_WIN32)
         if (m_hProcess)
             ::CloseHandle(m_hProcess);
         if (m_hJob)
             ::CloseHandle(m_hJob);
+#endif
         std::error_code ignored;
         std::filesystem::remove(m_outputPath, ignored);
     }
     CChildProcess(const CChildProcess&) = delete;
     CChildProcess& operator=(const CChildProcess&) = delete;
 
-    int Pid() const { return m_pid; }
+    int Pid() const
+    {
+        return m_pid;
+    }
+    std::string Output() const
+    {
+        return ReadFile(m_outputPath);
+    }
+    bool WaitForOutput(const std::string& text,
+                       std::chrono::milliseconds deadline = std::chrono::seconds(10))
+    {
+        return WaitUntil([&] { return Output().find(text) != std::string::npos; }, deadline);
+    }
+#if defined(_WIN32)
     void Write(const std::string& text)
     {
         DWORD iWritten = 0;
@@ -93,12 +83,6 @@ public:
         if (m_hStdin)
             ::CloseHandle(m_hStdin);
         m_hStdin = nullptr;
-    }
-    std::string Output() const { return ReadFile(m_outputPath); }
-    bool WaitForOutput(const std::string& text,
-                       std::chrono::milliseconds deadline = std::chrono::seconds(10))
-    {
-        return WaitUntil([&] { return Output().find(text) != std::string::npos; }, deadline);
     }
     void Kill(int signal)
     {
@@ -128,61 +112,84 @@ public:
     }
 
 private:
-    // One argument, quoted so that the program's start-up code splits it back as it was.
-    static std::wstring Quoted(const std::wstring& word)
+    void Start(const std::vector<std::string>& argv, bool bMergeErrors)
     {
-        std::wstring out = L"\"";
-        size_t iBackslashes = 0;
-        for (const wchar_t c : word)
+        wchar_t directory[MAX_PATH], name[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, directory);
+        ::GetTempFileNameW(directory, L"zbo", 0, name);
+        m_outputPath = std::filesystem::path(name).string();
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        const HANDLE hOut = ::CreateFileW(name, GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                          &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE hIn = nullptr;
+        if (hOut == INVALID_HANDLE_VALUE || !::CreatePipe(&hIn, &m_hStdin, &inherit, 0))
+            return;
+        ::SetHandleInformation(m_hStdin, HANDLE_FLAG_INHERIT, 0);
+        std::string line; // each argument quoted as the program's start-up code splits it back
+        for (const std::string& arg : argv)
+            line += (line.empty() ? "" : " ") + QuotedArgument(arg);
+        std::wstring wide = PathFromUtf8(line).wstring();
+        STARTUPINFOW startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = hIn;
+        startup.hStdOutput = hOut;
+        startup.hStdError = bMergeErrors ? hOut : ::GetStdHandle(STD_ERROR_HANDLE);
+        PROCESS_INFORMATION process{};
+        if (::CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED,
+                             nullptr, nullptr, &startup, &process))
         {
-            if (c == L'\\')
-            {
-                ++iBackslashes;
-                continue;
-            }
-            out.append(c == L'"' ? 2 * iBackslashes + 1 : iBackslashes, L'\\');
-            iBackslashes = 0;
-            out += c;
+            m_hJob = ::CreateJobObjectW(nullptr, nullptr);
+            JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+            limits.BasicLimitInformation.LimitFlags =
+                JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+            ::SetInformationJobObject(m_hJob, JobObjectExtendedLimitInformation, &limits,
+                                      sizeof limits);
+            ::AssignProcessToJobObject(m_hJob, process.hProcess);
+            ::ResumeThread(process.hThread);
+            ::CloseHandle(process.hThread);
+            m_hProcess = process.hProcess;
+            m_pid = static_cast<int>(process.dwProcessId);
         }
-        out.append(2 * iBackslashes, L'\\');
-        return out + L"\"";
+        ::CloseHandle(hIn);
+        ::CloseHandle(hOut);
     }
 
     HANDLE m_hProcess = nullptr;
     HANDLE m_hJob = nullptr;
     HANDLE m_hStdin = nullptr;
-    int m_pid = -1;
-    std::string m_outputPath;
-};
-
-// Whether the process (one this test did not start) is gone.
-inline bool ProcessHasEnded(int pid)
-{
-    const HANDLE hProcess = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
-    if (!hProcess)
-        return true;
-    const bool bEnded = ::WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0;
-    ::CloseHandle(hProcess);
-    return bEnded;
-}
-
-// Sets a variable of this process's environment, which the programs it starts inherit.
-inline void SetEnvironment(const char* name, const std::string& value)
-{
-    ::_putenv_s(name, value.c_str());
-}
 #else
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
+    void Write(const std::string& text)
+    {
+        [[maybe_unused]] ssize_t n = ::write(m_stdin, text.data(), text.size());
+    }
+    void CloseStdin()
+    {
+        if (m_stdin >= 0)
+            ::close(m_stdin);
+        m_stdin = -1;
+    }
+    void Kill(int signal)
+    {
+        if (m_pid > 0 && !m_bReaped)
+            ::kill(m_pid, signal);
+    }
+    // Waits for the process to end (up to the deadline); its exit status, or -1.
+    int Wait(std::chrono::milliseconds deadline = std::chrono::seconds(20))
+    {
+        const auto reaped = [&]
+        {
+            const pid_t r = ::waitpid(m_pid, &m_iStatus, WNOHANG);
+            return m_bReaped = r == m_pid || r < 0;
+        };
+        if (m_pid <= 0 || (!m_bReaped && !WaitUntil(reaped, deadline)))
+            return -1;
+        return WIFEXITED(m_iStatus) ? WEXITSTATUS(m_iStatus) : 128 + WTERMSIG(m_iStatus);
+    }
 
-extern char** environ;
-
-class CChildProcess
-{
-public:
-    explicit CChildProcess(const std::vector<std::string>& argv, bool bMergeErrors = false)
+private:
+    void Start(const std::vector<std::string>& argv, bool bMergeErrors)
     {
         char name[] = "/tmp/zelbin-output-XXXXXX";
         const int out = ::mkostemp(name, O_CLOEXEC);
@@ -209,59 +216,33 @@ public:
         ::close(out);
         m_stdin = in[1];
     }
-    ~CChildProcess()
-    {
-        Kill(SIGKILL);
-        Wait();
-        CloseStdin();
-        ::unlink(m_outputPath.c_str());
-    }
-    CChildProcess(const CChildProcess&) = delete;
-    CChildProcess& operator=(const CChildProcess&) = delete;
 
-    int Pid() const { return m_pid; }
-    void Write(const std::string& text)
-    {
-        [[maybe_unused]] ssize_t n = ::write(m_stdin, text.data(), text.size());
-    }
-    void CloseStdin()
-    {
-        if (m_stdin >= 0)
-            ::close(m_stdin);
-        m_stdin = -1;
-    }
-    std::string Output() const { return ReadFile(m_outputPath); }
-    bool WaitForOutput(const std::string& text,
-                       std::chrono::milliseconds deadline = std::chrono::seconds(10))
-    {
-        return WaitUntil([&] { return Output().find(text) != std::string::npos; }, deadline);
-    }
-    void Kill(int signal)
-    {
-        if (m_pid > 0 && !m_bReaped)
-            ::kill(m_pid, signal);
-    }
-    // Waits for the process to end (up to the deadline); its exit status, or -1.
-    int Wait(std::chrono::milliseconds deadline = std::chrono::seconds(20))
-    {
-        const auto reaped = [&]
-        {
-            const pid_t r = ::waitpid(m_pid, &m_iStatus, WNOHANG);
-            return m_bReaped = r == m_pid || r < 0;
-        };
-        if (m_pid <= 0 || (!m_bReaped && !WaitUntil(reaped, deadline)))
-            return -1;
-        return WIFEXITED(m_iStatus) ? WEXITSTATUS(m_iStatus) : 128 + WTERMSIG(m_iStatus);
-    }
-
-private:
-    pid_t m_pid = -1;
     int m_stdin = -1;
     int m_iStatus = 0;
     bool m_bReaped = false;
+#endif
+    int m_pid = -1;
     std::string m_outputPath;
 };
 
+#if defined(_WIN32)
+// Whether the process (one this test did not start) is gone.
+inline bool ProcessHasEnded(int pid)
+{
+    const HANDLE hProcess = ::OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
+    if (!hProcess)
+        return true;
+    const bool bEnded = ::WaitForSingleObject(hProcess, 0) == WAIT_OBJECT_0;
+    ::CloseHandle(hProcess);
+    return bEnded;
+}
+
+// Sets a variable of this process's environment, which the programs it starts inherit.
+inline void SetEnvironment(const char* name, const std::string& value)
+{
+    ::_putenv_s(name, value.c_str());
+}
+#else
 // Whether the process (one this test did not start) is gone, or ended and waiting to be reaped
 // by whoever adopted it.
 inline bool ProcessHasEnded(int pid)

@@ -99,24 +99,6 @@ private:
     CLookupResponder m_answerer{m_peer.Port()};
 };
 
-// zelbinctl log prints what the window's reader keeps (the reader's own tests hold the same
-// rules), byte for byte: several CRs before a LF are one line end, a LF alone joins its line to
-// the next, a CR inside a line stays, a last line without its end is shown as it is.
-TEST(Zelbinctl, LogPrintsWhatTheWindowKeeps)
-{
-    CTempDir dir;
-    const std::string path = dir / "service.log";
-    const auto bytes = [](const auto& literal) { return std::string(literal, sizeof literal - 1); };
-    std::ofstream(path, std::ios::binary)
-        << bytes("A\r\r\r\n\nB\r\na\rb\r\nx\ny\r\nN\0\r\n\r\n\r\r\nK\xC3\xBC"
-                 "che\r\nlast");
-    CFakeService service(path);
-    const Result r = RunCtl({"log"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, bytes("A\nB\na\rb\nxy\nN\0\n\n\nK\xC3\xBC"
-                           "che\nlast"));
-}
-
 // Text for a terminal: control characters (C0, DEL, C1) as C escapes, the rest (a backslash
 // too) as it is.
 TEST(ZelbinctlOutput, EscapesControlsAndReplacesWhatIsNoText)
@@ -146,7 +128,8 @@ TEST(Zelbinctl, NoAnswerAndRefusedLogFilesFail)
     {
         std::vector<std::string> args;
         uint32_t iDropAt;
-    } unanswered[] = {
+        std::string logPath = ""; // a file the reader refuses: status 1, else no answer: 4
+    } cases[] = {
         {{"mask"}, GetLogMaskRequest},
         {{"status"}, GetLogMaskRequest},
         {{"status"}, GetLogFileRequest},
@@ -154,35 +137,18 @@ TEST(Zelbinctl, NoAnswerAndRefusedLogFilesFail)
         {{"log"}, GetLogFileRequest},
         {{"mask", "set", "raw"}, GetLogMaskRequest},
         {{"send", "7", "0,0,0D,1f"}, GetLogMaskRequest},
-        {{"clear-log"}, GetLogMaskRequest},
-        {{"payload-test", "7", "--total", "2", "--latency", "0"}, GetLogMaskRequest},
+        {{"log"}, 0, fifo},
     };
-    const std::pair<std::string, std::string> refused[] = {
-        {"/dev/zero", "/dev/zero: not a regular file; not followed"},
-        {fifo, fifo + ": not a regular file; not followed"},
-        {dir.Path(), dir.Path() + ": not a regular file; not followed"},
-        {dir / "missing", dir / "missing: No such file or directory"},
-    };
-    struct Case
-    {
-        std::vector<std::string> args;
-        uint32_t iDropAt;
-        std::string logPath;
-        int status;
-        std::string message;
-    };
-    std::vector<Case> cases;
-    for (const auto& u : unanswered)
-        cases.push_back({u.args, u.iDropAt, "", 4, "no answer from the receiver service"});
-    for (const auto& [path, message] : refused)
-        cases.push_back({{"log"}, 0, path, 1, message});
     for (const auto& c : cases)
     {
         CFakeService service(c.logPath, c.iDropAt);
         const auto started = std::chrono::steady_clock::now();
         const Result r = RunCtl(c.args, true);
-        EXPECT_EQ(r.status, c.status) << c.args[0] << " " << c.iDropAt << "\n" << r.out;
-        EXPECT_NE(r.out.find("zelbinctl: " + c.message + "\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.status, c.logPath.empty() ? 4 : 1) << c.args[0] << " " << c.iDropAt << "\n"
+                                                       << r.out;
+        const std::string message = c.logPath.empty() ? "no answer from the receiver service"
+                                                      : fifo + ": not a regular file; not followed";
+        EXPECT_NE(r.out.find("zelbinctl: " + message + "\n"), std::string::npos) << r.out;
         EXPECT_LT(std::chrono::steady_clock::now() - started, 5000ms) << c.args[0];
     }
 }
@@ -248,7 +214,6 @@ TEST(Zelbinctl, CompletionAndHelpListTheSameCommands)
         {"me", "metrics "},
         {"--json mask ", "set "},
         {"mask set ", "none verbose processed raw debug "},
-        {"mask set r", "raw "},
         {"payload-test 7 ", "--type --total --response --latency --window "},
         {"payload-test 7 --type M", "Multiple\\ Choice Math Multiple\\ Answer "},
         {"payload-test 7 --total ", ""},
@@ -275,16 +240,17 @@ TEST(Zelbinctl, CompletionAndHelpListTheSameCommands)
     EXPECT_EQ(RunProgram(args, &out), 0);
     EXPECT_EQ(out, expected);
 #endif
-    // The help lists the same commands, each at the start of its row, with its arguments.
-    const std::string text = RunCtl({"--help"}).out;
-    for (const std::string row :
-         {"Usage: zelbinctl [--wait MS] [--json] [--trace] COMMAND [ARGUMENTS]\n",
-          "\n  payload-test RECEIVER_ID [--type NAME|INDEX] [--total N] [--response TEXT]\n"
-          "               [--latency MS] [--window MS]\n"
-          "                               run the question/response payload test\n",
-          "\n  --wait MS    how long to wait for the connection (default 3000)\n"
-          "  --json       one JSON object per line instead of text\n"})
-        EXPECT_NE(text.find(row), std::string::npos) << row;
+    // The help lists the same commands, each at the start of its row, with its arguments (a
+    // row too long for the line goes on under it, and its description under both).
+    const Result shown = RunCtl({"--help"});
+    EXPECT_EQ(shown.status, 0);
+    const std::string& text = shown.out;
+    EXPECT_NE(
+        text.find("\n  payload-test RECEIVER_ID [--type NAME|INDEX] [--total N] [--response TEXT]\n"
+                  "               [--latency MS] [--window MS]\n"
+                  "                               run the question/response payload test\n"),
+        std::string::npos)
+        << text;
     std::istringstream help(text);
     std::string line, listed;
     while (std::getline(help, line))
@@ -320,13 +286,10 @@ TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
     {
         std::string name, plain;
     } names[] = {
-        {"a\\b\"c\td\x07\x1B[1m", "a\\b\"c\\td\\a\\x1b[1m"},
         {"\x1B]0;owned\x07\x1B[2J\r7\t1\tFake\x7F", "\\x1b]0;owned\\a\\x1b[2J\\r7\\t1\\tFake\\x7f"},
-        {"\xC2\x9B"
-         "31m\x08\x01\x1F",
-         "\\u009b31m\\b\\x01\\x1f"},
-        {"K\xC3\xBC\xC3\x9F\xE2\x82\xAC \xF0\x9F\x98\x80",
-         "K\xC3\xBC\xC3\x9F\xE2\x82\xAC \xF0\x9F\x98\x80"},
+        {"a\\b\"c\xC2\x9B"
+         "31m\x08\x01\x1F K\xC3\xBC\xE2\x82\xAC \xF0\x9F\x98\x80",
+         "a\\b\"c\\u009b31m\\b\\x01\\x1f K\xC3\xBC\xE2\x82\xAC \xF0\x9F\x98\x80"},
     };
     for (const auto& n : names)
     {
@@ -369,10 +332,10 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
          "0,0,0D,1f\n",
          "PROCESSED To receiver 7: Chanel Set and Query (0x0D), short address 0000, parameters "
          "1F\r\n"},
+        // The service's reading of a text is
+        // CommandText.EveryBuilderReadsBackAsTheServiceReadsIt's: here, that a text it refuses is
+        // logged with the reason.
         {{"send", "7", "0,0,zz"}, "0,0,zz\n", "field 3 \"zz\" is not hexadecimal"},
-        {{"send", "7", "0,0,100"}, "0,0,100\n", "field 3 \"100\" is above ff"},
-        {{"send", "7", "0,0"}, "0,0\n", "too few fields"},
-        {{"send", "7", "0,,1"}, "0,,1\n", "empty field 2"},
         {{"login-requirement", "--login", "on", "--team", "off"},
          "0,0,06,3\n",
          "RAW To all receivers: 0,0,06,3\r\n"},
@@ -406,21 +369,27 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
 }
 
-// Every byte the file holds comes out once (NUL bytes, a line of 200 000 bytes, CR LF as LF);
-// --follow goes on through a clear.
+// Every byte the file holds comes out once, as the window's reader keeps it (the reader's own
+// tests hold the same rules): several CRs before a LF are one line end, printed as LF; a LF
+// alone joins its line to the next; a CR inside a line and NUL bytes stay; a line of 200 000
+// bytes is whole. --follow goes on through a clear.
 TEST_F(ZelbinctlTest, LogPrintsTheFileExactlyAndFollowsItThroughAClear)
 {
     service.Control("say first line");
     ASSERT_TRUE(service.LogContains("first line"));
+    const auto bytes = [](const auto& literal) { return std::string(literal, sizeof literal - 1); };
     const std::string longLine(200000, 'x');
     std::ofstream(service.LogPath(), std::ios::binary | std::ios::app)
-        << std::string("a\0b\r\n", 5) << longLine << "\r\nlast\r\n";
+        << bytes("A\r\r\r\n\nB\r\na\rb\r\nx\ny\r\nN\0\r\n\r\n\r\r\nK\xC3\xBC"
+                 "che\r\n")
+        << longLine << "\r\nlast\r\n";
     const Result r = RunCtl({"log"});
-    const std::string expected = std::string("a\0b\n", 4) + longLine + "\nlast\n";
+    const std::string expected = bytes("A\nB\na\rb\nxy\nN\0\n\n\nK\xC3\xBC"
+                                       "che\n") +
+                                 longLine + "\nlast\n";
     // The service logs zelbinctl's own connection behind these lines.
     EXPECT_NE(r.out.find(" DEBUG first line\n" + expected), std::string::npos) << r.out.size();
     EXPECT_EQ(r.out.find("first line"), r.out.rfind("first line")); // once
-    EXPECT_EQ(r.out.find('\r'), std::string::npos);
 
     CChildProcess follow(Ctl({"log", "--follow"}));
     ASSERT_TRUE(follow.WaitForOutput("last\n"));
@@ -473,7 +442,6 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
     Result r = RunCtl({"--wait", "100", "status"});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "connected: no\nlog-mask: 0x00 (none)\nlog-file: \n");
-    EXPECT_EQ(RunCtl({"--wait", "100", "send", "1", "0,0,00"}).status, 3);
     // Every number and name is checked before anything is looked up (no service needed, no
     // wait of 3000 ms), with a message that names what was wrong.
     const struct
@@ -486,11 +454,9 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
         {{"mask", "set", "loud"}, "mask set takes a number or category names"},
         {{"mask", "set", "0x100000000"}, "not \"0x100000000\""},
         {{"send", "7x", "0,0,00"}, "RECEIVER_ID must be a number from 0 to 4294967295, not \"7x\""},
-        {{"send", "-1", "0,0,00"}, "RECEIVER_ID must be"},
         {{"send", "4294967296", "0,0,00"}, "RECEIVER_ID must be"},
         {{"payload-test", "1", "--type", "Essay"}, "--type must be"},
-        {{"payload-test", "3", "--total", "abc"}, "--total must be a number from 1 to 2147483647"},
-        {{"payload-test", "3", "--total", "0"}, "--total must be"},
+        {{"payload-test", "3", "--total", "0"}, "--total must be a number from 1 to 2147483647"},
         {{"payload-test", "3", "--latency", "-1"}, "--latency must be a number of milliseconds"},
         {{"payload-test", "3", "--window", "65536"},
          "--window must be a number of milliseconds from 0 to 65535, not \"65536\""},
@@ -527,6 +493,5 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 19);
     EXPECT_EQ(r.out.substr(0, 14), "0\tNew Command\t");
     EXPECT_NE(r.out.find("18\tPayload Test Command\t0xff,0xff,0x26,"), std::string::npos);
-    EXPECT_EQ(RunCtl({"--help"}).status, 0);
 }
 } // namespace
