@@ -254,7 +254,9 @@ TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
         {"NUL", "NUL: not a regular file; not followed"},
         {std::filesystem::temp_directory_path().string(), ": cannot be opened (error 5)"},
 #else
+        {"/nonexistent/zelbin.log", "/nonexistent/zelbin.log: No such file or directory"},
         {"/dev/zero", "/dev/zero: not a regular file; not followed"},
+        {"/tmp", "/tmp: not a regular file; not followed"},
 #endif
     };
     for (const auto& c : cases)
