@@ -130,7 +130,6 @@ private slots:
             });
         const std::pair<const char*, std::function<void()>> actions[] = {
             {"Require Login", [&] { frame.Action(ID_EXTRAS_REQUIRE_LOGIN)->trigger(); }},
-            {"Require Team", [&] { frame.Action(ID_EXTRAS_REQUIRE_TEAM)->trigger(); }},
             {"Sample Quiz", [&] { frame.Action(ID_EXTRAS_SAMPLE_QUIZ)->trigger(); }},
             {"Network Name", [&] { frame.Action(ID_EXTRAS_NETWORK_NAME)->trigger(); }},
             {"Send Command", [&] { pToolbar->OnSendCommand(); }},
@@ -159,7 +158,7 @@ private slots:
                      qPrintable(u"%1 held the window %2 ms"_s.arg(name).arg(longest)));
         }
         // Everything went out although the mask request still waits: the texts in order.
-        QTRY_VERIFY(silent.Connection(0)->FrameCount() >= 3 + 6);
+        QTRY_VERIFY(silent.Connection(0)->FrameCount() >= 3 + 5);
 
         const auto start = std::chrono::steady_clock::now();
         QTimer::singleShot(0, [] { ::kill(::getpid(), SIGTERM); });
@@ -315,8 +314,6 @@ private slots:
         QTest::newRow("debug off, stop, start")
             << QList<int>{ID_LOG_SHOW_DEBUG, ID_LOG_STOP_LOGGING, ID_LOG_START_LOGGING} << u"0x0e"_s
             << true << false;
-        QTest::newRow("raw twice")
-            << QList<int>{ID_LOG_SHOW_RAW, ID_LOG_SHOW_RAW} << u"0x1e"_s << true << true;
     }
     void LogCommandsShowWhatTheServiceTook()
     {
