@@ -34,6 +34,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMouseEvent>
 #include <QPointer>
 #include <QPrinter>
 #include <QPushButton>
@@ -1047,6 +1048,19 @@ private slots:
         QCOMPARE(frame.statusBar()->currentMessage(),
                  u"Not copied: the selection is 13 bytes; at most 12 bytes can be copied (Save As "
                  "writes the whole file)"_s);
+
+        // A drag selects too; a move without the button selects nothing more.
+        QTest::mousePress(pFile->viewport(), Qt::LeftButton, {}, at(1, u"line "_s));
+        for (const auto& [to, buttons] :
+             {std::pair{at(3, u"line"_s), Qt::MouseButtons(Qt::LeftButton)},
+              std::pair{at(2, u"line"_s), Qt::MouseButtons()}})
+        {
+            QMouseEvent move(QEvent::MouseMove, to, pFile->viewport()->mapToGlobal(to),
+                             Qt::NoButton, buttons, {});
+            QApplication::sendEvent(pFile->viewport(), &move);
+        }
+        QTest::mouseRelease(pFile->viewport(), Qt::LeftButton, {}, at(3, u"line"_s));
+        QCOMPARE(pFile->SelectedText(), u"2 quiet\nline 3 quiet\nline"_s);
 
         // It grows at its end, and the view follows when it was there: to the last new line,
         // once that is indexed.
