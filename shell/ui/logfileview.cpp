@@ -580,11 +580,11 @@ bool CLogFileView::Copy()
     if (!SelectionBytes(iFrom, iTo) || !pSource ||
         !m_index.GetLineRange(GetSelectionStart().iLine, iLineStart, iNext))
         return false;
-    if (iTo - iFrom > MAX_COPY_BYTES)
+    if (iTo - iFrom > m_iCopyLimit)
     {
-        emit Notice(QStringLiteral("Not copied: the selection is %1; at most 64 MiB can be copied "
+        emit Notice(QStringLiteral("Not copied: the selection is %1; at most %2 can be copied "
                                    "(Save As writes the whole file)")
-                        .arg(Bytes(iTo - iFrom)));
+                        .arg(Bytes(iTo - iFrom), Bytes(m_iCopyLimit)));
         return false;
     }
     if (m_copier.joinable())

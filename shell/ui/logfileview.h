@@ -47,9 +47,6 @@ class CLogFileView : public QAbstractScrollArea
 public:
     // A line longer than this many bytes is shown cut, with a mark; it is copied whole.
     static constexpr size_t SHOWN_LINE_BYTES = 10000;
-    // A copy of more than this many bytes is refused with a message (Save As writes any size).
-    static constexpr int64_t MAX_COPY_BYTES = 64 * 1024 * 1024;
-
     explicit CLogFileView(std::shared_ptr<CHighlightScheme> pScheme, QWidget* pParent = nullptr);
     ~CLogFileView() override;
 
@@ -76,6 +73,9 @@ public:
     // Copies the selection to the clipboard, read from the file on a thread of its own; false
     // (and a message) when it is over the limit.
     bool Copy();
+    // A copy of more than this many bytes is refused with a message (Save As writes any size);
+    // tests set a small limit, so that its boundary costs no copy of 64 MiB.
+    void SetCopyLimit(int64_t iBytes) { m_iCopyLimit = iBytes; }
     // The selection's text as it is copied (lines joined by line feeds).
     QString SelectedText() const;
 
@@ -128,4 +128,5 @@ private:
     bool m_bDeletedTold = false;
     CPosition m_anchor, m_position;
     std::thread m_copier;
+    int64_t m_iCopyLimit = 64 * 1024 * 1024;
 };

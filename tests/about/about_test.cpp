@@ -147,15 +147,12 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("opened");
-        QTest::newRow("e-mail address")
-            << u"support@zelbin.example"_s << u"mailto:support@zelbin.example;"_s;
         QTest::newRow("label and address")
             << u"E-mail: a.b@c.example"_s << u"mailto:a.b@c.example;"_s;
         QTest::newRow("two addresses")
             << u"x@y.example z@w.example"_s << u"mailto:x@y.example;z@w.example;"_s;
         QTest::newRow("web address")
             << u"http://zelbin.example/help"_s << u"http://zelbin.example/help"_s;
-        QTest::newRow("short address") << u"a@b"_s << u"a@b;"_s;
         QTest::newRow("seven characters") << u"a@b.cd"_s << u"a@b.cd;"_s;
         QTest::newRow("eight characters") << u"ab@c.de"_s << u"mailto:ab@c.de;"_s;
         QTest::newRow("mailto kept") << u"MAILTO:q@r.example"_s << u"MAILTO:q@r.example;"_s;
