@@ -81,6 +81,8 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&dialog));
         QLineEdit* pEdit = dialog.GetCommandEdit();
         auto* pSend = dialog.findChild<QPushButton*>(u"1004"_s);
+        QCOMPARE(pSend->geometry().left(), pEdit->geometry().left()); // under the command's field
+        QVERIFY(pSend->geometry().top() > pEdit->geometry().bottom());
         const struct
         {
             QString text;
@@ -128,12 +130,13 @@ private slots:
 
         QString typed;
         char how = 'O'; // OK, Cancel, or Enter in the field
-        QString shownAtOpening;
+        QString shownAtOpening, title;
         frame.SetNetworkNameDialogRunner(
             [&](QWidget* pParent, char16_t* pszName, int iCapacity)
             {
                 CSetNetworkNameDlg dialog(pParent, pszName, iCapacity);
                 shownAtOpening = dialog.GetNameEdit()->text();
+                title = dialog.windowTitle();
                 dialog.GetNameEdit()->setText(typed);
                 dialog.show();
                 if (how == 'E')
@@ -168,6 +171,7 @@ private slots:
         frame.Action(ID_EXTRAS_NETWORK_NAME)->trigger();
         QCOMPARE(shownAtOpening,
                  u"\u20ac"_s); // the dialog opens on the name last confirmed
+        QCOMPARE(title, u"Set Network Name"_s);
 
         for (int i = 1; i <= 33; ++i)
             frame.Action(ID_EXTRAS_SAMPLE_QUIZ)->trigger();

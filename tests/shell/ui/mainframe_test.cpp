@@ -28,6 +28,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QDialog>
+#include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
 #include <QListView>
@@ -674,6 +675,9 @@ private slots:
         // In one row above the list: the pattern, then its two switches.
         pFilter->layout()->activate();
         QVERIFY(pFilter->GetEdit()->geometry().bottom() < pFilter->GetList()->geometry().top());
+        for (const QLabel* pLabel : pFilter->findChildren<QLabel*>()) // "Filter:" before its field
+            if (pLabel->text() == u"&Filter:"_s)
+                QVERIFY(pLabel->geometry().right() < pFilter->GetEdit()->geometry().left());
         QVERIFY(pFilter->GetEdit()->x() < pFilter->GetCaseButton()->x() &&
                 pFilter->GetCaseButton()->x() < pFilter->GetRegexButton()->x());
         append("gamma error\r\n");
@@ -917,6 +921,9 @@ private slots:
                          qPrintable(rule.pattern + u" "_s + text.name()));
             }
         QCOMPARE(ContrastRatio(Qt::black, Qt::white), 21.0);
+        for (const QPalette& palette : {LightPalette(), DarkPalette()}) // greyed text tells
+            for (const auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+                QVERIFY(palette.color(QPalette::Disabled, role) != palette.color(role));
         QVERIFY(ContrastRatio(DarkPalette().color(QPalette::Text),
                               DarkPalette().color(QPalette::Base)) >= 7);
 
@@ -1105,6 +1112,27 @@ private slots:
         QCOMPARE(frame.statusBar()->currentMessage(),
                  u"Not copied: the selection is 64 MiB; at most 64 MiB can be copied (Save As "
                  "writes the whole file)"_s);
+        // Sizes from 10 MiB on are said in MiB, smaller ones in bytes.
+        const std::string ten = dir / "ten.log";
+        std::ofstream(ten).close();
+        std::filesystem::resize_file(ten, 10485760);
+        frame.OpenFile(QString::fromStdString(ten));
+        QVERIFY(frame.GetFrontFile()->GetIndex().WaitUntilComplete(30000));
+        frame.GetFrontFile()->SetCopyLimit(10485759);
+        frame.GetFrontFile()->SelectAll();
+        QVERIFY(!frame.GetFrontFile()->Copy());
+        QCOMPARE(frame.statusBar()->currentMessage(),
+                 u"Not copied: the selection is 10 MiB; at most 10 485 759 bytes can be copied "
+                 "(Save As writes the whole file)"_s);
+
+        // Four recent files, the newest first, none twice; the fifth oldest goes, also from
+        // the settings.
+        for (const QString& name : {u"a"_s, u"b"_s, u"c"_s, u"d"_s, u"c"_s, u"e"_s})
+            AddRecentFile(name);
+        QCOMPARE(RecentFiles(), (QStringList{u"e"_s, u"c"_s, u"d"_s, u"b"_s}));
+        WaitForSettingsWritten();
+        QCOMPARE(Settings().value(u"Recent File List/File4"_s).toString(), u"b"_s);
+        QVERIFY(!Settings().contains(u"Recent File List/File5"_s));
     }
 
     // A pattern that backtracks without end in other engines costs nothing here: in the filter
