@@ -61,6 +61,13 @@ private slots:
         QCOMPARE(TabTexts(with), (QStringList{u"Description"_s, u"License"_s,
                                               u"Intellectual Property"_s, u"Technical Support"_s}));
         QCOMPARE(with.windowTitle(), u"About Zelbin Application."_s);
+        // A long description wraps in its page: no line is cut off at the page's right edge.
+        CAboutSheet wordy(u"About", nullptr, 0, u"Zelbin",
+                          u"Use this application. "_s.repeated(60).toStdU16String().c_str(), u"",
+                          licence.toStdU16String().c_str());
+        wordy.show();
+        auto* pViewport = wordy.findChild<QLabel*>(u"1004"_s)->parentWidget()->parentWidget();
+        QVERIFY(pViewport->findChild<QLabel*>(u"1004"_s)->geometry().right() < pViewport->width());
         auto* pTabs = with.findChild<QTabWidget*>();
         QVERIFY(pTabs->minimumWidth() > pTabs->tabBar()->sizeHint().width()); // every tab whole
         // Wrapped once, by the page: the file's own line breaks within a paragraph are gone.
