@@ -151,9 +151,14 @@ class UiSession:
         if self.window_manager:
             self.spawn(["openbox", "--sm-disable"], "openbox")
             # The manager owns the screen once it has set its check window on the root.
-            wait_until(lambda: b"window id" in subprocess.run(
-                ["xprop", "-root", "-display", self.env["DISPLAY"], "_NET_SUPPORTING_WM_CHECK"],
-                capture_output=True).stdout, "window manager", 10)
+            try:
+                wait_until(lambda: b"window id" in subprocess.run(
+                    ["xprop", "-root", "-display", self.env["DISPLAY"],
+                     "_NET_SUPPORTING_WM_CHECK"], capture_output=True).stdout,
+                    "window manager", 10)
+            except Timeout as failure:
+                raise Timeout("%s on %s; openbox said: %r" % (
+                    failure, self.env["DISPLAY"], self.output("openbox")[-400:]))
 
     def _start_bus(self):
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
