@@ -111,6 +111,8 @@ private slots:
         // Key releases reach no control.
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, u"a"_s);
         QVERIFY(QCoreApplication::sendEvent(pEdit, &release));
+        dialog.findChild<QPushButton*>(u"1"_s)->click(); // Close, by its identifier
+        QVERIFY(!dialog.isVisible());
     }
 
     void ExtrasSendTheirTextsAndKeepTheirState()
@@ -192,6 +194,14 @@ private slots:
         QCOMPARE(dialog.GetQuestionTypeList()->currentText(), u"Math"_s);
         QCOMPARE(dialog.GetLatencyEdit()->text(), u"10000"_s);
         QCOMPARE(dialog.GetWindowEdit()->text(), u"6000"_s);
+        for (QLineEdit* pEdit : {dialog.GetTotalEdit(), dialog.GetLatencyEdit(),
+                                 dialog.GetWindowEdit(), dialog.GetResponseEdit()})
+        { // the numbers take digits only; the response takes any text
+            pEdit->clear();
+            QTest::keyClicks(pEdit, u"1x2"_s);
+            QCOMPARE(pEdit->text(), pEdit == dialog.GetResponseEdit() ? u"1x2"_s : u"12"_s);
+        }
+        dialog.GetTotalEdit()->setText(u"100"_s);
         dialog.GetResponseEdit()->setText(u"typed by hand"_s);
         dialog.GetQuestionTypeList()->setCurrentIndex(2);
         QCOMPARE(dialog.GetResponseEdit()->text(), u"0x27,0x85,0x95,0xd,0x0"_s);
