@@ -111,7 +111,9 @@ private slots:
         // Key releases reach no control.
         QKeyEvent release(QEvent::KeyRelease, Qt::Key_A, Qt::NoModifier, u"a"_s);
         QVERIFY(QCoreApplication::sendEvent(pEdit, &release));
-        dialog.findChild<QPushButton*>(u"1"_s)->click(); // Close, by its identifier
+        auto* pClose = dialog.findChild<QPushButton*>(u"1"_s); // Close, by its identifier
+        QVERIFY(pClose);
+        pClose->click();
         QVERIFY(!dialog.isVisible());
     }
 
