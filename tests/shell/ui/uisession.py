@@ -152,10 +152,12 @@ class UiSession:
             self.spawn(["openbox", "--sm-disable"], "openbox")
             # The manager owns the screen once it has set its check window on the root.
             try:
+                # Each look has a time-out of its own: an xprop that got no answer from a
+                # server held by a manager still starting once hung the whole test.
                 wait_until(lambda: b"window id" in subprocess.run(
                     ["xprop", "-root", "-display", self.env["DISPLAY"],
-                     "_NET_SUPPORTING_WM_CHECK"], capture_output=True).stdout,
-                    "window manager", 10)
+                     "_NET_SUPPORTING_WM_CHECK"], capture_output=True, timeout=5).stdout,
+                    "window manager", 20)
             except Timeout as failure:
                 raise Timeout("%s on %s; openbox said: %r" % (
                     failure, self.env["DISPLAY"], self.output("openbox")[-400:]))
