@@ -1025,8 +1025,10 @@ private slots:
         QTRY_COMPARE(pFilter->GetStatusText(), u"11 lines"_s);
         QCOMPARE(pFilter->GetList()->model()->index(1, 0).data().toString(),
                  u"40: line 40 quiet"_s);
-        pFilter->Activate(1);
+        pFile->ScrollToLine(0, false);
+        pFilter->Activate(1); // the file goes to that line, and shows it
         QCOMPARE(pFile->GetSelectionStart().iLine, int64_t{39});
+        QVERIFY(pFile->GetTopLine() <= 39 && 39 < pFile->GetTopLine() + pFile->GetRowsInView());
         // A click, and a shift-click on another row: the columns nearest the pointer.
         pFile->ScrollToLine(0, false);
         const int iRow = pFile->fontMetrics().lineSpacing();
