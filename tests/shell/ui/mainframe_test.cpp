@@ -1086,6 +1086,9 @@ private slots:
         const int64_t iTop = pFile->GetTopLine(); // the scroll bar's page is a screen of lines
         pFile->verticalScrollBar()->triggerAction(QAbstractSlider::SliderPageStepSub);
         QCOMPARE(pFile->GetTopLine(), iTop - pFile->GetRowsInView());
+        pFile->SetSelection({54, 0}, {54, 0}); // past the last match: the next is the first
+        QVERIFY(pFind->FindNext());
+        QCOMPARE(pFind->GetCountText(), u"1 of 8"_s);
         std::ofstream(path, std::ios::binary) << "short\n"; // shrunk: read anew, with a notice
         QTRY_VERIFY(frame.statusBar()->currentMessage().contains(u"read anew"_s));
         QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
