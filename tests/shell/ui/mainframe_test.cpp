@@ -734,14 +734,19 @@ private slots:
             QCOMPARE(colourOf(frame, debug), ResolveHighlightColour(u"Purple"_s, palette, false));
             QCOMPARE(colourOf(frame, debug + u" failed"_s),
                      ResolveHighlightColour(u"Red"_s, palette, false)); // the first rule wins
+            QString shown; // a colour chosen in the table is shown in its cell at once
             frame.SetHighlightingDialogRunner(
-                [](CHighlightingDlg& dialog)
+                [&shown](CHighlightingDlg& dialog)
                 {
                     dialog.GetTable()->clear();
                     dialog.AddRule({u"boom"_s, u"Link"_s, u"Orange"_s});
+                    QAbstractItemModel* pModel = dialog.GetTable()->model();
+                    pModel->setData(pModel->index(0, 2), u"Red"_s, Qt::UserRole);
+                    shown = dialog.GetTable()->topLevelItem(0)->text(2);
                     return true;
                 });
             frame.Action(ID_VIEW_HIGHLIGHTING)->trigger();
+            QCOMPARE(shown, u"Red"_s);
             QCOMPARE(colourOf(frame, debug), palette.color(QPalette::Link));
             // Lines that scroll into view are coloured as they come.
             CZelbinView* pView = frame.GetActiveView();
