@@ -77,6 +77,7 @@ TEST(PayloadTest, TextsFollowTypeWindowAndQuestionNumber)
         {"empty four-byte", {u"1", 6, u"", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,6,25,0,1,0,1,"},
         {"no selection", {u"1", -1, u"", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,6,25,0,1,0,1,"},
         {"total empty", {u"", 0, u"0x1", u"0", u"0"}, 0, 0, ""},
+        {"length in lower-case hexadecimal", {u"1", 2, u"1,2,3,4,5,6,7,8", u"0", u"0"}, 1, 0, "ff,ff,26,3,0,0,0,0,0,0,a,b,1,1,2,3,4,5,6,7,8"},
         // clang-format on
     };
     for (const auto& c : cases)
