@@ -5,7 +5,8 @@
 # loaded, must then name every message that went over the wire, the receivers' names (non-ASCII
 # included), the log mask's categories and a command text exactly. A second capture, made up
 # packet by packet, is what a hostile peer could send: arguments of the wrong type, and a look-up
-# reply nobody asked for that names the port of another protocol.
+# reply nobody asked for that names the port of another protocol; and two streams with no look-up
+# at all, which the heuristic must recognise.
 # Usage: wireshark_test.sh BIN_DIR DISSECTOR   (runs itself in a private network namespace)
 # Exit status 77 (skipped): nothing can be captured here.
 set -euo pipefail
@@ -14,17 +15,13 @@ dissector=$2
 source "$(dirname "$0")/../common/netns.sh"
 zelbin_enter_netns wireshark "$@"
 
-# dumpcap, unlike tcpdump, keeps the user it runs as: it captures in a user namespace too. A
-# second one keeps only TCP: a capture without the look-up, for the heuristic.
+# dumpcap, unlike tcpdump, keeps the user it runs as: it captures in a user namespace too.
 dumpcap -i lo -q -w "$work/capture.pcapng" 2>"$work/dumpcap.err" &
-dumpcaps=($!)
-dumpcap -i lo -f tcp -q -w "$work/tcp-only.pcapng" 2>"$work/dumpcap-tcp.err" &
-dumpcaps+=($!)
-pids+=("${dumpcaps[@]}")
-# Poll (every 0.1 s, within a deadline) until both say that they capture.
-if ! timeout 10 bash -c "until grep -qs 'Capturing on' '$work/dumpcap.err' &&
-                               grep -qs 'Capturing on' '$work/dumpcap-tcp.err'; do sleep 0.1; done"; then
-    echo "SKIPPED: dumpcap cannot capture on lo here: $(cat "$work"/dumpcap*.err)"
+dumpcap=$!
+pids+=($dumpcap)
+# Poll (every 0.1 s, within a deadline) until it says that it captures.
+if ! timeout 10 bash -c "until grep -qs 'Capturing on' '$work/dumpcap.err'; do sleep 0.1; done"; then
+    echo "SKIPPED: dumpcap cannot capture on lo here: $(cat "$work/dumpcap.err")"
     exit 77
 fi
 
@@ -39,8 +36,8 @@ ctl=("$bin/zelbinctl" --wait 5000)
 sent=$("${ctl[@]}" send 7 "0x00,0x00,0x0D,0x1f") # the text as zelbinctl cleaned it
 "${ctl[@]}" clear-log >/dev/null
 "${ctl[@]}" receivers >/dev/null
-kill -INT "${dumpcaps[@]}"
-wait "${dumpcaps[@]}" 2>/dev/null || true
+kill -INT $dumpcap
+wait $dumpcap 2>/dev/null || true
 
 shark() { tshark -X lua_script:"$dissector" "$@" 2>>"$work/tshark.err"; }
 # The fields of a capture in one tshark run (tshark takes a second to start), read without
@@ -113,11 +110,6 @@ expect "log file" zelbin.logfile "$work/service.log"
 # No frame of the capture may be malformed or carry an error (8388608: the severity "error").
 expect_equal "malformed packets" "$(rows_with _ws.malformed)" 0
 expect_equal "packets with errors" "${seen[_ws.expert.severity=8388608]:-0}" 0
-# Without the look-up in the capture the heuristic recognises the stream by itself.
-read_fields "$work/tcp-only.pcapng" zelbin.name zelbin.lookup.code
-expect_equal "the capture without the look-up" "$(rows_with zelbin.lookup.code)" 0
-expect "the heuristic, with no look-up" zelbin.name "ReceiverCommand"
-expect "the heuristic, with no look-up" zelbin.name "GetLogMaskResponse"
 
 # The made-up capture. A packet: direction (I: client to server, O: back), time, its bytes in
 # hexadecimal; written as text2pcap reads a dump, 16 bytes a line after their offset.
@@ -167,19 +159,32 @@ done
     packet O 09 "000000160000000F030000000100000001${text_ab}"
 } | pcap service -4 10.0.0.1,10.0.0.2 -T 40007,9000
 { packet I 10 "$http_request"; } | pcap other -4 10.0.0.1,10.0.0.2 -T 40010,9000
-mergecap -w "$work/made-up.pcap" "$work"/{lookup,http01,http22,service,other}.pcap
+# On ports no look-up named, the heuristic's two ways in: a stream that begins with the
+# handshake (then a ReceiverCommand to receiver 7, "ab", and a GetLogMaskResponse of raw and
+# debug), and one caught in the middle, whose first segment is a frame (a ClearLogMessage).
+{
+    packet O 11 "$id"
+    packet I 12 "0000001B000000090100000002000000050500000007${text_ab}"
+    packet O 13 "000000160000000F030000000100000001000000050500000018"
+} | pcap heuristic -4 10.0.0.3,10.0.0.2 -T 40030,47100
+{ packet I 14 "000000050000001201"; } | pcap midway -4 10.0.0.3,10.0.0.2 -T 40031,47200
+mergecap -w "$work/made-up.pcap" "$work"/{lookup,http01,http22,service,other,heuristic,midway}.pcap
 made=$work/made-up.pcap
 read_fields "$made" http.request zelbin.lookup.unasked zelbin.command.text zelbin tcp.port \
-    zelbin.name _ws.expert.message _ws.expert.severity
+    zelbin.name zelbin.logmask.names zelbin.handshake _ws.expert.message _ws.expert.severity
 expect_equal "HTTP on port 80 stays HTTP" "$(rows_with http.request)" 2
 expect_equal "a reply nobody asked for is marked" "$(rows_with zelbin.lookup.unasked)" 1
 expect "the ReceiverCommand's text is still read" zelbin.command.text "x"
+expect_equal "the service's handshake and the heuristic's" "$(rows_with zelbin.handshake)" 2
+expect "the heuristic, from the handshake" zelbin.command.text "ab"
+expect "the heuristic, from the handshake" zelbin.logmask.names "raw,debug"
+expect "the heuristic, from a frame" zelbin.name "ClearLogMessage"
 ours=()
 for ((row = 0; row < rows; row++)); do
     [ -z "${cell[$row,zelbin]}" ] || ours+=("${cell[$row,tcp.port]}")
 done
-expect_equal "only the stream that begins with the handshake is ours" \
-    "$(printf '%s\n' "${ours[@]}" | tr '|' '\n' | sort -u | tr '\n' ' ')" "40007 9000 "
+expect_equal "only the streams that begin with the handshake or a frame are ours" \
+    "$(printf '%s\n' "${ours[@]}" | tr '|' '\n' | sort -u | tr '\n' ' ')" "40007 40030 40031 47100 47200 9000 "
 # Text where a number goes is shown as such, in the messages' own rows; a Lua error would be an
 # item of the severity "error".
 for name in ReceiverCommand GetLogMaskResponse; do
