@@ -230,22 +230,25 @@ TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
     for (const int i : idle)
         ::close(i);
 
-    // With few descriptors left, the idlest connection makes room for a new one.
+    // With few descriptors, scrapers leave some to the rest of zelbinctl (its look-ups, its
+    // connection to the service); the idlest connection makes room for a new one.
     CChildProcess few({"/bin/sh", "-c", "ulimit -n 32; exec \"$0\" metrics --listen 127.0.0.1:0",
                        ProgramPath("zelbinctl")},
                       true);
     ASSERT_TRUE(few.WaitForOutput("/metrics\n"));
-    const std::string url = few.Output();
+    const uint16_t fewPort = PortOf(few.Output().substr(0, few.Output().find("/metrics")));
     std::vector<int> many;
     for (int i = 0; i < 40; ++i)
-        many.push_back(Connect(PortOf(url.substr(0, url.find("/metrics")))));
-    // Answered within the deadline: under the address sanitizer a first try was sometimes closed
-    // unanswered while the server was still making room (cause not yet found).
+        many.push_back(Connect(fewPort));
+    EXPECT_EQ(Exchange(fewPort, "GET / HTTP/1.1\r\n\r\n").substr(0, 17), "HTTP/1.1 200 OK\r\n");
+    // At least four of the 32 stay free (the server alone would take them all); the server makes
+    // room as it takes a connection, so each try is a scrape.
     EXPECT_TRUE(WaitUntil(
         [&]
         {
-            return Exchange(PortOf(url.substr(0, url.find("/metrics"))), "GET / HTTP/1.1\r\n\r\n")
-                       .substr(0, 17) == "HTTP/1.1 200 OK\r\n";
+            return Exchange(fewPort, "GET / HTTP/1.1\r\n\r\n").substr(0, 17) ==
+                       "HTTP/1.1 200 OK\r\n" &&
+                   CountEntries(("/proc/" + std::to_string(few.Pid()) + "/fd").c_str()) <= 28u;
         },
         5s));
     for (const int i : many)

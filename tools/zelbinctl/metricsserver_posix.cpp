@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
+#include <fcntl.h>
 #include <mutex>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -31,6 +33,10 @@ constexpr int ANSWERS_PER_TURN = 16;
 // Connections taken per listener per turn: a flood of connects leaves room for reading, and a
 // backlog of thousands is taken in a few turns.
 constexpr int ACCEPTS_PER_TURN = 256;
+// Descriptors left to the rest of the program (its look-ups, its connection to the service, new
+// threads, and the sanitizers' own pipes in a test build): a connection that takes one of them
+// has the idlest connections closed until that many are free again.
+constexpr int SPARE_DESCRIPTORS = 8;
 
 struct SConnection
 {
@@ -162,6 +168,15 @@ std::string Answer(int iStatus, bool bHead, bool bClose, const char* pszType,
     if (!bHead)
         out += body;
     return out;
+}
+
+// The descriptors open below iLimit.
+int OpenDescriptors(int iLimit)
+{
+    int n = 0;
+    for (int fd = 0; fd < iLimit; ++fd)
+        n += ::fcntl(fd, F_GETFD) != -1;
+    return n;
 }
 
 // Where the blank line that ends a request's headers ends; npos while it has not come.
@@ -375,6 +390,17 @@ struct CMetricsServer::SImpl : CThreadBase
                 return; // nothing more waiting, or a peer that gave up first
             if (static_cast<int>(connections.size()) >= limits.iMaxConnections)
                 CloseIdlest();
+            // Descriptors are handed out lowest first: one of the spare ones means that few are
+            // left. The idlest connections give back what the rest of the program needs, and the
+            // server keeps to the connections it has from then on.
+            if (fd >= iDescriptorLimit - SPARE_DESCRIPTORS)
+            {
+                for (int i = OpenDescriptors(iDescriptorLimit);
+                     i > iDescriptorLimit - SPARE_DESCRIPTORS; --i)
+                    if (!CloseIdlest())
+                        break;
+                limits.iMaxConnections = static_cast<int>(connections.size()) + 1;
+            }
             SConnection c;
             c.fd = fd;
             c.since = Clock::now();
@@ -495,6 +521,7 @@ struct CMetricsServer::SImpl : CThreadBase
     std::string url;
     bool bAllAddresses = false;
     SLimits limits;
+    int iDescriptorLimit = INT_MAX;
     // Used by the serving thread only, once it runs.
     std::vector<SConnection> connections;
     std::optional<std::string> page;
@@ -533,9 +560,12 @@ bool CMetricsServer::Start(const std::string& host, int iPort, std::function<std
     }
     // Descriptors for the connections, beside those the rest of the program holds.
     rlimit limit{};
-    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < INT_MAX)
+    {
         s.limits.iMaxConnections = static_cast<int>(
             std::clamp<rlim_t>(limit.rlim_cur / 2, 1, static_cast<rlim_t>(limits.iMaxConnections)));
+        s.iDescriptorLimit = static_cast<int>(limit.rlim_cur);
+    }
     s.url = "http://" + AddressText(BoundAddress(s.listeners.front())) + "/metrics";
     try
     {
