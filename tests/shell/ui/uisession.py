@@ -138,9 +138,10 @@ class UiSession:
             if not shutil.which(program):
                 raise Skip("%s is missing" % program)
         read_end, write_end = os.pipe()
+        xvfb_out = open(os.path.join(self.work, "Xvfb.out"), "wb")
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
                                  self.screen, "-nolisten", "tcp"], pass_fds=(write_end,),
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                                stdout=xvfb_out, stderr=subprocess.STDOUT)
         self.processes.append(xvfb)
         os.close(write_end)
         with os.fdopen(read_end) as f:
@@ -159,8 +160,10 @@ class UiSession:
                      "_NET_SUPPORTING_WM_CHECK"], capture_output=True, timeout=5).stdout,
                     "window manager", 20)
             except Timeout as failure:
-                raise Timeout("%s on %s; openbox said: %r" % (
-                    failure, self.env["DISPLAY"], self.output("openbox")[-400:]))
+                raise Timeout("%s on %s; openbox said: %r; Xvfb (%s) said: %r" % (
+                    failure, self.env["DISPLAY"], self.output("openbox")[-400:],
+                    "running" if xvfb.poll() is None else "ended with %s" % xvfb.returncode,
+                    self.output("Xvfb")[-600:]))
 
     def _start_bus(self):
         bus = subprocess.Popen(["dbus-daemon", "--session", "--nofork", "--print-address=1"],
