@@ -65,43 +65,6 @@ TEST(Encoding, EveryClassSerialisesToTheseBytes)
     }
 }
 
-// Primitive encodings that no argument list writes, each alone into an exactly sized block: what
-// the wire cannot carry goes as empty.
-TEST(PrimitiveEncoding, WritesTheseBytes)
-{
-    const struct
-    {
-        const char* name;
-        uint32_t size;
-        std::function<void(CWriteCursor&)> write;
-        const char* expected;
-    } cases[] = {
-        {"wide empty", 2, [](CWriteCursor& c) { WriteWString(c, u""); }, "00 00"},
-        {"lone surrogate", 2, [](CWriteCursor& c) { WriteWString(c, u"a\xD800"); }, "00 00"},
-        {"blob null", 4, [](CWriteCursor& c) { WriteBlob(c, nullptr, 9); }, "00 00 00 00"},
-    };
-    for (const auto& c : cases)
-    {
-        std::vector<uint8_t> block(c.size);
-        CWriteCursor cursor{block.data(), block.data() + block.size()};
-        c.write(cursor);
-        EXPECT_EQ(cursor.p, cursor.end) << c.name;
-        EXPECT_EQ(Hex(block.data(), block.size()), c.expected) << c.name;
-    }
-}
-
-TEST(PrimitiveEncoding, InvalidUtf8ReadsAsNoString)
-{
-    for (const char* bytes : {"00 02 C3 28", "00 02 C0 AF", "00 03 ED A0 80", "00 01 FF"})
-    {
-        auto buffer = Bytes(bytes);
-        CReadCursor c{buffer.data(), buffer.data() + buffer.size()};
-        std::optional<std::u16string> text = u"old";
-        EXPECT_TRUE(ReadWString(c, text)) << bytes;
-        EXPECT_FALSE(text.has_value()) << bytes;
-    }
-}
-
 // What goes on the wire converts strictly (a failure is no string); what is shown or logged
 // converts leniently, each unit or byte that cannot be converted read as U+FFFD.
 TEST(TextConversion, StrictFailsWhereLenientReplaces)
@@ -138,12 +101,20 @@ TEST(TextConversion, StrictFailsWhereLenientReplaces)
         {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},           // a surrogate
         {"x\xF0\x9F\x98", u"x\uFFFD\uFFFD\uFFFD"},         // cut at the end
         {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"}, // past U+10FFFF
+        {"\xFF", u"\uFFFD"},                               // never a UTF-8 byte
     };
     for (const auto& [utf8, wide] : bytes)
     {
         std::u16string strict;
         EXPECT_FALSE(Utf8ToUtf16(utf8, strict));
         EXPECT_EQ(ToUtf16(utf8), wide);
+        // Read from the wire, such a string is no string.
+        std::vector<uint8_t> field = {0, static_cast<uint8_t>(utf8.size())};
+        field.insert(field.end(), utf8.begin(), utf8.end());
+        CReadCursor c{field.data(), field.data() + field.size()};
+        std::optional<std::u16string> text = u"old";
+        EXPECT_TRUE(ReadWString(c, text)) << utf8;
+        EXPECT_FALSE(text.has_value()) << utf8;
     }
 }
 
