@@ -54,18 +54,19 @@ public:
     std::vector<ByteVector> inbound;
 };
 
-// A CStreamSocket connected to a raw accepted socket on 127.0.0.1; its messaging socket hands
-// what it reads to a recording sink.
+// A messaging socket connected to a raw accepted socket on 127.0.0.1, with a recording sink.
 struct CLoopbackPair
 {
-    CLoopbackPair()
+    using Make = std::function<CMessagingSocket*(CStreamSocket*)>;
+    explicit CLoopbackPair(const Make& make = [](CStreamSocket* p)
+                           { return new CMessagingSocket(p); })
     {
         uint16_t port = 0;
         listenFd = ListenOnLoopback(port);
         auto* pSocket = new CStreamSocket(true);
         pSocket->Connect("127.0.0.1", port);
         peerFd = AcceptRaw(listenFd);
-        messaging = new CMessagingSocket(pSocket);
+        messaging = make(pSocket);
         messaging->SetListener(&sink);
         messaging->SetClient(client.Get());
     }
