@@ -8,8 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <string>
 #include <thread>
 
 #if !defined(_WIN32)

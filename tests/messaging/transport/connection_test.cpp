@@ -9,7 +9,6 @@
 
 #include <gmock/gmock.h>
 
-#include <algorithm>
 #include <chrono>
 #include <future>
 

@@ -14,7 +14,6 @@
 #include <functional>
 #include <memory>
 #include <stdexcept>
-#include <thread>
 
 #if !defined(_WIN32)
 #include <fcntl.h>

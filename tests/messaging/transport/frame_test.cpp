@@ -5,7 +5,6 @@
 #include "exceptions.h"
 #include "transporttest.h"
 
-#include <chrono>
 #include <thread>
 
 namespace
