@@ -28,15 +28,13 @@ namespace
 TEST(Exceptions, ReportWritesCodeAndText)
 {
     CTraceRecorder trace;
-    CSocketLibException closed(0);
-    closed.Report();
+    CSocketLibException(0).Report();
     CSystemException refused(CODE_CONNECTION_REFUSED);
     // The text is copied with its end: the block just freed, full of other bytes, is the one
     // the allocator hands out for it.
     delete[] static_cast<char*>(std::memset(new char[19], 'X', 19));
     refused.Report();
-    CExceptionBase odd(5, 7); // no such source: no text
-    odd.Report();
+    CExceptionBase(5, 7).Report(); // no such source: no text
     const auto lines = trace.Lines();
     ASSERT_EQ(lines.size(), 3u);
     EXPECT_EQ(lines[0], "Exception (Error code = 0) : Unknown error\n");

@@ -91,12 +91,8 @@ TEST(FrameLimits, LengthPrefixesAtAndOverSixteenMebibytes)
 TEST_F(FrameTest, QueuedBuffersGoOutInOrderAndEmptyOnesSendNothing)
 {
     pair.messaging->Send(nullptr); // idle: nothing to write
-    auto first = BufferOf(Bytes("00 00 00 0D 01"));
-    auto empty = BufferOf({});
-    auto third = BufferOf(Bytes("00 00 00 12 01"));
-    pair.messaging->Send(first.Get());
-    pair.messaging->Send(empty.Get());
-    pair.messaging->Send(third.Get());
+    for (const char* body : {"00 00 00 0D 01", "", "00 00 00 12 01"})
+        pair.messaging->Send(BufferOf(Bytes(body)).Get());
     ByteVector received(18);
     ASSERT_TRUE(ReadAll(pair.peerFd, received.data(), received.size()));
     EXPECT_EQ(Hex(received.data(), received.size()),
