@@ -166,15 +166,14 @@ TEST_F(ConnectionTest, AttachRunsTheClientsCodeWithoutTheManagerLock)
 // the suite's one real 10-second wait.
 TEST_F(ConnectionTest, HandshakeFailuresAreFalseWithTheirTraceLine)
 {
-    const std::string mismatch = "Handshake strings do not match.";
-    const std::string timedOut = "Client timed out waiting for server handshake string.";
+    const char* timedOut = "Client timed out waiting for server handshake string.";
     const struct
     {
         CTestPeer::EHandshake handshake;
-        const std::string& line;
+        std::string line;
         std::chrono::milliseconds atLeast, under;
     } cases[] = {
-        {CTestPeer::EHandshake::Wrong, mismatch, 0ms, 5000ms},
+        {CTestPeer::EHandshake::Wrong, "Handshake strings do not match.", 0ms, 5000ms},
         {CTestPeer::EHandshake::CloseAtOnce, timedOut, 0ms, 5000ms},
         {CTestPeer::EHandshake::Drip, timedOut, 10000ms, 15000ms},
     };
@@ -235,8 +234,7 @@ TEST_F(ConnectionTest, ADetachQueuedBehindBusyDispatchLeavesTheNewConnectionAlon
     ASSERT_TRUE(Connect(peer));
     busy.Release();
     ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 3; }));
-    CRefPtr<CEmptyMessage> event = new CEmptyMessage(LogUpdatedEvent);
-    ASSERT_TRUE(peer.Connection(2)->Send(FrameOf(event.Get()))); // behind what the detach left
+    ASSERT_TRUE(peer.Connection(2)->Send(Frame(Bytes("00 00 00 0D 01")))); // behind the detach
     ASSERT_TRUE(WaitUntil([&] { return listener.Count() == 1; }));
     EXPECT_TRUE(endpoint->IsConnected());
     EXPECT_EQ(listener.connects, 2);
