@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <functional>
 
 #if !defined(_WIN32)
@@ -17,54 +16,33 @@
 
 namespace
 {
-TEST(Event, IsManualResetAndStartsClear)
-{
-    CEvent event;
-    EXPECT_FALSE(event.IsSet());
-    event.Set();
-    event.Set(); // setting twice still needs only one Reset
-    EXPECT_TRUE(event.IsSet());
-    EXPECT_TRUE(event.IsSet()); // a check does not consume it
-    event.Reset();
-    EXPECT_FALSE(event.IsSet());
-}
-
-// A wait that times out is a row of the next test.
-TEST(WaitForHandles, ReturnsTheLowestSignalledIndex)
-{
-    CEvent events[3];
-    CWaitHandle* handles[3] = {&events[0], &events[1], &events[2]};
-    const struct
-    {
-        bool set[3];
-        int expected;
-    } cases[] = {
-        {{true, false, true}, 0},
-        {{false, true, true}, 1},
-        {{false, false, true}, 2},
-    };
-    for (const auto& c : cases)
-    {
-        for (int i = 0; i < 3; ++i)
-            c.set[i] ? events[i].Set() : events[i].Reset();
-        EXPECT_EQ(WaitForHandles(handles, 3, 10), c.expected);
-    }
-}
-
-// A wait covers at most 64 handles (Windows' own limit, kept on every platform): 64 work to the
-// last one, 65 and none fail at once.
-TEST(WaitForHandles, SixtyFourHandlesAtMost)
+// Events are manual-reset and start clear: a wait returns the lowest signalled index and consumes
+// nothing, and one Reset clears two Sets. A wait covers at most 64 handles (Windows' own limit,
+// kept on every platform): 64 work to the last one, 65 and none fail at once.
+TEST(WaitForHandles, ReturnsTheLowestSignalledOfAtMostSixtyFour)
 {
     CEvent events[65];
     CWaitHandle* handles[65];
     for (int i = 0; i < 65; ++i)
         handles[i] = &events[i];
+    EXPECT_EQ(WaitForHandles(handles, 64, 10), WAIT_TIMEOUT_RESULT);
     events[63].Set();
     EXPECT_EQ(WaitForHandles(handles, 64, 0), 63);
     EXPECT_EQ(WaitForHandles(handles, 63, 0), WAIT_TIMEOUT_RESULT);
     EXPECT_EQ(WaitForHandles(handles, 65, 0), WAIT_FAILED_RESULT);
     EXPECT_EQ(WaitForHandles(handles, 0, 0), WAIT_FAILED_RESULT);
+    events[2].Set();
+    EXPECT_EQ(WaitForHandles(handles, 64, 0), 2);
+    EXPECT_FALSE(events[0].IsSet());
+    events[0].Set();
+    events[0].Set();
+    EXPECT_EQ(WaitForHandles(handles, 64, 0), 0);
+    EXPECT_TRUE(events[0].IsSet());
+    events[0].Reset();
+    EXPECT_FALSE(events[0].IsSet());
+    EXPECT_EQ(WaitForHandles(handles, 3, 0), 2);
 }
+
 #if !defined(_WIN32)
 // A program started with its standard input closed (as a service may be) gets descriptor 0 for
 // its first handle: that is a handle like any other, and a Set or a stop request reaches a wait.

@@ -1,15 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Waiting for a response, and buffers that cannot be had. Reference counts are checked where
-// responses race and where the dispatch thread lets go of a client; that two requests have two
-// correlation values, on the wire in the connection tests.
+// Waiting for a response, buffers that cannot be had, and the trace channel's bounds. Reference
+// counts are checked where responses race and where the dispatch thread lets go of a client; that
+// two requests have two correlation values, on the wire in the connection tests.
 
 #include "message.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <string>
 #include <thread>
 
 #if !defined(_WIN32)
@@ -64,4 +62,17 @@ TEST(ByteBuffer, ACopyIsTheBytesOrNoBuffer)
     EXPECT_FALSE(copy);
 }
 #endif
+
+TEST(TraceChannel, DiscardsWithoutSinkAndCutsLongLines)
+{
+    Trace("nobody hears %d\n", 1);
+    CTraceRecorder trace;
+    const std::string longText(5000, 'x');
+    Trace("%s", longText.c_str());
+    Trace("value = %d.", 42);
+    const auto lines = trace.Lines();
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[0], std::string(4095, 'x'));
+    EXPECT_EQ(lines[1], "value = 42.");
+}
 } // namespace

@@ -51,20 +51,19 @@ TEST(Robustness, EveryTruncationIsRefusedAndTheWholeReadsBack)
     {
         CRefPtr<CByteBuffer> full;
         s.sample->Serialise(full);
-        const CRefPtr<IMessage>& reader = s.reader;
         CRefPtr<CByteBuffer> before;
-        reader->Serialise(before);
+        s.reader->Serialise(before);
         for (uint32_t n = 0; n < full->GetSize(); ++n)
         {
             auto prefix = BufferOf(std::vector<uint8_t>(full->Data(), full->Data() + n));
-            EXPECT_FALSE(reader->Deserialise(prefix.Get())) << s.name << " cut to " << n;
+            EXPECT_FALSE(s.reader->Deserialise(prefix.Get())) << s.name << " cut to " << n;
             CRefPtr<CByteBuffer> after;
-            reader->Serialise(after);
+            s.reader->Serialise(after);
             EXPECT_EQ(Hex(after.Get()), Hex(before.Get())) << s.name << " cut to " << n;
         }
-        ASSERT_TRUE(reader->Deserialise(full.Get())) << s.name;
+        ASSERT_TRUE(s.reader->Deserialise(full.Get())) << s.name;
         CRefPtr<CByteBuffer> back;
-        reader->Serialise(back);
+        s.reader->Serialise(back);
         EXPECT_EQ(Hex(back.Get()), Hex(full.Get())) << s.name;
     }
 }

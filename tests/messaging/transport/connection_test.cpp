@@ -7,8 +7,10 @@
 #include "recordinglistener.h"
 #include "transporttest.h"
 
-#include <algorithm>
+#include <gmock/gmock.h>
+
 #include <chrono>
+#include <future>
 
 namespace
 {
@@ -91,10 +93,10 @@ protected:
         manager.DetachClient(endpoint.Get());
         endpoint->SetListener(nullptr);
     }
-    bool Connect(CTestPeer& peer)
+    bool Connect(CTestPeer& peer, CClientObject* pClient = nullptr)
     {
-        return manager.ConnectClientObject(endpoint.Get(), "127.0.0.1", peer.Port(),
-                                           SERVICE_IDENTIFIER, true);
+        return manager.ConnectClientObject(pClient ? pClient : endpoint.Get(), "127.0.0.1",
+                                           peer.Port(), SERVICE_IDENTIFIER, true);
     }
 
     CConnectionManager manager;
@@ -140,28 +142,21 @@ TEST_F(ConnectionTest, AttachRunsTheClientsCodeWithoutTheManagerLock)
         explicit CWaitingClient(CConnectionManager& manager) : m_manager(manager) {}
         void AfterAttach(bool bConnected) override
         {
-            if (!bConnected || other.joinable())
+            if (!bConnected || other.valid())
                 return;
-            other = std::thread(
-                [this]
-                {
-                    m_manager.GetThreadCount();
-                    m_bGotIn = true;
-                });
-            bGotInWhileAttaching = WaitUntil([&] { return m_bGotIn.load(); }, 2s);
+            other = std::async(std::launch::async, [this] { m_manager.GetThreadCount(); });
+            bGotInWhileAttaching = other.wait_for(2s) == std::future_status::ready;
         }
-        std::thread other;
+        std::future<void> other;
         bool bGotInWhileAttaching = false;
 
     private:
         CConnectionManager& m_manager;
-        std::atomic<bool> m_bGotIn = false;
     };
     CTestPeer peer;
     CRefPtr<CWaitingClient> client(new CWaitingClient(manager));
-    ASSERT_TRUE(manager.ConnectClientObject(client.Get(), "127.0.0.1", peer.Port(),
-                                            SERVICE_IDENTIFIER, true));
-    client->other.join();
+    ASSERT_TRUE(Connect(peer, client.Get()));
+    client->other.wait();
     EXPECT_TRUE(client->bGotInWhileAttaching);
     manager.DetachClient(client.Get());
 }
@@ -171,15 +166,14 @@ TEST_F(ConnectionTest, AttachRunsTheClientsCodeWithoutTheManagerLock)
 // the suite's one real 10-second wait.
 TEST_F(ConnectionTest, HandshakeFailuresAreFalseWithTheirTraceLine)
 {
-    const std::string mismatch = "Handshake strings do not match.";
-    const std::string timedOut = "Client timed out waiting for server handshake string.";
+    const char* timedOut = "Client timed out waiting for server handshake string.";
     const struct
     {
         CTestPeer::EHandshake handshake;
-        const std::string& line;
+        std::string line;
         std::chrono::milliseconds atLeast, under;
     } cases[] = {
-        {CTestPeer::EHandshake::Wrong, mismatch, 0ms, 5000ms},
+        {CTestPeer::EHandshake::Wrong, "Handshake strings do not match.", 0ms, 5000ms},
         {CTestPeer::EHandshake::CloseAtOnce, timedOut, 0ms, 5000ms},
         {CTestPeer::EHandshake::Drip, timedOut, 10000ms, 15000ms},
     };
@@ -206,8 +200,7 @@ TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
     for (int i = 0; i < perThread + 1; ++i)
     {
         clients.emplace_back(new CRecordingClient);
-        ASSERT_TRUE(manager.ConnectClientObject(clients.back().Get(), "127.0.0.1", peer.Port(),
-                                                SERVICE_IDENTIFIER, true));
+        ASSERT_TRUE(Connect(peer, clients.back().Get()));
         EXPECT_EQ(manager.GetThreadCount(), i < perThread ? 1 : 2) << i;
     }
     // Every connection is served, the full thread's 61 (a wait on all 64 handles) and the one
@@ -223,8 +216,7 @@ TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
     EXPECT_EQ(manager.GetThreadCount(), 0);
     for (auto& client : clients)
         EXPECT_EQ(client->disconnects, 1);
-    ASSERT_TRUE(manager.ConnectClientObject(clients[0].Get(), "127.0.0.1", peer.Port(),
-                                            SERVICE_IDENTIFIER, true));
+    ASSERT_TRUE(Connect(peer, clients[0].Get()));
     EXPECT_EQ(manager.GetThreadCount(), 1);
     manager.DetachClient(clients[0].Get());
 }
@@ -242,8 +234,7 @@ TEST_F(ConnectionTest, ADetachQueuedBehindBusyDispatchLeavesTheNewConnectionAlon
     ASSERT_TRUE(Connect(peer));
     busy.Release();
     ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 3; }));
-    CRefPtr<CEmptyMessage> event = new CEmptyMessage(LogUpdatedEvent);
-    ASSERT_TRUE(peer.Connection(2)->Send(FrameOf(event.Get()))); // behind what the detach left
+    ASSERT_TRUE(peer.Connection(2)->Send(Frame(Bytes("00 00 00 0D 01")))); // behind the detach
     ASSERT_TRUE(WaitUntil([&] { return listener.Count() == 1; }));
     EXPECT_TRUE(endpoint->IsConnected());
     EXPECT_EQ(listener.connects, 2);
@@ -260,9 +251,8 @@ TEST_F(ConnectionTest, AThreadOutlivesEveryClientThatCanReachIt)
     CBusyDispatch busy(manager, peer); // connection 0
     ASSERT_TRUE(busy.connected);
     CRefPtr<CRecordingClient> other(new CRecordingClient);
-    ASSERT_TRUE(manager.ConnectClientObject(other.Get(), "127.0.0.1", peer.Port(),
-                                            SERVICE_IDENTIFIER, true)); // connection 1
-    ASSERT_TRUE(Connect(peer));                                         // connection 2
+    ASSERT_TRUE(Connect(peer, other.Get())); // connection 1
+    ASSERT_TRUE(Connect(peer));              // connection 2
     ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 3; }));
     peer.Connection(0)->Shut();
     peer.Connection(1)->Shut();
@@ -270,9 +260,7 @@ TEST_F(ConnectionTest, AThreadOutlivesEveryClientThatCanReachIt)
     ASSERT_TRUE(WaitUntil([&] { return manager.GetSocketCount() == 1; }));
     manager.DetachClient(endpoint.Get());
     EXPECT_EQ(manager.GetThreadCount(), 1);
-    CRefPtr<CEmptyMessage> event;
-    MakeEmptyMessage(event, LogUpdatedEvent);
-    other->Send(event.Get()); // reaches a thread that still exists
+    other->Send(CRefPtr<IMessage>(new CEmptyMessage(LogUpdatedEvent)).Get()); // a live thread
     busy.Release();
     EXPECT_TRUE(WaitUntil([&] { return other->disconnects == 1; }));
     EXPECT_TRUE(WaitUntil([&] { return manager.GetThreadCount() == 0; }));
@@ -291,13 +279,7 @@ TEST(DispatchLimits, AConnectionAtItsShareIsPausedAndTheWholeIsBounded)
         clients.emplace_back(new CRecordingClient);
         sockets.emplace_back(new CMessagingSocket(nullptr));
     }
-    enum Outcome
-    {
-        READ_ON,
-        PAUSED,
-        REFUSED
-    };
-    const auto queue = [&](int client, size_t cost)
+    const auto queue = [&](int client, size_t cost) -> std::string
     {
         CRefPtr<CByteBuffer> buffer;
         MakeByteBuffer(buffer, static_cast<uint32_t>(cost - 128));
@@ -307,18 +289,18 @@ TEST(DispatchLimits, AConnectionAtItsShareIsPausedAndTheWholeIsBounded)
             const bool bRoom =
                 dispatch.QueueInbound(clients[i].Get(), buffer.Get(), sockets[i].Get());
             EXPECT_EQ(sockets[i]->IsReadingPaused(), !bRoom) << "client " << client;
-            return bRoom ? READ_ON : PAUSED;
+            return bRoom ? "read on" : "paused";
         }
         catch (CSystemException& error)
         {
-            return error.GetErrorCode() == CODE_NO_BUFFERS ? REFUSED : throw;
+            return error.GetErrorCode() == CODE_NO_BUFFERS ? "refused" : throw;
         }
     };
     constexpr size_t share = 1024 * 1024;
-    EXPECT_EQ(queue(0, share / 2), READ_ON);
-    EXPECT_EQ(queue(0, share / 2 - 1), READ_ON); // one byte under the share
-    EXPECT_EQ(queue(1, share / 2), READ_ON);
-    EXPECT_EQ(queue(1, share / 2), PAUSED); // at it
+    EXPECT_EQ(queue(0, share / 2), "read on");
+    EXPECT_EQ(queue(0, share / 2 - 1), "read on"); // one byte under the share
+    EXPECT_EQ(queue(1, share / 2), "read on");
+    EXPECT_EQ(queue(1, share / 2), "paused"); // at it
     EXPECT_FALSE(sockets[0]->IsReadingPaused());
     // Reading goes on once half the share is free: not one byte before.
     dispatch.OnInboundDone(clients[1].Get(), share / 2 - 1);
@@ -328,15 +310,15 @@ TEST(DispatchLimits, AConnectionAtItsShareIsPausedAndTheWholeIsBounded)
     EXPECT_EQ(dispatch.GetQueuedInboundBytes(clients[0].Get()), share - 1);
 
     const size_t all = 128 * 1024 * 1024;
-    EXPECT_EQ(queue(2, all - dispatch.GetQueuedInboundBytes() - 129), PAUSED); // a large one
-    EXPECT_EQ(queue(3, 129), READ_ON); // at the whole allowance
+    EXPECT_EQ(queue(2, all - dispatch.GetQueuedInboundBytes() - 129), "paused"); // a large one
+    EXPECT_EQ(queue(3, 129), "read on"); // at the whole allowance
     EXPECT_EQ(dispatch.GetQueuedInboundBytes(), all);
-    EXPECT_EQ(queue(4, 128), REFUSED); // over it, though client 4 has nothing queued
+    EXPECT_EQ(queue(4, 128), "refused"); // over it, though client 4 has nothing queued
     EXPECT_FALSE(sockets[4]->IsReadingPaused());
     dispatch.DropQueued();
     EXPECT_EQ(dispatch.GetQueuedInboundBytes(), 0u);
     EXPECT_FALSE(sockets[2]->IsReadingPaused());
-    EXPECT_EQ(queue(4, 128), READ_ON);
+    EXPECT_EQ(queue(4, 128), "read on");
 }
 
 // The sockets of one I/O thread take turns: one whose peer always has more to read never keeps
@@ -365,36 +347,26 @@ TEST(SocketIOThread, SocketsThatStayReadableTakeTurns)
     private:
         std::atomic<int>& m_turns;
     };
-    uint16_t port = 0;
-    const RawSocket listener = ListenOnLoopback(port);
-    std::vector<RawSocket> peers;
-    std::vector<CRefPtr<CCountingSocket>> sockets;
     std::atomic<int> turns = 0;
+    std::vector<std::unique_ptr<CLoopbackPair>> pairs;
+    std::vector<CCountingSocket*> sockets;
     CSocketIOThread thread;
     for (int i = 0; i < 3; ++i)
     {
-        auto* pSocket = new CStreamSocket(true);
-        pSocket->Connect("127.0.0.1", port);
-        peers.push_back(AcceptRaw(listener));
-        const std::vector<uint8_t> bytes(1000, 1);
-        ASSERT_EQ(SendRaw(peers.back(), bytes.data(), bytes.size()), 1000);
-        sockets.emplace_back(new CCountingSocket(pSocket, turns));
-        ASSERT_TRUE(thread.AddSocket(sockets.back().Get()));
+        pairs.push_back(std::make_unique<CLoopbackPair>(
+            [&](CStreamSocket* p) { return sockets.emplace_back(new CCountingSocket(p, turns)); }));
+        ASSERT_TRUE(pairs.back()->PeerSend(ByteVector(1000, 1)));
+        ASSERT_TRUE(thread.AddSocket(sockets.back()));
     }
     thread.Start(); // all three readable from its first turn
-    EXPECT_TRUE(WaitUntil(
-        [&]
-        {
-            return std::all_of(sockets.begin(), sockets.end(),
-                               [](const auto& p) { return p->firstTurn >= 0; });
-        }));
+    EXPECT_TRUE(WaitUntil([&] { return turns >= 3; }));
     thread.Stop();
     thread.Join();
-    for (const auto& socket : sockets)
+    for (const auto* socket : sockets)
+    {
+        EXPECT_GE(socket->firstTurn, 0);
         EXPECT_LT(socket->firstTurn, 3);
-    for (const RawSocket peer : peers)
-        CloseRaw(peer);
-    CloseRaw(listener);
+    }
 }
 
 // A frame begun must be whole within the frame time-out: one that arrives in parts in time is
@@ -432,9 +404,7 @@ TEST_F(ConnectionTest, AStalledOrAbsurdFrameEndsItsConnection)
     peer.Connection(1)->Send(Bytes("7F FF FF FF 00"));
     EXPECT_TRUE(WaitUntil([&] { return listener.disconnects == 2; }));
     const std::string line = "Exception (Error code = " + std::to_string(CODE_MESSAGE_TOO_LONG);
-    const auto lines = trace.Lines();
-    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(),
-                            [&](const std::string& l) { return l.starts_with(line); }));
+    EXPECT_THAT(trace.Lines(), testing::Contains(testing::StartsWith(line)));
 }
 
 // Requests from two threads are on the wire together and wait side by side; a one-way message
@@ -456,13 +426,10 @@ TEST_F(ConnectionTest, RequestsWaitSideBySideUntilADetach)
     ASSERT_TRUE(WaitUntil([&] { return c->FrameCount() == 2; })); // registration, request
     std::thread second(ask);
     EXPECT_TRUE(WaitUntil([&] { return c->FrameCount() == 3; }));
-    CRefPtr<CIntegerListMessage> mask;
-    const uint32_t iMask = 0x10;
-    MakeIntegerListMessage(mask, SetLogMaskMessage, 1, &iMask);
-    endpoint->Send(mask.Get());
+    endpoint->Send(CRefPtr<IMessage>(new CEmptyMessage(ClearLogMessage)).Get());
     EXPECT_TRUE(WaitUntil([&] { return c->FrameCount() == 4; }));
     EXPECT_EQ(iEnded, 0); // all of it while both requests still wait
-    EXPECT_EQ(Hex(c->FrameAt(3).data(), 5), "00 00 00 0C 01");
+    EXPECT_EQ(Hex(c->FrameAt(3).data(), c->FrameAt(3).size()), "00 00 00 12 01");
 
     const auto start = std::chrono::steady_clock::now();
     manager.DetachClient(endpoint.Get());

@@ -5,7 +5,6 @@
 #include "exceptions.h"
 #include "transporttest.h"
 
-#include <chrono>
 #include <thread>
 
 namespace
@@ -13,17 +12,7 @@ namespace
 class FrameTest : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        client = new CRecordingClient;
-        pair.messaging->SetListener(&sink);
-        pair.messaging->SetClient(client.Get());
-    }
-    void TearDown() override { pair.messaging->SetClient(nullptr); }
-
     CLoopbackPair pair;
-    CRecordingSink sink;
-    CRefPtr<CRecordingClient> client;
 };
 
 // A frame whose bytes, length prefix included, come one at a time is one frame; two frames, one
@@ -33,9 +22,7 @@ TEST_F(FrameTest, FramesArriveByteByByteOrSeveralInOneSegment)
     for (uint8_t byte : Frame(Bytes("00 00 00 0D 01")))
     {
         ASSERT_TRUE(pair.PeerSend({byte}));
-        CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
-        if (WaitForHandles(handles, 1, 1000) == 0 &&
-            (pair.messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ))
+        if (pair.WaitReadable(1000))
             pair.messaging->OnReadable();
     }
     ByteVector large(0x010203);
@@ -45,12 +32,13 @@ TEST_F(FrameTest, FramesArriveByteByByteOrSeveralInOneSegment)
     for (const ByteVector& frame : {Frame(large), Frame({})})
         segment.insert(segment.end(), frame.begin(), frame.end());
     ASSERT_TRUE(pair.PeerSend(segment));
-    pair.Pump([&] { return sink.InboundCount() >= 4; });
-    ASSERT_EQ(sink.InboundCount(), 4u);
-    EXPECT_EQ(Hex(sink.inbound[0].data(), sink.inbound[0].size()), "00 00 00 0D 01");
-    EXPECT_EQ(Hex(sink.inbound[1].data(), sink.inbound[1].size()), "00 00 00 08 01 00 00 00 00");
-    EXPECT_TRUE(sink.inbound[2] == large);
-    EXPECT_TRUE(sink.inbound[3].empty());
+    pair.Pump([&] { return pair.sink.InboundCount() >= 4; });
+    ASSERT_EQ(pair.sink.InboundCount(), 4u);
+    const auto& inbound = pair.sink.inbound;
+    EXPECT_EQ(Hex(inbound[0].data(), inbound[0].size()), "00 00 00 0D 01");
+    EXPECT_EQ(Hex(inbound[1].data(), inbound[1].size()), "00 00 00 08 01 00 00 00 00");
+    EXPECT_TRUE(inbound[2] == large);
+    EXPECT_TRUE(inbound[3].empty());
 
     // A turn hands over at most 16 whole frames, whatever else is waiting: the next turn, or
     // another socket's, comes after that.
@@ -59,14 +47,13 @@ TEST_F(FrameTest, FramesArriveByteByByteOrSeveralInOneSegment)
         for (uint8_t byte : Frame(Bytes("00 00 00 0D 01")))
             many.push_back(byte);
     ASSERT_TRUE(pair.PeerSend(many)); // 1170 bytes, one segment on loopback
-    CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
-    ASSERT_EQ(WaitForHandles(handles, 1, 5000), 0);
+    ASSERT_TRUE(pair.WaitReadable());
     pair.messaging->OnReadable();
-    EXPECT_EQ(sink.InboundCount(), 4u + 16u);
+    EXPECT_EQ(pair.sink.InboundCount(), 4u + 16u);
     pair.messaging->OnReadable();
-    EXPECT_EQ(sink.InboundCount(), 4u + 32u);
-    pair.Pump([&] { return sink.InboundCount() >= 134u; });
-    EXPECT_EQ(sink.InboundCount(), 134u);
+    EXPECT_EQ(pair.sink.InboundCount(), 4u + 32u);
+    pair.Pump([&] { return pair.sink.InboundCount() >= 134u; });
+    EXPECT_EQ(pair.sink.InboundCount(), 134u);
 }
 
 // A length prefix of 16 MiB begins a frame; one byte more, or anything absurd, is a protocol
@@ -84,13 +71,8 @@ TEST(FrameLimits, LengthPrefixesAtAndOverSixteenMebibytes)
     for (const auto& c : cases)
     {
         CLoopbackPair pair;
-        CRecordingSink sink;
-        CRefPtr<CRecordingClient> client(new CRecordingClient);
-        pair.messaging->SetListener(&sink);
-        pair.messaging->SetClient(client.Get());
         ASSERT_TRUE(pair.PeerSend(Bytes(std::string(c.prefix) + " 01 02")));
-        CWaitHandle* handles[1] = {pair.messaging->GetNetworkEvent()};
-        ASSERT_EQ(WaitForHandles(handles, 1, 1000), 0);
+        ASSERT_TRUE(pair.WaitReadable(1000));
         int error = 0;
         try
         {
@@ -101,21 +83,16 @@ TEST(FrameLimits, LengthPrefixesAtAndOverSixteenMebibytes)
             error = e.GetErrorCode();
         }
         EXPECT_EQ(error, c.error) << c.prefix;
-        EXPECT_EQ(sink.InboundCount(), 0u);
+        EXPECT_EQ(pair.sink.InboundCount(), 0u);
         EXPECT_EQ(pair.messaging->GetFrameDeadline() != 0, c.error == 0) << c.prefix;
-        pair.messaging->SetClient(nullptr);
     }
 }
 
 TEST_F(FrameTest, QueuedBuffersGoOutInOrderAndEmptyOnesSendNothing)
 {
     pair.messaging->Send(nullptr); // idle: nothing to write
-    auto first = BufferOf(Bytes("00 00 00 0D 01"));
-    auto empty = BufferOf({});
-    auto third = BufferOf(Bytes("00 00 00 12 01"));
-    pair.messaging->Send(first.Get());
-    pair.messaging->Send(empty.Get());
-    pair.messaging->Send(third.Get());
+    for (const char* body : {"00 00 00 0D 01", "", "00 00 00 12 01"})
+        pair.messaging->Send(BufferOf(Bytes(body)).Get());
     ByteVector received(18);
     ASSERT_TRUE(ReadAll(pair.peerFd, received.data(), received.size()));
     EXPECT_EQ(Hex(received.data(), received.size()),

@@ -9,51 +9,6 @@
 
 #include <gtest/gtest.h>
 
-// A CStreamSocket connected to a raw accepted socket on 127.0.0.1.
-struct CLoopbackPair
-{
-    CLoopbackPair()
-    {
-        uint16_t port = 0;
-        listenFd = ListenOnLoopback(port);
-        auto* pSocket = new CStreamSocket(true);
-        pSocket->Connect("127.0.0.1", port);
-        peerFd = AcceptRaw(listenFd);
-        messaging = new CMessagingSocket(pSocket);
-    }
-    ~CLoopbackPair()
-    {
-        messaging.Reset();
-        CloseRaw(peerFd);
-        CloseRaw(listenFd);
-    }
-    bool PeerSend(const ByteVector& bytes) { return WriteAll(peerFd, bytes.data(), bytes.size()); }
-
-    // Waits for the socket's events and serves them like an I/O thread would, until the condition
-    // holds or five seconds have passed.
-    void Pump(const std::function<bool()>& done)
-    {
-        CWaitHandle* handles[1] = {messaging->GetNetworkEvent()};
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (!done() && std::chrono::steady_clock::now() < deadline)
-        {
-            if (WaitForHandles(handles, 1, 20) != 0)
-                continue;
-            const uint8_t events = messaging->GetNetworkEvent()->Enumerate();
-            if (events & (SOCKET_EVENT_CLOSE | SOCKET_EVENT_ERROR))
-                break;
-            if (events & SOCKET_EVENT_READ)
-                messaging->OnReadable();
-            if (events & SOCKET_EVENT_WRITE)
-                messaging->Send(nullptr);
-        }
-    }
-
-    RawSocket listenFd = NO_RAW_SOCKET;
-    RawSocket peerFd = NO_RAW_SOCKET;
-    CRefPtr<CMessagingSocket> messaging;
-};
-
 class CRecordingClient : public CClientObject
 {
 public:
@@ -97,4 +52,62 @@ public:
 
     std::mutex m_mutex;
     std::vector<ByteVector> inbound;
+};
+
+// A messaging socket connected to a raw accepted socket on 127.0.0.1, with a recording sink.
+struct CLoopbackPair
+{
+    using Make = std::function<CMessagingSocket*(CStreamSocket*)>;
+    explicit CLoopbackPair(const Make& make = [](CStreamSocket* p)
+                           { return new CMessagingSocket(p); })
+    {
+        uint16_t port = 0;
+        listenFd = ListenOnLoopback(port);
+        auto* pSocket = new CStreamSocket(true);
+        pSocket->Connect("127.0.0.1", port);
+        peerFd = AcceptRaw(listenFd);
+        messaging = make(pSocket);
+        messaging->SetListener(&sink);
+        messaging->SetClient(client.Get());
+    }
+    ~CLoopbackPair()
+    {
+        messaging->SetClient(nullptr);
+        messaging.Reset();
+        CloseRaw(peerFd);
+        CloseRaw(listenFd);
+    }
+    bool PeerSend(const ByteVector& bytes) { return WriteAll(peerFd, bytes.data(), bytes.size()); }
+    bool WaitReadable(int iTimeoutMs = 5000)
+    {
+        CWaitHandle* handles[1] = {messaging->GetNetworkEvent()};
+        return WaitForHandles(handles, 1, iTimeoutMs) == 0 &&
+               (messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ);
+    }
+
+    // Waits for the socket's events and serves them like an I/O thread would, until the condition
+    // holds or five seconds have passed.
+    void Pump(const std::function<bool()>& done)
+    {
+        CWaitHandle* handles[1] = {messaging->GetNetworkEvent()};
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (!done() && std::chrono::steady_clock::now() < deadline)
+        {
+            if (WaitForHandles(handles, 1, 20) != 0)
+                continue;
+            const uint8_t events = messaging->GetNetworkEvent()->Enumerate();
+            if (events & (SOCKET_EVENT_CLOSE | SOCKET_EVENT_ERROR))
+                break;
+            if (events & SOCKET_EVENT_READ)
+                messaging->OnReadable();
+            if (events & SOCKET_EVENT_WRITE)
+                messaging->Send(nullptr);
+        }
+    }
+
+    RawSocket listenFd = NO_RAW_SOCKET;
+    RawSocket peerFd = NO_RAW_SOCKET;
+    CRecordingSink sink;
+    CRefPtr<CRecordingClient> client{new CRecordingClient};
+    CRefPtr<CMessagingSocket> messaging;
 };
