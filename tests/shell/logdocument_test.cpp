@@ -17,11 +17,13 @@
 
 namespace
 {
+using Lines = std::vector<std::string>;
+
 // The reference rule, written the plain way: lines end at a line feed; the carriage returns at a
 // line's end are no text (also on a last line still without its line feed, which counts).
-std::vector<std::string> ReferenceLines(const std::string& text)
+Lines ReferenceLines(const std::string& text)
 {
-    std::vector<std::string> lines;
+    Lines lines;
     size_t iBegin = 0;
     while (iBegin < text.size())
     {
@@ -37,9 +39,9 @@ std::vector<std::string> ReferenceLines(const std::string& text)
     return lines;
 }
 
-std::vector<std::string> IndexedLines(const CLineIndex& index)
+Lines IndexedLines(const CLineIndex& index)
 {
-    std::vector<std::string> lines(static_cast<size_t>(index.GetLineCount()));
+    Lines lines(static_cast<size_t>(index.GetLineCount()));
     for (size_t i = 0; i < lines.size(); ++i)
         index.ReadLine(static_cast<int64_t>(i), 1 << 24, lines[i]);
     return lines;
@@ -128,26 +130,21 @@ TEST(LineIndex, FollowsAFileThatGrowsShrinksIsReplacedOrDeleted)
         return IndexedLines(index);
     };
     WriteText(path, "thr", true);
-    EXPECT_EQ(settle(CLineIndex::EChange::Grew), (std::vector<std::string>{"one", "two", "thr"}));
+    EXPECT_EQ(settle(CLineIndex::EChange::Grew), (Lines{"one", "two", "thr"}));
     WriteText(path, "ee\r\nfour", true);
-    EXPECT_EQ(settle(CLineIndex::EChange::Grew),
-              (std::vector<std::string>{"one", "two", "three", "four"}));
+    EXPECT_EQ(settle(CLineIndex::EChange::Grew), (Lines{"one", "two", "three", "four"}));
     WriteText(path, "\n", true);
-    EXPECT_EQ(settle(CLineIndex::EChange::Grew),
-              (std::vector<std::string>{"one", "two", "three", "four"}));
+    EXPECT_EQ(settle(CLineIndex::EChange::Grew), (Lines{"one", "two", "three", "four"}));
 
     WriteText(path, "short\n"); // truncated
-    EXPECT_EQ(settle(CLineIndex::EChange::Rebuilt), (std::vector<std::string>{"short"}));
+    EXPECT_EQ(settle(CLineIndex::EChange::Rebuilt), (Lines{"short"}));
     WriteText(path, "shirt\nand more\n"); // rewritten, and longer than before
-    EXPECT_EQ(settle(CLineIndex::EChange::Rebuilt),
-              (std::vector<std::string>{"shirt", "and more"}));
+    EXPECT_EQ(settle(CLineIndex::EChange::Rebuilt), (Lines{"shirt", "and more"}));
     WriteText(dir / "new.log", "shirt\nand more\n");
     std::filesystem::rename(dir / "new.log", path); // the same bytes, another file
-    EXPECT_EQ(settle(CLineIndex::EChange::Rebuilt),
-              (std::vector<std::string>{"shirt", "and more"}));
+    EXPECT_EQ(settle(CLineIndex::EChange::Rebuilt), (Lines{"shirt", "and more"}));
     std::filesystem::remove(path);
-    EXPECT_EQ(settle(CLineIndex::EChange::Deleted),
-              (std::vector<std::string>{"shirt", "and more"}));
+    EXPECT_EQ(settle(CLineIndex::EChange::Deleted), (Lines{"shirt", "and more"}));
 }
 
 // The file grows while its index is still being built, and a reader looks at the index all the
