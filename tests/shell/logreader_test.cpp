@@ -225,8 +225,7 @@ TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
 // test of a line of 200 000 bytes).
 TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
 {
-    const std::string line(3 * 65536 + 10, 'x');
-    Append(line + "\r\nnext\r\n");
+    Append(std::string(3 * 65536 + 10, 'x') + "\r\nnext\r\n");
     CLogFileReader reader;
     ASSERT_TRUE(reader.Open(path));
     std::u16string piece;
