@@ -34,10 +34,9 @@ public:
                              [&](const std::vector<uint8_t>& m)
                              { return PeekMessageID(BufferOf(m).Get()) == id; });
     }
-    // Receiver records of every status event received so far, in order.
-    std::vector<ReceiverRecord> Records()
+    // Whether a status event received so far holds a record of this receiver.
+    bool HasReceiver(uint32_t id)
     {
-        std::vector<ReceiverRecord> records;
         std::lock_guard<std::mutex> g(mutex);
         for (const auto& m : messages)
         {
@@ -45,15 +44,10 @@ public:
                 new CReceiverListMessage(ReceiverStatusEvent, nullptr, 0);
             const ReceiverRecord* p = nullptr;
             const int n = list->Deserialise(BufferOf(m).Get()) ? list->GetRecords(&p) : 0;
-            records.insert(records.end(), p, p + n);
+            if (std::any_of(p, p + n, [&](const ReceiverRecord& x) { return x.iReceiverID == id; }))
+                return true;
         }
-        return records;
-    }
-    bool HasReceiver(uint32_t id)
-    {
-        const auto r = Records();
-        return std::any_of(r.begin(), r.end(),
-                           [&](const ReceiverRecord& x) { return x.iReceiverID == id; });
+        return false;
     }
 
     std::mutex mutex;

@@ -20,12 +20,8 @@ using ByteVector = std::vector<uint8_t>;
 inline ByteVector Frame(const ByteVector& body)
 {
     const auto n = static_cast<uint32_t>(body.size());
-    ByteVector frame(4 + body.size());
-    frame[0] = uint8_t(n >> 24);
-    frame[1] = uint8_t(n >> 16);
-    frame[2] = uint8_t(n >> 8);
-    frame[3] = uint8_t(n);
-    std::copy(body.begin(), body.end(), frame.begin() + 4);
+    ByteVector frame = {uint8_t(n >> 24), uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+    frame.insert(frame.end(), body.begin(), body.end());
     return frame;
 }
 
@@ -134,13 +130,10 @@ public:
     {
         if (m_listenFd == NO_RAW_SOCKET)
             return;
-        if (!WakeAccept(m_listenFd))
-        {
-            m_acceptor.join();
+        const bool bClosed = WakeAccept(m_listenFd);
+        m_acceptor.join();
+        if (!bClosed)
             CloseRaw(m_listenFd);
-        }
-        else
-            m_acceptor.join();
         m_listenFd = NO_RAW_SOCKET;
         {
             std::lock_guard<std::mutex> g(m_mutex);
@@ -179,11 +172,10 @@ private:
             ByteVector handshake(SERVICE_IDENTIFIER, SERVICE_IDENTIFIER + 16);
             switch (m_eHandshake)
             {
-            case EHandshake::Correct:
-                c->Send(handshake);
-                break;
             case EHandshake::Wrong:
                 handshake[15] ^= 0xFF;
+                [[fallthrough]];
+            case EHandshake::Correct:
                 c->Send(handshake);
                 break;
             case EHandshake::Drip:

@@ -7,6 +7,7 @@
 #include "bytebuffer.h"
 #include "trace.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cstdio>
@@ -42,16 +43,9 @@ inline std::string Hex(const CByteBuffer* p)
 inline std::vector<uint8_t> Bytes(const std::string& hex)
 {
     std::vector<uint8_t> out;
-    for (size_t i = 0; i < hex.size();)
-    {
-        if (!std::isxdigit(static_cast<unsigned char>(hex[i])))
-        {
-            ++i;
-            continue;
-        }
-        out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-        i += 2;
-    }
+    for (size_t i = 0; i < hex.size(); ++i) // two digits a byte; anything else between bytes
+        if (std::isxdigit(static_cast<unsigned char>(hex[i])))
+            out.push_back(static_cast<uint8_t>(std::stoi(hex.substr(i++, 2), nullptr, 16)));
     return out;
 }
 
@@ -69,6 +63,12 @@ inline std::string ReadFile(const std::string& path)
     std::stringstream s;
     s << in.rdbuf();
     return s.str();
+}
+
+// Writes a file's bytes, in place of what it held or after it.
+inline void WriteText(const std::string& path, const std::string& bytes, bool bAppend = false)
+{
+    std::ofstream(path, std::ios::binary | (bAppend ? std::ios::app : std::ios::trunc)) << bytes;
 }
 
 // How often a text holds another, overlapping ones counted.
@@ -138,10 +138,8 @@ public:
     }
     bool Contains(const std::string& line)
     {
-        for (const auto& l : Lines())
-            if (l == line)
-                return true;
-        return false;
+        const std::vector<std::string> lines = Lines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
 
 private:

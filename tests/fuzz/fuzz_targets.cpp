@@ -22,19 +22,13 @@ namespace
     std::abort();
 }
 
-CRefPtr<CByteBuffer> Exact(const uint8_t* data, size_t size)
-{
-    CRefPtr<CByteBuffer> p;
-    MakeByteBufferCopy(p, data, static_cast<uint32_t>(size));
-    return p;
-}
-
 // Every class reads the bytes; what it accepts must survive its own round trip unchanged.
 [[maybe_unused]] void Deserialise(const uint8_t* data, size_t size)
 {
     if (size < 1)
         return;
-    CRefPtr<CByteBuffer> in = Exact(data + 1, size - 1);
+    CRefPtr<CByteBuffer> in; // exactly the bytes: a read past them is a sanitizer error
+    MakeByteBufferCopy(in, data + 1, static_cast<uint32_t>(size - 1));
     const uint32_t id = PeekMessageID(in.Get());
     const uint32_t values[3] = {0, 0, 0};
     const CRefPtr<IMessage> readers[] = {

@@ -2,19 +2,13 @@
 // The log view's reading rules against a file that a test writes as the service would.
 
 #include "logreader.h"
-#include "testutil.h"
+#include "standin.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <random>
 #include <vector>
-
-#if defined(_WIN32)
-#include <windows.h>
-#endif
 
 namespace
 {
@@ -42,77 +36,33 @@ public:
         text = batch;
         ++replaces;
     }
+    bool OnReadProgress(uint64_t iDone, uint64_t iTotal) override
+    {
+        reports.emplace_back(iDone, iTotal);
+        return reports.size() != stopAt;
+    }
 
     std::u16string text;
     int inserts = 0;
     int replaces = 0;
     int empties = 0;
+    std::vector<std::pair<uint64_t, uint64_t>> reports;
+    size_t stopAt = 0; // the progress report answered with "stop"; 0: none
 
 private:
     size_t m_limit;
 };
 
-// The service's open log: on Windows shared for deleting and renaming, as the service opens it,
-// so that the file can be rotated or removed while it is written.
-class CServiceFile
-{
-public:
-#if defined(_WIN32)
-    explicit CServiceFile(const std::string& path)
-        : m_hFile(::CreateFileW(std::filesystem::path(path).c_str(), FILE_APPEND_DATA,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
-    {
-    }
-    ~CServiceFile()
-    {
-        ::CloseHandle(m_hFile);
-    }
-    void Write(const std::string& bytes)
-    {
-        DWORD n = 0;
-        ::WriteFile(m_hFile, bytes.data(), static_cast<DWORD>(bytes.size()), &n, nullptr);
-    }
-
-private:
-    HANDLE m_hFile;
-#else
-    explicit CServiceFile(const std::string& path) : m_file(path, std::ios::binary | std::ios::app)
-    {
-    }
-    void Write(const std::string& bytes)
-    {
-        m_file << bytes << std::flush;
-    }
-
-private:
-    std::ofstream m_file;
-#endif
-};
-
 class LogReaderTest : public testing::Test
 {
 protected:
-    LogReaderTest()
-    {
-        path = (std::filesystem::temp_directory_path() /
-                ("zelbin-log-" + std::to_string(std::random_device()())))
-                   .string();
-        Truncate("");
-        wide.assign(path.begin(), path.end());
-    }
-    ~LogReaderTest() override { std::remove(path.c_str()); }
-    void Append(const std::string& bytes)
-    {
-        std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
-    }
-    void Truncate(const std::string& bytes)
-    {
-        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-    }
+    LogReaderTest() { Truncate(""); }
+    void Append(const std::string& bytes) { WriteText(path, bytes, true); }
+    void Truncate(const std::string& bytes) { WriteText(path, bytes); }
 
-    std::string path;
-    std::u16string wide;
+    CTempDir dir;
+    const std::string path = dir / "zelbin.log";
+    const std::u16string wide{path.begin(), path.end()};
     CLogFollower follower;
     CTextBox box;
 };
@@ -231,7 +181,7 @@ TEST_F(LogReaderTest, ASkippedReadShowsWhatThePlainRuleShows)
                 CLogFollower reader;
                 reader.SetLogFile(wide, box);
                 const std::u16string shown = box.text;
-                std::ofstream(path, std::ios::binary | std::ios::app) << all.substr(first.size());
+                Append(all.substr(first.size()));
                 reader.ReadNewLogData(box);
                 EXPECT_EQ(box.text, plainRule(shown, all.substr(first.size()), limit))
                     << "limit " << limit << ", " << count << " lines, " << firstLines << " first";
@@ -240,8 +190,8 @@ TEST_F(LogReaderTest, ASkippedReadShowsWhatThePlainRuleShows)
 }
 
 // What is not a regular file is refused at once with its reason: the open never waits (a FIFO)
-// and nothing endless is read (a device). A FIFO, a folder and a missing file on Linux are
-// zelbinctl's test of refused log files, which reads through the same follower.
+// and nothing endless is read (a device). A FIFO on Linux is zelbinctl's test of refused log
+// files, which reads through the same follower.
 TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
 {
     const struct
@@ -275,8 +225,7 @@ TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
 // test of a line of 200 000 bytes).
 TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
 {
-    const std::string line(3 * 65536 + 10, 'x');
-    Append(line + "\r\nnext\r\n");
+    Append(std::string(3 * 65536 + 10, 'x') + "\r\nnext\r\n");
     CLogFileReader reader;
     ASSERT_TRUE(reader.Open(path));
     std::u16string piece;
@@ -306,20 +255,6 @@ TEST_F(LogReaderTest, ReadsAtOffsetsPastFourGibibytes)
 // the file.
 TEST_F(LogReaderTest, ALongReadReportsItsProgressUntilItIsStopped)
 {
-    class CProgressBox : public CTextBox
-    {
-    public:
-        explicit CProgressBox(size_t iStopAt) : m_iStopAt(iStopAt) {}
-        bool OnReadProgress(uint64_t iDone, uint64_t iTotal) override
-        {
-            reports.emplace_back(iDone, iTotal);
-            return reports.size() != m_iStopAt;
-        }
-        std::vector<std::pair<uint64_t, uint64_t>> reports;
-
-    private:
-        size_t m_iStopAt;
-    };
     std::filesystem::resize_file(path, uint64_t{40} << 20); // sparse: no disk used
     using Reports = std::vector<std::pair<uint64_t, uint64_t>>;
     const struct
@@ -331,7 +266,8 @@ TEST_F(LogReaderTest, ALongReadReportsItsProgressUntilItIsStopped)
                  {1, {{16777216, 41943040}}, false}};
     for (const auto& c : cases)
     {
-        CProgressBox box(c.stopAt);
+        CTextBox box;
+        box.stopAt = c.stopAt;
         CLogFollower reader;
         reader.SetLogFile(wide, box);
         EXPECT_EQ(box.reports, c.reports) << c.stopAt;
@@ -346,10 +282,9 @@ TEST_F(LogReaderTest, ARotatedOrRemovedLogIsFollowedUntilANewFileIsWritten)
 {
     Append("before\r\n");
     follower.SetLogFile(wide, box);
-    CServiceFile service(path); // the service's open file
     ASSERT_EQ(std::rename(path.c_str(), (path + ".1").c_str()), 0);
-    std::ofstream(path, std::ios::binary).close();
-    service.Write("after the rotation\r\n");
+    Truncate("");
+    WriteText(path + ".1", "after the rotation\r\n", true); // the service's open file
     follower.ReadNewLogData(box);
     EXPECT_EQ(box.text, u"before\r\nafter the rotation\r\n");
     EXPECT_TRUE(follower.IsFollowingAStaleFile());
@@ -357,7 +292,6 @@ TEST_F(LogReaderTest, ARotatedOrRemovedLogIsFollowedUntilANewFileIsWritten)
     follower.ReadNewLogData(box);
     EXPECT_EQ(box.text, u"in the new file\r\n");
     EXPECT_FALSE(follower.IsFollowingAStaleFile());
-    std::remove((path + ".1").c_str());
     // Wine keeps a removed file under its name while a handle holds it open, and opens it again
     // under that name; Windows removes the name at once.
 #if !defined(_WIN32)

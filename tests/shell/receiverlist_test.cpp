@@ -5,18 +5,15 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 namespace
 {
-struct Step
-{
-    uint32_t id;
-    uint32_t state;
-    const char16_t* name;
-};
+using Items_t = std::vector<std::pair<uint32_t, std::u16string>>;
 
-std::vector<std::pair<uint32_t, std::u16string>> Items(const CReceiverList& list)
+Items_t Items(const CReceiverList& list)
 {
-    std::vector<std::pair<uint32_t, std::u16string>> items;
+    Items_t items;
     for (const auto& item : list.GetItems())
         items.emplace_back(item.iData, item.text);
     return items;
@@ -25,11 +22,10 @@ std::vector<std::pair<uint32_t, std::u16string>> Items(const CReceiverList& list
 // A rename and a receiver that goes are in the window's connection test.
 TEST(ReceiverList, ItemsFollowTheReportedRecords)
 {
-    using Items_t = std::vector<std::pair<uint32_t, std::u16string>>;
     const struct
     {
         const char* name;
-        std::vector<Step> steps;
+        std::vector<std::tuple<uint32_t, uint32_t, const char16_t*>> steps; // id, state, name
         Items_t items;
         int selection;
     } cases[] = {
@@ -48,8 +44,8 @@ TEST(ReceiverList, ItemsFollowTheReportedRecords)
     for (const auto& c : cases)
     {
         CReceiverList list;
-        for (const Step& s : c.steps)
-            list.SetReceiverEntry(s.id, s.state, s.name);
+        for (const auto& [id, state, name] : c.steps)
+            list.SetReceiverEntry(id, state, name);
         EXPECT_EQ(Items(list), c.items) << c.name;
         EXPECT_EQ(list.GetSelection(), c.selection) << c.name;
     }
@@ -83,8 +79,7 @@ TEST(ReceiverList, RebuildListsEveryEntryAndClearingEmptiesAll)
     EXPECT_TRUE(list.GetItems().empty()); // no list yet: only the entries change
     list.SetListReady(true);
     list.UpdateReceiver(-1);
-    EXPECT_EQ(Items(list),
-              (std::vector<std::pair<uint32_t, std::u16string>>{{1, u"A2"}, {2, u"Gone"}}));
+    EXPECT_EQ(Items(list), (Items_t{{1, u"A2"}, {2, u"Gone"}}));
     EXPECT_FALSE(list.UpdateReceiver(77));
     list.ClearReceivers();
     EXPECT_TRUE(list.GetItems().empty());
@@ -94,8 +89,7 @@ TEST(ReceiverList, RebuildListsEveryEntryAndClearingEmptiesAll)
     // Listed again after the clear, as new receivers.
     list.SetReceiverEntry(2, 1, u"B");
     list.SetReceiverEntry(1, 1, u"A3");
-    EXPECT_EQ(Items(list),
-              (std::vector<std::pair<uint32_t, std::u16string>>{{2, u"B"}, {1, u"A3"}}));
+    EXPECT_EQ(Items(list), (Items_t{{2, u"B"}, {1, u"A3"}}));
     ASSERT_EQ(list.GetEntries().size(), 2u);
     EXPECT_EQ(list.FindEntry(1)->name, u"A3");
 }

@@ -16,10 +16,7 @@
 #include <atomic>
 #include <new>
 
-namespace
-{
-std::atomic<size_t> g_iRefusedSize = 0; // while not 0, no memory for a block of this size
-} // namespace
+static std::atomic<size_t> g_iRefusedSize = 0; // while not 0, no memory for a block of this size
 
 void* operator new(std::size_t iSize, const std::nothrow_t&) noexcept
 {
