@@ -139,8 +139,12 @@ class UiSession:
                 raise Skip("%s is missing" % program)
         read_end, write_end = os.pipe()
         xvfb_out = open(os.path.join(self.work, "Xvfb.out"), "wb")
+        # -noreset: the server resets when its last client leaves (an xprop that looks for the
+        # window manager), and turns away a client that connects meanwhile: openbox then never
+        # started, in about one session in twenty-five with others beside it.
         xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                 self.screen, "-nolisten", "tcp"], pass_fds=(write_end,),
+                                 self.screen, "-nolisten", "tcp", "-noreset"],
+                                pass_fds=(write_end,),
                                 stdout=xvfb_out, stderr=subprocess.STDOUT)
         self.processes.append(xvfb)
         os.close(write_end)

@@ -10,7 +10,8 @@ source "$(dirname "$0")/../../common/netns.sh"
 zelbin_enter_netns window "$@"
 mkdir -p "$artifacts"
 
-Xvfb -displayfd 1 -screen 0 1024x700x24 -nolisten tcp >"$work/display" 2>"$work/xvfb.err" &
+# -noreset: a server that resets as its last client leaves turns away one that connects meanwhile.
+Xvfb -displayfd 1 -screen 0 1024x700x24 -nolisten tcp -noreset >"$work/display" 2>"$work/xvfb.err" &
 pids+=($!)
 # Poll (every 0.1 s, within a deadline) for what the programs report.
 timeout 20 bash -c "until [ -s '$work/display' ]; do sleep 0.1; done"
