@@ -73,13 +73,15 @@ private slots:
         // Wrapped once, by the page: the file's own line breaks within a paragraph are gone.
         QCOMPARE(with.findChild<QPlainTextEdit*>(u"1008"_s)->toPlainText(),
                  u"MIT License\n\nPermission is hereby granted, free"_s);
-        // Every page but the licence has the title and the copyright warning.
+        // Every page but the licence has the title and the copyright warning, and scrolls rather
+        // than cut its text when the sheet is small (a small screen at twice the scale).
         for (const char* name : {"ABOUT_DESCRIPTION", "ABOUT_COPYRIGHT", "ABOUT_TECHSUPPORT"})
         {
+            QWidget* pPage = with.findChild<QWidget*>(QString::fromLatin1(name));
+            QVERIFY(qobject_cast<QScrollArea*>(pPage->parentWidget()->parentWidget()));
             const auto text = [&](const QString& id)
             {
-                auto* pLabel =
-                    with.findChild<QWidget*>(QString::fromLatin1(name))->findChild<QLabel*>(id);
+                auto* pLabel = pPage->findChild<QLabel*>(id);
                 return pLabel ? pLabel->text() : QString();
             };
             QCOMPARE(text(u"1001"_s), u"Zelbin"_s);
@@ -212,8 +214,7 @@ private slots:
         QCOMPARE(topRowPixels(), 0);
     }
 
-    // The documentation link that cannot be opened says why on the page; every page scrolls
-    // rather than cut its text when the sheet is small (a small screen at twice the scale).
+    // The documentation link that cannot be opened says why on the page.
     void ALinkThatCannotOpenSaysWhy()
     {
         CStaticLink::SetOpener([](const QString&) { return false; });
@@ -225,11 +226,6 @@ private slots:
         QVERIFY(!pWhy->isHidden());
         QCOMPARE(pWhy->text(), u"The documentation is not installed here: %1 is missing."_s.arg(
                                    QCoreApplication::applicationDirPath() + u"/README.md"_s));
-        for (const char* page : {"ABOUT_DESCRIPTION", "ABOUT_COPYRIGHT", "ABOUT_TECHSUPPORT"})
-        {
-            QWidget* pPage = sheet.findChild<QWidget*>(QString::fromLatin1(page));
-            QVERIFY(pPage && qobject_cast<QScrollArea*>(pPage->parentWidget()->parentWidget()));
-        }
     }
 };
 

@@ -904,14 +904,12 @@ private slots:
         QVERIFY(app.InitInstance());
         QCOMPARE(QApplication::palette().color(QPalette::Base),
                  DarkPalette().color(QPalette::Base));
-        app.ExitInstance();
-        CMainFrame frame;
-        QVERIFY(frame.Create());
-        QVERIFY(frame.Action(ID_VIEW_THEME_SYSTEM + 2)->isChecked());
-        frame.Action(ID_VIEW_THEME_SYSTEM)->trigger();
+        QVERIFY(app.GetMainFrame()->Action(ID_VIEW_THEME_SYSTEM + 2)->isChecked());
+        app.GetMainFrame()->Action(ID_VIEW_THEME_SYSTEM)->trigger();
         QCOMPARE(LoadTheme(), ETheme::System);
         QVERIFY(QApplication::palette().color(QPalette::Base) !=
                 DarkPalette().color(QPalette::Base));
+        app.ExitInstance();
     }
 
     // An opened file: a read-only tab of its own, remembered among the recent files; find,
