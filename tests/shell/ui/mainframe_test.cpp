@@ -78,6 +78,13 @@ QString LogMenu(CMainFrame& frame)
     return marks;
 }
 
+// Appends to a followed log and has the view read it, as the service's next write does.
+void Append(CZelbinView& view, const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::app) << bytes;
+    view.ReadNewLogData();
+}
+
 QStringList ListTexts(CMainFrame& frame)
 {
     QStringList texts;
@@ -519,11 +526,10 @@ private slots:
         QTRY_VERIFY(lastLineWhole());
         const auto append = [&](int n)
         {
-            std::ofstream out(path, std::ios::binary | std::ios::app);
+            std::string more;
             for (int i = 0; i < n; ++i)
-                out << "more " << i << "\r\n";
-            out.close();
-            pView->ReadNewLogData();
+                more += "more " + std::to_string(i) + "\r\n";
+            Append(*pView, path, more);
         };
 
         // A selection pauses; new lines leave it where it is.
@@ -595,11 +601,6 @@ private slots:
         pView->SetLogFile(std::u16string(path.begin(), path.end()));
         CFindBar* pFind = frame.GetFindBar();
         CFilterPane* pFilter = frame.GetFilterPane();
-        const auto append = [&](const std::string& text)
-        {
-            std::ofstream(path, std::ios::binary | std::ios::app) << text;
-            pView->ReadNewLogData();
-        };
         const auto rows = [&]
         {
             QStringList texts;
@@ -634,20 +635,21 @@ private slots:
                 QVERIFY(pLabel->geometry().right() < pFilter->GetEdit()->geometry().left());
         QVERIFY(pFilter->GetEdit()->x() < pFilter->GetCaseButton()->x() &&
                 pFilter->GetCaseButton()->x() < pFilter->GetRegexButton()->x());
-        append("gamma error\r\n");
+        Append(*pView, path, "gamma error\r\n");
         QTRY_COMPARE(rows().last(), u"5: gamma error"_s);
         QTRY_COMPARE(pFind->GetCountText(), u"2 of 3"_s); // the selected match keeps its number
         pFilter->Activate(0);
         QCOMPARE(pView->textCursor().blockNumber(), 1);
 
-        append("over the limit: the view holds this batch alone, error\r\n"); // 55 characters
+        // 55 characters:
+        Append(*pView, path, "over the limit: the view holds this batch alone, error\r\n");
         QTRY_COMPARE(rows(),
                      QStringList{u"1: over the limit: the view holds this batch alone, error"_s});
         QTRY_COMPARE(pFind->GetCountText(), u"1 match"_s);
         pView->Empty();
         QVERIFY(rows().isEmpty());
         QTRY_COMPARE(pFind->GetCountText(), u"0 matches"_s);
-        append("error again\r\n");
+        Append(*pView, path, "error again\r\n");
         QTRY_COMPARE(rows(), QStringList{u"1: error again"_s});
 
         pFind->GetRegexButton()->click();
@@ -1149,12 +1151,10 @@ private slots:
         view.SetLogFile(std::u16string(path.begin(), path.end()));
         QCOMPARE(view.toPlainText(), u"0123456789\n"_s);
         // The control holds line ends as one character: 11 + 9 is exactly its limit.
-        std::ofstream(path, std::ios::binary | std::ios::app) << "abcdefgh\r\n";
-        view.ReadNewLogData();
+        Append(view, path, "abcdefgh\r\n");
         QCOMPARE(view.toPlainText(), u"0123456789\nabcdefgh\n"_s);
         // One over: refused, and the new text replaces the old.
-        std::ofstream(path, std::ios::binary | std::ios::app) << "x\r\n";
-        view.ReadNewLogData();
+        Append(view, path, "x\r\n");
         QCOMPARE(view.toPlainText(), u"x\n"_s);
 
         // More than 1 MiB is read on another thread and put in in pieces; a notice meanwhile is
@@ -1179,8 +1179,7 @@ private slots:
         QSignalSpy progress(&large, &CZelbinView::ReadingProgress);
         large.SetLogFile(wide);
         QVERIFY(large.IsReading());
-        std::ofstream(path, std::ios::binary | std::ios::app) << "after\r\n";
-        large.ReadNewLogData();
+        Append(large, path, "after\r\n");
         QTRY_VERIFY(!large.IsReading());
         QCOMPARE(progress.first().first().toInt(), 0);
         QCOMPARE(progress.last().first().toInt(), 100);
