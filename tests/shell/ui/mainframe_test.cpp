@@ -409,7 +409,8 @@ private slots:
             std::ofstream(programs + name)
                 << "#!/bin/sh\necho \"$0 $*\" >> '" << record << "'\nn=$(basename \"$0\")\n"
                 << "case \"$*\" in -stop) echo \"$n stopped\";;\n"
-                << "-start) echo \"$n is already running (pid 12)\";;\n"
+                << "-start) [ $n = VostraSoftwareService.exe ] &&\n"
+                << "echo \"$n was not installed\" || echo \"$n is already running (pid 12)\";;\n"
                 << "-i) echo \"cannot write /etc/x\" >&2; exit 1;; esac\n";
             std::filesystem::permissions(programs + name, std::filesystem::perms::owner_all);
         }
@@ -430,8 +431,8 @@ private slots:
                  u"VostraHardwareService.exe stopped; VostraSoftwareService.exe stopped"_s);
         run(ID_SERVICE_START);
         QCOMPARE(errors, QStringList{u"Service -start:\n\nVostraHardwareService.exe is already "
-                                     "running (pid 12)\nVostraSoftwareService.exe is already "
-                                     "running (pid 12)"_s});
+                                     "running (pid 12)\nVostraSoftwareService.exe was not "
+                                     "installed"_s});
         run(ID_SERVICE_INSTALL);
         QCOMPARE(errors, QStringList{u"Service -i:\n\ncannot write /etc/x (exit status 1)\n"
                                      "cannot write /etc/x (exit status 1)"_s});
@@ -813,6 +814,8 @@ private slots:
         QPalette palette;
         palette.setColor(QPalette::PlaceholderText, QColor(1, 2, 3));
         QCOMPARE(ResolveHighlightColour(u"Placeholder text"_s, palette, false), QColor(1, 2, 3));
+        QCOMPARE(CurrentHighlightColourName(u"Alternate base"_s),
+                 u"Background (follows the theme)"_s);
     }
 
     // The window and every dialog open inside the available screen, whatever was saved or
