@@ -85,13 +85,17 @@ void Append(CZelbinView& view, const std::string& path, const std::string& bytes
     view.ReadNewLogData();
 }
 
-QStringList ListTexts(CMainFrame& frame)
+QStringList Rows(const QAbstractItemView* pList)
 {
     QStringList texts;
-    QListWidget* pList = frame.GetReceiversToolbar()->GetListWidget();
-    for (int i = 0; i < pList->count(); ++i)
-        texts << pList->item(i)->text();
+    for (int i = 0; i < pList->model()->rowCount(); ++i)
+        texts << pList->model()->index(i, 0).data().toString();
     return texts;
+}
+
+QStringList ListTexts(CMainFrame& frame)
+{
+    return Rows(frame.GetReceiversToolbar()->GetListWidget());
 }
 } // namespace
 
@@ -371,9 +375,8 @@ private slots:
                         if (pTest->GetSentCount() < 2)
                             return; // a pause or two into the run
                     }
-                    if (!bRequested)
+                    if (!std::exchange(bRequested, true))
                         ::kill(::getpid(), SIGTERM);
-                    bRequested = true;
                 });
         poll.start(10);
         QCOMPARE(QApplication::exec(), 0);
@@ -602,13 +605,7 @@ private slots:
         pView->SetLogFile(std::u16string(path.begin(), path.end()));
         CFindBar* pFind = frame.GetFindBar();
         CFilterPane* pFilter = frame.GetFilterPane();
-        const auto rows = [&]
-        {
-            QStringList texts;
-            for (int i = 0; i < pFilter->GetList()->model()->rowCount(); ++i)
-                texts << pFilter->GetList()->model()->index(i, 0).data().toString();
-            return texts;
-        };
+        const auto rows = [&] { return Rows(pFilter->GetList()); };
 
         frame.Action(ID_EDIT_FIND)->trigger();
         pFind->GetEdit()->setText(u"error"_s);
@@ -963,8 +960,7 @@ private slots:
         pFilter->GetEdit()->setText(u"line 4"_s);
         QTRY_COMPARE(pFilter->GetList()->model()->rowCount(), 11); // 4, and 40 to 49
         QTRY_COMPARE(pFilter->GetStatusText(), u"11 lines"_s);
-        QCOMPARE(pFilter->GetList()->model()->index(1, 0).data().toString(),
-                 u"40: line 40 quiet"_s);
+        QCOMPARE(Rows(pFilter->GetList()).at(1), u"40: line 40 quiet"_s);
         pFile->ScrollToLine(0, false);
         pFilter->Activate(1); // the file goes to that line, and shows it
         QCOMPARE(pFile->GetSelectionStart().iLine, int64_t{39});
