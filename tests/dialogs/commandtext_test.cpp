@@ -3,10 +3,9 @@
 // and every builder's text read back into bytes as the service reads it.
 
 #include "commandtext.h"
+#include "testutil.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdio>
 
 namespace
 {
@@ -15,18 +14,6 @@ std::string Narrow(const std::u16string& s)
     std::string out;
     for (char16_t c : s)
         out += c < 0x80 ? static_cast<char>(c) : '?';
-    return out;
-}
-
-std::string HexOf(const std::vector<uint8_t>& bytes)
-{
-    std::string out;
-    char two[4];
-    for (uint8_t b : bytes)
-    {
-        std::snprintf(two, sizeof two, "%02X", b);
-        out += (out.empty() ? "" : " ") + std::string(two);
-    }
     return out;
 }
 
@@ -147,7 +134,7 @@ TEST(CommandText, EveryBuilderReadsBackAsTheServiceReadsIt)
         }
         else
         {
-            EXPECT_EQ(HexOf(bytes), c.bytes) << c.name;
+            EXPECT_EQ(Hex(bytes.data(), bytes.size()), c.bytes) << c.name;
             EXPECT_EQ(check, "") << c.name;
         }
     }
