@@ -198,8 +198,7 @@ TEST(MetricsServer, AFailureInsideEndsItWithATraceLine)
 TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
 {
     CStandIn service({"--receiver", "7:Room"});
-    CChildProcess ctl({ProgramPath("zelbinctl"), "metrics", "--listen", ":0", "--interval", "100"},
-                      true);
+    CChildProcess ctl(Ctl({"metrics", "--listen", ":0", "--interval", "100"}), true);
     ASSERT_TRUE(ctl.WaitForOutput("/metrics\n"));
     const std::string out = ctl.Output();
     EXPECT_NE(out.find("zelbinctl: serving http://[::]:"), std::string::npos) << out;
@@ -246,15 +245,13 @@ TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
     for (const int i : many)
         ::close(i);
 
-    std::string taken;
-    EXPECT_EQ(RunProgram({ProgramPath("zelbinctl"), "metrics", "--listen",
-                          "127.0.0.1:" + std::to_string(port)},
-                         &taken, 10s, true),
-              2);
-    EXPECT_NE(taken.find("zelbinctl: cannot listen on 127.0.0.1:" + std::to_string(port) +
-                         ": Address already in use\n"),
+    const RunResult taken =
+        RunCtl({"metrics", "--listen", "127.0.0.1:" + std::to_string(port)}, true);
+    EXPECT_EQ(taken.status, 2);
+    EXPECT_NE(taken.out.find("zelbinctl: cannot listen on 127.0.0.1:" + std::to_string(port) +
+                             ": Address already in use\n"),
               std::string::npos)
-        << taken;
+        << taken.out;
     start = Clock::now();
     ctl.Kill(SIGTERM);
     EXPECT_EQ(ctl.Wait(), 0);
@@ -278,8 +275,7 @@ TEST(MetricsTextFile, NothingPlantedBesideItIsFollowed)
             std::filesystem::create_symlink(victim, target + ".tmp");
         else
             ASSERT_EQ(::mkfifo((target + ".tmp").c_str(), 0600), 0);
-        CChildProcess ctl(
-            {ProgramPath("zelbinctl"), "metrics", "--textfile", target, "--interval", "50"});
+        CChildProcess ctl(Ctl({"metrics", "--textfile", target, "--interval", "50"}));
         ASSERT_TRUE(WaitUntil(
             [&] {
                 return ReadFile(target).find("zelbin_service_connected 0\n") != std::string::npos;
@@ -305,11 +301,9 @@ TEST(MetricsTextFile, NothingPlantedBesideItIsFollowed)
     {
         if (refused == dir / "fifo")
             ::mkfifo(refused.c_str(), 0600);
-        std::string out;
-        EXPECT_EQ(RunProgram({ProgramPath("zelbinctl"), "metrics", "--textfile", refused}, &out,
-                             10s, true),
-                  2);
-        EXPECT_EQ(out.substr(0, out.find('\n') + 1),
+        const RunResult r = RunCtl({"metrics", "--textfile", refused}, true);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
                   "zelbinctl: " + refused + ": not a regular file; refused\n");
     }
     EXPECT_EQ(ReadFile(victim), "mine\n");

@@ -21,25 +21,6 @@ namespace
 {
 using namespace std::chrono_literals;
 
-std::vector<std::string> Ctl(std::vector<std::string> args)
-{
-    args.insert(args.begin(), ProgramPath("zelbinctl"));
-    return args;
-}
-
-struct Result
-{
-    int status;
-    std::string out;
-};
-
-Result RunCtl(const std::vector<std::string>& args, bool bWithErrors = false)
-{
-    Result r;
-    r.status = RunProgram(Ctl(args), &r.out, std::chrono::seconds(30), bWithErrors);
-    return r;
-}
-
 #if !defined(_WIN32)
 // A service that answers the log file's path with the test's, the log mask and the goodbye,
 // and drops the connection when a request of the kind named arrives (0: never); or, silent,
@@ -104,8 +85,6 @@ private:
 TEST(ZelbinctlOutput, EscapesControlsAndReplacesWhatIsNoText)
 {
     const std::pair<std::string, std::string> escaped[] = {
-        {"C:\\a\\b\"c", "C:\\a\\b\"c"},
-        {"\x1B]0;t\x07\x1B[2J", "\\x1b]0;t\\a\\x1b[2J"},
         {"\t\n\r\v\f\b\x01\x1F\x7F", "\\t\\n\\r\\v\\f\\b\\x01\\x1f\\x7f"},
         {"\xC2\x80\xC2\x9B"
          "1\xC2\x9F",
@@ -135,7 +114,6 @@ TEST(Zelbinctl, NoAnswerAndRefusedLogFilesFail)
         {{"status"}, GetLogFileRequest},
         {{"receivers"}, GetLogMaskRequest},
         {{"log"}, GetLogFileRequest},
-        {{"mask", "set", "raw"}, GetLogMaskRequest},
         {{"send", "7", "0,0,0D,1f"}, GetLogMaskRequest},
         {{"log"}, 0, fifo},
     };
@@ -143,7 +121,7 @@ TEST(Zelbinctl, NoAnswerAndRefusedLogFilesFail)
     {
         CFakeService service(c.logPath, c.iDropAt);
         const auto started = std::chrono::steady_clock::now();
-        const Result r = RunCtl(c.args, true);
+        const RunResult r = RunCtl(c.args, true);
         EXPECT_EQ(r.status, c.logPath.empty() ? 4 : 1) << c.args[0] << " " << c.iDropAt << "\n"
                                                        << r.out;
         const std::string message = c.logPath.empty() ? "no answer from the receiver service"
@@ -193,7 +171,7 @@ TEST(Zelbinctl, AStopSignalEndsALongLogOrAWaitWithinASecond)
         ::close(reader);
     }
     CFakeService silent("", 0, true);
-    CChildProcess ctl({ProgramPath("zelbinctl"), "mask"});
+    CChildProcess ctl(Ctl({"mask"}));
     ASSERT_TRUE(WaitUntil([&] { return silent.WasAsked(); }));
     const auto start = std::chrono::steady_clock::now();
     ctl.Kill(SIGTERM);
@@ -242,7 +220,7 @@ TEST(Zelbinctl, CompletionAndHelpListTheSameCommands)
 #endif
     // The help lists the same commands, each at the start of its row, with its arguments (a
     // row too long for the line goes on under it, and its description under both).
-    const Result shown = RunCtl({"--help"});
+    const RunResult shown = RunCtl({"--help"});
     EXPECT_EQ(shown.status, 0);
     const std::string& text = shown.out;
     EXPECT_NE(
@@ -268,13 +246,10 @@ protected:
 
 TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
 {
-    Result r = RunCtl({"status"});
+    RunResult r = RunCtl({"status"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "connected: yes\nlog-mask: 0x1e (verbose,processed,raw,debug)\nlog-file: " +
                          service.LogPath() + "\n");
-
-    r = RunCtl({"receivers"});
-    EXPECT_EQ(r.out, "7\t1\tRoom1\n9\t1\tLab\n");
     r = RunCtl({"--json", "receivers"});
     EXPECT_EQ(
         r.out,
@@ -295,17 +270,10 @@ TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
     {
         service.Control("rename 9 " + n.name);
         EXPECT_TRUE(WaitUntil(
-            [&]
-            {
-                std::istringstream lines(RunCtl({"--json", "receivers"}).out);
-                std::string line;
-                while (std::getline(lines, line))
-                    if (nlohmann::json::parse(line, nullptr, false).value("name", "") == n.name)
-                        return true;
-                return false;
-            }))
+            [&] { return RunCtl({"receivers"}).out == "7\t1\tRoom1\n9\t1\t" + n.plain + "\n"; }))
             << n.plain;
-        EXPECT_EQ(RunCtl({"receivers"}).out, "7\t1\tRoom1\n9\t1\t" + n.plain + "\n");
+        const std::string json = RunCtl({"--json", "receivers"}).out;
+        EXPECT_EQ(nlohmann::json::parse(json.substr(json.find("\n{") + 1))["name"], n.name);
     }
     EXPECT_EQ(RunCtl({"mask", "set", "debug,raw"}).status, 0);
     EXPECT_TRUE(service.LogContains("set the log mask to 0x18"));
@@ -351,17 +319,13 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
     };
     for (const auto& c : cases)
     {
-        const Result r = RunCtl(c.args);
+        const RunResult r = RunCtl(c.args);
         EXPECT_EQ(r.status, 0) << c.args[0];
         EXPECT_EQ(c.printed.empty() ? "" : r.out, c.printed) << c.args[0];
         EXPECT_TRUE(service.LogContains(c.logged)) << c.args[0];
     }
-    EXPECT_TRUE(WaitUntil(
-        [&]
-        {
-            const auto r = RunCtl({"receivers"});
-            return r.out == "7\t1\tROOM1234\n9\t1\tROOM1234\n";
-        }))
+    EXPECT_TRUE(
+        WaitUntil([&] { return RunCtl({"receivers"}).out == "7\t1\tROOM1234\n9\t1\tROOM1234\n"; }))
         << "a class-wide class name renames every receiver";
     // --latency pauses between questions.
     const auto start = std::chrono::steady_clock::now();
@@ -383,7 +347,7 @@ TEST_F(ZelbinctlTest, LogPrintsTheFileExactlyAndFollowsItThroughAClear)
         << bytes("A\r\r\r\n\nB\r\na\rb\r\nx\ny\r\nN\0\r\n\r\n\r\r\nK\xC3\xBC"
                  "che\r\n")
         << longLine << "\r\nlast\r\n";
-    const Result r = RunCtl({"log"});
+    const RunResult r = RunCtl({"log"});
     const std::string expected = bytes("A\nB\na\rb\nxy\nN\0\n\n\nK\xC3\xBC"
                                        "che\n") +
                                  longLine + "\nlast\n";
@@ -439,7 +403,7 @@ TEST(Zelbinctl, NoServiceAndUsageErrors)
     const auto waited = std::chrono::steady_clock::now() - start;
     EXPECT_GE(waited, 3000ms);
     EXPECT_LT(waited, 8000ms);
-    Result r = RunCtl({"--wait", "100", "status"});
+    RunResult r = RunCtl({"--wait", "100", "status"});
     EXPECT_EQ(r.status, 3);
     EXPECT_EQ(r.out, "connected: no\nlog-mask: 0x00 (none)\nlog-file: \n");
     // Every number and name is checked before anything is looked up (no service needed, no
