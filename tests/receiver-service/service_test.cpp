@@ -294,7 +294,6 @@ TEST(SimulatedReceivers, ChangesThatMeetAreReportedInTheOrderTheyWereMade)
     state.join();
     EXPECT_EQ(events, (decltype(events){{3, u"Room"}, {3, u"Lab"}}));
     EXPECT_EQ(receivers.Describe(), "receiver 7\t3\tLab\n");
-    EXPECT_FALSE(receivers.SetState(8, 1));
     EXPECT_FALSE(receivers.Rename(8, u"None"));
 }
 

@@ -300,9 +300,7 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
          "0,0,0D,1f\n",
          "PROCESSED To receiver 7: Chanel Set and Query (0x0D), short address 0000, parameters "
          "1F\r\n"},
-        // The service's reading of a text is
-        // CommandText.EveryBuilderReadsBackAsTheServiceReadsIt's: here, that a text it refuses is
-        // logged with the reason.
+        // A text the service refuses is logged with the reason (its parser has tests of its own).
         {{"send", "7", "0,0,zz"}, "0,0,zz\n", "field 3 \"zz\" is not hexadecimal"},
         {{"login-requirement", "--login", "on", "--team", "off"},
          "0,0,06,3\n",
