@@ -455,8 +455,6 @@ bool ControlInstalledService(const std::string& name, bool bStart)
 class ServiceProgramsTest : public testing::TestWithParam<const char*>
 {
 protected:
-    // The programs' runtime directory lies under this variable: XDG_RUNTIME_DIR on POSIX,
-    // LOCALAPPDATA on Windows.
     void SetUp() override { SetEnvironment(RUNTIME_VARIABLE, runtime.Path()); }
     CTempDir runtime;
     CTempDir units;
