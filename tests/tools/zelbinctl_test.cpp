@@ -23,16 +23,14 @@ using namespace std::chrono_literals;
 
 #if !defined(_WIN32)
 // A service that answers the log file's path with the test's, the log mask and the goodbye,
-// and drops the connection when a request of the kind named arrives (0: never); or, silent,
-// answers nothing.
+// and drops the connection when a request of the kind named arrives (0: never).
 class CFakeService
 {
 public:
-    explicit CFakeService(std::string logPath, uint32_t iDropAt = 0, bool bSilent = false)
-        : m_logPath(std::move(logPath)), m_iDropAt(iDropAt), m_bSilent(bSilent)
+    explicit CFakeService(std::string logPath, uint32_t iDropAt = 0)
+        : m_logPath(std::move(logPath)), m_iDropAt(iDropAt)
     {
     }
-    bool WasAsked() const { return m_bAsked; }
 
 private:
     void OnFrame(CTestPeer::CConnection& c, const ByteVector& body)
@@ -42,11 +40,8 @@ private:
         };
         const uint32_t iId = word(0);
         const uint32_t iCorrelation = body.size() >= 9 ? word(5) : 0;
-        m_bAsked = m_bAsked || body[4] == 2; // a request
         if (iId == m_iDropAt)
             return c.Shut();
-        if (m_bSilent)
-            return;
         if (iId == GetLogFileRequest)
         {
             std::u16string path(m_logPath.begin(), m_logPath.end());
@@ -72,8 +67,6 @@ private:
 
     std::string m_logPath;
     uint32_t m_iDropAt;
-    bool m_bSilent;
-    std::atomic<bool> m_bAsked{false};
     CTestPeer m_peer{CTestPeer::EHandshake::Correct,
                      [this](CTestPeer::CConnection& c, const ByteVector& body)
                      { OnFrame(c, body); }};
@@ -170,9 +163,11 @@ TEST(Zelbinctl, AStopSignalEndsALongLogOrAWaitWithinASecond)
         EXPECT_LT(std::chrono::steady_clock::now() - start, 1000ms) << how;
         ::close(reader);
     }
-    CFakeService silent("", 0, true);
+    CTestPeer silent; // takes the handshake and answers nothing
+    CLookupResponder answerer(silent.Port());
     CChildProcess ctl(Ctl({"mask"}));
-    ASSERT_TRUE(WaitUntil([&] { return silent.WasAsked(); }));
+    ASSERT_TRUE(WaitUntil( // the registration, then the request that waits
+        [&] { return silent.ConnectionCount() == 1 && silent.Connection(0)->FrameCount() == 2; }));
     const auto start = std::chrono::steady_clock::now();
     ctl.Kill(SIGTERM);
     EXPECT_EQ(ctl.Wait(), 1);
