@@ -241,14 +241,10 @@ protected:
 
 TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
 {
-    RunResult r = RunCtl({"status"});
+    const RunResult r = RunCtl({"status"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "connected: yes\nlog-mask: 0x1e (verbose,processed,raw,debug)\nlog-file: " +
                          service.LogPath() + "\n");
-    r = RunCtl({"--json", "receivers"});
-    EXPECT_EQ(
-        r.out,
-        "{\"id\":7,\"state\":1,\"name\":\"Room1\"}\n{\"id\":9,\"state\":1,\"name\":\"Lab\"}\n");
     // A name with control characters (C1 too: U+009B starts a control sequence), quotes, a
     // backslash and non-ASCII text comes out as JSON that reads back to the very name, and as
     // plain text that moves no cursor and starts no line of its own.
@@ -263,7 +259,8 @@ TEST_F(ZelbinctlTest, StatusMaskAndReceivers)
                    "\xE2\x82\xAC\xF0\x9F\x98\x80\n";
         }));
     const std::string json = RunCtl({"--json", "receivers"}).out;
-    EXPECT_EQ(nlohmann::json::parse(json.substr(json.find("\n{") + 1))["name"], name);
+    EXPECT_EQ(nlohmann::json::parse(json.substr(json.find("\n{") + 1)),
+              (nlohmann::json{{"id", 9}, {"state", 1}, {"name", name}}));
     EXPECT_EQ(RunCtl({"mask", "set", "debug,raw"}).status, 0);
     EXPECT_TRUE(service.LogContains("set the log mask to 0x18"));
     EXPECT_EQ(RunCtl({"mask"}).out, "0x18 (raw,debug)\n");
