@@ -282,12 +282,9 @@ TEST(MetricsTextFile, NothingPlantedBesideItIsFollowed)
         ctl.Kill(SIGTERM);
         EXPECT_EQ(ctl.Wait(), 0) << planted;
         EXPECT_LT(Clock::now() - start, 1000ms);
-        struct stat st
-        {
-        };
-        ASSERT_EQ(::lstat(target.c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode));
-        EXPECT_EQ(st.st_mode & 0777, 0644u);
+        const auto status = std::filesystem::symlink_status(target);
+        EXPECT_EQ(status.type(), std::filesystem::file_type::regular);
+        EXPECT_EQ(static_cast<unsigned>(status.permissions()), 0644u);
         EXPECT_EQ(ReadFile(victim), "mine\n");
         EXPECT_EQ(CountEntries(dir.Path().c_str()), 3u); // nothing left behind
         // No service: no log file, and so no size of one.
