@@ -23,6 +23,27 @@ inline std::string ProgramPath(const std::string& name)
     return std::string(ZELBIN_BIN_DIR) + "/" + name;
 }
 
+// zelbinctl with these arguments.
+inline std::vector<std::string> Ctl(std::vector<std::string> args)
+{
+    args.insert(args.begin(), ProgramPath("zelbinctl"));
+    return args;
+}
+
+struct RunResult
+{
+    int status;
+    std::string out;
+};
+
+// Runs zelbinctl to its end; with bWithErrors its standard error is in out as well.
+inline RunResult RunCtl(const std::vector<std::string>& args, bool bWithErrors = false)
+{
+    RunResult r;
+    r.status = RunProgram(Ctl(args), &r.out, std::chrono::seconds(30), bWithErrors);
+    return r;
+}
+
 // A directory of its own for each test, removed afterwards.
 class CTempDir
 {

@@ -45,17 +45,18 @@ std::string ReadToEnd(int fd)
 }
 
 // Sends the request, says that no more comes, and reads all answers.
-std::string Exchange(uint16_t port, const std::string& request)
+std::string Exchange(int fd, const std::string& request)
 {
-    const int fd = Connect(port);
     ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     ::shutdown(fd, SHUT_WR);
     return ReadToEnd(fd);
 }
 
-uint16_t PortOf(const std::string& url)
+// The port of the URL that a text names.
+uint16_t PortOf(const std::string& text)
 {
-    return static_cast<uint16_t>(std::stoi(url.substr(url.rfind(':') + 1)));
+    return static_cast<uint16_t>(
+        std::stoi(text.substr(text.rfind(':', text.find("/metrics")) + 1)));
 }
 
 const std::string PAGE = "HTTP/1.1 200 OK\r\nContent-Type: text/plain; version=0.0.4; "
@@ -69,6 +70,13 @@ TEST(MetricsServer, EachRequestGetsTheAnswerHttpPrescribes)
         "127.0.0.1", 0, [] { return std::string("page\n"); }, &problem));
     const uint16_t port = PortOf(server.GetUrl());
     const std::string plain = "Content-Type: text/plain; charset=utf-8\r\nContent-Length: ";
+    // An answer of the server's own: its body is the status's text.
+    const auto own = [&](const std::string& status, const std::string& length,
+                         const std::string& more = "Connection: close\r\n")
+    {
+        return "HTTP/1.1 " + status + "\r\n" + plain + length + "\r\n" + more + "\r\n" +
+               status.substr(4) + "\n";
+    };
     const struct
     {
         std::string request, answer;
@@ -82,33 +90,24 @@ TEST(MetricsServer, EachRequestGetsTheAnswerHttpPrescribes)
         {"GET / HTTP/1.1\r\n\r\n",
          "HTTP/1.1 200 OK\r\n" + plain +
              "47\r\n\r\nzelbinctl metrics: the figures are at /metrics\n"},
-        {"GET /other HTTP/1.1\r\n\r\n",
-         "HTTP/1.1 404 Not Found\r\n" + plain + "10\r\n\r\nNot Found\n"},
+        {"GET /other HTTP/1.1\r\n\r\n", own("404 Not Found", "10", "")},
         {"POST /metrics HTTP/1.1\r\nContent-Length: 0\r\n\r\n",
-         "HTTP/1.1 405 Method Not Allowed\r\n" + plain +
-             "19\r\nAllow: GET, HEAD\r\n\r\nMethod Not Allowed\n"},
+         own("405 Method Not Allowed", "19", "Allow: GET, HEAD\r\n")},
         {"GET /metrics HTTP/1.1\r\nContent-Length: 5\r\n\r\nhelloGET / HTTP/1.1\r\n\r\n",
-         "HTTP/1.1 413 Content Too Large\r\n" + plain +
-             "18\r\nConnection: close\r\n\r\nContent Too Large\n"},
+         own("413 Content Too Large", "18")},
         {"GET /metrics HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n0\r\n\r\n",
-         "HTTP/1.1 413 Content Too Large\r\n" + plain +
-             "18\r\nConnection: close\r\n\r\nContent Too Large\n"},
-        {"GET /metrics HTTP/2.0\r\n\r\n", "HTTP/1.1 505 HTTP Version Not Supported\r\n" + plain +
-                                              "27\r\nConnection: close\r\n\r\nHTTP Version Not "
-                                              "Supported\n"},
-        {"GET  /metrics HTTP/1.1\r\n\r\n",
-         "HTTP/1.1 400 Bad Request\r\n" + plain + "12\r\nConnection: close\r\n\r\nBad Request\n"},
-        {"GET /metrics HTTP/1.1\r\nNo colon\r\n\r\n",
-         "HTTP/1.1 400 Bad Request\r\n" + plain + "12\r\nConnection: close\r\n\r\nBad Request\n"},
-        {"GET /metrics HTTP/1.1\r\n", // the peer ends before the request does
-         "HTTP/1.1 400 Bad Request\r\n" + plain + "12\r\nConnection: close\r\n\r\nBad Request\n"},
+         own("413 Content Too Large", "18")},
+        {"GET /metrics HTTP/2.0\r\n\r\n", own("505 HTTP Version Not Supported", "27")},
+        {"GET  /metrics HTTP/1.1\r\n\r\n", own("400 Bad Request", "12")},
+        {"GET /metrics HTTP/1.1\r\nNo colon\r\n\r\n", own("400 Bad Request", "12")},
+        // the peer ends before the request does
+        {"GET /metrics HTTP/1.1\r\n", own("400 Bad Request", "12")},
         {"GET /metrics HTTP/1.1\r\nX: " + std::string(8162, 'a') + "\r\n\r\n", PAGE + "\r\npage\n"},
         {"GET /metrics HTTP/1.1\r\nX: " + std::string(8163, 'a') + "\r\n\r\n",
-         "HTTP/1.1 431 Request Header Fields Too Large\r\n" + plain +
-             "32\r\nConnection: close\r\n\r\nRequest Header Fields Too Large\n"},
+         own("431 Request Header Fields Too Large", "32")},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Exchange(port, c.request), c.answer) << c.request.substr(0, 60);
+        EXPECT_EQ(Exchange(Connect(port), c.request), c.answer) << c.request.substr(0, 60);
 }
 
 // The bounds on one client, each from both sides: a request dripped within its time is answered,
@@ -155,19 +154,13 @@ TEST(MetricsServer, EachClientIsBoundedInTimeAndNumber)
     EXPECT_EQ(ReadToEnd(fds[0]), "");
     EXPECT_LT(Clock::now() - start, 400ms);
     for (int i = 1; i < 4; ++i)
-    {
-        ::send(fds[i], request.data(), request.size(), MSG_NOSIGNAL);
-        ::shutdown(fds[i], SHUT_WR);
-        EXPECT_EQ(ReadToEnd(fds[i]), PAGE + "\r\npage\n") << i;
-    }
+        EXPECT_EQ(Exchange(fds[i], request), PAGE + "\r\npage\n") << i;
 
     // A pipelining reader that takes nothing: its answers pile up to the limit, then it goes.
     page = std::string(256 * 1024, 'p');
     const int fd = Connect(port, 4096);
-    std::string many;
     for (int i = 0; i < 64; ++i)
-        many += request;
-    ::send(fd, many.data(), many.size(), MSG_NOSIGNAL);
+        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
     const auto sent = Clock::now();
     EXPECT_TRUE(WaitUntil(
         [&]
@@ -188,7 +181,7 @@ TEST(MetricsServer, AFailureInsideEndsItWithATraceLine)
     ASSERT_TRUE(server.Start(
         "127.0.0.1", 0, []() -> std::string { throw std::runtime_error("no page"); }, &problem));
     const uint16_t port = PortOf(server.GetUrl());
-    EXPECT_EQ(Exchange(port, "GET /metrics HTTP/1.1\r\n\r\n"), "");
+    EXPECT_EQ(Exchange(Connect(port), "GET /metrics HTTP/1.1\r\n\r\n"), "");
     CWaitHandle* handles[1] = {&server.GetFailedEvent()};
     EXPECT_EQ(WaitForHandles(handles, 1, 5000), 0);
     EXPECT_EQ(server.GetFailure(), "no page");
@@ -203,17 +196,16 @@ TEST(MetricsServer, AFailureInsideEndsItWithATraceLine)
 TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
 {
     CStandIn service({"--receiver", "7:Room"});
-    CChildProcess ctl({ProgramPath("zelbinctl"), "metrics", "--listen", ":0", "--interval", "100"},
-                      true);
+    CChildProcess ctl(Ctl({"metrics", "--listen", ":0", "--interval", "100"}), true);
     ASSERT_TRUE(ctl.WaitForOutput("/metrics\n"));
     const std::string out = ctl.Output();
     EXPECT_NE(out.find("zelbinctl: serving http://[::]:"), std::string::npos) << out;
-    const uint16_t port = PortOf(out.substr(0, out.find("/metrics")));
+    const uint16_t port = PortOf(out);
     const std::string request = "GET /metrics HTTP/1.1\r\n\r\n";
     ASSERT_TRUE(WaitUntil( // zelbinctl has found the service
         [&]
         {
-            const std::string page = Exchange(port, request);
+            const std::string page = Exchange(Connect(port), request);
             return page.find("\nzelbin_receivers{state=\"1\"} 1\n") != std::string::npos &&
                    page.find("\nzelbin_log_file_size_bytes ") != std::string::npos;
         }));
@@ -222,7 +214,7 @@ TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
     for (int i = 0; i < 2000; ++i)
         idle.push_back(Connect(port));
     auto start = Clock::now();
-    EXPECT_NE(Exchange(port, request).find("\nzelbin_receivers{state=\"1\"} 1\n"),
+    EXPECT_NE(Exchange(Connect(port), request).find("\nzelbin_receivers{state=\"1\"} 1\n"),
               std::string::npos);
     EXPECT_LT(Clock::now() - start, 1000ms);
     // The idle ones beyond the most connections were closed, not kept.
@@ -236,17 +228,18 @@ TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
                        ProgramPath("zelbinctl")},
                       true);
     ASSERT_TRUE(few.WaitForOutput("/metrics\n"));
-    const uint16_t fewPort = PortOf(few.Output().substr(0, few.Output().find("/metrics")));
+    const uint16_t fewPort = PortOf(few.Output());
     std::vector<int> many;
     for (int i = 0; i < 40; ++i)
         many.push_back(Connect(fewPort));
-    EXPECT_EQ(Exchange(fewPort, "GET / HTTP/1.1\r\n\r\n").substr(0, 17), "HTTP/1.1 200 OK\r\n");
+    EXPECT_EQ(Exchange(Connect(fewPort), "GET / HTTP/1.1\r\n\r\n").substr(0, 17),
+              "HTTP/1.1 200 OK\r\n");
     // At least four of the 32 stay free (the server alone would take them all); the server makes
     // room as it takes a connection, so each try is a scrape.
     EXPECT_TRUE(WaitUntil(
         [&]
         {
-            return Exchange(fewPort, "GET / HTTP/1.1\r\n\r\n").substr(0, 17) ==
+            return Exchange(Connect(fewPort), "GET / HTTP/1.1\r\n\r\n").substr(0, 17) ==
                        "HTTP/1.1 200 OK\r\n" &&
                    CountEntries(("/proc/" + std::to_string(few.Pid()) + "/fd").c_str()) <= 28u;
         },
@@ -254,15 +247,13 @@ TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
     for (const int i : many)
         ::close(i);
 
-    std::string taken;
-    EXPECT_EQ(RunProgram({ProgramPath("zelbinctl"), "metrics", "--listen",
-                          "127.0.0.1:" + std::to_string(port)},
-                         &taken, 10s, true),
-              2);
-    EXPECT_NE(taken.find("zelbinctl: cannot listen on 127.0.0.1:" + std::to_string(port) +
-                         ": Address already in use\n"),
+    const RunResult taken =
+        RunCtl({"metrics", "--listen", "127.0.0.1:" + std::to_string(port)}, true);
+    EXPECT_EQ(taken.status, 2);
+    EXPECT_NE(taken.out.find("zelbinctl: cannot listen on 127.0.0.1:" + std::to_string(port) +
+                             ": Address already in use\n"),
               std::string::npos)
-        << taken;
+        << taken.out;
     start = Clock::now();
     ctl.Kill(SIGTERM);
     EXPECT_EQ(ctl.Wait(), 0);
@@ -286,8 +277,7 @@ TEST(MetricsTextFile, NothingPlantedBesideItIsFollowed)
             std::filesystem::create_symlink(victim, target + ".tmp");
         else
             ASSERT_EQ(::mkfifo((target + ".tmp").c_str(), 0600), 0);
-        CChildProcess ctl(
-            {ProgramPath("zelbinctl"), "metrics", "--textfile", target, "--interval", "50"});
+        CChildProcess ctl(Ctl({"metrics", "--textfile", target, "--interval", "50"}));
         ASSERT_TRUE(WaitUntil(
             [&] {
                 return ReadFile(target).find("zelbin_service_connected 0\n") != std::string::npos;
@@ -296,12 +286,9 @@ TEST(MetricsTextFile, NothingPlantedBesideItIsFollowed)
         ctl.Kill(SIGTERM);
         EXPECT_EQ(ctl.Wait(), 0) << planted;
         EXPECT_LT(Clock::now() - start, 1000ms);
-        struct stat st
-        {
-        };
-        ASSERT_EQ(::lstat(target.c_str(), &st), 0);
-        EXPECT_TRUE(S_ISREG(st.st_mode));
-        EXPECT_EQ(st.st_mode & 0777, 0644u);
+        const auto status = std::filesystem::symlink_status(target);
+        EXPECT_EQ(status.type(), std::filesystem::file_type::regular);
+        EXPECT_EQ(static_cast<unsigned>(status.permissions()), 0644u);
         EXPECT_EQ(ReadFile(victim), "mine\n");
         EXPECT_EQ(CountEntries(dir.Path().c_str()), 3u); // nothing left behind
         // No service: no log file, and so no size of one.
@@ -313,11 +300,9 @@ TEST(MetricsTextFile, NothingPlantedBesideItIsFollowed)
     {
         if (refused == dir / "fifo")
             ::mkfifo(refused.c_str(), 0600);
-        std::string out;
-        EXPECT_EQ(RunProgram({ProgramPath("zelbinctl"), "metrics", "--textfile", refused}, &out,
-                             10s, true),
-                  2);
-        EXPECT_EQ(out.substr(0, out.find('\n') + 1),
+        const RunResult r = RunCtl({"metrics", "--textfile", refused}, true);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_EQ(r.out.substr(0, r.out.find('\n') + 1),
                   "zelbinctl: " + refused + ": not a regular file; refused\n");
     }
     EXPECT_EQ(ReadFile(victim), "mine\n");
