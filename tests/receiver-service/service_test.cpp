@@ -20,6 +20,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
 
 namespace
 {
@@ -455,7 +458,15 @@ bool ControlInstalledService(const std::string& name, bool bStart)
 class ServiceProgramsTest : public testing::TestWithParam<const char*>
 {
 protected:
-    void SetUp() override { SetEnvironment(RUNTIME_VARIABLE, runtime.Path()); }
+    void SetUp() override
+    {
+        SetEnvironment(RUNTIME_VARIABLE, runtime.Path());
+#if defined(__linux__)
+        // A daemon becomes this process's child, and its zombie once it ends, as under a session
+        // manager that reaps late: a stop must not wait for the reaping.
+        ::prctl(PR_SET_CHILD_SUBREAPER, 1);
+#endif
+    }
     CTempDir runtime;
     CTempDir units;
 };
