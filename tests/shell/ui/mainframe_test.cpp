@@ -45,7 +45,6 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTableWidget>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
