@@ -29,6 +29,11 @@ public:
         std::lock_guard<std::mutex> g(mutex);
         return messages.size();
     }
+    std::vector<std::vector<uint8_t>> Messages()
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        return messages;
+    }
     size_t CountOf(uint32_t id)
     {
         std::lock_guard<std::mutex> g(mutex);

@@ -4,7 +4,6 @@
 
 #include "connectionmanager.h"
 #include "exceptions.h"
-#include "recordinglistener.h"
 #include "transporttest.h"
 
 #include <gmock/gmock.h>

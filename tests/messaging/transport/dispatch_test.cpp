@@ -27,7 +27,7 @@ protected:
     }
     size_t Markers()
     {
-        const auto delivered = client->Delivered();
+        const auto delivered = client->Messages();
         return std::count(delivered.begin(), delivered.end(), Bytes("00 00 00 63 01"));
     }
 
@@ -47,7 +47,7 @@ TEST_F(DispatchTest, OnlyCorrelatedResponsesOfAtLeastNineBytesAreMatched)
     for (const char* bytes : unsolicited)
         thread.QueueInbound(client.Get(), BufferOf(Bytes(bytes)).Get());
     Drain();
-    const auto delivered = client->Delivered();
+    const auto delivered = client->Messages();
     ASSERT_EQ(delivered.size(), 5u); // the first four and the marker
     for (size_t i = 0; i < 4; ++i)
         EXPECT_EQ(Hex(delivered[i].data(), delivered[i].size()), unsolicited[i]);
@@ -80,7 +80,7 @@ TEST_F(DispatchTest, EveryMatchingPendingRequestGetsTheResponseAndTheLastOneWins
     request->WaitForResponse(out, 0);
     ASSERT_TRUE(out);
     EXPECT_EQ(out->Data()[9], 3);
-    EXPECT_EQ(client->Delivered().size(), 2u); // only the two markers
+    EXPECT_EQ(client->Count(), 2u); // only the two markers
 }
 
 // A client that writes its name and each message's last byte to a shared list (the dispatch
