@@ -36,12 +36,11 @@ void AnswerLogMask(CTestPeer::CConnection& c, const ByteVector& body)
 class CBusyDispatch : public IClientListener
 {
 public:
-    explicit CBusyDispatch(CConnectionManager& manager, CTestPeer& peer) : m_manager(manager)
+    explicit CBusyDispatch(CTestClient& owner, CTestPeer& peer) : m_manager(owner.manager)
     {
         MakeClientEndpoint(m_pClient, this);
         connected =
-            manager.ConnectClientObject(m_pClient.Get(), "127.0.0.1", peer.Port(),
-                                        SERVICE_IDENTIFIER, true) &&
+            owner.Connect(peer.Port(), m_pClient.Get()) &&
             WaitUntil([&] { return peer.ConnectionCount() >= 1; }) &&
             peer.Connection(peer.ConnectionCount() - 1)->Send(Frame(Bytes("00 00 00 0D 01"))) &&
             WaitUntil([&] { return m_bBusy.load(); });
@@ -197,7 +196,7 @@ TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
 TEST_F(ConnectionTest, ADetachQueuedBehindBusyDispatchLeavesTheNewConnectionAlone)
 {
     CTestPeer peer;
-    CBusyDispatch busy(manager, peer); // the dispatch thread waits inside a delivery
+    CBusyDispatch busy(*this, peer); // the dispatch thread waits inside a delivery
     ASSERT_TRUE(busy.connected);
     ASSERT_TRUE(Connect(peer.Port()));
     manager.DetachClient(endpoint.Get());
@@ -218,7 +217,7 @@ TEST_F(ConnectionTest, ADetachQueuedBehindBusyDispatchLeavesTheNewConnectionAlon
 TEST_F(ConnectionTest, AThreadOutlivesEveryClientThatCanReachIt)
 {
     CTestPeer peer;
-    CBusyDispatch busy(manager, peer); // connection 0
+    CBusyDispatch busy(*this, peer); // connection 0
     ASSERT_TRUE(busy.connected);
     CRefPtr<CRecordingClient> other(new CRecordingClient);
     ASSERT_TRUE(Connect(peer.Port(), other.Get())); // connection 1
