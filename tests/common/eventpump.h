@@ -26,9 +26,7 @@ inline bool PumpUntil(CServiceClient& client, CEvent& pending, const std::functi
         client.ProcessMessages(-1);
         if (done())
             return true;
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                              end - std::chrono::steady_clock::now())
-                              .count();
+        const auto left = (end - std::chrono::steady_clock::now()) / std::chrono::milliseconds(1);
         if (left <= 0)
             return false;
         WaitForHandles(handles, 1, static_cast<int>(left));

@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // A client listener that records what the messaging library delivers to it: the messages,
-// connects and disconnects, and the receiver records among them.
+// connects and disconnects, and the receiver records among them; and a client of the library
+// that it listens to.
 #pragma once
 
 #include "clientobject.h"
+#include "connectionmanager.h"
 #include "message.h"
 #include "testutil.h"
 
@@ -26,6 +28,11 @@ public:
     {
         std::lock_guard<std::mutex> g(mutex);
         return messages.size();
+    }
+    std::vector<std::vector<uint8_t>> Messages()
+    {
+        std::lock_guard<std::mutex> g(mutex);
+        return messages;
     }
     size_t CountOf(uint32_t id)
     {
@@ -54,4 +61,38 @@ public:
     std::vector<std::vector<uint8_t>> messages;
     std::atomic<int> connects = 0;
     std::atomic<int> disconnects = 0;
+};
+
+// A client endpoint of its own connection manager, connected on loopback.
+class CTestClient
+{
+public:
+    CTestClient() { MakeClientEndpoint(endpoint, &listener); }
+    ~CTestClient()
+    {
+        manager.DetachClient(endpoint.Get());
+        endpoint->SetListener(nullptr);
+    }
+    bool Connect(uint16_t port, CClientObject* pClient = nullptr)
+    {
+        return manager.ConnectClientObject(pClient ? pClient : endpoint.Get(), "127.0.0.1", port,
+                                           SERVICE_IDENTIFIER, true);
+    }
+    // The log mask the service answers (0 for no answer).
+    uint32_t AskLogMask(CClientObject* pClient = nullptr, int iTimeoutMs = 10000)
+    {
+        CRefPtr<CEmptyRequest> request = new CEmptyRequest(GetLogMaskRequest, GetLogMaskResponse);
+        CRefPtr<CByteBuffer> response;
+        (pClient ? pClient : endpoint.Get())->SendRequest(request.Get(), response, iTimeoutMs);
+        CRefPtr<CArgumentListResponse> reader =
+            new CArgumentListResponse(GetLogMaskResponse, 0, nullptr);
+        uint32_t mask = 0;
+        if (reader->Deserialise(response.Get()))
+            reader->GetArguments().Unpack(1, ARG_UINT32, &mask);
+        return mask;
+    }
+
+    CConnectionManager manager;
+    CRecordingListener listener;
+    CRefPtr<CClientEndpoint> endpoint;
 };

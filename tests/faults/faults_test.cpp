@@ -5,7 +5,6 @@
 #include "eventpump.h"
 #include "serviceclient.h"
 #include "standin.h"
-#include "waithandle.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,6 @@
 // never register or send bad input, storms, and the two service programs' switches. What a
 // client asks and sees is checked through zelbinctl, in its own tests.
 
-#include "connectionmanager.h"
 #include "daemon.h"
 #include "recordinglistener.h"
 #include "servicelocator.h"
@@ -30,42 +29,6 @@ using namespace std::chrono_literals;
 
 const ByteVector REGISTRATION = Frame(Bytes("00 00 00 01 01 00 00 00 01"));
 const ByteVector ASK_MASK = Frame(Bytes("00 00 00 0E 02 00 00 00 07")); // GetLogMaskRequest
-
-// A client of the messaging library connected to the stand-in.
-class CClient
-{
-public:
-    explicit CClient(uint16_t port)
-    {
-        MakeClientEndpoint(endpoint, &listener);
-        connected = m_manager.ConnectClientObject(endpoint.Get(), "127.0.0.1", port,
-                                                  SERVICE_IDENTIFIER, true);
-    }
-    ~CClient()
-    {
-        m_manager.DetachClient(endpoint.Get());
-        endpoint->SetListener(nullptr);
-    }
-    uint32_t Mask()
-    {
-        CRefPtr<CEmptyRequest> request = new CEmptyRequest(GetLogMaskRequest, GetLogMaskResponse);
-        CRefPtr<CByteBuffer> response;
-        endpoint->SendRequest(request.Get(), response, 10000);
-        CRefPtr<CArgumentListResponse> reader =
-            new CArgumentListResponse(GetLogMaskResponse, 0, nullptr);
-        uint32_t mask = 0xDEAD;
-        if (reader->Deserialise(response.Get()))
-            reader->GetArguments().Unpack(1, ARG_UINT32, &mask);
-        return mask;
-    }
-
-    CRecordingListener listener;
-    CRefPtr<CClientEndpoint> endpoint;
-    bool connected = false;
-
-private:
-    CConnectionManager m_manager;
-};
 
 // A client that registers and then sends GetLogMask requests as fast as the service takes them,
 // never reading an answer; when the service drops it, it connects again, until it is stopped.
@@ -138,8 +101,8 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start)
 TEST(StandIn, LogUpdatesOfABurstArePaced)
 {
     CStandIn service;
-    CClient client(service.Port());
-    ASSERT_TRUE(client.connected);
+    CTestClient client;
+    ASSERT_TRUE(client.Connect(service.Port()));
     const size_t before = client.listener.CountOf(LogUpdatedEvent);
     const auto start = std::chrono::steady_clock::now();
     service.Control("log 4000 1");
@@ -210,8 +173,8 @@ TEST(StandIn, AnUnregisteredClientGetsNothingAndIsClosedInTime)
     EXPECT_TRUE(service.LogContains("Client 1: message 14 before registration; ignored"));
     // An event goes to every registered client: once the registered one has it, the
     // unregistered one, listed first, would have had it too.
-    CClient registered(service.Port());
-    ASSERT_TRUE(registered.connected);
+    CTestClient registered;
+    ASSERT_TRUE(registered.Connect(service.Port()));
     service.Control("appear 2 B");
     ASSERT_TRUE(WaitUntil([&] { return registered.listener.HasReceiver(2); }));
     // Nothing came, no answer and no event: the socket has no byte to read, whether or not the
@@ -230,8 +193,8 @@ TEST(StandIn, AnUnregisteredClientGetsNothingAndIsClosedInTime)
 TEST(StandIn, BadInputAffectsOnlyItsOwnClient)
 {
     CStandIn service;
-    CClient good(service.Port());
-    ASSERT_TRUE(good.connected);
+    CTestClient good;
+    ASSERT_TRUE(good.Connect(service.Port()));
     // Two thousand complaints where at most five a second may be logged. Under Wine each message
     // costs the service about half a millisecond (every event set and wait is a round trip to the
     // Wine server), so a larger flood would outlast the good client's 10-second request.
@@ -263,7 +226,7 @@ TEST(StandIn, BadInputAffectsOnlyItsOwnClient)
         ASSERT_TRUE(WriteAll(fd, bytes.data(), bytes.size()));
         EXPECT_TRUE(service.LogContains(c.logged)) << c.name;
         CloseRaw(fd);
-        EXPECT_EQ(good.Mask(), 0x1Eu) << c.name;
+        EXPECT_EQ(good.AskLogMask(), 0x1Eu) << c.name;
     }
     EXPECT_LE(CountOf(service.Log(), "unknown message identifier 99"),
               5u * static_cast<size_t>(MillisecondsSince(start) / 1000 + 2));
@@ -314,10 +277,11 @@ TEST(StandIn, AClientThatNeverReadsDelaysNeitherOthersNorTheStop)
     std::vector<double> trips;
     auto start = std::chrono::steady_clock::now();
     {
-        CClient good(service.Port());
+        CTestClient good;
+        ASSERT_TRUE(good.Connect(service.Port()));
         for (int i = 0; i < 21; ++i, start = std::chrono::steady_clock::now())
         {
-            EXPECT_EQ(good.Mask(), 0x1Eu); // the first one waits for the registration too
+            EXPECT_EQ(good.AskLogMask(), 0x1Eu); // the first one waits for the registration too
             trips.push_back(MillisecondsSince(start));
         }
     }
@@ -340,7 +304,8 @@ TEST(StandIn, AClientThatNeverReadsDelaysNeitherOthersNorTheStop)
 TEST(StandIn, TheLogIsBoundedAndNoClientForgesALine)
 {
     CStandIn service({"--receiver", "7:Room"});
-    CClient client(service.Port());
+    CTestClient client;
+    ASSERT_TRUE(client.Connect(service.Port()));
     const auto send = [&](const std::u16string& text)
     {
         CArgumentList arguments;
@@ -419,7 +384,11 @@ TEST(StandIn, RegisterAndCloseStormLeavesTheServiceServing)
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(failures, 0);
-    EXPECT_EQ(CClient(service.Port()).Mask(), 0x1Eu);
+    {
+        CTestClient client;
+        ASSERT_TRUE(client.Connect(service.Port()));
+        EXPECT_EQ(client.AskLogMask(), 0x1Eu);
+    }
     EXPECT_TRUE(WaitUntil(
         [&] { return service.Control("list").find("\n0 client(s)") != std::string::npos; }));
     EXPECT_EQ(service.Stop(), 0);

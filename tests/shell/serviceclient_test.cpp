@@ -7,7 +7,6 @@
 #include "fakeanswerer.h"
 #include "requestworker.h"
 #include "serviceclient.h"
-#include "servicelocator.h"
 #include "standin.h"
 #include "testpeer.h"
 

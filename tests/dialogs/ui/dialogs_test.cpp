@@ -19,20 +19,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTimer>
 
 using namespace Qt::StringLiterals;
-
-namespace
-{
-QStringList Received(CStandIn& service, const std::string& target)
-{
-    QStringList texts;
-    for (const std::string& text : service.ReceivedCommands(target))
-        texts << QString::fromStdString(text);
-    return texts;
-}
-} // namespace
 
 class DialogsTest : public QObject
 {
@@ -67,9 +55,9 @@ private slots:
         dialog.OnSend();
         dialog.OnSend(); // twice: sent twice, the text unchanged
         QCOMPARE(dialog.GetCommandEdit()->text(), u"0X1F,0x20"_s);
-        const QStringList expected = {u"<ShortAddrHigh>,<ShortAddrLow>,<CommandID>,<...>"_s,
-                                      u"0X1F,20"_s, u"0X1F,20"_s};
-        QTRY_COMPARE(Received(*service, "receiver 7"), expected);
+        const std::vector<std::string> expected = {
+            "<ShortAddrHigh>,<ShortAddrLow>,<CommandID>,<...>", "0X1F,20", "0X1F,20"};
+        QTRY_COMPARE(service->ReceivedCommands("receiver 7"), expected);
 
         QVERIFY(dialog.GetStatusText().isEmpty());
         service.reset(); // the service goes: a send says that it could not go out
@@ -130,8 +118,8 @@ private slots:
             QCOMPARE(frame.Action(ID_EXTRAS_REQUIRE_LOGIN)->isChecked(), frame.IsLoginRequired());
             QCOMPARE(frame.Action(ID_EXTRAS_REQUIRE_TEAM)->isChecked(), frame.IsTeamRequired());
         }
-        QTRY_COMPARE(Received(*service, "all receivers"),
-                     (QStringList{u"0,0,06,3"_s, u"0,0,06,7"_s, u"0,0,06,5"_s, u"0,0,06,2"_s}));
+        QTRY_COMPARE(service->ReceivedCommands("all receivers"),
+                     (std::vector<std::string>{"0,0,06,3", "0,0,06,7", "0,0,06,5", "0,0,06,2"}));
 
         QString typed;
         char how = 'O'; // OK, Cancel, or Enter in the field
@@ -154,23 +142,23 @@ private slots:
         {
             QString name;
             char how;
-            QString sent; // empty: nothing is sent
+            std::string sent; // empty: nothing is sent
             QString shownNext;
         } names[] = {
-            {u"ROOM7"_s, 'E', u"0,0,05,52,4F,4F,4D,37,0,0,0"_s, u"ROOM7"_s},
-            {u"0123456789"_s, 'O', u"0,0,05,30,31,32,33,34,35,36,37"_s, u"01234567"_s},
-            {u"cancelled"_s, 'C', QString(), u"01234567"_s},
-            {u"\u20ac"_s, 'O', u"0,0,05,20AC,0,0,0,0,0,0,0"_s, u"\u20ac"_s},
+            {u"ROOM7"_s, 'E', "0,0,05,52,4F,4F,4D,37,0,0,0", u"ROOM7"_s},
+            {u"0123456789"_s, 'O', "0,0,05,30,31,32,33,34,35,36,37", u"01234567"_s},
+            {u"cancelled"_s, 'C', "", u"01234567"_s},
+            {u"\u20ac"_s, 'O', "0,0,05,20AC,0,0,0,0,0,0,0", u"\u20ac"_s},
         };
-        QStringList sent = Received(*service, "all receivers");
+        std::vector<std::string> sent = service->ReceivedCommands("all receivers");
         for (const auto& n : names)
         {
             typed = n.name;
             how = n.how;
             frame.Action(ID_EXTRAS_NETWORK_NAME)->trigger();
-            if (!n.sent.isEmpty())
-                sent << n.sent;
-            QTRY_COMPARE(Received(*service, "all receivers"), sent);
+            if (!n.sent.empty())
+                sent.push_back(n.sent);
+            QTRY_COMPARE(service->ReceivedCommands("all receivers"), sent);
             QCOMPARE(QString::fromStdU16String(frame.GetNetworkName()), n.shownNext);
         }
         frame.Action(ID_EXTRAS_NETWORK_NAME)->trigger();
@@ -180,11 +168,11 @@ private slots:
 
         for (int i = 1; i <= 33; ++i)
             frame.Action(ID_EXTRAS_SAMPLE_QUIZ)->trigger();
-        QTRY_VERIFY(Received(*service, "all receivers").size() >= sent.size() + 1 + 33);
-        const QStringList all = Received(*service, "all receivers");
-        QVERIFY(all[all.size() - 33].startsWith(u"0,0,0A,85,0A,"_s));
-        QVERIFY(all[all.size() - 2].startsWith(u"0,0,0A,81,0A,"_s));
-        QVERIFY(all[all.size() - 1].startsWith(u"0,0,0A,85,0A,"_s));
+        QTRY_VERIFY(service->ReceivedCommands("all receivers").size() >= sent.size() + 1 + 33);
+        const std::vector<std::string> all = service->ReceivedCommands("all receivers");
+        QVERIFY(all[all.size() - 33].starts_with("0,0,0A,85,0A,"));
+        QVERIFY(all[all.size() - 2].starts_with("0,0,0A,81,0A,"));
+        QVERIFY(all[all.size() - 1].starts_with("0,0,0A,85,0A,"));
     }
 
     void SendsOneTextPerQuestionWithTheDefaultsShown()

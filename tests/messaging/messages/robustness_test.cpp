@@ -86,7 +86,6 @@ TEST(Robustness, WrongHeadersAndAbsurdCountsAreRefused)
         {"the right header", empty.Get(), "00 00 00 07 03 00 00 00 05", true},
         {"a request with the response's identifier", empty.Get(), "00 00 00 07 02 00 00 00 05", false},
         {"another identifier", empty.Get(), "00 00 00 08 03 00 00 00 05", false},
-        {"one-way kind", empty.Get(), "00 00 00 07 01", false},
         {"receiver count 2^31-1", list.Get(), "00 00 00 08 01 7F FF FF FF 00 00 00 01 00 00 00 01 00 00", false},
         {"receiver name longer than body", list.Get(), "00 00 00 08 01 00 00 00 01 00 00 00 01 00 00 00 01 FF FF 41", false},
         {"argument count 2^31-1", arguments.Get(), "00 00 00 09 01 7F FF FF FF 00 00 00 00", false},

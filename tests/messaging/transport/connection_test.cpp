@@ -4,7 +4,6 @@
 
 #include "connectionmanager.h"
 #include "exceptions.h"
-#include "recordinglistener.h"
 #include "transporttest.h"
 
 #include <gmock/gmock.h>
@@ -33,29 +32,15 @@ void AnswerLogMask(CTestPeer::CConnection& c, const ByteVector& body)
     c.Send(FrameOf(response.Get()));
 }
 
-uint32_t AskLogMask(CClientObject* pClient, int iTimeoutMs = 10000)
-{
-    CRefPtr<CEmptyRequest> request = new CEmptyRequest(GetLogMaskRequest, GetLogMaskResponse);
-    CRefPtr<CByteBuffer> response;
-    pClient->SendRequest(request.Get(), response, iTimeoutMs);
-    CRefPtr<CArgumentListResponse> reader =
-        new CArgumentListResponse(GetLogMaskResponse, 0, nullptr);
-    uint32_t mask = 0;
-    if (reader->Deserialise(response.Get()))
-        reader->GetArguments().Unpack(1, ARG_UINT32, &mask);
-    return mask;
-}
-
 // Holds the dispatch thread inside a delivery until released, so that detaches queue up behind.
 class CBusyDispatch : public IClientListener
 {
 public:
-    explicit CBusyDispatch(CConnectionManager& manager, CTestPeer& peer) : m_manager(manager)
+    explicit CBusyDispatch(CTestClient& owner, CTestPeer& peer) : m_manager(owner.manager)
     {
         MakeClientEndpoint(m_pClient, this);
         connected =
-            manager.ConnectClientObject(m_pClient.Get(), "127.0.0.1", peer.Port(),
-                                        SERVICE_IDENTIFIER, true) &&
+            owner.Connect(peer.Port(), m_pClient.Get()) &&
             WaitUntil([&] { return peer.ConnectionCount() >= 1; }) &&
             peer.Connection(peer.ConnectionCount() - 1)->Send(Frame(Bytes("00 00 00 0D 01"))) &&
             WaitUntil([&] { return m_bBusy.load(); });
@@ -84,24 +69,8 @@ private:
     std::atomic<bool> m_bReleased = false;
 };
 
-class ConnectionTest : public testing::Test
+class ConnectionTest : public testing::Test, protected CTestClient
 {
-protected:
-    ConnectionTest() { MakeClientEndpoint(endpoint, &listener); }
-    ~ConnectionTest() override
-    {
-        manager.DetachClient(endpoint.Get());
-        endpoint->SetListener(nullptr);
-    }
-    bool Connect(CTestPeer& peer, CClientObject* pClient = nullptr)
-    {
-        return manager.ConnectClientObject(pClient ? pClient : endpoint.Get(), "127.0.0.1",
-                                           peer.Port(), SERVICE_IDENTIFIER, true);
-    }
-
-    CConnectionManager manager;
-    CRecordingListener listener;
-    CRefPtr<CClientEndpoint> endpoint;
 };
 
 // Registration goes first, each response finds its request, and an idle connection costs
@@ -109,9 +78,9 @@ protected:
 TEST_F(ConnectionTest, RegistersFirstMatchesResponsesAndIdlesWithoutCpu)
 {
     CTestPeer peer(CTestPeer::EHandshake::Correct, AnswerLogMask);
-    ASSERT_TRUE(Connect(peer));
-    EXPECT_EQ(AskLogMask(endpoint.Get()), 0x1Eu);
-    EXPECT_EQ(AskLogMask(endpoint.Get()), 0x1Eu);
+    ASSERT_TRUE(Connect(peer.Port()));
+    EXPECT_EQ(AskLogMask(), 0x1Eu);
+    EXPECT_EQ(AskLogMask(), 0x1Eu);
     CRefPtr<CByteBuffer> none;
     endpoint->SendRequest(nullptr, none, 10000); // refused at once, nothing on the wire
     EXPECT_FALSE(none);
@@ -155,7 +124,7 @@ TEST_F(ConnectionTest, AttachRunsTheClientsCodeWithoutTheManagerLock)
     };
     CTestPeer peer;
     CRefPtr<CWaitingClient> client(new CWaitingClient(manager));
-    ASSERT_TRUE(Connect(peer, client.Get()));
+    ASSERT_TRUE(Connect(peer.Port(), client.Get()));
     client->other.wait();
     EXPECT_TRUE(client->bGotInWhileAttaching);
     manager.DetachClient(client.Get());
@@ -182,7 +151,7 @@ TEST_F(ConnectionTest, HandshakeFailuresAreFalseWithTheirTraceLine)
         CTestPeer peer(c.handshake);
         CTraceRecorder trace;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_FALSE(Connect(peer)) << c.line;
+        EXPECT_FALSE(Connect(peer.Port())) << c.line;
         const auto elapsed = std::chrono::steady_clock::now() - start;
         EXPECT_GE(elapsed, c.atLeast) << c.line;
         EXPECT_LT(elapsed, c.under) << c.line;
@@ -200,7 +169,7 @@ TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
     for (int i = 0; i < perThread + 1; ++i)
     {
         clients.emplace_back(new CRecordingClient);
-        ASSERT_TRUE(Connect(peer, clients.back().Get()));
+        ASSERT_TRUE(Connect(peer.Port(), clients.back().Get()));
         EXPECT_EQ(manager.GetThreadCount(), i < perThread ? 1 : 2) << i;
     }
     // Every connection is served, the full thread's 61 (a wait on all 64 handles) and the one
@@ -216,7 +185,7 @@ TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
     EXPECT_EQ(manager.GetThreadCount(), 0);
     for (auto& client : clients)
         EXPECT_EQ(client->disconnects, 1);
-    ASSERT_TRUE(Connect(peer, clients[0].Get()));
+    ASSERT_TRUE(Connect(peer.Port(), clients[0].Get()));
     EXPECT_EQ(manager.GetThreadCount(), 1);
     manager.DetachClient(clients[0].Get());
 }
@@ -227,11 +196,11 @@ TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
 TEST_F(ConnectionTest, ADetachQueuedBehindBusyDispatchLeavesTheNewConnectionAlone)
 {
     CTestPeer peer;
-    CBusyDispatch busy(manager, peer); // the dispatch thread waits inside a delivery
+    CBusyDispatch busy(*this, peer); // the dispatch thread waits inside a delivery
     ASSERT_TRUE(busy.connected);
-    ASSERT_TRUE(Connect(peer));
+    ASSERT_TRUE(Connect(peer.Port()));
     manager.DetachClient(endpoint.Get());
-    ASSERT_TRUE(Connect(peer));
+    ASSERT_TRUE(Connect(peer.Port()));
     busy.Release();
     ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 3; }));
     ASSERT_TRUE(peer.Connection(2)->Send(Frame(Bytes("00 00 00 0D 01")))); // behind the detach
@@ -248,11 +217,11 @@ TEST_F(ConnectionTest, ADetachQueuedBehindBusyDispatchLeavesTheNewConnectionAlon
 TEST_F(ConnectionTest, AThreadOutlivesEveryClientThatCanReachIt)
 {
     CTestPeer peer;
-    CBusyDispatch busy(manager, peer); // connection 0
+    CBusyDispatch busy(*this, peer); // connection 0
     ASSERT_TRUE(busy.connected);
     CRefPtr<CRecordingClient> other(new CRecordingClient);
-    ASSERT_TRUE(Connect(peer, other.Get())); // connection 1
-    ASSERT_TRUE(Connect(peer));              // connection 2
+    ASSERT_TRUE(Connect(peer.Port(), other.Get())); // connection 1
+    ASSERT_TRUE(Connect(peer.Port()));              // connection 2
     ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 3; }));
     peer.Connection(0)->Shut();
     peer.Connection(1)->Shut();
@@ -399,7 +368,7 @@ TEST_F(ConnectionTest, AStalledOrAbsurdFrameEndsItsConnection)
 
     // A frame longer than 16 MiB is a protocol error: its connection is removed at once, with
     // the exception's trace line, and the client hears of it.
-    ASSERT_TRUE(Connect(peer));
+    ASSERT_TRUE(Connect(peer.Port()));
     ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 2; }));
     peer.Connection(1)->Send(Bytes("7F FF FF FF 00"));
     EXPECT_TRUE(WaitUntil([&] { return listener.disconnects == 2; }));
@@ -413,13 +382,13 @@ TEST_F(ConnectionTest, AStalledOrAbsurdFrameEndsItsConnection)
 TEST_F(ConnectionTest, RequestsWaitSideBySideUntilADetach)
 {
     CTestPeer peer; // never answers
-    ASSERT_TRUE(Connect(peer));
+    ASSERT_TRUE(Connect(peer.Port()));
     ASSERT_TRUE(WaitUntil([&] { return peer.ConnectionCount() == 1; }));
     auto c = peer.Connection(0);
     std::atomic<int> iEnded = 0;
     const auto ask = [&]
     {
-        AskLogMask(endpoint.Get(), 8000);
+        AskLogMask(nullptr, 8000);
         ++iEnded;
     };
     std::thread first(ask);

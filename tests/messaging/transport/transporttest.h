@@ -5,31 +5,18 @@
 
 #include "clientobject.h"
 #include "messagingsocket.h"
+#include "recordinglistener.h"
 #include "testpeer.h"
 
 #include <gtest/gtest.h>
 
-class CRecordingClient : public CClientObject
+// Records what is delivered to it as a client's listener records it.
+class CRecordingClient : public CClientObject, public CRecordingListener
 {
 public:
-    void Deliver(CByteBuffer* pBuffer) override
-    {
-        std::lock_guard<std::mutex> g(m_mutex);
-        m_delivered.emplace_back(pBuffer->Data(), pBuffer->Data() + pBuffer->GetSize());
-    }
+    void Deliver(CByteBuffer* pBuffer) override { OnMessage(pBuffer); }
     void OnConnected() override { ++connects; }
     void OnDisconnected() override { ++disconnects; }
-    std::vector<ByteVector> Delivered()
-    {
-        std::lock_guard<std::mutex> g(m_mutex);
-        return m_delivered;
-    }
-    std::atomic<int> connects = 0;
-    std::atomic<int> disconnects = 0;
-
-private:
-    std::mutex m_mutex;
-    std::vector<ByteVector> m_delivered;
 };
 
 class CRecordingSink : public IInboundSink

@@ -45,7 +45,6 @@
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTabWidget>
-#include <QTableWidget>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -91,11 +90,6 @@ QStringList Rows(const QAbstractItemView* pList)
     for (int i = 0; i < pList->model()->rowCount(); ++i)
         texts << pList->model()->index(i, 0).data().toString();
     return texts;
-}
-
-QStringList ListTexts(CMainFrame& frame)
-{
-    return Rows(frame.GetReceiversToolbar()->GetListWidget());
 }
 } // namespace
 
@@ -185,7 +179,8 @@ private slots:
         {
             CMainFrame frame;
             QVERIFY(frame.Create());
-            QTRY_COMPARE(ListTexts(frame), (QStringList{u"7 \u00b7 Room1"_s, u"8 \u00b7 Lab"_s}));
+            QTRY_COMPARE(Rows(frame.GetReceiversToolbar()->GetListWidget()),
+                         (QStringList{u"7 \u00b7 Room1"_s, u"8 \u00b7 Lab"_s}));
             QTRY_VERIFY(frame.GetLogMenu().IsLogging()); // the service's mask
             if (i < 9)
                 continue;
@@ -273,17 +268,17 @@ private slots:
         // the one enabled.
         QCOMPARE(LogMenu(frame), u"-oxxxx"_s);
 
-        QTRY_COMPARE(ListTexts(frame), QStringList{u"7 \u00b7 Room1"_s});
-        QVERIFY(frame.GetReceiversToolbar()->GetSendCommandButton()->isEnabled());
+        const auto* pBar = frame.GetReceiversToolbar();
+        QTRY_COMPARE(Rows(pBar->GetListWidget()), QStringList{u"7 \u00b7 Room1"_s});
+        QVERIFY(pBar->GetSendCommandButton()->isEnabled());
 
         // A loss is told from never having had the service, and so is its return; the list
         // is emptied meanwhile.
         service.reset();
         QTRY_COMPARE(frame.GetConnectionText(), u"Connection lost \u2014 looking again\u2026"_s);
         QCOMPARE(LogMenu(frame), u"------"_s);
-        QTRY_VERIFY(ListTexts(frame).isEmpty());
+        QTRY_VERIFY(Rows(pBar->GetListWidget()).isEmpty());
         // Off, and found by their ids as a script finds them.
-        const auto* pBar = frame.GetReceiversToolbar();
         QCOMPARE(frame.findChild<QPushButton*>(u"1001"_s), pBar->GetSendCommandButton());
         QCOMPARE(frame.findChild<QPushButton*>(u"1007"_s), pBar->GetTestPayloadButton());
         QVERIFY(!pBar->GetSendCommandButton()->isEnabled());
