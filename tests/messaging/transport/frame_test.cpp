@@ -5,6 +5,7 @@
 #include "exceptions.h"
 #include "transporttest.h"
 
+#include <cstring>
 #include <thread>
 
 namespace
@@ -85,6 +86,54 @@ TEST(FrameLimits, LengthPrefixesAtAndOverSixteenMebibytes)
         EXPECT_EQ(error, c.error) << c.prefix;
         EXPECT_EQ(pair.sink.InboundCount(), 0u);
         EXPECT_EQ(pair.messaging->GetFrameDeadline() != 0, c.error == 0) << c.prefix;
+    }
+}
+
+// The partial frames of the whole process hold at most 128 MiB: eight frames of 16 MiB, each a
+// byte short of its end, and 8 bytes of a ninth come to it exactly; one byte more is refused.
+TEST(FrameLimits, PartialFramesOfTheWholeProcessHoldAtMost128MiB)
+{
+    // Takes in a 16 MiB length prefix, then as many body bytes as it is given (left unwritten).
+    class CFeedingSocket : public CSocket
+    {
+    public:
+        CFeedingSocket() : CSocket(AF_INET, SOCK_DGRAM, 0, false) {}
+        int Receive(void* pBuffer, int iLength) override
+        {
+            if (!prefix.empty())
+            {
+                std::memcpy(pBuffer, prefix.data(), 4);
+                prefix.clear();
+                return 4;
+            }
+            const int n = static_cast<int>(std::min<size_t>(static_cast<size_t>(iLength), body));
+            body -= static_cast<size_t>(n);
+            return n;
+        }
+        std::string prefix;
+        size_t body = 0;
+    } socket;
+    std::vector<CRefPtr<CFrameReader>> readers;
+    const auto feed = [&](size_t iBody)
+    {
+        readers.emplace_back(new CFrameReader);
+        socket.prefix = std::string("\x01\x00\x00\x00", 4);
+        socket.body = iBody;
+        while (!socket.prefix.empty() || socket.body > 0)
+            readers.back()->Step(&socket);
+    };
+    for (int i = 0; i < 8; ++i)
+        feed(16777215);
+    EXPECT_NO_THROW(feed(8));
+    socket.body = 1;
+    try
+    {
+        readers.back()->Step(&socket);
+        ADD_FAILURE() << "a byte over 128 MiB was taken";
+    }
+    catch (CExceptionBase& error)
+    {
+        EXPECT_EQ(error.GetErrorCode(), CODE_NO_BUFFERS);
     }
 }
 
