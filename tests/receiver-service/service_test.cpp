@@ -499,6 +499,11 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
                       .find("connected to the receiver service\n"),
                   std::string::npos);
 #endif
+        CChildProcess foreground({program, "--foreground"}); // a stop signal ends it cleanly too
+        ASSERT_TRUE(foreground.WaitForOutput("connected to the receiver service\n"));
+        foreground.Kill(SIGTERM);
+        EXPECT_EQ(foreground.Wait(), 0);
+        EXPECT_TRUE(foreground.Output().ends_with(": stopped\n")) << foreground.Output();
         hardware.reset(); // a service in the foreground forgets its pid as it stops
         EXPECT_FALSE(std::filesystem::exists(runtime / "zelbin/VostraHardwareService.pid"));
     }
