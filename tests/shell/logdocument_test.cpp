@@ -234,6 +234,13 @@ TEST(LineIndex, BadFilesAreRefusedOrShownWithoutAStall)
     const auto start = std::chrono::steady_clock::now();
     pIndex.reset();
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    // One that shrinks under the pass ends the pass (the next Refresh reads it anew).
+    CLineIndex shrinking;
+    const int64_t iReadFirst = BytesReadByThisProcess();
+    ASSERT_TRUE(shrinking.Open(sparse));
+    ASSERT_TRUE(WaitUntil([&] { return BytesReadByThisProcess() - iReadFirst > (64 << 20); }));
+    ASSERT_EQ(::truncate(sparse.c_str(), 0), 0);
+    EXPECT_TRUE(shrinking.WaitUntilComplete(10000));
 }
 
 // Patterns: plain text, expressions, matches of no length, catastrophic backtracking (linear
