@@ -40,7 +40,7 @@ TEST(Locator, WithNoServiceSendsExactlyThreeRequestsEvery666Ms)
     for (size_t i = 1; i < requests.size(); ++i)
     {
         EXPECT_GE(requests[i] - requests[i - 1], 600ms);
-        EXPECT_LT(requests[i] - requests[i - 1], 900ms);
+        EXPECT_LT(requests[i] - requests[i - 1], 1000ms); // half the look-up: a third is 666
     }
 }
 
