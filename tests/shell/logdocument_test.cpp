@@ -201,19 +201,16 @@ TEST(LineIndex, BadFilesAreRefusedOrShownWithoutAStall)
     WriteText(dir / "binary", std::string("\177ELF\0\0\x01\n\xff\xd8\xff\xe0", 13));
     // A line longer than the 16 MiB after which indexing shows its progress.
     WriteText(dir / "huge", std::string(20 * 1000 * 1000, 'x') + "\r\nafter\r\n");
-    for (const char* name : {"binary", "huge"})
+    CLineIndex binary, huge;
+    for (const auto& [name, pIndex] : {std::pair{"binary", &binary}, {"huge", &huge}})
     {
         SCOPED_TRACE(name);
-        CLineIndex index;
         const auto start = std::chrono::steady_clock::now();
-        EXPECT_TRUE(index.Open(dir / name));
-        EXPECT_TRUE(index.WaitUntilComplete(10000));
+        ASSERT_TRUE(pIndex->Open(dir / name));
+        ASSERT_TRUE(pIndex->WaitUntilComplete(10000));
         EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
-        EXPECT_EQ(index.GetLineCount(), 2);
+        EXPECT_EQ(pIndex->GetLineCount(), 2);
     }
-    CLineIndex huge;
-    ASSERT_TRUE(huge.Open(dir / "huge"));
-    ASSERT_TRUE(huge.WaitUntilComplete(10000));
     std::string text;
     int64_t iLength = 0;
     ASSERT_TRUE(huge.ReadLine(0, 10000, text, &iLength));

@@ -29,7 +29,6 @@ TEST(ReceiverList, ItemsFollowTheReportedRecords)
         Items_t items;
         int selection;
     } cases[] = {
-        {"first receiver is selected", {{7, 1, u"R1"}}, {{7, u"R1"}}, 0},
         {"renamed while gone comes back renamed",
          {{7, 1, u"R1"}, {7, 2, u"Old"}, {7, 1, u"New"}},
          {{7, u"New"}},

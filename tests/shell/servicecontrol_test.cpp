@@ -17,7 +17,6 @@ TEST(ServiceCommandLine, AnyFolderNameSurvivesTheQuoting)
         std::string line;
     } cases[] = {
         {"/opt/zelbin/x.exe", "\"/opt/zelbin/x.exe\" -start"},
-        {"/a b/x.exe", "\"/a b/x.exe\" -start"},
         {"/say \"hi\"/x.exe", "\"/say \\\"hi\\\"/x.exe\" -start"},
         {"/end\\", "\"/end\\\\\" -start"},
         {"/back\\\"quote", "\"/back\\\\\\\"quote\" -start"},

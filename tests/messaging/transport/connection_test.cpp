@@ -3,7 +3,6 @@
 // registration, request/response matching, lost connections and thread pooling.
 
 #include "connectionmanager.h"
-#include "exceptions.h"
 #include "transporttest.h"
 
 #include <gmock/gmock.h>
@@ -253,17 +252,14 @@ TEST(DispatchLimits, AConnectionAtItsShareIsPausedAndTheWholeIsBounded)
         CRefPtr<CByteBuffer> buffer;
         MakeByteBuffer(buffer, static_cast<uint32_t>(cost - 128));
         const size_t i = static_cast<size_t>(client);
-        try
-        {
-            const bool bRoom =
-                dispatch.QueueInbound(clients[i].Get(), buffer.Get(), sockets[i].Get());
-            EXPECT_EQ(sockets[i]->IsReadingPaused(), !bRoom) << "client " << client;
-            return bRoom ? "read on" : "paused";
-        }
-        catch (CSystemException& error)
-        {
-            return error.GetErrorCode() == CODE_NO_BUFFERS ? "refused" : throw;
-        }
+        bool bRoom = false;
+        if (const int error = ErrorOf(
+                [&] {
+                    bRoom = dispatch.QueueInbound(clients[i].Get(), buffer.Get(), sockets[i].Get());
+                }))
+            return error == CODE_NO_BUFFERS ? "refused" : "error " + std::to_string(error);
+        EXPECT_EQ(sockets[i]->IsReadingPaused(), !bRoom) << "client " << client;
+        return bRoom ? "read on" : "paused";
     };
     constexpr size_t share = 1024 * 1024;
     EXPECT_EQ(queue(0, share / 2), "read on");

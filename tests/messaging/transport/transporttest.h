@@ -4,11 +4,26 @@
 #pragma once
 
 #include "clientobject.h"
+#include "exceptions.h"
 #include "messagingsocket.h"
 #include "recordinglistener.h"
 #include "testpeer.h"
 
 #include <gtest/gtest.h>
+
+// The error code of what the call throws; 0 when it returns.
+inline int ErrorOf(const std::function<void()>& call)
+{
+    try
+    {
+        call();
+    }
+    catch (CExceptionBase& error)
+    {
+        return error.GetErrorCode();
+    }
+    return 0;
+}
 
 // Records what is delivered to it as a client's listener records it.
 class CRecordingClient : public CClientObject, public CRecordingListener
