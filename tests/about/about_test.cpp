@@ -149,10 +149,8 @@ private slots:
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("opened");
-        QTest::newRow("label and address")
-            << u"E-mail: a.b@c.example"_s << u"mailto:a.b@c.example;"_s;
-        QTest::newRow("two addresses")
-            << u"x@y.example z@w.example"_s << u"mailto:x@y.example;z@w.example;"_s;
+        QTest::newRow("label and two addresses")
+            << u"E-mail: x@y.example z@w.example"_s << u"mailto:x@y.example;z@w.example;"_s;
         QTest::newRow("web address")
             << u"http://zelbin.example/help"_s << u"http://zelbin.example/help"_s;
         QTest::newRow("seven characters") << u"a@b.cd"_s << u"a@b.cd;"_s;
