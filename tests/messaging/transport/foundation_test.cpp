@@ -104,9 +104,10 @@ TEST(ThreadBase, AThreadDestroyedWhileRunningIsStoppedAndJoined)
     protected:
         void Run() override
         {
+            std::atomic<int>& result = m_result; // the wait ends once this part is destroyed
             running.Set();
             CWaitHandle* handles[1] = {GetStopEvent()};
-            m_result = WaitForEvents(handles, 1, 5000); // 0: stopped, not timed out
+            result = WaitForEvents(handles, 1, 5000); // 0: stopped, not timed out
         }
 
     private:
