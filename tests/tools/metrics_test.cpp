@@ -69,6 +69,11 @@ TEST(MetricsServer, EachRequestGetsTheAnswerHttpPrescribes)
     ASSERT_TRUE(server.Start(
         "127.0.0.1", 0, [] { return std::string("page\n"); }, &problem));
     const uint16_t port = PortOf(server.GetUrl());
+    CMetricsServer v6; // an IPv6 address in brackets, as a URL writes it
+    EXPECT_TRUE(v6.Start(
+        "[::1]", 0, [] { return std::string(); }, &problem))
+        << problem;
+    EXPECT_EQ(v6.GetUrl().substr(0, 13), "http://[::1]:");
     const std::string plain = "Content-Type: text/plain; charset=utf-8\r\nContent-Length: ";
     // An answer of the server's own: its body is the status's text.
     const auto own = [&](const std::string& status, const std::string& length,
