@@ -121,10 +121,10 @@ class UiSession:
         self.processes = []
         shutil.rmtree(self.work, ignore_errors=True)
 
-    def spawn(self, args, name, env=None, stdin=None):
+    def spawn(self, args, name, env=None, stdin=None, pass_fds=()):
         out = open(os.path.join(self.work, name + ".out"), "wb")
         process = subprocess.Popen(args, stdout=out, stderr=subprocess.STDOUT, stdin=stdin,
-                                   env=env or self.env)
+                                   env=env or self.env, pass_fds=pass_fds)
         self.processes.append(process)
         return process
 
@@ -138,15 +138,11 @@ class UiSession:
             if not shutil.which(program):
                 raise Skip("%s is missing" % program)
         read_end, write_end = os.pipe()
-        xvfb_out = open(os.path.join(self.work, "Xvfb.out"), "wb")
         # -noreset: the server resets when its last client leaves (an xprop that looks for the
         # window manager), and turns away a client that connects meanwhile: openbox then never
         # started, in about one session in twenty-five with others beside it.
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
-                                 self.screen, "-nolisten", "tcp", "-noreset"],
-                                pass_fds=(write_end,),
-                                stdout=xvfb_out, stderr=subprocess.STDOUT)
-        self.processes.append(xvfb)
+        xvfb = self.spawn(["Xvfb", "-displayfd", str(write_end), "-screen", "0", self.screen,
+                           "-nolisten", "tcp", "-noreset"], "Xvfb", pass_fds=(write_end,))
         os.close(write_end)
         with os.fdopen(read_end) as f:
             display = f.readline().strip()
