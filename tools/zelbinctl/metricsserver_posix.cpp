@@ -393,10 +393,10 @@ struct CMetricsServer::SImpl : CThreadBase
             // Descriptors are handed out lowest first: one of the spare ones means that few are
             // left. The idlest connections give back what the rest of the program needs, and the
             // server keeps to the connections it has from then on.
-            if (fd >= iDescriptorLimit - SPARE_DESCRIPTORS)
+            const int iSpareFrom = iDescriptorLimit - SPARE_DESCRIPTORS;
+            if (fd >= iSpareFrom)
             {
-                for (int i = OpenDescriptors(iDescriptorLimit);
-                     i > iDescriptorLimit - SPARE_DESCRIPTORS; --i)
+                for (int iOpen = OpenDescriptors(iDescriptorLimit); iOpen > iSpareFrom; --iOpen)
                     if (!CloseIdlest())
                         break;
                 limits.iMaxConnections = static_cast<int>(connections.size()) + 1;
