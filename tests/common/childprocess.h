@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// A program started by a test: its standard input is a pipe the test writes to, its standard
-// output (and its standard error, when asked) goes to a file of its own that the test reads, and
-// it is ended when the test is done with it, or when the test dies first: a test's crash must not
-// leave a service running on the test's ports.
+// A program started by a test: its standard input a pipe the test writes to, its output (and its
+// standard error, when asked) a file the test reads; it ends with the test, or when the test is
+// done with it, so a crashed test leaves no service on the test's ports.
 #pragma once
 
 #include "testutil.h"
@@ -30,11 +29,10 @@ std::string QuotedArgument(const std::string& word);
 extern char** environ;
 #endif
 
-// On Windows, SIGTERM and SIGINT set the program's stop event ("Local\zelbin-stop-PID"), which
-// the service programs and zelbinctl watch as a POSIX program watches its stop signals; SIGKILL,
-// or a program without the event, is terminated. A job object ends the program with the test; a
-// daemon that it starts may leave the job, as it leaves its starter. On POSIX the parent's death
-// signal does that.
+// On Windows, SIGTERM and SIGINT set the program's stop event ("Local\zelbin-stop-PID"), watched by
+// the service programs and zelbinctl as POSIX programs watch stop signals; SIGKILL, or a program
+// without the event, is terminated. A job object ends the program with the test (a daemon it starts
+// may leave the job, as it leaves its starter), as the parent's death signal does on POSIX.
 class CChildProcess
 {
 public:

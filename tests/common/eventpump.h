@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A service client's events as the window sees them, dispatched on the test's own thread as the
-// window does: the sink sets an event when messages wait, and Pump calls ProcessMessages until a
-// condition holds or the deadline passes.
+// A client's events dispatched on the test's thread as the window does: the sink sets an event when
+// messages wait; Pump calls ProcessMessages until a condition holds or the deadline passes.
 #pragma once
 
 #include "serviceclient.h"

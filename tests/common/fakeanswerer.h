@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Look-up answerers that are not the service, on the fixed group in the test's namespace: one
-// that answers each request as the test's policy says (with nothing, bad replies, a stale or
-// foreign service's port) and records when requests came.
+// Look-up answerers on the fixed group that are not the service: each answers as the test's policy
+// says (nothing, bad replies, a stale or foreign port) and records when requests came.
 #pragma once
 
 #include "catalogue.h"

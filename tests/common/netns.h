@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Moves the calling test program into a private network namespace with only loopback up, unless
-// it already runs in one: tests on the fixed multicast group and port then never meet each other
-// or a receiver service running on this machine.
+// Moves the calling test program into a private network namespace with only loopback up (unless it
+// runs in one): tests on the fixed group and port never meet each other or a real service.
 #pragma once
 
 #include <cstdio>
@@ -15,10 +14,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-// Returns true to go on inside; false, with the reason, when the namespace cannot be made. As
-// `unshare -rn` and `ip link set lo up` do (root inside, mapped to the caller), without starting
-// either: starting processes is what the tests spend most on. Only while the process has one
-// thread, so first thing in main().
+// Returns true to go on inside; false, with the reason, if the namespace cannot be made. Does what
+// `unshare -rn` and `ip link set lo up` do (root inside, mapped to the caller) without starting
+// them: starting processes is what tests spend most on. Only with one thread: first in main().
 inline bool EnterPrivateNetworkNamespace(int, char**)
 {
     if (std::getenv("ZELBIN_TEST_NETNS"))

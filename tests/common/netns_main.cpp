@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// main() of the test programs that use the fixed multicast group and port: the program runs
-// itself again in a private network namespace with only loopback up, so that such tests never
-// meet each other or a receiver service running on this machine.
+// main() of the test programs on the fixed multicast group and port: the program runs itself again
+// in a private network namespace with only loopback up (netns.h).
 
 #include <gmock/gmock.h>
 

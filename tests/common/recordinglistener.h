@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A client listener that records what the messaging library delivers to it: the messages,
-// connects and disconnects, and the receiver records among them; and a client of the library
-// that it listens to.
+// A client listener that records what the messaging library delivers (messages, connects,
+// disconnects and the receiver records among them), and a client of the library it listens to.
 #pragma once
 
 #include "clientobject.h"

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// A service peer for transport tests, written with plain blocking sockets so that it shares no
-// code with what it tests: it listens on 127.0.0.1, sends a configurable handshake on every
-// accepted connection, records the frames it receives and lets a test answer them.
+// A service peer for transport tests on plain blocking sockets, sharing no code with what it tests:
+// it listens on 127.0.0.1, sends a set handshake, records the frames it gets and answers as told.
 #pragma once
 
 #include "message.h"

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Small helpers shared by the tests: hex text for byte comparisons, exact-size buffers (so that
-// the address sanitizer catches any read past the end), waiting on a condition with a deadline,
-// and a trace sink that records lines.
+// Test helpers: hex text for byte comparisons, exact-size buffers (the address sanitizer catches a
+// read past the end), waits on a condition with a deadline, a recording trace sink.
 #pragma once
 
 #include "bytebuffer.h"

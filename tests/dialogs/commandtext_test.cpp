@@ -46,9 +46,8 @@ TEST(CommandText, LeadingIntegerLikeTheRuntime)
         EXPECT_EQ(ParseLeadingInt(c.text), c.value) << Narrow(c.text);
 }
 
-// The defaults, Yes/No, a window of 70000, mixed prefixes, question numbers and a total of 0 are
-// in the payload dialog's and zelbinctl's tests, question 256 in the read-back test below; here
-// what an empty or odd field gives.
+// The defaults, Yes/No, a window of 70000, mixed prefixes, question numbers and a total of 0 are in
+// the payload dialog's and zelbinctl's tests, question 256 below; here, empty or odd fields.
 TEST(PayloadTest, TextsFollowTypeWindowAndQuestionNumber)
 {
     const struct

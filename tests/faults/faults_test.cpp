@@ -12,10 +12,9 @@ namespace
 {
 using namespace std::chrono_literals;
 
-// A service killed in the middle of a log flood, then twenty restarts (ZELBIN_SOAK_ROUNDS for
-// more), each ended by a stop signal or killed: the client notices every loss and empties its
-// receivers, takes each next service's receivers, mask and log file, and keeps no thread or
-// descriptor of a connection that is gone.
+// A service killed mid log flood, then twenty restarts (ZELBIN_SOAK_ROUNDS for more), each stopped
+// by a signal or killed: the client notices every loss, empties its receivers, takes each next
+// service's receivers, mask and log file, and keeps no thread or descriptor of a gone connection.
 TEST(Faults, RestartsLeaveNothingBehind)
 {
     CTempDir dir;

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-// Fuzz targets for the readers of what the service sends: message bodies (argument lists
-// included) and the frame reader. The log file reader and the look-up reply have tables of their
-// own that reach every rule. One file, one target chosen at build time (ZELBIN_FUZZ_TARGET); each
-// is also replayed over its corpus by ctest, so every input that once crashed stays a regression
-// test.
+// Fuzz targets for the readers of what the service sends: message bodies (argument lists included)
+// and the frame reader. The log file reader and the look-up reply have tables of their own that
+// reach every rule. One file, one target chosen at build time (ZELBIN_FUZZ_TARGET); each is also
+// replayed over its corpus by ctest, so every input that once crashed stays a regression test.
 
 #include "exceptions.h"
 #include "message.h"

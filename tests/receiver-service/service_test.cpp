@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
-// The stand-in receiver service, run as a real process in a private network namespace and
-// checked through the messaging library and raw sockets: the pace of log notices, clients that
-// never register or send bad input, storms, and the two service programs' switches. What a
-// client asks and sees is checked through zelbinctl, in its own tests.
+// The stand-in receiver service as a real process in a private network namespace, checked through
+// the messaging library and raw sockets: the pace of log notices, clients that never register or
+// send bad input, storms, and the two programs' switches. What a client sees: zelbinctl's tests.
 
 #include "daemon.h"
 #include "recordinglistener.h"
@@ -95,9 +94,8 @@ double MillisecondsSince(std::chrono::steady_clock::time_point start)
         .count();
 }
 
-// A flood writes its lines at the rate asked, neither faster nor slower (by a wide margin). Its
-// burst of log lines is announced about fifty times a second: not once a line, not only at its
-// end, and not on and on after it.
+// A flood writes its lines at the rate asked, not faster or slower (by a wide margin), and tells of
+// its burst about fifty times a second: not once a line, not only at its end, nor after it.
 TEST(StandIn, LogUpdatesOfABurstArePaced)
 {
     CStandIn service;
@@ -123,9 +121,8 @@ TEST(StandIn, LogUpdatesOfABurstArePaced)
     EXPECT_FALSE(WaitUntil(more, 500ms));
 }
 
-// The service announces its port on the look-up group as it starts and then at its interval,
-// neither more nor less often (by a wide margin); with an interval of 0, only as it starts. In
-// between it waits: it takes (nearly) no processor time.
+// The service announces its port on the look-up group at start, then at its interval, neither more
+// nor less often (by a wide margin); with 0, only at start. Between, it takes (nearly) no CPU.
 TEST(StandIn, AnnouncesAsItStartsAndAtItsInterval)
 {
     CMulticastSocket group(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, SERVICE_LOCATOR_INTERFACE,
@@ -264,10 +261,9 @@ TEST(SimulatedReceivers, ChangesThatMeetAreReportedInTheOrderTheyWereMade)
 }
 
 // A client that sends without ever reading costs the others nothing: while it floods (and comes
-// back each time the service drops it for the answers it leaves unread), another client
-// registers at once and its round trips stay short; each dropped connection is reported once,
-// not once an answer. A stop signal in the middle of it ends the service within a second, with
-// its goodbye as the last line of its log.
+// back each time the service drops it for unread answers), another client registers at once and its
+// round trips stay short; each dropped connection is reported once, not once an answer. A stop
+// signal meanwhile ends the service within a second, its goodbye the last line of its log.
 TEST(StandIn, AClientThatNeverReadsDelaysNeitherOthersNorTheStop)
 {
     CStandIn service;
@@ -298,9 +294,8 @@ TEST(StandIn, AClientThatNeverReadsDelaysNeitherOthersNorTheStop)
     EXPECT_EQ(CountOf(log, "did not register"), 0u);
 }
 
-// The log is bounded and only the service writes its lines: control characters a client sends
-// are written escaped, a text is cut after 2000 bytes with a mark, and at most 16 log floods run
-// at once, each at most 100 000 lines a second for at most an hour.
+// The log is bounded, only the service writes its lines: a client's control characters are escaped,
+// a text cut after 2000 bytes with a mark; at most 16 floods at once, each 100 000 lines/s for 1 h.
 TEST(StandIn, TheLogIsBoundedAndNoClientForgesALine)
 {
     CStandIn service({"--receiver", "7:Room"});
@@ -358,9 +353,8 @@ TEST(StandIn, TheLogIsBoundedAndNoClientForgesALine)
     EXPECT_EQ(service.Stop(), 0);
 }
 
-// Clients that connect, register and hang up at once, from four threads: each finished
-// connection's I/O thread must stay while another client can still reach it. Rounds per thread
-// from ZELBIN_SOAK_ROUNDS (default 500).
+// Clients that connect, register and hang up at once, from four threads: a finished connection's
+// I/O thread stays while a client can still reach it. Rounds per thread: ZELBIN_SOAK_ROUNDS (500).
 TEST(StandIn, RegisterAndCloseStormLeavesTheServiceServing)
 {
     CStandIn service({"--receiver", "1:A"});

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// An opened log without a window: its line index against a reference split for every kind of
-// line end and byte, a file that grows, shrinks, is replaced or deleted under it, the files that
-// are refused, and find and filter over whole files against a simple reference.
+// An opened log without a window: its line index against a reference split for each line end and
+// byte, a file grown, shrunk, replaced or deleted under it, refused files, find and filter.
 
 #include "lineindex.h"
 #include "linesearch.h"
@@ -147,9 +146,8 @@ TEST(LineIndex, FollowsAFileThatGrowsShrinksIsReplacedOrDeleted)
     EXPECT_EQ(settle(CLineIndex::EChange::Deleted), (Lines{"shirt", "and more"}));
 }
 
-// The file grows while its index is still being built, and a reader looks at the index all the
-// while (as the view does on every paint): the growth is indexed too, and what is read is never
-// more than what is indexed.
+// The file grows while its index is built, and a reader looks at the index all the while (as the
+// view does on each paint): the growth is indexed too, and no more is read than is indexed.
 TEST(LineIndex, GrowthWhileIndexingIsIndexedToo)
 {
     CTempDir dir;

@@ -128,10 +128,9 @@ TEST_F(LogReaderTest, AFileClearedAndWrittenAgainStartsTheViewOver)
     }
 }
 
-// A notice that brings more than the limit skips to the last point at which the limit empties
-// the batch, counting what each line adds instead of building it. Whatever the bytes, the result
-// must be that of the plain rule: every line built, the batch emptied whenever it reaches the
-// limit, a full control refusing and then replaced.
+// A notice bringing more than the limit skips to the last point where the limit empties the batch,
+// counting what lines add without building them. Whatever the bytes, the result is the plain
+// rule's: each line built, the batch emptied at the limit, a full control refusing, then replaced.
 TEST_F(LogReaderTest, ASkippedReadShowsWhatThePlainRuleShows)
 {
     const std::vector<std::string> kinds = {"plain line\r\n",
@@ -189,9 +188,8 @@ TEST_F(LogReaderTest, ASkippedReadShowsWhatThePlainRuleShows)
             }
 }
 
-// What is not a regular file is refused at once with its reason: the open never waits (a FIFO)
-// and nothing endless is read (a device). A FIFO on Linux is zelbinctl's test of refused log
-// files, which reads through the same follower.
+// What is not a regular file is refused at once with its reason: the open never waits (a FIFO),
+// nothing endless is read (a device); zelbinctl's test of refused log files has a FIFO.
 TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
 {
     const struct
@@ -220,9 +218,8 @@ TEST_F(LogReaderTest, OnlyARegularFileIsFollowed)
     EXPECT_EQ(box.inserts, 0);
 }
 
-// A line without a line feed is read in pieces of 65536 bytes at most, never whole: memory
-// stays bounded whatever the file holds (that the pieces join up to the whole line is zelbinctl's
-// test of a line of 200 000 bytes).
+// A line without a line feed is read in pieces of at most 65536 bytes, never whole, so memory stays
+// bounded (zelbinctl's test of a line of 200 000 bytes sees the pieces join up to the whole).
 TEST_F(LogReaderTest, ALongLineIsReadInBoundedPieces)
 {
     Append(std::string(3 * 65536 + 10, 'x') + "\r\nnext\r\n");
@@ -251,8 +248,7 @@ TEST_F(LogReaderTest, ReadsAtOffsetsPastFourGibibytes)
 }
 
 // A read of more than the text limit reports its progress every 16 MiB, neither more nor less
-// often, against the file's size; a report answered with "stop" ends the read there and closes
-// the file.
+// often, against the file's size; a report answered with "stop" ends the read and closes the file.
 TEST_F(LogReaderTest, ALongReadReportsItsProgressUntilItIsStopped)
 {
     std::filesystem::resize_file(path, uint64_t{40} << 20); // sparse: no disk used

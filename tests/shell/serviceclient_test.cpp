@@ -84,9 +84,8 @@ TEST(ServiceClient, ARefusingAnswerDoesNotKeepTheClientFromTheRealService)
     }
 }
 
-// A service that connects but never answers: requests give nothing after their time-out (10000
-// ms; 300 here) and the goodbye in the teardown waits out its own; no event reaches the sink
-// afterwards.
+// A service that connects but never answers: requests give nothing after their time-out (10000 ms;
+// 300 here), the goodbye in the teardown waits out its own, and no event reaches the sink after.
 TEST(ServiceClient, UnansweredRequestsTimeOut)
 {
     CTestPeer peer; // never answers

@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: MIT
 // zelbinctl metrics as scrapers and hostile clients meet it: its HTTP server answers each request
-// as HTTP/1.1 says, a scrape within a second whatever other clients do, and ends cleanly on a
-// stop signal or on a failure of its own; its text file is written without following anything
-// planted beside it.
+// as HTTP/1.1 says, a scrape within a second whatever other clients do, and ends cleanly on a stop
+// signal or its own failure; its text file is written without following what is planted beside it.
 
 #include "metricsserver.h"
 #include "standin.h"
@@ -194,10 +193,9 @@ TEST(MetricsServer, AFailureInsideEndsItWithATraceLine)
     EXPECT_EQ(Connect(port), -1); // refused, not left waiting
 }
 
-// zelbinctl metrics --listen on every address (":0") beside the service: 2000 idle connections
-// cost a scrape nothing; a stop signal ends it with status 0 and its goodbye to the service; a
-// second instance on its port is refused. (Slow and pipelining clients meet the same server in
-// the tests above.)
+// zelbinctl metrics --listen on every address (":0") beside the service: 2000 idle connections cost
+// a scrape nothing; a stop signal ends it with status 0 and its goodbye to the service; a second
+// instance on its port is refused.
 TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
 {
     CStandIn service({"--receiver", "7:Room"});
@@ -266,9 +264,8 @@ TEST(MetricsServer, AScrapeIsAnsweredWithinASecondWhateverOthersDo)
     EXPECT_TRUE(service.LogContains("is closing"));
 }
 
-// --textfile writes a new file beside the target and renames it: a link or a FIFO planted at the
-// old temporary name is neither followed nor opened; a target that is no regular file is
-// refused before anything starts.
+// --textfile writes a new file beside the target and renames it: a link or FIFO planted at the old
+// temporary name is neither followed nor opened; a target not a regular file is refused at once.
 TEST(MetricsTextFile, NothingPlantedBesideItIsFollowed)
 {
     CTempDir dir;

@@ -317,10 +317,9 @@ TEST_F(ZelbinctlTest, CommandTextsReachTheServiceAsBuilt)
     EXPECT_GE(std::chrono::steady_clock::now() - start, 400ms);
 }
 
-// Every byte the file holds comes out once, as the window's reader keeps it (the reader's own
-// tests hold the same rules): several CRs before a LF are one line end, printed as LF; a LF
-// alone joins its line to the next; a CR inside a line and NUL bytes stay; a line of 200 000
-// bytes is whole. --follow goes on through a clear.
+// Every byte the file holds comes out once, as the window's reader keeps it: CRs before a LF are
+// one line end, printed as LF; a lone LF joins its line to the next; a CR inside a line and NUL
+// bytes stay; a line of 200 000 bytes is whole. --follow goes on through a clear.
 TEST_F(ZelbinctlTest, LogPrintsTheFileExactlyAndFollowsItThroughAClear)
 {
     service.Control("say first line");

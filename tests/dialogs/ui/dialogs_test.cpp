@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The texts that leave each dialog and Extras command, as the stand-in service receives them, and
-// the payload test's run: one text per question with the pause after each, input made during a
-// run discarded (never replayed), Stop, and totals up to the largest the field can give without
-// building a text ahead of its turn. Each test has the stand-in with receiver 7 ("Room1") and a
-// service client connected to it, made anew.
+// The texts each dialog and Extras command sends, as the stand-in service receives them, and the
+// payload test's run: a text per question with the pause after each, input during a run discarded
+// (never replayed), Stop, and totals up to the field's largest without building a text ahead of its
+// turn. Each test has the stand-in with receiver 7 ("Room1") and a connected client, made anew.
 
 #include "mainframe.h"
 #include "qtestmain.h"

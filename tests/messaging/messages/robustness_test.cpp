@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Received bytes: what reads as its class reads back whole; what does not is rejected with the
-// object untouched and nothing read past the end of the buffer (the sanitizer build checks the
-// last point).
+// Received bytes: what reads as its class reads back whole; what does not is rejected, the object
+// untouched and nothing read past the buffer's end (which the sanitizer build checks).
 
 #include "message.h"
 #include "testutil.h"

@@ -189,9 +189,8 @@ TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
     manager.DetachClient(clients[0].Get());
 }
 
-// A detach that the application makes is reported once. The socket's close must not leave a
-// second detach queued behind a busy dispatch thread, where it would find and end the connection
-// the client has made again by then.
+// A detach the application makes is reported once: the socket's close must not queue a second
+// detach behind a busy dispatch thread, where it would end the client's next connection.
 TEST_F(ConnectionTest, ADetachQueuedBehindBusyDispatchLeavesTheNewConnectionAlone)
 {
     CTestPeer peer;
@@ -286,10 +285,9 @@ TEST(DispatchLimits, AConnectionAtItsShareIsPausedAndTheWholeIsBounded)
     EXPECT_EQ(queue(4, 128), "read on");
 }
 
-// The sockets of one I/O thread take turns: one whose peer always has more to read never keeps
-// the others waiting. Each turn reads one byte of many, so each socket stays readable (Windows
-// signals a socket readable again only after a read); served in turns, the three are read first
-// in the first three turns, where a socket served while readable would be read 1000 times first.
+// The sockets of one I/O thread take turns, so a peer that always has more never keeps the others
+// waiting: each turn reads one byte of many (Windows signals readable again only after a read), and
+// the three sockets are read in the first three turns, not one of them 1000 times first.
 TEST(SocketIOThread, SocketsThatStayReadableTakeTurns)
 {
     class CCountingSocket : public CMessagingSocket
@@ -372,9 +370,8 @@ TEST_F(ConnectionTest, AStalledOrAbsurdFrameEndsItsConnection)
     EXPECT_THAT(trace.Lines(), testing::Contains(testing::StartsWith(line)));
 }
 
-// Requests from two threads are on the wire together and wait side by side; a one-way message
-// goes out while both wait; a detach ends both waits at once (a lost connection ends a wait at
-// once in zelbinctl's test of unanswered commands).
+// Requests from two threads are on the wire together and wait side by side; a one-way message goes
+// out while both wait; a detach ends both waits at once (as a loss does: zelbinctl's tests).
 TEST_F(ConnectionTest, RequestsWaitSideBySideUntilADetach)
 {
     CTestPeer peer; // never answers

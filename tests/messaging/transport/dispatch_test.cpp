@@ -106,9 +106,8 @@ private:
     CThreadBase& m_thread;
 };
 
-// Clients take turns, one command each: a backlog of one never delays another's message, and each
-// client's messages keep their order. A stop request ends a backlog between two commands, and
-// what it leaves is discarded unrun, letting go of its client.
+// Clients take turns, a command each: a backlog never delays another's message, and messages keep
+// their order. A stop ends a backlog between commands, the rest discarded unrun, its client let go.
 TEST(DispatchThread, ClientsTakeTurnsAndAStopEndsABacklogAtOnce)
 {
     std::vector<std::string> order;

@@ -1,9 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The window as a technician meets it, against the real stand-in service process: start-up with
-// the service running (its receivers are listed every time, whatever the timing), absent or
-// silent (the window never waits for it), the Log menu's rules and what they send, receivers
-// coming and going, closing, the shutdown request, the Service menu's programs, a restarted
-// service that logs elsewhere, and the log view on a real file.
+// The window against the real stand-in service: start-up with the service running (its receivers
+// always listed, whatever the timing), absent or silent (the window never waits for it), the Log
+// menu's rules and what they send, receivers coming and going, closing, the shutdown request, the
+// Service menu's programs, a restarted service logging elsewhere, and the log view on a real file.
 
 #include "fakeanswerer.h"
 #include "filterpane.h"
@@ -199,9 +198,8 @@ private slots:
         }
     }
 
-    // The service's log shows as it grows, non-ASCII and long lines whole; Clear empties it before
-    // the next line; a restarted service that logs to another file is followed there. Text typed
-    // into the log is no reason to ask anything when the window closes.
+    // The log shows as it grows (non-ASCII, long lines whole); Clear empties it before the next
+    // line; a restarted service logging elsewhere is followed; typed text asks nothing at closing.
     void TheLogViewFollowsTheServicesLogAndClosesWithoutAsking()
     {
         CTempDir dir;
@@ -320,10 +318,9 @@ private slots:
         QCOMPARE(LogMenu(frame), menu);
     }
 
-    // A shutdown request (a stop signal to the shutdown listener) ends the program cleanly from
-    // any state (idle: window_screenshot): with a dialog open, a payload test running or a print
-    // preview showing, the main loop returns 0, the frame is destroyed once the application lets
-    // it go, and the goodbye went out.
+    // A shutdown request (a stop signal to the shutdown listener) ends the program cleanly with a
+    // dialog open, a payload test running or a print preview showing (idle: window_screenshot): the
+    // main loop returns 0, the frame is destroyed once let go, and the goodbye went out.
     void AShutdownEndsCleanlyFromAnyState_data()
     {
         QTest::addColumn<int>("state");
@@ -391,9 +388,8 @@ private slots:
         QVERIFY(app.GetMainFrame() == nullptr);
     }
 
-    // Both programs run, each with its quoted path and the switch; what became of them shows in
-    // the window: success in the status bar, a failure in the programs' own words in a message
-    // box. Without the hardware program the software one is not run.
+    // Both programs run, each with its quoted path and switch; success shows in the status bar, a
+    // failure in the programs' own words in a message box. No hardware program: no software one.
     void ServiceCommandsShowTheirOutcome()
     {
         CTempDir dir;
@@ -492,11 +488,10 @@ private slots:
         QVERIFY(ReadFile(dir / "direct.pdf").rfind("%PDF", 0) == 0);
     }
 
-    // Follow: selecting, scrolling up or turning Follow off pauses it; new lines are appended
-    // while the selection and the scroll position stay, and the status bar counts them; Ctrl+End
-    // or Follow follows again, and a clear while paused forgets the count. While following, the
-    // last line stays whole in view whatever shrinks the view: the find bar, the filter pane, a
-    // smaller or maximised window.
+    // Follow: selecting, scrolling up or turning Follow off pauses it; new lines are appended while
+    // selection and scroll position stay, and the status bar counts them; Ctrl+End or Follow
+    // follows again; a clear while paused forgets the count. While following, the last line stays
+    // whole in view whatever shrinks it: find bar, filter pane, a smaller or maximised window.
     void FollowPausesForTheUserAndKeepsTheLastLineInView()
     {
         CTempDir dir;
@@ -724,9 +719,8 @@ private slots:
         QVERIFY(!ResolveHighlightColour(u"no such colour"_s, QPalette(), false).isValid());
     }
 
-    // Every menu opens with Alt and its letter, unique in its bar and in each menu; shortcuts
-    // show from their one definition (no tab in a text), "\u2026" everywhere; F6 and Shift+F6 go
-    // round the panes.
+    // Each menu opens with Alt and its letter, unique in its bar and menu; shortcuts show from one
+    // definition (no tab in a text), "\u2026" everywhere; F6 and Shift+F6 go round the panes.
     void KeyboardReachesEverything()
     {
         CMainFrame frame;
@@ -1059,9 +1053,8 @@ private slots:
     }
 
     // A pattern that backtracks without end in other engines costs nothing here: in the filter
-    // pane, the find bar and as a highlight rule, over an opened file; a
-    // shutdown is not held up. The settings' rules are read with bounds, the rest ignored with a
-    // message.
+    // pane, the find bar and as a highlight rule, over an opened file; a shutdown is not held up.
+    // The settings' rules are read with bounds, the rest ignored with a message.
     void NoPatternHoldsUpTheWindow()
     {
         CTempDir dir;
