@@ -191,21 +191,12 @@ bool CServiceClientImpl::Connect()
 {
     if (m_bClosing)
         return false;
-    std::vector<uint16_t> ports;
-    try
-    {
-        ports = FindServicePorts(SERVICE_HOST, SERVICE_IDENTIFIER, SERVICE_LOOKUP_TIMEOUT_MS, {},
-                                 &m_closingEvent);
-    }
-    catch (CExceptionBase& error)
-    {
-        error.Report();
-    }
-    // Every service that answered is tried in turn; when none takes the connection, the client
+    // Every service that answers is tried in turn; when none takes the connection, the client
     // goes on waiting for an announcement, as when none answered.
-    for (const uint16_t iPort : ports)
-        if (ConnectTo(iPort))
-            return true;
+    if (FindServicePort(
+            SERVICE_HOST, SERVICE_IDENTIFIER, SERVICE_LOOKUP_TIMEOUT_MS,
+            [this](uint16_t iPort) { return ConnectTo(iPort); }, &m_closingEvent))
+        return true;
     try
     {
         auto pLocator = std::make_unique<CServiceLocator>(SERVICE_HOST, SERVICE_IDENTIFIER, this);

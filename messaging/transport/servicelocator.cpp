@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
+#include <vector>
 
 namespace
 {
@@ -149,8 +151,17 @@ private:
     std::vector<uint16_t> m_ports;
 };
 
-std::vector<uint16_t> LookUp(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
-                             const CLocatorEndpoint& endpoint, int iGraceMs, CEvent* pCancel)
+int MsUntil(std::chrono::steady_clock::time_point deadline)
+{
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+} // namespace
+
+uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
+                         const std::function<bool(uint16_t)>& tryPort, CEvent* pCancel,
+                         const CLocatorEndpoint& endpoint)
 {
     try
     {
@@ -159,21 +170,30 @@ std::vector<uint16_t> LookUp(const char* pszHost, const uint8_t identifier[16], 
         locator.Start();
         CWaitHandle* handles[2] = {&listener.m_found, pCancel};
         const int iHandles = pCancel ? 2 : 1;
+        size_t iOffered = 0;
         for (int i = 0; i < 3; ++i)
         {
             locator.SendLookupRequest();
-            const int r = CThreadBase::WaitForEvents(handles, iHandles, iTimeoutMs / 3);
-            if (r == 1)
-                return {};
-            if (r == 0)
+            const auto deadline =
+                std::chrono::steady_clock::now() + std::chrono::milliseconds(iTimeoutMs / 3);
+            // Answers are offered as they come until the request's wait is over, so that no
+            // flood of answers holds the look-up longer; those left wait for the next request.
+            for (bool bWaiting = true; bWaiting;)
             {
-                if (iGraceMs > 0)
+                const int r = CThreadBase::WaitForEvents(handles, iHandles, MsUntil(deadline));
+                if (r == 1)
+                    return 0;
+                listener.m_found.Reset(); // before reading: a port added after it sets it again
+                const std::vector<uint16_t> ports = listener.GetPorts();
+                // The first new answer is tried even when it comes at the very end of the wait.
+                for (bWaiting = r == 0; bWaiting && iOffered < ports.size();)
                 {
-                    CEvent never; // the grace is a plain pause: replies are collected meanwhile
-                    CWaitHandle* pause[1] = {&never};
-                    CThreadBase::WaitForEvents(pause, 1, iGraceMs);
+                    const uint16_t iPort = ports[iOffered++];
+                    if (tryPort(iPort))
+                        return iPort;
+                    bWaiting = MsUntil(deadline) > 0;
                 }
-                return listener.GetPorts();
+                bWaiting = bWaiting && MsUntil(deadline) > 0;
             }
         }
     }
@@ -181,21 +201,12 @@ std::vector<uint16_t> LookUp(const char* pszHost, const uint8_t identifier[16], 
     {
         error.Report();
     }
-    return {};
+    return 0;
 }
-} // namespace
 
 uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
                          const CLocatorEndpoint& endpoint)
 {
-    const std::vector<uint16_t> ports =
-        LookUp(pszHost, identifier, iTimeoutMs, endpoint, 0, nullptr);
-    return ports.empty() ? 0 : ports.front();
-}
-
-std::vector<uint16_t> FindServicePorts(const char* pszHost, const uint8_t identifier[16],
-                                       int iTimeoutMs, const CLocatorEndpoint& endpoint,
-                                       CEvent* pCancel)
-{
-    return LookUp(pszHost, identifier, iTimeoutMs, endpoint, SERVICE_LOOKUP_GRACE_MS, pCancel);
+    return FindServicePort(
+        pszHost, identifier, iTimeoutMs, [](uint16_t) { return true; }, nullptr, endpoint);
 }

@@ -8,9 +8,9 @@
 #include "threadbase.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
-#include <vector>
 
 inline constexpr const char* SERVICE_LOCATOR_GROUP = "225.1.2.34";
 inline constexpr uint16_t SERVICE_LOCATOR_PORT = 35000;
@@ -81,11 +81,10 @@ private:
 // Returns the port, or 0 when nothing answered or the look-up could not be set up.
 uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
                          const CLocatorEndpoint& endpoint = {});
-// After the first reply, other services get this long to answer too.
-inline constexpr int SERVICE_LOOKUP_GRACE_MS = 100;
-// The same look-up, returning every distinct port that answered (first answer first): a caller
-// that cannot connect to one tries the next.
-// A set pCancel ends the look-up at once, with no port (its owner is going away).
-std::vector<uint16_t> FindServicePorts(const char* pszHost, const uint8_t identifier[16],
-                                       int iTimeoutMs, const CLocatorEndpoint& endpoint = {},
-                                       CEvent* pCancel = nullptr);
+// The same look-up, offering each distinct port to tryPort as its answer comes, until tryPort
+// takes one: a stale or foreign answer costs its own try, and answers that come later within
+// the time-out are offered still. Returns the port taken, or 0. A set pCancel ends the look-up at
+// once, with no port (its owner is going away).
+uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
+                         const std::function<bool(uint16_t)>& tryPort, CEvent* pCancel = nullptr,
+                         const CLocatorEndpoint& endpoint = {});
