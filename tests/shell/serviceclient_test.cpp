@@ -75,16 +75,11 @@ TEST(ServiceClient, ARefusingAnswerDoesNotKeepTheClientFromTheRealService)
         client.SetEventSink(&events);
         EXPECT_TRUE(events.Pump(client, [&] { return events.Saw("connected"); }));
     }
-    // Both answer the look-up, the service 300 ms after the stale answer: still in time.
-    CTestPeer service;
+    CTestPeer service; // it answers 300 ms after the stale answer: still in the look-up's time
+    const ByteVector reply = LookupReply(service.Port());
     CLookupResponder late(
-        [&](int)
-        {
-            std::this_thread::sleep_for(300ms);
-            return std::vector<ByteVector>{LookupReply(service.Port())};
-        });
-    CServiceClient client;
-    EXPECT_TRUE(client.IsConnected());
+        [&](int) { return std::this_thread::sleep_for(300ms), std::vector<ByteVector>{reply}; });
+    EXPECT_TRUE(CServiceClient().IsConnected());
 }
 
 // A service that connects but never answers: requests give nothing after their time-out (10000 ms;

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <ctime>
 
 namespace
 {
@@ -59,6 +61,33 @@ TEST(Locator, RepliesThatAreNotExactlyOursAreIgnored)
         });
     EXPECT_EQ(FindServicePort("127.0.0.1", SERVICE_IDENTIFIER, 300), 0);
     EXPECT_EQ(responder.Requests().size(), 3u);
+}
+
+// Answers that are not taken neither hold the look-up beyond its time nor make it spin: a port
+// refused, then a flood of ever new ones.
+TEST(Locator, RefusedAnswersEndTheLookUpOnTime)
+{
+    const auto refuse = [](uint16_t) { return std::this_thread::sleep_for(1ms), false; };
+    {
+        CLookupResponder stale(uint16_t{7});
+        const std::clock_t cpu = std::clock();
+        EXPECT_EQ(FindServicePort("127.0.0.1", SERVICE_IDENTIFIER, 300, refuse), 0);
+        EXPECT_LT(std::clock() - cpu, CLOCKS_PER_SEC / 10); // of the 300 ms
+    }
+    std::atomic<bool> flooding = true;
+    std::thread flood(
+        [&]
+        {
+            CMulticastSocket socket(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, "127.0.0.1", 0);
+            for (uint16_t port = 1; flooding; port = port % 60000 + 1)
+                socket.SendTo(SERVICE_LOCATOR_GROUP, SERVICE_LOCATOR_PORT, LookupReply(port).data(),
+                              22);
+        });
+    const auto start = Clock::now();
+    EXPECT_EQ(FindServicePort("127.0.0.1", SERVICE_IDENTIFIER, 300, refuse), 0);
+    EXPECT_LT(Clock::now() - start, 3000ms); // 300 ms, and a try begun before its end
+    flooding = false;
+    flood.join();
 }
 
 } // namespace
