@@ -50,8 +50,7 @@ private slots:
         const QString licence =
             Write(u"License.txt"_s,
                   QByteArray("MIT License\r\n\r\nPermission is hereby\r\ngranted, free\r\n"));
-        // Laid out left to right even where the application runs right to left: its texts are
-        // not translated.
+        // Left to right even in a right-to-left application: its texts are not translated.
         qApp->setLayoutDirection(Qt::RightToLeft);
         CAboutSheet with(u"About Zelbin Application.", nullptr, 0, u"Zelbin",
                          u"Use this application.", u"", licence.toStdU16String().c_str());
@@ -123,8 +122,7 @@ private slots:
                                                  u"Technical Support"_s}));
     }
 
-    // UTF-16 (little-endian) only with its byte-order mark; anything else in the locale's
-    // encoding (UTF-8 here).
+    // UTF-16 LE only with its byte-order mark; anything else in the locale's encoding (UTF-8 here).
     void TextFilesReadInTheirEncoding_data()
     {
         QTest::addColumn<QByteArray>("bytes");

@@ -241,8 +241,7 @@ inline void SetEnvironment(const char* name, const std::string& value)
     ::_putenv_s(name, value.c_str());
 }
 #else
-// Whether the process (one this test did not start) is gone, or ended and waiting to be reaped
-// by whoever adopted it.
+// Whether a process this test did not start is gone, or ended and awaiting its adopter's reaping.
 inline bool ProcessHasEnded(int pid)
 {
     const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
@@ -257,8 +256,7 @@ inline void SetEnvironment(const char* name, const std::string& value)
 }
 #endif
 
-// Runs a program to its end and returns its exit status, with its output (and its standard
-// error, when asked) in *pOutput.
+// Runs a program to its end: its exit status; its output (and standard error if asked) in *pOutput.
 inline int RunProgram(const std::vector<std::string>& argv, std::string* pOutput = nullptr,
                       std::chrono::milliseconds deadline = std::chrono::seconds(30),
                       bool bMergeErrors = false)

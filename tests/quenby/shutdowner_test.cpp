@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The shutdown listener: another program's stop request becomes one notification, and only one
-// listener of a process listens.
+// Shutdown listener: another program's stop request becomes one notification; one per process.
 
 #include "shutdowner.h"
 #include "testutil.h"
@@ -33,8 +32,7 @@ void RequestStopFromOutside()
 }
 
 #if !defined(_WIN32)
-// The action each stop signal has now: the default ends the process, a dead listener's handler
-// would swallow the signal.
+// Each stop signal's action now: the default ends the process; a dead listener's would swallow it.
 std::vector<void (*)(int)> StopSignalHandlers()
 {
     std::vector<void (*)(int)> handlers;

@@ -174,8 +174,7 @@ TEST(StandIn, AnUnregisteredClientGetsNothingAndIsClosedInTime)
     ASSERT_TRUE(registered.Connect(service.Port()));
     service.Control("appear 2 B");
     ASSERT_TRUE(WaitUntil([&] { return registered.listener.HasReceiver(2); }));
-    // Nothing came, no answer and no event: the socket has no byte to read, whether or not the
-    // time-out has closed it by now.
+    // Nothing came, answer or event: no byte to read, whether or not the time-out closed it.
     uint8_t byte = 0;
     EXPECT_LE(ReceiveNow(fd, &byte, 1, true), 0);
     // Then the service closes it.
@@ -451,8 +450,7 @@ TEST_P(ServiceProgramsTest, InstallUninstallStartAndStop)
     };
     std::string out;
 #if defined(_WIN32)
-    // A service of the service control manager, which starts and stops it; removed again, and a
-    // second removal finds none.
+    // Installed with the control manager, which starts and stops it; a second removal finds none.
     EXPECT_EQ(RunProgram({program, "-i"}, &out, 30s, true), 0) << out;
     EXPECT_EQ(out, "installed " + name + "\n");
     EXPECT_TRUE(ControlInstalledService(name, true));

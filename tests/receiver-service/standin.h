@@ -118,8 +118,7 @@ public:
         return status;
     }
     CChildProcess& Process() { return *m_pProcess; }
-    // The command texts the service received for one target ("receiver 7", "all receivers"),
-    // in order, as its log records them.
+    // Command texts received for one target ("receiver 7", "all receivers"), in log order.
     std::vector<std::string> ReceivedCommands(const std::string& target) const
     {
         std::vector<std::string> texts;

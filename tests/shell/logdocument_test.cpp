@@ -217,8 +217,7 @@ TEST(LineIndex, BadFilesAreRefusedOrShownWithoutAStall)
     ASSERT_TRUE(huge.ReadLine(1, 10000, text, &iLength));
     EXPECT_EQ(text, "after");
 
-    // A line of 64 GiB (a sparse file, no disk used) is being looked through: closing the file
-    // does not wait for its end.
+    // A 64 GiB line (sparse file) being looked through: closing the file does not wait for its end.
     const std::string sparse = dir / "sparse";
     WriteText(sparse, "");
     ASSERT_EQ(::truncate(sparse.c_str(), int64_t{64} << 30), 0);
@@ -266,8 +265,7 @@ TEST(LogPattern, MatchesAsATableSays)
         EXPECT_EQ(pattern.IsValid(), std::string(row.pattern) != "err(or");
     }
     EXPECT_FALSE(CLogPattern("err(or", true, true).GetError().empty());
-    // The engine's program is taken up to 2000 steps and refused above; plain text of any length
-    // is taken.
+    // Programs up to 2000 steps are taken, longer ones refused; plain text of any length too.
     const struct
     {
         std::string text;
@@ -326,8 +324,7 @@ std::chrono::steady_clock::time_point RowClock()
 }
 } // namespace
 
-// A rule is turned off when a line's match takes over 20 ms twice in a row; once may be a busy
-// machine setting the thread aside.
+// A rule is turned off when a match takes over 20 ms twice in a row; once may be a busy machine.
 TEST(LogPattern, ARuleSlowTwiceInARowIsTurnedOff)
 {
     const struct
@@ -376,8 +373,7 @@ TEST(LineSearch, FindsWhatAPlainReferenceFinds)
         bool bCase, bRegex;
         std::function<int(const std::string&)> reference;
     } rows[] = {
-        // Without case, every spelling the text holds: k and s fold with the Kelvin sign and the
-        // long s; É with é.
+        // Without case, every spelling: k and s fold with the Kelvin sign and long s; É with é.
         {"error", true, false, RegexCount("error")},
         {"ERROR", false, false, RegexCount("error|ERROR")},
         {"KELVIN", false, false, RegexCount("\u212Aelvin")},

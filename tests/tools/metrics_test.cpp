@@ -124,8 +124,7 @@ TEST(MetricsServer, EachClientIsBoundedInTimeAndNumber)
     std::string problem;
     ASSERT_TRUE(server.Start("127.0.0.1", 0, [&] { return page; }, &problem, {3, 400, 800, 400}));
     const uint16_t port = PortOf(server.GetUrl());
-    // Sends the text in pieces at the pace given (the pace is what is under test) and reads
-    // what comes back until the server closes.
+    // Sends the text in pieces at the pace under test and reads the answer until the server closes.
     const auto drip = [&](const std::string& text, size_t iPiece, std::chrono::milliseconds pace)
     {
         const int fd = Connect(port);

@@ -73,8 +73,7 @@ private:
     CLookupResponder m_answerer{m_peer.Port()};
 };
 
-// Text for a terminal: control characters (C0, DEL, C1) as C escapes, the rest (a backslash
-// too) as it is.
+// For a terminal: control characters (C0, DEL, C1) as C escapes, the rest (a backslash too) as is.
 TEST(ZelbinctlOutput, EscapesControlsAndReplacesWhatIsNoText)
 {
     const std::pair<std::string, std::string> escaped[] = {

@@ -9,8 +9,7 @@
 
 namespace
 {
-// A sample of each class, with non-ASCII text and extreme values, and a reader: a fresh instance
-// of the same class.
+// A sample of each class (non-ASCII text, extreme values) and a reader: a fresh one of the class.
 struct Sample
 {
     const char* name;

@@ -72,8 +72,7 @@ class ConnectionTest : public testing::Test, protected CTestClient
 {
 };
 
-// Registration goes first, each response finds its request, and an idle connection costs
-// no processor time.
+// Registration goes first, each response finds its request, and an idle connection costs no CPU.
 TEST_F(ConnectionTest, RegistersFirstMatchesResponsesAndIdlesWithoutCpu)
 {
     CTestPeer peer(CTestPeer::EHandshake::Correct, AnswerLogMask);
@@ -171,8 +170,7 @@ TEST_F(ConnectionTest, SocketBeyondSixtyOneStartsASecondThreadAndEmptyThreadsGo)
         ASSERT_TRUE(Connect(peer.Port(), clients.back().Get()));
         EXPECT_EQ(manager.GetThreadCount(), i < perThread ? 1 : 2) << i;
     }
-    // Every connection is served, the full thread's 61 (a wait on all 64 handles) and the one
-    // beyond them alike.
+    // All are served alike: the full thread's 61 (a wait on all 64 handles) and the one beyond.
     for (size_t i = 0; i < clients.size(); ++i)
         EXPECT_EQ(AskLogMask(clients[i].Get()), 0x1Eu) << i;
     CRefPtr<IMessagingSocket> socket;

@@ -30,8 +30,7 @@ TEST(Exceptions, ReportWritesCodeAndText)
     CTraceRecorder trace;
     CSocketLibException(0).Report();
     CSystemException refused(CODE_CONNECTION_REFUSED);
-    // The text is copied with its end: the block just freed, full of other bytes, is the one
-    // the allocator hands out for it.
+    // Copied with its end: the allocator hands out the block just freed, full of other bytes.
     delete[] static_cast<char*>(std::memset(new char[19], 'X', 19));
     refused.Report();
     CExceptionBase(5, 7).Report(); // no such source: no text
@@ -48,8 +47,7 @@ TEST(Exceptions, ReportWritesCodeAndText)
     EXPECT_EQ(lines[2], "Exception (Error code = 5) : <null>\n");
 }
 
-// Whatever escapes a thread's body ends that thread with a trace line, as a stop would: Join
-// returns and the process goes on.
+// Whatever escapes a thread's body ends it, with a trace line, as a stop would: Join returns.
 TEST(ThreadBase, WhatEscapesABodyEndsItsThreadWithATraceLine)
 {
     class CThrowing : public CThreadBase

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Frames through a real loopback connection: the reader and writer state machines and the
-// messaging socket's queue.
+// Frames over real loopback: the reader and writer state machines and the messaging socket's queue.
 
 #include "transporttest.h"
 
@@ -40,8 +39,7 @@ TEST_F(FrameTest, FramesArriveByteByByteOrSeveralInOneSegment)
     EXPECT_TRUE(inbound[2] == large);
     EXPECT_TRUE(inbound[3].empty());
 
-    // A turn hands over at most 16 whole frames, whatever else is waiting: the next turn, or
-    // another socket's, comes after that.
+    // At most 16 whole frames a turn, whatever waits; then the next turn, or another socket's.
     ByteVector many;
     for (int i = 0; i < 130; ++i)
         for (uint8_t byte : Frame(Bytes("00 00 00 0D 01")))
@@ -56,8 +54,7 @@ TEST_F(FrameTest, FramesArriveByteByByteOrSeveralInOneSegment)
     EXPECT_EQ(pair.sink.InboundCount(), 134u);
 }
 
-// A length prefix of 16 MiB begins a frame; one byte more, or anything absurd, is a protocol
-// error, not an allocation.
+// 16 MiB begins a frame; a byte more, or any absurd length, is a protocol error, not an allocation.
 TEST(FrameLimits, LengthPrefixesAtAndOverSixteenMebibytes)
 {
     const struct

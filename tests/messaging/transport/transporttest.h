@@ -87,8 +87,7 @@ struct CLoopbackPair
                (messaging->GetNetworkEvent()->Enumerate() & SOCKET_EVENT_READ);
     }
 
-    // Waits for the socket's events and serves them like an I/O thread would, until the condition
-    // holds or five seconds have passed.
+    // Serves the socket's events as an I/O thread would, until the condition holds or 5 s pass.
     void Pump(const std::function<bool()>& done)
     {
         CWaitHandle* handles[1] = {messaging->GetNetworkEvent()};

@@ -260,16 +260,14 @@ private slots:
             std::make_unique<CStandIn>(std::vector<std::string>{"--receiver", "7:Room1"});
         QTRY_VERIFY_WITH_TIMEOUT(frame.Action(ID_LOG_SHOW_DEBUG)->isChecked(), 5000);
         QCOMPARE(frame.GetConnectionText(), u"Connected to the receiver service"_s);
-        // Mask 0x1E read anew; the window started first, and the service logs: Stop Logging is
-        // the one enabled.
+        // Mask 0x1E read anew; window first, then a logging service: only Stop Logging is enabled.
         QCOMPARE(LogMenu(frame), u"-oxxxx"_s);
 
         const auto* pBar = frame.GetReceiversToolbar();
         QTRY_COMPARE(Rows(pBar->GetListWidget()), QStringList{u"7 \u00b7 Room1"_s});
         QVERIFY(pBar->GetSendCommandButton()->isEnabled());
 
-        // A loss is told from never having had the service, and so is its return; the list
-        // is emptied meanwhile.
+        // A loss is told from never having had the service, so is its return; the list empties.
         service.reset();
         QTRY_COMPARE(frame.GetConnectionText(), u"Connection lost \u2014 looking again\u2026"_s);
         QCOMPARE(LogMenu(frame), u"------"_s);
@@ -986,8 +984,7 @@ private slots:
         QTest::mouseRelease(pFile->viewport(), Qt::LeftButton, {}, at(3, u"line"_s));
         QCOMPARE(pFile->SelectedText(), u"2 quiet\nline 3 quiet\nline"_s);
 
-        // It grows at its end, and the view follows when it was there: to the last new line,
-        // once that is indexed.
+        // It grows; a view that was at the end follows to the last new line, once it is indexed.
         pFile->ScrollToLine(50 - pFile->GetRowsInView(), false); // line 50 on the last row
         QVERIFY(pFile->IsAtEnd());
         std::ofstream(path, std::ios::binary | std::ios::app)
