@@ -127,8 +127,8 @@ TEST(MetricsServer, EachClientIsBoundedInTimeAndNumber)
     // Sends the text in pieces at the pace under test and reads the answer until the server closes.
     const auto drip = [&](const std::string& text, size_t iPiece, std::chrono::milliseconds pace)
     {
+        const auto start = Clock::now(); // before the server can have accepted
         const int fd = Connect(port);
-        const auto start = Clock::now();
         for (size_t i = 0; i < text.size(); i += iPiece)
         {
             ::send(fd, text.data() + i, std::min(iPiece, text.size() - i), MSG_NOSIGNAL);
