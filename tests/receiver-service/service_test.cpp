@@ -388,8 +388,7 @@ TEST(StandIn, RegisterAndCloseStormLeavesTheServiceServing)
 }
 
 #if defined(_WIN32)
-// Starts or stops an installed service through the service control manager, and waits (10 s at
-// most) until it runs, or has stopped.
+// Starts or stops an installed service and waits, 10 s at most, until it runs or has stopped.
 bool ControlInstalledService(const std::string& name, bool bStart)
 {
     const SC_HANDLE hManager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
