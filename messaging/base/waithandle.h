@@ -6,7 +6,9 @@
 
 #include "sync.h"
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 // A descriptor on POSIX, a HANDLE on Windows; both fit a pointer-sized integer.
@@ -71,3 +73,14 @@ inline constexpr int WAIT_FAILED_RESULT = -1;
 // when the time-out expired and WAIT_FAILED_RESULT (-1) on any failure (bad arguments, an invalid
 // or closed descriptor among the handles).
 int WaitForHandles(CWaitHandle* const* pHandles, int iCount, int iTimeoutMs);
+
+// What is left of a whole wait's time-out, rounded up so that a wait never ends before the whole
+// time-out has passed; an infinite one stays infinite.
+inline int RemainingMs(std::chrono::steady_clock::time_point deadline, int iTimeoutMs)
+{
+    if (iTimeoutMs < 0)
+        return iTimeoutMs;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<int64_t>(0, left.count()));
+}

@@ -50,16 +50,6 @@ int CheckTransfer(int r)
     return r;
 }
 
-// What is left of a whole call's time-out; an infinite one stays infinite.
-int RemainingMs(std::chrono::steady_clock::time_point deadline, int iTimeoutMs)
-{
-    if (iTimeoutMs < 0)
-        return iTimeoutMs;
-    // Rounded up: a wait never ends before the whole time-out has passed.
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return static_cast<int>(std::max<int64_t>(0, left.count()));
-}
 } // namespace
 
 void CFrameTransfer::Reset()

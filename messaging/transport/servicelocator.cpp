@@ -151,12 +151,6 @@ private:
     std::vector<uint16_t> m_ports;
 };
 
-int MsUntil(std::chrono::steady_clock::time_point deadline)
-{
-    const auto left =
-        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 } // namespace
 
 uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int iTimeoutMs,
@@ -180,7 +174,8 @@ uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int 
             // flood of answers holds the look-up longer; those left wait for the next request.
             for (bool bWaiting = true; bWaiting;)
             {
-                const int r = CThreadBase::WaitForEvents(handles, iHandles, MsUntil(deadline));
+                const int r =
+                    CThreadBase::WaitForEvents(handles, iHandles, RemainingMs(deadline, 0));
                 if (r == 1)
                     return 0;
                 listener.m_found.Reset(); // before reading: a port added after it sets it again
@@ -191,9 +186,9 @@ uint16_t FindServicePort(const char* pszHost, const uint8_t identifier[16], int 
                     const uint16_t iPort = ports[iOffered++];
                     if (tryPort(iPort))
                         return iPort;
-                    bWaiting = MsUntil(deadline) > 0;
+                    bWaiting = RemainingMs(deadline, 0) > 0;
                 }
-                bWaiting = bWaiting && MsUntil(deadline) > 0;
+                bWaiting = bWaiting && RemainingMs(deadline, 0) > 0;
             }
         }
     }
